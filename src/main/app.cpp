@@ -1,0 +1,235 @@
+// src/main/app.cpp: start-up, the main event loop and the orderly shutdown.
+//
+// The loop is single-threaded and event-driven: it waits up to 100 ms for an event, hands it
+// on, applies what the handlers asked for, and draws only when something changed and no
+// further event is waiting, so an idle program draws nothing and costs next to no CPU.
+#include "main/app.hpp"
+
+#include <cmath>
+#include <cstring>
+#include <allegro5/allegro_primitives.h>
+#include <allegro5/allegro_ttf.h>
+
+#include "phone/screen.hpp"
+#include "platform/platform_desktop.hpp"
+#include "support/ka_common.hpp"
+
+static LUMIKEY_APP app_record;
+
+float app_px(const LUMIKEY_APP *app, float v) { return roundf(v * app->ui_scale); }
+
+ALLEGRO_COLOR app_rgb(uint32_t rgb) {
+    return al_map_rgb((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
+}
+
+// Loads DejaVuSans at px base pixels into *slot. A font already there is kept when the load
+// fails; an empty slot falls back to Allegro's built-in font. 1 when the slot holds a font.
+static int _load_font(LUMIKEY_APP *app, ALLEGRO_FONT **slot, int px) {
+    char path[512];
+    platform_asset_path("fonts/DejaVuSans.ttf", path, sizeof path);
+    int size = (int)roundf((float)px * app->ui_scale);
+    ALLEGRO_FONT *font = al_load_ttf_font(path, size, 0);
+    if (font) {
+        if (*slot) al_destroy_font(*slot);
+        *slot = font;
+        return 1;
+    }
+    ka_log(LOG_ERR, "could not load font %s", path);
+    if (!*slot) *slot = al_create_builtin_font();
+    return *slot ? 1 : 0;
+}
+
+static int _load_fonts(LUMIKEY_APP *app) {
+    int normal = _load_font(app, &app->font, 18);
+    int big = _load_font(app, &app->font_big, 34);
+    return normal && big;
+}
+
+// Keeps 30 Hz frames coming for 0.6 s, so a rebuild or resize settles visibly.
+static void _redraw_burst(LUMIKEY_APP *app) {
+    app->redraw = 1;
+    app->redraw_until = al_get_time() + 0.6;
+    if (app->anim_timer) al_start_timer(app->anim_timer);
+}
+
+static void _sync_display_size(LUMIKEY_APP *app) {
+    if (!app->display) return;
+    int w = al_get_display_width(app->display);
+    int h = al_get_display_height(app->display);
+    if (w == app->disp_w && h == app->disp_h) return;
+    ka_log(LOG_INFO, "display size %dx%d -> %dx%d", app->disp_w, app->disp_h, w, h);
+    app->disp_w = w;
+    app->disp_h = h;
+    app->needs_rebuild = 1;
+    _redraw_burst(app);
+}
+
+// Builds the GUI of app->screen anew. Until the toolkit and the screens exist there is
+// nothing to build: the frame is the cleared background.
+static void _build_gui(LUMIKEY_APP *app) {
+    app->built_screen = app->screen;
+    app->needs_rebuild = 0;
+    app->redraw = 1;
+}
+
+static void _draw(LUMIKEY_APP *app) {
+    al_clear_to_color(al_map_rgb(16, 18, 24));
+    al_flip_display();
+    app->redraw = 0;
+}
+
+// The back key (Escape on the desktop). A second press within 0.3 s is a bounce, not a wish
+// to leave two screens.
+static void _on_back(LUMIKEY_APP *app) {
+    static double last_accepted = -1;
+    double now = al_get_time();
+    if (last_accepted >= 0 && now - last_accepted < 0.3) return;
+    last_accepted = now;
+    if (app->screen == SCREEN_HOME) {
+        app->running = 0;
+    } else if (app->screen == SCREEN_RECEIVED) {
+        app_set_screen(app, SCREEN_RECEIVE);
+    } else {
+        app_set_screen(app, SCREEN_HOME);
+    }
+}
+
+static int _app_init(LUMIKEY_APP *app) {
+    memset(app, 0, sizeof *app);
+    set_log_level(LOG_INFO);
+    app->palette_win = -1;
+
+    if (!al_init()) {
+        ka_log(LOG_EMERG, "al_init failed");
+        return 0;
+    }
+    al_install_keyboard();
+    al_install_mouse();
+
+    if (!platform_init()) return 0;
+
+    al_init_font_addon();
+    al_init_ttf_addon();
+    al_init_primitives_addon();
+
+    al_set_new_display_option(ALLEGRO_VSYNC, 2, ALLEGRO_SUGGEST);
+    al_set_new_display_flags(platform_display_flags());
+    app->display = al_create_display(480, 800);
+    if (!app->display) {
+        ka_log(LOG_EMERG, "al_create_display failed");
+        return 0;
+    }
+    al_set_window_title(app->display, "Lumikey");
+    app->disp_w = al_get_display_width(app->display);
+    app->disp_h = al_get_display_height(app->display);
+
+    float density = platform_display_density();
+    app->ui_scale = fminf(fmaxf(density / 1.5f, 1.0f), 2.5f);
+
+    if (!_load_fonts(app)) return 0;
+
+    app->queue = al_create_event_queue();
+    __ka_assert(app->queue, return 0);
+    app->anim_timer = al_create_timer(1.0 / 30);
+    __ka_assert(app->anim_timer, return 0);
+
+    al_init_user_event_source(&app->wake_source);
+    app->wake_source_ready = 1;
+    al_register_event_source(app->queue, al_get_display_event_source(app->display));
+    if (al_is_keyboard_installed())
+        al_register_event_source(app->queue, al_get_keyboard_event_source());
+    if (al_is_mouse_installed()) al_register_event_source(app->queue, al_get_mouse_event_source());
+    al_register_event_source(app->queue, al_get_timer_event_source(app->anim_timer));
+    al_register_event_source(app->queue, &app->wake_source);
+    platform_register_event_sources(app->queue);
+
+    app->screen = SCREEN_HOME;
+    _build_gui(app);
+
+    ka_log(LOG_INFO, "Lumikey %s started, display %dx%d, density %.2f, ui scale %.2f",
+           LUMIKEY_VERSION_TEXT, app->disp_w, app->disp_h, (double)density,
+           (double)app->ui_scale);
+    app->running = 1;
+    return 1;
+}
+
+static void _handle_event(LUMIKEY_APP *app, const ALLEGRO_EVENT &ev) {
+    switch (ev.type) {
+    case ALLEGRO_EVENT_KEY_DOWN:
+        if (ev.keyboard.keycode == ALLEGRO_KEY_BACK || ev.keyboard.keycode == ALLEGRO_KEY_ESCAPE)
+            _on_back(app);
+        break;
+    case ALLEGRO_EVENT_MOUSE_BUTTON_DOWN:
+        app->pointer_down = 1;
+        break;
+    case ALLEGRO_EVENT_MOUSE_BUTTON_UP:
+        app->tapped = 1;
+        app->pointer_down = 0;
+        break;
+    case ALLEGRO_EVENT_TIMER:
+        app->redraw = 1;
+        if (al_get_time() > app->redraw_until) al_stop_timer(app->anim_timer);
+        break;
+    case ALLEGRO_EVENT_DISPLAY_RESIZE:
+        al_acknowledge_resize(app->display);
+        _sync_display_size(app);
+        break;
+    case ALLEGRO_EVENT_DISPLAY_CLOSE:
+        if (platform_display_close_quits()) app->running = 0;
+        break;
+    case ALLEGRO_EVENT_DISPLAY_EXPOSE:
+        app->redraw = 1;
+        break;
+    default:
+        if (ev.type == LUMIKEY_WAKE_EVENT) app->redraw = 1;
+        break;
+    }
+}
+
+static void _app_run(LUMIKEY_APP *app) {
+    while (app->running) {
+        ALLEGRO_EVENT ev;
+        if (platform_wait_event(app->queue, &ev)) {
+            _handle_event(app, ev);
+        } else {
+            _sync_display_size(app);
+        }
+        if (app->needs_rebuild) _build_gui(app);
+        if (app->redraw && al_is_event_queue_empty(app->queue)) _draw(app);
+    }
+}
+
+static void _app_shutdown(LUMIKEY_APP *app) {
+    if (app->font) al_destroy_font(app->font);
+    if (app->font_big) al_destroy_font(app->font_big);
+    app->font = app->font_big = nullptr;
+    if (app->queue) {
+        al_destroy_event_queue(app->queue);
+        app->queue = nullptr;
+    }
+    if (app->wake_source_ready) {
+        al_destroy_user_event_source(&app->wake_source);
+        app->wake_source_ready = 0;
+    }
+    if (app->anim_timer) {
+        al_destroy_timer(app->anim_timer);
+        app->anim_timer = nullptr;
+    }
+    if (app->display) {
+        al_destroy_display(app->display);
+        app->display = nullptr;
+    }
+    ka_log(LOG_INFO, "Lumikey shut down");
+}
+
+int app_main(int, char **) {
+    LUMIKEY_APP *app = &app_record;
+    int ok = _app_init(app);
+    if (ok) {
+        _app_run(app);
+    } else {
+        ka_log(LOG_EMERG, "init failed, exiting");
+    }
+    _app_shutdown(app);
+    return ok ? 0 : 1;
+}
