@@ -15,6 +15,11 @@ if [[ -z "${DISPLAY:-}" ]]; then
   export DISPLAY=":$number"
 fi
 export ALSOFT_DRIVERS=${ALSOFT_DRIVERS:-null}
+# The X11 and OpenGL driver libraries keep caches until exit; their leaks are not ours. The
+# slow unwinder is needed to see through the driver's frames to the library names.
+here=$(cd "$(dirname "$0")" && pwd)
+export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$here/lsan.supp:fast_unwind_on_malloc=0}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 # ThreadSanitizer cannot map its shadow memory under the high-entropy address layout of
 # recent kernels; the tests run without address randomisation instead.
 runner=()

@@ -34,7 +34,10 @@ int platform_init() {
     }
     ka_copy_text(platform.save_dir, sizeof platform.save_dir, dir);
 
-    if (mkdir(platform.save_dir, 0755) != 0 && errno != EEXIST) {
+    // EEXIST is also what a plain file of that name gives; only a real folder will hold saves.
+    struct stat st;
+    if (mkdir(platform.save_dir, 0755) != 0 &&
+        (errno != EEXIST || stat(platform.save_dir, &st) != 0 || !S_ISDIR(st.st_mode))) {
         ka_log(LOG_ERR, "could not create save dir %s", platform.save_dir);
         return 0;
     }

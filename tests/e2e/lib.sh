@@ -1,0 +1,70 @@
+# Shared helpers of the end-to-end scripts: start the real binary with a private HOME, find
+# its window, and check what it logged.
+set -euo pipefail
+
+: "${LUMIKEY_BIN:?}" "${LUMIKEY_BUILD:?}"
+E2E_TMP=$(mktemp -d)
+LUMIKEY_PID=""
+cleanup() {
+  if [[ -n "$LUMIKEY_PID" ]] && kill -0 "$LUMIKEY_PID" 2>/dev/null; then
+    kill -9 "$LUMIKEY_PID" 2>/dev/null || true
+  fi
+  rm -rf "$E2E_TMP"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "FAIL: $*" >&2
+  [[ -f "$E2E_TMP/log" ]] && { echo "--- program log:" >&2; cat "$E2E_TMP/log" >&2; }
+  exit 1
+}
+
+# start_lumikey [env assignments...]: runs the program in the background, log in $E2E_TMP/log.
+start_lumikey() {
+  mkdir -p "$E2E_TMP/home"
+  env HOME="$E2E_TMP/home" XDG_DATA_HOME= "$@" "$LUMIKEY_BIN" 2>"$E2E_TMP/log" &
+  LUMIKEY_PID=$!
+}
+
+# wait_window: prints the id of the "Lumikey" window of our process once it is mapped.
+wait_window() {
+  local id
+  for _ in $(seq 1 100); do
+    id=$(xdotool search --onlyvisible --pid "$LUMIKEY_PID" --name '^Lumikey$' 2>/dev/null | head -1 || true)
+    [[ -n "$id" ]] && { echo "$id"; return 0; }
+    kill -0 "$LUMIKEY_PID" 2>/dev/null || fail "program exited before its window appeared"
+    sleep 0.1
+  done
+  fail "no window named Lumikey appeared"
+}
+
+# wait_exit SECONDS: waits for the program to end and sets EXIT_STATUS.
+wait_exit() {
+  local limit=$(( $1 * 10 ))
+  for _ in $(seq 1 "$limit"); do
+    if ! kill -0 "$LUMIKEY_PID" 2>/dev/null; then
+      set +e; wait "$LUMIKEY_PID"; EXIT_STATUS=$?; set -e
+      LUMIKEY_PID=""
+      return 0
+    fi
+    sleep 0.1
+  done
+  fail "program did not exit within $1 s"
+}
+
+# wait_log TEXT: waits up to 10 s for TEXT in the program's log.
+wait_log() {
+  for _ in $(seq 1 100); do
+    grep -qF -- "$1" "$E2E_TMP/log" 2>/dev/null && return 0
+    sleep 0.1
+  done
+  fail "log never said: $1"
+}
+
+expect_log() { grep -qF -- "$1" "$E2E_TMP/log" || fail "log lacks: $1"; }
+
+# pixel_at X Y: the "r,g,b" of the screen at root coordinates.
+pixel_at() {
+  import -window root -crop "1x1+$1+$2" -depth 8 txt:- 2>/dev/null |
+    sed -n 's/.*(\([0-9]*\),\([0-9]*\),\([0-9]*\)).*/\1,\2,\3/p' | head -1
+}

@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# The real program under Xvfb: its window, its cleared background, quitting with Escape and
+# with the window's close button, and the two start-up failures a user can meet.
+source "$(dirname "$0")/lib.sh"
+
+echo "== window appears, shows the background colour, Escape quits"
+start_lumikey
+win=$(wait_window)
+wait_log "Lumikey 0.2.5 started, display 480x800, density 1.00, ui scale 1.00"
+expect_log "desktop platform ready, save dir: $E2E_TMP/home/.local/share/lumikey"
+[[ -d "$E2E_TMP/home/.local/share/lumikey" ]] || fail "save directory was not created"
+eval "$(xdotool getwindowgeometry --shell "$win")"
+[[ "$WIDTH" == 480 && "$HEIGHT" == 800 ]] || fail "window is ${WIDTH}x${HEIGHT}, not 480x800"
+sleep 0.3
+colour=$(pixel_at $((X + 240)) $((Y + 400)))
+[[ "$colour" == "16,18,24" ]] || fail "background is ($colour), not (16,18,24)"
+import -window root "$E2E_TMP/startup.png"
+xdotool key --window "$win" Escape
+wait_exit 10
+[[ $EXIT_STATUS -eq 0 ]] || fail "Escape ended with status $EXIT_STATUS"
+expect_log "Lumikey shut down"
+
+echo "== the window's close button quits with status 0"
+rm -f "$E2E_TMP/log"
+start_lumikey
+win=$(wait_window)
+wait_log "started"
+"$LUMIKEY_BUILD/tests/xclose_app" "$win"
+wait_exit 10
+[[ $EXIT_STATUS -eq 0 ]] || fail "closing ended with status $EXIT_STATUS"
+expect_log "Lumikey shut down"
+
+echo "== a save directory that cannot be created stops start-up"
+start_lumikey XDG_DATA_HOME="$E2E_TMP/missing/parent"
+wait_exit 20
+[[ $EXIT_STATUS -eq 1 ]] || fail "status $EXIT_STATUS, not 1"
+expect_log "could not create save dir $E2E_TMP/missing/parent/lumikey"
+expect_log "init failed, exiting"
+expect_log "Lumikey shut down"
+
+echo "== a missing font falls back to the built-in font"
+mkdir -p "$E2E_TMP/bare"
+cp "$LUMIKEY_BIN" "$E2E_TMP/bare/lumikey"
+LUMIKEY_BIN="$E2E_TMP/bare/lumikey"
+# Started from a folder without assets, so every place the lookup tries is empty.
+cd "$E2E_TMP/bare"
+start_lumikey
+cd - >/dev/null
+win=$(wait_window)
+wait_log "started"
+expect_log "could not load font assets/fonts/DejaVuSans.ttf"
+xdotool key --window "$win" Escape
+wait_exit 10
+[[ $EXIT_STATUS -eq 0 ]] || fail "status $EXIT_STATUS after the font fallback"
+
+echo "all start-up checks passed"
