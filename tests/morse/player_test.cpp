@@ -141,9 +141,9 @@ std::string order(const std::vector<Call> &calls) {
 } // namespace
 
 TEST(PlayerTest, PlaysOnceOnOneChannelAndReportsTheNaturalEnd) {
+    Recorder rec; // outlives the player, whose thread calls into it until joined
     Player pl;
     ASSERT_NE(pl.p, nullptr);
-    Recorder rec;
     PLAYER_CHANNEL ch = rec.channel(0, 0);
     uint64_t before = now_ns();
     ASSERT_EQ(player_start(pl.p, build("E", 100), 0, &ch, 1), 1);
@@ -181,8 +181,8 @@ TEST(PlayerTest, PlaysOnceOnOneChannelAndReportsTheNaturalEnd) {
 }
 
 TEST(PlayerTest, LeadsShiftEachChannelAndTiesGoToTheLowerChannel) {
+    Recorder rec; // outlives the player, whose thread calls into it until joined
     Player pl;
-    Recorder rec;
     // Unit 100: channel 1 is due 100 ms early, so its closing gap ties with channel 0's dot;
     // channel 2 (lead 200) goes first throughout.
     PLAYER_CHANNEL chs[3] = {rec.channel(0, 0), rec.channel(1, 100), rec.channel(2, 200)};
@@ -208,8 +208,8 @@ TEST(PlayerTest, LeadsShiftEachChannelAndTiesGoToTheLowerChannel) {
 }
 
 TEST(PlayerTest, LeadsAboveOneSecondAreCutToOneSecond) {
+    Recorder rec; // outlives the player, whose thread calls into it until joined
     Player pl;
-    Recorder rec;
     PLAYER_CHANNEL chs[2] = {rec.channel(0, 5000), rec.channel(1, 0)};
     uint64_t before = now_ns();
     ASSERT_EQ(player_start(pl.p, build("T", 20), 0, chs, 2), 1);
@@ -227,8 +227,8 @@ TEST(PlayerTest, LeadsAboveOneSecondAreCutToOneSecond) {
 }
 
 TEST(PlayerTest, LoopsWithAWordGapBetweenRepetitionsUntilStopped) {
+    Recorder rec; // outlives the player, whose thread calls into it until joined
     Player pl;
-    Recorder rec;
     PLAYER_CHANNEL chs[2] = {rec.channel(0, 0), rec.channel(1, 40)};
     // Unit 20 ms, word gap 7: one repetition is the dot and the closing gap, 160 ms.
     ASSERT_EQ(player_start(pl.p, build("E", 20), 1, chs, 2), 1);
@@ -266,8 +266,8 @@ TEST(PlayerTest, LoopsWithAWordGapBetweenRepetitionsUntilStopped) {
 }
 
 TEST(PlayerTest, StopDuringTheLeadInCallsOnlyOnStop) {
+    Recorder rec; // outlives the player, whose thread calls into it until joined
     Player pl;
-    Recorder rec;
     PLAYER_CHANNEL chs[3] = {rec.channel(0, 1000), rec.channel(1, 1000), rec.channel(2, 1000)};
     ASSERT_EQ(player_start(pl.p, build("SOS", 100), 1, chs, 3), 1);
     uint32_t ms = 77, rep = 77;
@@ -283,8 +283,8 @@ TEST(PlayerTest, StopDuringTheLeadInCallsOnlyOnStop) {
 
 TEST(PlayerTest, NothingToPlayIsRefusedAndTheSequenceStillHeld) {
     LogCapture log(LOG_INFO);
+    Recorder rec; // outlives the player, whose thread calls into it until joined
     Player pl;
-    Recorder rec;
     PLAYER_CHANNEL chs[9];
     for (int i = 0; i < 9; i++) chs[i] = rec.channel(i % 8, 0);
     EXPECT_EQ(player_start(pl.p, build("E", 100), 0, chs, 9), 0);
@@ -311,8 +311,8 @@ TEST(PlayerTest, NothingToPlayIsRefusedAndTheSequenceStillHeld) {
 }
 
 TEST(PlayerTest, PositionFollowsTheScheduleAcrossRepetitions) {
+    Recorder rec; // outlives the player, whose thread calls into it until joined
     Player pl;
-    Recorder rec;
     PLAYER_CHANNEL ch = rec.channel(0, 0);
     ASSERT_EQ(player_start(pl.p, build("E", 20), 1, &ch, 1), 1); // period 160 ms
     ASSERT_TRUE(rec.wait_calls(1));
@@ -335,8 +335,8 @@ TEST(PlayerTest, PositionFollowsTheScheduleAcrossRepetitions) {
 }
 
 TEST(PlayerTest, LateCallbacksDelayFollowingEventsOnlyUntilTheScheduleCatchesUp) {
+    Recorder rec; // outlives the player, whose thread calls into it until joined
     Player pl;
-    Recorder rec;
     rec.hook = [](const Call &c) {
         if (c.kind == EVENT && c.index == 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(400));
@@ -366,8 +366,8 @@ TEST(PlayerTest, LateCallbacksDelayFollowingEventsOnlyUntilTheScheduleCatchesUp)
 }
 
 TEST(PlayerTest, StartingAgainStopsThePreviousPlaybackFirst) {
-    Player pl;
     Recorder first, second;
+    Player pl;
     PLAYER_CHANNEL a = first.channel(0, 0), b = second.channel(0, 0);
     ASSERT_EQ(player_start(pl.p, build("SOS", 100), 1, &a, 1), 1);
     ASSERT_TRUE(first.wait_calls(2));
@@ -397,8 +397,8 @@ TEST(PlayerTest, FreeWhilePlayingStopsTheThreadFirst) {
 
 TEST(PlayerTest, ControlCallsFromACallbackNeitherDeadlockNorFreeTheRunningPlayer) {
     LogCapture log(LOG_ERR);
+    Recorder rec; // outlives the player, whose thread calls into it until joined
     Player pl;
-    Recorder rec;
     MORSE_PLAYER *self = pl.p;
     int start_result = -1;
     rec.hook = [&](const Call &c) {
