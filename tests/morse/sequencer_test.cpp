@@ -49,6 +49,14 @@ void expect_well_formed(const MORSE_SEQUENCE *seq) {
     EXPECT_EQ(seq->total_units, units);
 }
 
+void expect_timing(const MORSE_TIMING &t, uint32_t unit, uint32_t dash, uint32_t letter,
+                   uint32_t word) {
+    EXPECT_EQ(t.unit_ms, unit);
+    EXPECT_EQ(t.dash_units, dash);
+    EXPECT_EQ(t.letter_gap_units, letter);
+    EXPECT_EQ(t.word_gap_units, word);
+}
+
 std::string symbols(const MORSE_SEQUENCE *seq, size_t size = 4096) {
     std::vector<char> buf(size ? size : 1, 'x');
     size_t n = morse_sequence_to_symbols(seq, buf.data(), size);
@@ -63,10 +71,7 @@ std::string symbols(const MORSE_SEQUENCE *seq, size_t size = 4096) {
 TEST(MorseTimingTest, DefaultsAndWpmConversion) {
     MORSE_TIMING t{};
     morse_timing_default(&t);
-    EXPECT_EQ(t.unit_ms, 100u);
-    EXPECT_EQ(t.dash_units, 3u);
-    EXPECT_EQ(t.letter_gap_units, 3u);
-    EXPECT_EQ(t.word_gap_units, 7u);
+    expect_timing(t, 100, 3, 3, 7);
     EXPECT_EQ(morse_timing_sanitize(&t), 1);
     morse_timing_default(nullptr); // logged, nothing done
     EXPECT_EQ(morse_wpm_to_unit_ms(0), 1200u);
@@ -78,16 +83,10 @@ TEST(MorseTimingTest, DefaultsAndWpmConversion) {
 TEST(MorseTimingTest, SanitizeClampsEveryFieldInOneCall) {
     MORSE_TIMING low = timing(5, 1, 1, 1);
     EXPECT_EQ(morse_timing_sanitize(&low), 0);
-    EXPECT_EQ(low.unit_ms, 20u);
-    EXPECT_EQ(low.dash_units, 2u);
-    EXPECT_EQ(low.letter_gap_units, 2u);
-    EXPECT_EQ(low.word_gap_units, 4u);
+    expect_timing(low, 20, 2, 2, 4);
     MORSE_TIMING high = timing(5000, 9, 11, 99);
     EXPECT_EQ(morse_timing_sanitize(&high), 0);
-    EXPECT_EQ(high.unit_ms, 2000u);
-    EXPECT_EQ(high.dash_units, 6u);
-    EXPECT_EQ(high.letter_gap_units, 10u);
-    EXPECT_EQ(high.word_gap_units, 20u);
+    expect_timing(high, 2000, 6, 10, 20);
     // Only the last field out of range still counts as a change.
     MORSE_TIMING one = timing(100, 3, 3, 21);
     EXPECT_EQ(morse_timing_sanitize(&one), 0);
@@ -116,12 +115,8 @@ TEST(MorseSequenceTest, UsesTheSanitisedTimingCopyAndLeavesTheCallersRecord) {
     MORSE_TIMING t = timing(5, 1, 1, 1);
     MORSE_SEQUENCE *s = morse_sequence_build("T E", &t);
     ASSERT_NE(s, nullptr);
-    EXPECT_EQ(t.unit_ms, 5u);
-    EXPECT_EQ(t.dash_units, 1u);
-    EXPECT_EQ(s->timing.unit_ms, 20u);
-    EXPECT_EQ(s->timing.dash_units, 2u);
-    EXPECT_EQ(s->timing.letter_gap_units, 2u);
-    EXPECT_EQ(s->timing.word_gap_units, 4u);
+    expect_timing(t, 5, 1, 1, 1);
+    expect_timing(s->timing, 20, 2, 2, 4);
     ASSERT_EQ(s->count, 3u);
     EXPECT_EQ(s->events[0].duration_ms, 40u); // dash of 2 units
     EXPECT_EQ(s->events[1].state, MORSE_WORD_GAP);
