@@ -165,8 +165,7 @@ MORSE_SEQUENCE *morse_sequence_build(const char *text, const MORSE_TIMING *timin
 int morse_sequence_close(MORSE_SEQUENCE *seq, uint32_t units) {
     __ka_assert(seq, return 0);
     if (seq->count == 0 || !seq->events) return 0;
-    const MORSE_EVENT &last = seq->events[seq->count - 1];
-    if (last.state >= MORSE_SYM_GAP) return 1;
+    if (seq->events[seq->count - 1].state >= MORSE_SYM_GAP) return 1;
     // The record does not keep the builder's capacity, so grow to exactly one more event.
     if (!_grow(seq, seq->count + 1)) return 0;
     const MORSE_EVENT &prev = seq->events[seq->count - 1];
