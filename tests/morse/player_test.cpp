@@ -147,14 +147,31 @@ std::string order(const std::vector<Call> &calls) {
 
 } // namespace
 
-TEST(PlayerTest, PlaysOnceOnOneChannelAndReportsTheNaturalEnd) {
-    Recorder rec; // outlives the player, whose thread calls into it until joined
+// Each test owns a recorder and a player; the recorder is declared first so that it outlives
+// the player, whose thread calls into it until it is joined.
+class PlayerTest : public ::testing::Test {
+protected:
+    Recorder rec;
     Player pl;
+    uint64_t before = 0, after = 0; // around the last start call
+
+    // Starts seq with one recorded channel per lead, numbered from 0.
+    int play(MORSE_SEQUENCE *seq, int loop, std::vector<uint32_t> leads) {
+        chs_.clear();
+        for (size_t i = 0; i < leads.size(); i++) chs_.push_back(rec.channel((int)i, leads[i]));
+        before = now_ns();
+        int result = player_start(pl.p, seq, loop, chs_.data(), chs_.size());
+        after = now_ns();
+        return result;
+    }
+
+private:
+    std::vector<PLAYER_CHANNEL> chs_;
+};
+
+TEST_F(PlayerTest, PlaysOnceOnOneChannelAndReportsTheNaturalEnd) {
     ASSERT_NE(pl.p, nullptr);
-    PLAYER_CHANNEL ch = rec.channel(0, 0);
-    uint64_t before = now_ns();
-    ASSERT_EQ(player_start(pl.p, build("E", 100), 0, &ch, 1), 1);
-    uint64_t after = now_ns();
+    ASSERT_EQ(play(build("E", 100), 0, {0}), 1);
     EXPECT_EQ(player_is_playing(pl.p), 1);
     EXPECT_EQ(player_is_looping(pl.p), 0);
     ASSERT_TRUE(rec.wait_stops(1));
@@ -185,15 +202,10 @@ TEST(PlayerTest, PlaysOnceOnOneChannelAndReportsTheNaturalEnd) {
     EXPECT_EQ(rec.of(STOP).size(), 1u);
 }
 
-TEST(PlayerTest, LeadsShiftEachChannelAndTiesGoToTheLowerChannel) {
-    Recorder rec; // outlives the player, whose thread calls into it until joined
-    Player pl;
+TEST_F(PlayerTest, LeadsShiftEachChannelAndTiesGoToTheLowerChannel) {
     // Unit 100: channel 1 is due 100 ms early, so its closing gap ties with channel 0's dot;
     // channel 2 (lead 200) goes first throughout.
-    PLAYER_CHANNEL chs[3] = {rec.channel(0, 0), rec.channel(1, 100), rec.channel(2, 200)};
-    uint64_t before = now_ns();
-    ASSERT_EQ(player_start(pl.p, build("E", 100), 0, chs, 3), 1);
-    uint64_t after = now_ns();
+    ASSERT_EQ(play(build("E", 100), 0, {0, 100, 200}), 1);
     ASSERT_TRUE(rec.wait_stops(3));
     std::vector<Call> calls = rec.calls();
     EXPECT_EQ(order(calls), "2r 2e0 1r 1e0 2e1 0r 0e0 1e1 0e1 0s1 1s1 2s1");
@@ -211,13 +223,8 @@ TEST(PlayerTest, LeadsShiftEachChannelAndTiesGoToTheLowerChannel) {
     }
 }
 
-TEST(PlayerTest, LeadsAboveOneSecondAreCutToOneSecond) {
-    Recorder rec; // outlives the player, whose thread calls into it until joined
-    Player pl;
-    PLAYER_CHANNEL chs[2] = {rec.channel(0, 5000), rec.channel(1, 0)};
-    uint64_t before = now_ns();
-    ASSERT_EQ(player_start(pl.p, build("T", 20), 0, chs, 2), 1);
-    uint64_t after = now_ns();
+TEST_F(PlayerTest, LeadsAboveOneSecondAreCutToOneSecond) {
+    ASSERT_EQ(play(build("T", 20), 0, {5000, 0}), 1);
     ASSERT_TRUE(rec.wait_stops(2));
     std::vector<Call> reps = rec.of(REP);
     ASSERT_EQ(reps.size(), 2u);
@@ -229,12 +236,9 @@ TEST(PlayerTest, LeadsAboveOneSecondAreCutToOneSecond) {
     EXPECT_LT(first[0].at_ns, start - 1000 * MS + SLACK);
 }
 
-TEST(PlayerTest, LoopsWithAWordGapBetweenRepetitionsUntilStopped) {
-    Recorder rec; // outlives the player, whose thread calls into it until joined
-    Player pl;
-    PLAYER_CHANNEL chs[2] = {rec.channel(0, 0), rec.channel(1, 40)};
+TEST_F(PlayerTest, LoopsWithAWordGapBetweenRepetitionsUntilStopped) {
     // Unit 20 ms, word gap 7: one repetition is the dot and the closing gap, 160 ms.
-    ASSERT_EQ(player_start(pl.p, build("E", 20), 1, chs, 2), 1);
+    ASSERT_EQ(play(build("E", 20), 1, {0, 40}), 1);
     EXPECT_EQ(player_is_looping(pl.p), 1);
     ASSERT_TRUE(rec.wait_for([](const std::vector<Call> &cs) {
         for (const Call &c : cs)
@@ -268,12 +272,8 @@ TEST(PlayerTest, LoopsWithAWordGapBetweenRepetitionsUntilStopped) {
     EXPECT_EQ(rec.calls().back().kind, STOP);
 }
 
-TEST(PlayerTest, StopDuringTheLeadInCallsOnlyOnStop) {
-    Recorder rec; // outlives the player, whose thread calls into it until joined
-    Player pl;
-    PLAYER_CHANNEL chs[3] = {rec.channel(0, 0), rec.channel(1, 1000), rec.channel(2, 500)};
-    uint64_t before = now_ns();
-    ASSERT_EQ(player_start(pl.p, build("SOS", 100), 1, chs, 3), 1);
+TEST_F(PlayerTest, StopDuringTheLeadInCallsOnlyOnStop) {
+    ASSERT_EQ(play(build("SOS", 100), 1, {0, 1000, 500}), 1);
     uint32_t ms = 77, rep = 77;
     EXPECT_EQ(player_position(pl.p, &ms, &rep), 1);
     // Repetition 0 starts 1030 ms after the start call; until then the position is 0.
@@ -297,10 +297,8 @@ TEST(PlayerTest, StopDuringTheLeadInCallsOnlyOnStop) {
     EXPECT_EQ(rec.calls().size(), calls.size());
 }
 
-TEST(PlayerTest, NothingToPlayIsRefusedAndTheSequenceStillHeld) {
+TEST_F(PlayerTest, NothingToPlayIsRefusedAndTheSequenceStillHeld) {
     LogCapture log(LOG_INFO);
-    Recorder rec; // outlives the player, whose thread calls into it until joined
-    Player pl;
     PLAYER_CHANNEL chs[9];
     for (int i = 0; i < 9; i++) chs[i] = rec.channel(i % 8, 0);
     EXPECT_EQ(player_start(pl.p, build("E", 100), 0, chs, 9), 0);
@@ -326,23 +324,20 @@ TEST(PlayerTest, NothingToPlayIsRefusedAndTheSequenceStillHeld) {
     player_free(nullptr);
 }
 
-TEST(PlayerTest, PositionFollowsTheScheduleAcrossRepetitions) {
-    Recorder rec; // outlives the player, whose thread calls into it until joined
-    Player pl;
-    PLAYER_CHANNEL ch = rec.channel(0, 0);
-    ASSERT_EQ(player_start(pl.p, build("E", 20), 1, &ch, 1), 1); // period 160 ms
+TEST_F(PlayerTest, PositionFollowsTheScheduleAcrossRepetitions) {
+    ASSERT_EQ(play(build("E", 20), 1, {0}), 1); // period 160 ms
     ASSERT_TRUE(rec.wait_calls(1));
     uint64_t start = rec.calls()[0].arg_ns;
     bool saw_later_rep = false;
     for (int i = 0; i < 40; i++) {
-        uint64_t before = now_ns();
+        uint64_t asked = now_ns();
         uint32_t ms = 0, rep = 0;
         ASSERT_EQ(player_position(pl.p, &ms, &rep), 1);
-        uint64_t after = now_ns();
+        uint64_t answered = now_ns();
         uint64_t pos = (uint64_t)rep * 160 * MS + (uint64_t)ms * MS;
         EXPECT_LT(ms, 160u);
-        EXPECT_LE(pos, after - start);
-        EXPECT_GT(pos + MS, before - start); // floor to whole milliseconds
+        EXPECT_LE(pos, answered - start);
+        EXPECT_GT(pos + MS, asked - start); // floor to whole milliseconds
         saw_later_rep |= rep >= 1;
         std::this_thread::sleep_for(std::chrono::milliseconds(13));
     }
@@ -350,17 +345,13 @@ TEST(PlayerTest, PositionFollowsTheScheduleAcrossRepetitions) {
     EXPECT_EQ(player_position(pl.p, nullptr, nullptr), 1);
 }
 
-TEST(PlayerTest, LateCallbacksDelayFollowingEventsOnlyUntilTheScheduleCatchesUp) {
-    Recorder rec; // outlives the player, whose thread calls into it until joined
-    Player pl;
+TEST_F(PlayerTest, LateCallbacksDelayFollowingEventsOnlyUntilTheScheduleCatchesUp) {
     rec.hook = [](const Call &c) {
         if (c.kind == EVENT && c.index == 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(400));
     };
-    PLAYER_CHANNEL ch = rec.channel(0, 0);
     // Ten dots 80 ms apart, about 0.8 s in all.
-    MORSE_SEQUENCE *seq = build("EEEEEEEEEE", 20);
-    ASSERT_EQ(player_start(pl.p, seq, 0, &ch, 1), 1);
+    ASSERT_EQ(play(build("EEEEEEEEEE", 20), 0, {0}), 1);
     ASSERT_TRUE(rec.wait_stops(1));
     std::vector<Call> events = rec.of(EVENT);
     const MORSE_SEQUENCE *played = player_sequence(pl.p);
@@ -381,26 +372,29 @@ TEST(PlayerTest, LateCallbacksDelayFollowingEventsOnlyUntilTheScheduleCatchesUp)
     EXPECT_EQ(rec.of(STOP)[0].arg_ns, 1u);
 }
 
-TEST(PlayerTest, StartingAgainStopsThePreviousPlaybackFirst) {
-    Recorder first, second;
-    Player pl;
-    PLAYER_CHANNEL a = first.channel(0, 0), b = second.channel(0, 0);
+TEST_F(PlayerTest, StartingAgainStopsThePreviousPlaybackFirst) {
+    Recorder first;
+    // Joins before first goes, even when an assertion below ends the test early.
+    struct StopAtEnd {
+        MORSE_PLAYER *p;
+        ~StopAtEnd() { player_stop(p); }
+    } guard{pl.p};
+    PLAYER_CHANNEL a = first.channel(0, 0);
     ASSERT_EQ(player_start(pl.p, build("SOS", 100), 1, &a, 1), 1);
     ASSERT_TRUE(first.wait_calls(2));
-    ASSERT_EQ(player_start(pl.p, build("E", 20), 0, &b, 1), 1);
+    ASSERT_EQ(play(build("E", 20), 0, {0}), 1);
     // The old channel's stop ran before the new start returned.
     std::vector<Call> old = first.calls();
     ASSERT_FALSE(old.empty());
     EXPECT_EQ(old.back().kind, STOP);
     EXPECT_EQ(old.back().arg_ns, 0u);
-    ASSERT_TRUE(second.wait_stops(1));
-    EXPECT_EQ(order(second.calls()), "0r 0e0 0e1 0s1");
+    ASSERT_TRUE(rec.wait_stops(1));
+    EXPECT_EQ(order(rec.calls()), "0r 0e0 0e1 0s1");
     EXPECT_EQ(first.calls().size(), old.size());
     EXPECT_EQ(player_sequence(pl.p)->count, 2u);
 }
 
-TEST(PlayerTest, FreeWhilePlayingStopsTheThreadFirst) {
-    Recorder rec;
+TEST_F(PlayerTest, FreeWhilePlayingStopsTheThreadFirst) {
     MORSE_PLAYER *p = player_new();
     PLAYER_CHANNEL ch = rec.channel(0, 0);
     ASSERT_EQ(player_start(p, build("PARIS", 20), 1, &ch, 1), 1);
@@ -411,10 +405,8 @@ TEST(PlayerTest, FreeWhilePlayingStopsTheThreadFirst) {
     EXPECT_EQ(rec.of(STOP).size(), 1u);
 }
 
-TEST(PlayerTest, ControlCallsFromACallbackNeitherDeadlockNorFreeTheRunningPlayer) {
+TEST_F(PlayerTest, ControlCallsFromACallbackNeitherDeadlockNorFreeTheRunningPlayer) {
     LogCapture log(LOG_ERR);
-    Recorder rec; // outlives the player, whose thread calls into it until joined
-    Player pl;
     MORSE_PLAYER *self = pl.p;
     int start_result = -1;
     rec.hook = [&](const Call &c) {
@@ -425,8 +417,7 @@ TEST(PlayerTest, ControlCallsFromACallbackNeitherDeadlockNorFreeTheRunningPlayer
         start_result = player_start(self, build("E", 20), 0, nullptr, 0);
         player_stop(self); // only asks; playback ends once this callback returns
     };
-    PLAYER_CHANNEL ch = rec.channel(0, 0);
-    ASSERT_EQ(player_start(pl.p, build("SOS", 20), 1, &ch, 1), 1);
+    ASSERT_EQ(play(build("SOS", 20), 1, {0}), 1);
     ASSERT_TRUE(rec.wait_stops(1));
     std::vector<Call> events = rec.of(EVENT);
     EXPECT_EQ(events.back().index, 2u) << "nothing is played after the stop request";
