@@ -26,7 +26,7 @@ static uint32_t _round_ms(double v) {
 }
 
 void decoder_config_default(DECODER_CONFIG *cfg) {
-    __ka_assert(cfg, return);
+    __ka_assert(cfg, return );
     cfg->eom_timeout_ms = 5000;
     cfg->min_unit_ms = 20;
     cfg->max_unit_ms = 2000;
@@ -41,8 +41,10 @@ MORSE_DECODER *decoder_new(const DECODER_CONFIG *cfg) {
     MORSE_DECODER *d = nullptr;
     Malloc(d, MORSE_DECODER, 1);
     if (!d) return nullptr;
-    if (cfg) d->cfg = *cfg;
-    else decoder_config_default(&d->cfg);
+    if (cfg)
+        d->cfg = *cfg;
+    else
+        decoder_config_default(&d->cfg);
     return d;
 }
 
@@ -52,7 +54,7 @@ void decoder_free(MORSE_DECODER **dec) {
 }
 
 void decoder_reset(MORSE_DECODER *dec) {
-    __ka_assert(dec, return);
+    __ka_assert(dec, return );
     DECODER_CONFIG cfg = dec->cfg;
     memset((void *)dec, 0, sizeof *dec);
     dec->cfg = cfg;
@@ -116,7 +118,7 @@ static void _note_noise(MORSE_DECODER *d, float sample) {
 }
 
 void decoder_feed(MORSE_DECODER *dec, double t_ms, float luma) {
-    __ka_assert(dec, return);
+    __ka_assert(dec, return );
     MORSE_DECODER *d = dec;
     // A non-finite value would poison the baselines for good.
     if (!std::isfinite(t_ms) || !std::isfinite(luma)) return;
@@ -189,7 +191,7 @@ void decoder_feed(MORSE_DECODER *dec, double t_ms, float luma) {
 }
 
 void decoder_key(MORSE_DECODER *dec, double t_ms, int down) {
-    __ka_assert(dec, return);
+    __ka_assert(dec, return );
     if (!std::isfinite(t_ms)) return;
     if (!dec->primed) {
         dec->primed = 1;
@@ -207,7 +209,7 @@ void decoder_key(MORSE_DECODER *dec, double t_ms, int down) {
 }
 
 void decoder_tick(MORSE_DECODER *dec, double t_ms) {
-    __ka_assert(dec, return);
+    __ka_assert(dec, return );
     if (dec->primed && t_ms > dec->t_last) dec->t_last = t_ms;
 }
 
@@ -274,8 +276,8 @@ static void _decode(const MORSE_DECODER *d, DECODED_MESSAGE *out) {
 }
 
 void decoder_live(const MORSE_DECODER *dec, DECODED_MESSAGE *out) {
-    __ka_assert(dec, return);
-    __ka_assert(out, return);
+    __ka_assert(dec, return );
+    __ka_assert(out, return );
     _decode(dec, out);
 }
 
@@ -311,8 +313,8 @@ static int _take(MORSE_DECODER *d, DECODED_MESSAGE *out) {
         ka_log(LOG_INFO,
                "keyed '%s' thresholds dash %.0f, letter %.0f / %.0f, word %.0f / %.0f ms (after "
                "a dot / a dash), %zu runs",
-               out->text, d->th_dash, d->th_letter, d->th_letter_dash, d->th_word,
-               d->th_word_dash, d->nruns);
+               out->text, d->th_dash, d->th_letter, d->th_letter_dash, d->th_word, d->th_word_dash,
+               d->nruns);
         _log_runs(d);
     }
     d->nruns = 0;
@@ -336,8 +338,8 @@ int decoder_finish(MORSE_DECODER *dec, DECODED_MESSAGE *out) {
 }
 
 void decoder_status(const MORSE_DECODER *dec, DECODER_STATUS *out) {
-    __ka_assert(dec, return);
-    __ka_assert(out, return);
+    __ka_assert(dec, return );
+    __ka_assert(out, return );
     memset((void *)out, 0, sizeof *out);
     out->luma = dec->luma;
     out->lo = dec->lo;
@@ -353,8 +355,8 @@ void decoder_status(const MORSE_DECODER *dec, DECODER_STATUS *out) {
 }
 
 void decoder_dump(const MORSE_DECODER *dec, FILE *f) {
-    __ka_assert(dec, return);
-    __ka_assert(f, return);
+    __ka_assert(dec, return );
+    __ka_assert(f, return );
     fprintf(f, "unit %.1f bias %.1f runs %zu:", dec->unit, dec->bias, dec->nruns);
     for (size_t i = 0; i < dec->nruns; i++) {
         fprintf(f, " %c%.0f", dec->runs[i].on ? '+' : '-', dec->runs[i].ms);

@@ -188,8 +188,10 @@ static GAP_CLASSES _gap_clusters(MORSE_DECODER *d, double *v, size_t count, doub
         }
     }
     int classes;
-    if (best_a != 0 && sse2 <= 0.7 * sse1) classes = (b3a != 0 && sse3 <= 0.7 * sse2) ? 3 : 2;
-    else classes = (b3a != 0 && sse3 <= 0.7 * sse1) ? 3 : 1;
+    if (best_a != 0 && sse2 <= 0.7 * sse1)
+        classes = (b3a != 0 && sse3 <= 0.7 * sse2) ? 3 : 2;
+    else
+        classes = (b3a != 0 && sse3 <= 0.7 * sse1) ? 3 : 1;
 
     g.classes = classes;
     if (classes == 3) {
@@ -223,8 +225,10 @@ static GAP_CLASSES _gap_clusters(MORSE_DECODER *d, double *v, size_t count, doub
 // The family that saw more structure lends its thresholds to the other one.
 static void _gap_merge(GAP_CLASSES *g0, GAP_CLASSES *g1) {
     GAP_CLASSES *ref, *other;
-    if (g0->classes != g1->classes) ref = g0->classes > g1->classes ? g0 : g1;
-    else ref = g1->n > g0->n ? g1 : g0;
+    if (g0->classes != g1->classes)
+        ref = g0->classes > g1->classes ? g0 : g1;
+    else
+        ref = g1->n > g0->n ? g1 : g0;
     other = ref == g0 ? g1 : g0;
 
     if (other->classes == 0) {
@@ -301,9 +305,12 @@ static void _estimate_human(MORSE_DECODER *d, size_t non, size_t noff) {
         // One kind of mark: dots or dashes, judged against the spaces or the last message.
         double m = std::sqrt(on_s * on_l);
         bool dashes;
-        if (noff > 0 && d->prev_dot > 0 && off_s > 1.8 * d->prev_dot) dashes = m > 2 * d->prev_dot;
-        else if (noff > 0) dashes = m > 2 * off_s;
-        else dashes = d->prev_dot > 0 && m > 2 * d->prev_dot;
+        if (noff > 0 && d->prev_dot > 0 && off_s > 1.8 * d->prev_dot)
+            dashes = m > 2 * d->prev_dot;
+        else if (noff > 0)
+            dashes = m > 2 * off_s;
+        else
+            dashes = d->prev_dot > 0 && m > 2 * d->prev_dot;
         th_dash = dashes ? m / 2 : 2 * m;
         dot = dashes ? m / 3 : m;
         dash = 3 * dot;
@@ -316,8 +323,10 @@ static void _estimate_human(MORSE_DECODER *d, size_t non, size_t noff) {
         if (r.on || !d->runs[i - 1].on) continue;
         if (d->unit > 0 && r.ms >= DECODER_PAUSE_UNITS * d->unit) continue;
         double mark = d->runs[i - 1].ms;
-        if (mark <= th_dash / 1.25) d->scratch_off_dot[n0++] = r.ms;
-        else if (mark >= 1.25 * th_dash) d->scratch_off_dash[n1++] = r.ms;
+        if (mark <= th_dash / 1.25)
+            d->scratch_off_dot[n0++] = r.ms;
+        else if (mark >= 1.25 * th_dash)
+            d->scratch_off_dash[n1++] = r.ms;
     }
     GAP_CLASSES g0 = _gap_clusters(d, d->scratch_off_dot, n0, dash);
     GAP_CLASSES g1 = _gap_clusters(d, d->scratch_off_dash, n1, dash);
@@ -345,11 +354,14 @@ void _estimate(MORSE_DECODER *d) {
     size_t non = 0, noff = 0;
     for (size_t i = 0; i < d->nruns; i++) {
         const RUN &r = d->runs[i];
-        if (r.on) d->scratch_on[non++] = r.ms;
+        if (r.on)
+            d->scratch_on[non++] = r.ms;
         else if (!(d->unit > 0 && r.ms >= DECODER_PAUSE_UNITS * d->unit))
             d->scratch_off[noff++] = r.ms;
     }
     if (non == 0) return;
-    if (d->cfg.human) _estimate_human(d, non, noff);
-    else _estimate_machine(d, non, noff);
+    if (d->cfg.human)
+        _estimate_human(d, non, noff);
+    else
+        _estimate_machine(d, non, noff);
 }

@@ -22,10 +22,10 @@ struct MORSE_DECODER {
     float noise;        // sample noise estimated before the first mark
     float diffs[DECODER_NOISE_RING];
     size_t ndiffs;
-    int cand;          // state a pending transition goes to
-    double cand_edge;  // time of the pending edge
-    int cand_frames;   // frames that voted for it (0: nothing pending)
-    double frame_ms;   // smoothed interval between samples
+    int cand;         // state a pending transition goes to
+    double cand_edge; // time of the pending edge
+    int cand_frames;  // frames that voted for it (0: nothing pending)
+    double frame_ms;  // smoothed interval between samples
 
     int on;         // current state
     double t_state; // time at which it began

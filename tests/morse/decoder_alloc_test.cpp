@@ -37,15 +37,26 @@ void *operator new[](size_t n) {
     if (!p) throw std::bad_alloc();
     return p;
 }
-void operator delete(void *p) noexcept { std::free(p); }
-void operator delete[](void *p) noexcept { std::free(p); }
-void operator delete(void *p, size_t) noexcept { std::free(p); }
-void operator delete[](void *p, size_t) noexcept { std::free(p); }
+void operator delete(void *p) noexcept {
+    std::free(p);
+}
+void operator delete[](void *p) noexcept {
+    std::free(p);
+}
+void operator delete(void *p, size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void *p, size_t) noexcept {
+    std::free(p);
+}
 
 #if defined(COUNT_BY_SANITIZER_HOOK)
-static void _malloc_hook(const volatile void *, size_t) { _count(); }
+static void _malloc_hook(const volatile void *, size_t) {
+    _count();
+}
 static void _free_hook(const volatile void *) {}
-[[maybe_unused]] static const int g_hooks = __sanitizer_install_malloc_and_free_hooks(_malloc_hook, _free_hook);
+[[maybe_unused]] static const int g_hooks =
+    __sanitizer_install_malloc_and_free_hooks(_malloc_hook, _free_hook);
 #else
 // glibc lets a program replace malloc; these forward to its own allocator and count.
 extern "C" void *__libc_malloc(size_t);
@@ -80,7 +91,9 @@ extern "C" void *aligned_alloc(size_t a, size_t n) {
     _count();
     return __libc_memalign(a, n);
 }
-extern "C" void free(void *p) { __libc_free(p); }
+extern "C" void free(void *p) {
+    __libc_free(p);
+}
 #endif
 
 namespace {

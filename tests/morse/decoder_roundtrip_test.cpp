@@ -96,7 +96,7 @@ TEST(DecoderRoundTripTest, WholeTableFromANoisyCamera) {
         morse_sequence_free(&seq);
         for (uint64_t seed : {1u, 2u, 3u}) {
             LIGHT_MODEL lm;
-            lm.noise = 2;      // levels, against a contrast of 160
+            lm.noise = 2;     // levels, against a contrast of 160
             lm.jitter_ms = 2; // frame times wobble
             lm.seed = seed;
             EXPECT_EQ(decode_light(runs_to_light(runs, lm)), text)

@@ -121,8 +121,7 @@ TEST(DecoderKeyTest, FixedUnitThresholdsDependOnTheMode) {
         decoder_live(k.d, &m);
         EXPECT_STREQ(m.text, human ? "E E" : "EE") << human;
         EXPECT_STREQ(m.symbols, human ? ". / ." : ". .") << human;
-        EXPECT_NE(dump(k.d).find("unit 100.0 bias 0.0 runs 3: +100 -460 +100"),
-                  std::string::npos);
+        EXPECT_NE(dump(k.d).find("unit 100.0 bias 0.0 runs 3: +100 -460 +100"), std::string::npos);
     }
 }
 
@@ -209,9 +208,25 @@ TEST(DecoderKeyTest, UnknownAndOverlongCodesReadAsQuestionMarks) {
 TEST(DecoderKeyTest, AccentedLettersAreWrittenAsUtf8) {
     Decoder k(human_cfg(100));
     // ..-.. (É) then --.-- (Ñ)
-    key_runs(k.d, {{1, 100}, {0, 100}, {1, 100}, {0, 100}, {1, 300}, {0, 100}, {1, 100},
-                   {0, 100}, {1, 100}, {0, 300}, {1, 300}, {0, 100}, {1, 300}, {0, 100},
-                   {1, 100}, {0, 100}, {1, 300}, {0, 100}, {1, 300}});
+    key_runs(k.d, {{1, 100},
+                   {0, 100},
+                   {1, 100},
+                   {0, 100},
+                   {1, 300},
+                   {0, 100},
+                   {1, 100},
+                   {0, 100},
+                   {1, 100},
+                   {0, 300},
+                   {1, 300},
+                   {0, 100},
+                   {1, 300},
+                   {0, 100},
+                   {1, 100},
+                   {0, 100},
+                   {1, 300},
+                   {0, 100},
+                   {1, 300}});
     DECODED_MESSAGE m;
     ASSERT_EQ(decoder_finish(k.d, &m), 1);
     EXPECT_STREQ(m.text, "\xC3\x89\xC3\x91");
@@ -286,8 +301,17 @@ TEST(DecoderEstimateTest, MachineTimingFindsUnitAndBias) {
     }
     // The bias shortens the spaces and lengthens the marks; both still read right.
     Decoder k(machine_cfg());
-    key_runs(k.d, {{1, 120}, {0, 80}, {1, 360}, {0, 80}, {1, 120}, {0, 280}, {1, 120},
-                   {0, 680}, {1, 120}, {0, 80}, {1, 120}});
+    key_runs(k.d, {{1, 120},
+                   {0, 80},
+                   {1, 360},
+                   {0, 80},
+                   {1, 120},
+                   {0, 280},
+                   {1, 120},
+                   {0, 680},
+                   {1, 120},
+                   {0, 80},
+                   {1, 120}});
     DECODED_MESSAGE m;
     decoder_live(k.d, &m);
     EXPECT_EQ(dump(k.d).rfind("unit 100.0 bias 20.0", 0), 0u) << dump(k.d);

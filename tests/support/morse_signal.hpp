@@ -56,11 +56,21 @@ inline std::vector<RUN> hand_runs(const MORSE_SEQUENCE *seq, const HAND_MODEL &m
     for (size_t i = 0; i < seq->count; i++) {
         double units = 1;
         switch (seq->events[i].state) {
-        case MORSE_DOT: units = 1; break;
-        case MORSE_DASH: units = m.dash_units; break;
-        case MORSE_SYM_GAP: units = m.sym_gap_units; break;
-        case MORSE_LETTER_GAP: units = m.letter_units; break;
-        case MORSE_WORD_GAP: units = m.word_units; break;
+        case MORSE_DOT:
+            units = 1;
+            break;
+        case MORSE_DASH:
+            units = m.dash_units;
+            break;
+        case MORSE_SYM_GAP:
+            units = m.sym_gap_units;
+            break;
+        case MORSE_LETTER_GAP:
+            units = m.letter_units;
+            break;
+        case MORSE_WORD_GAP:
+            units = m.word_units;
+            break;
         }
         double unit = i >= step_at ? m.unit2_ms : m.unit_ms;
         double scale = m.sigma > 0 ? std::max(0.25, 1.0 + m.sigma * gauss(rng)) : 1.0;
@@ -74,8 +84,8 @@ inline std::vector<RUN> sequence_runs(const MORSE_SEQUENCE *seq) {
     std::vector<RUN> runs;
     if (!seq) return runs;
     for (size_t i = 0; i < seq->count; i++) {
-        runs.push_back(RUN{seq->events[i].state < MORSE_SYM_GAP ? 1 : 0,
-                           (double)seq->events[i].duration_ms});
+        runs.push_back(
+            RUN{seq->events[i].state < MORSE_SYM_GAP ? 1 : 0, (double)seq->events[i].duration_ms});
     }
     return runs;
 }
