@@ -347,6 +347,36 @@ TEST(DecoderEstimateTest, HumanDotsOnlyUseDefaultGapsUntilSpacesExist) {
         << log.text();
 }
 
+TEST(DecoderEstimateTest, HumanThresholdsFallBetweenTheGapClasses) {
+    // Symbol gaps 100, letter gaps 300, word gaps 700 after dots and after dashes alike.
+    LogCapture log(LOG_INFO);
+    MORSE_TIMING t{100, 3, 3, 7};
+    MORSE_SEQUENCE *seq = morse_sequence_build("PARIS MOST GREAT TEXTS", &t);
+    Decoder k(human_cfg());
+    key_runs(k.d, sequence_runs(seq));
+    morse_sequence_free(&seq);
+    DECODED_MESSAGE m;
+    ASSERT_EQ(decoder_finish(k.d, &m), 1);
+    EXPECT_STREQ(m.text, "PARIS MOST GREAT TEXTS");
+    size_t at = log.text().find("thresholds dash");
+    ASSERT_NE(at, std::string::npos);
+    double dash, letter, letter_dash, word, word_dash;
+    ASSERT_EQ(sscanf(log.text().c_str() + at,
+                     "thresholds dash %lf, letter %lf / %lf, word %lf / %lf", &dash, &letter,
+                     &letter_dash, &word, &word_dash),
+              5);
+    EXPECT_GT(dash, 100);
+    EXPECT_LT(dash, 300);
+    for (double th : {letter, letter_dash}) {
+        EXPECT_GT(th, 100);
+        EXPECT_LT(th, 300);
+    }
+    for (double th : {word, word_dash}) {
+        EXPECT_GT(th, 300);
+        EXPECT_LT(th, 700);
+    }
+}
+
 TEST(DecoderEstimateTest, HumanTimingReadsUnevenKeying) {
     // Long dashes (4 dots), letter gaps stretched to 5 dots, symbol gaps short after a dash.
     HAND_MODEL h;
