@@ -1,0 +1,170 @@
+// bench/decoder_cost_bench.cpp: what one recorded run costs (estimation over the whole message
+// plus the live decode a screen asks for) as a message grows to the 4096-run capacity, and the
+// worst single call, for hand keying, machine timing and camera samples. A camera frame at
+// 30 fps leaves 33 ms for everything.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <ctime>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "morse/decoder.hpp"
+#include "tests/support/morse_signal.hpp"
+
+namespace {
+
+// The machine is shared: wall-clock time includes preemption by other processes, so the cost
+// of a call is measured as this thread's CPU time (the worst wall-clock time is printed too).
+struct Stopwatch {
+    timespec cpu0, wall0;
+    Stopwatch() {
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu0);
+        clock_gettime(CLOCK_MONOTONIC, &wall0);
+    }
+    static double ms(const timespec &a, const timespec &b) {
+        return (b.tv_sec - a.tv_sec) * 1e3 + (b.tv_nsec - a.tv_nsec) / 1e6;
+    }
+    void stop(double *cpu_ms, double *wall_ms) const {
+        timespec cpu1, wall1;
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu1);
+        clock_gettime(CLOCK_MONOTONIC, &wall1);
+        *cpu_ms = ms(cpu0, cpu1);
+        *wall_ms = ms(wall0, wall1);
+    }
+};
+
+// A keyed text long enough to fill the decoder (more than 4096 runs).
+std::vector<RUN> long_keyed_runs(double sigma, uint64_t seed) {
+    std::string text;
+    for (int i = 0; i < 50; i++) text += "THE QUICK BROWN FOX JUMPS OVER 1234 ";
+    MORSE_TIMING t{100, 3, 3, 7};
+    MORSE_SEQUENCE *seq = morse_sequence_build(text.c_str(), &t);
+    HAND_MODEL h;
+    h.unit_ms = 60;
+    h.sigma = sigma;
+    h.seed = seed;
+    std::vector<RUN> runs = hand_runs(seq, h);
+    morse_sequence_free(&seq);
+    return runs;
+}
+
+struct Bucket {
+    double sum = 0, worst = 0;
+    size_t n = 0;
+};
+
+// Keys the runs edge by edge, timing each edge that records a run together with a live decode
+// (the key screen shows the text after every edge); buckets by the message's run count.
+void key_cost(const char *name, int human) {
+    std::vector<RUN> runs = long_keyed_runs(0.1, 3);
+    DECODER_CONFIG c;
+    decoder_config_default(&c);
+    c.human = human;
+    MORSE_DECODER *d = decoder_new(&c);
+    DECODED_MESSAGE *m = new DECODED_MESSAGE;
+    std::vector<Bucket> buckets(17);
+    double worst = 0, total = 0, worst_wall = 0;
+    size_t calls = 0;
+    DECODER_STATUS st;
+    for (const KEY_EDGE_AT &e : runs_to_edges(runs, 0)) {
+        Stopwatch sw;
+        decoder_key(d, e.t, e.down);
+        decoder_live(d, m);
+        double ms, wall;
+        sw.stop(&ms, &wall);
+        worst_wall = std::max(worst_wall, wall);
+        // Every edge but the first records one run, so the edge count is the run count.
+        size_t b = std::min(calls / 256, buckets.size() - 1);
+        buckets[b].sum += ms;
+        buckets[b].n++;
+        buckets[b].worst = std::max(buckets[b].worst, ms);
+        worst = std::max(worst, ms);
+        total += ms;
+        calls++;
+        decoder_status(d, &st);
+    }
+    printf("\n%s: %zu key edges, CPU time per edge (record + estimate + live decode): mean "
+           "%.3f ms, worst %.3f ms; worst wall-clock %.3f ms\n",
+           name, calls, total / calls, worst, worst_wall);
+    printf("  runs so far  mean CPU ms  worst CPU ms\n");
+    for (size_t i = 0; i < buckets.size(); i++) {
+        if (!buckets[i].n) continue;
+        printf("  %5zu-%-5zu %11.3f %13.3f\n", i * 256, i == 16 ? calls : (i + 1) * 256 - 1,
+               buckets[i].sum / buckets[i].n, buckets[i].worst);
+    }
+    delete m;
+    decoder_free(&d);
+}
+
+void light_cost() {
+    std::vector<RUN> runs = long_keyed_runs(0.0, 1);
+    for (RUN &r : runs) r.ms *= 100.0 / 60.0; // 12 WPM: a camera can follow it
+    LIGHT_MODEL lm;
+    lm.noise = 2;
+    std::vector<LIGHT_SAMPLE> samples = runs_to_light(runs, lm);
+    MORSE_DECODER *d = decoder_new(nullptr);
+    DECODED_MESSAGE *m = new DECODED_MESSAGE;
+    double worst = 0, total = 0, worst_late = 0, worst_wall = 0;
+    size_t n = 0;
+    DECODER_STATUS st;
+    for (const LIGHT_SAMPLE &s : samples) {
+        Stopwatch sw;
+        decoder_feed(d, s.t, s.luma);
+        decoder_poll_message(d, m);
+        double ms, wall;
+        sw.stop(&ms, &wall);
+        worst_wall = std::max(worst_wall, wall);
+        worst = std::max(worst, ms);
+        if (n > samples.size() * 3 / 4) worst_late = std::max(worst_late, ms);
+        total += ms;
+        n++;
+    }
+    decoder_status(d, &st);
+    printf("\ncamera, 12 WPM, %zu frames (message grows past 4096 runs), CPU time per frame: "
+           "mean %.4f ms, worst %.3f ms (worst in the last quarter %.3f ms); worst wall-clock "
+           "%.3f ms\n",
+           n, total / n, worst, worst_late, worst_wall);
+    delete m;
+    decoder_free(&d);
+}
+
+// The framework's own timing of one estimation on a full (4096-run) hand-keyed message. At
+// capacity new runs are dropped, but a bounce merged into the last mark still re-estimates
+// when the mark ends: each iteration is such a bounce and the end of the mark.
+void BM_HumanEstimateAtCapacity(benchmark::State &state) {
+    std::vector<RUN> runs = long_keyed_runs(0.1, 3);
+    DECODER_CONFIG c;
+    decoder_config_default(&c);
+    c.human = 1;
+    MORSE_DECODER *d = decoder_new(&c);
+    std::vector<KEY_EDGE_AT> edges = runs_to_edges(runs, 0);
+    for (const KEY_EDGE_AT &e : edges) decoder_key(d, e.t, e.down); // more than 4096 runs
+    double t = edges.back().t + 1000;
+    for (auto _ : state) {
+        decoder_key(d, t, 1); // mark, then a 5 ms release: bounce, merged into the mark
+        decoder_key(d, t + 60, 0);
+        decoder_key(d, t + 65, 1);
+        decoder_key(d, t + 125, 0); // completes the merge: a full estimation
+        t += 1000;
+    }
+    DECODER_STATUS st;
+    decoder_status(d, &st);
+    state.counters["unit_ms"] = st.unit_ms;
+    decoder_free(&d);
+}
+BENCHMARK(BM_HumanEstimateAtCapacity)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char **argv) {
+    key_cost("hand keying (human estimation), sigma 0.10, 20 WPM", 1);
+    key_cost("key edges with machine estimation", 0);
+    light_cost();
+    printf("\n");
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

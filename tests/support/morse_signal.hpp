@@ -1,0 +1,189 @@
+// tests/support/morse_signal.hpp: synthetic Morse signals for decoder tests and benchmarks.
+// Turns a built sequence into the on/off runs of a (seeded, randomly imperfect) operator, the
+// key edges of those runs, and the brightness samples a camera would see of them. Header-only,
+// so that the benchmarks (which do not link the test helpers) can use it too.
+#pragma once
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "morse/decoder.hpp"
+#include "morse/morse_table.hpp"
+#include "morse/sequencer.hpp"
+
+// How an operator times the elements of a sequence. All lengths are in units of the current
+// speed; each element and gap is scaled by 1 + N(0, sigma) (never below a quarter).
+struct HAND_MODEL {
+    double unit_ms = 100;     // dot length
+    double sigma = 0;         // relative jitter of every element and gap
+    double dash_units = 3;    // personal dash ratio
+    double sym_gap_units = 1; // gap inside a letter
+    double letter_units = 3;  // gap between letters
+    double word_units = 7;    // gap between words
+    double unit2_ms = 0;      // non-zero: the speed changes to this unit halfway through
+    uint64_t seed = 1;
+};
+
+// Timing of the two gaps for Farnsworth spacing: characters at char_wpm, the whole text at
+// eff_wpm (PARIS), the extra time spread over the gaps in the proportion 3 : 7.
+inline void farnsworth_gaps(double char_wpm, double eff_wpm, double *letter_units,
+                            double *word_units) {
+    double unit = 1200.0 / char_wpm;
+    double delay_ms = (60.0 * char_wpm - 37.2 * eff_wpm) / (char_wpm * eff_wpm) * 1000.0;
+    *letter_units = 3.0 * delay_ms / 19.0 / unit;
+    *word_units = 7.0 * delay_ms / 19.0 / unit;
+}
+
+// The runs (mark first, alternating, no trailing space) an operator of model m keys for seq.
+inline std::vector<RUN> hand_runs(const MORSE_SEQUENCE *seq, const HAND_MODEL &m) {
+    std::vector<RUN> runs;
+    if (!seq) return runs;
+    std::mt19937_64 rng(m.seed);
+    std::normal_distribution<double> gauss(0.0, 1.0);
+    // The speed step falls on the first gap between characters past the middle.
+    size_t step_at = seq->count;
+    if (m.unit2_ms > 0) {
+        for (size_t i = seq->count / 2; i < seq->count; i++) {
+            if (seq->events[i].state >= MORSE_LETTER_GAP) {
+                step_at = i;
+                break;
+            }
+        }
+    }
+    for (size_t i = 0; i < seq->count; i++) {
+        double units = 1;
+        switch (seq->events[i].state) {
+        case MORSE_DOT:
+            units = 1;
+            break;
+        case MORSE_DASH:
+            units = m.dash_units;
+            break;
+        case MORSE_SYM_GAP:
+            units = m.sym_gap_units;
+            break;
+        case MORSE_LETTER_GAP:
+            units = m.letter_units;
+            break;
+        case MORSE_WORD_GAP:
+            units = m.word_units;
+            break;
+        }
+        double unit = i >= step_at ? m.unit2_ms : m.unit_ms;
+        double scale = m.sigma > 0 ? std::max(0.25, 1.0 + m.sigma * gauss(rng)) : 1.0;
+        runs.push_back(RUN{seq->events[i].state < MORSE_SYM_GAP ? 1 : 0, units * unit * scale});
+    }
+    return runs;
+}
+
+// Exact machine timing of a sequence: its own event durations.
+inline std::vector<RUN> sequence_runs(const MORSE_SEQUENCE *seq) {
+    std::vector<RUN> runs;
+    if (!seq) return runs;
+    for (size_t i = 0; i < seq->count; i++) {
+        runs.push_back(
+            RUN{seq->events[i].state < MORSE_SYM_GAP ? 1 : 0, (double)seq->events[i].duration_ms});
+    }
+    return runs;
+}
+
+// One key edge: the key went down (1) or up (0) at t ms.
+struct KEY_EDGE_AT {
+    double t;
+    int down;
+};
+
+// The edges of runs keyed from t0 on: one edge at the start of every run and one after the end.
+inline std::vector<KEY_EDGE_AT> runs_to_edges(const std::vector<RUN> &runs, double t0) {
+    std::vector<KEY_EDGE_AT> edges;
+    double t = t0;
+    for (const RUN &r : runs) {
+        edges.push_back(KEY_EDGE_AT{t, r.on});
+        t += r.ms;
+    }
+    if (!runs.empty()) edges.push_back(KEY_EDGE_AT{t, 0});
+    return edges;
+}
+
+// A camera watching a light: frames at fps, each integrating the light over the exposure before
+// its time stamp, between the levels dark and bright, plus Gaussian noise and time-stamp jitter.
+struct LIGHT_MODEL {
+    double fps = 30;
+    double exposure = 1.0; // fraction of the frame interval the shutter is open
+    float dark = 40, bright = 200;
+    double noise = 0;     // standard deviation of the brightness, in levels
+    double jitter_ms = 0; // standard deviation of the frame times
+    double lead_ms = 2000;
+    double tail_ms = 6000;
+    uint64_t seed = 1;
+};
+
+struct LIGHT_SAMPLE {
+    double t;
+    float luma;
+};
+
+inline std::vector<LIGHT_SAMPLE> runs_to_light(const std::vector<RUN> &runs, const LIGHT_MODEL &m) {
+    std::vector<double> starts, ends; // the marks, in ms from the first frame
+    double t = m.lead_ms;
+    for (const RUN &r : runs) {
+        if (r.on) {
+            starts.push_back(t);
+            ends.push_back(t + r.ms);
+        }
+        t += r.ms;
+    }
+    double total = t + m.tail_ms, frame = 1000.0 / m.fps, open = frame * m.exposure;
+    std::mt19937_64 rng(m.seed);
+    std::normal_distribution<double> gauss(0.0, 1.0);
+    std::vector<LIGHT_SAMPLE> samples;
+    size_t first = 0;
+    double prev = -1e9;
+    for (size_t k = 0; k * frame <= total; k++) {
+        double tk = k * frame + (m.jitter_ms > 0 ? m.jitter_ms * gauss(rng) : 0.0);
+        tk = std::max(tk, prev + 1.0); // a camera never stamps frames out of order
+        prev = tk;
+        double a = tk - open, lit = 0;
+        while (first < ends.size() && ends[first] <= a) first++;
+        for (size_t i = first; i < starts.size() && starts[i] < tk; i++) {
+            lit += std::max(0.0, std::min(ends[i], tk) - std::max(starts[i], a));
+        }
+        double v = m.dark + (m.bright - m.dark) * (open > 0 ? lit / open : 0.0);
+        if (m.noise > 0) v += m.noise * gauss(rng);
+        samples.push_back(LIGHT_SAMPLE{tk, (float)v});
+    }
+    return samples;
+}
+
+// Edit distance between two UTF-8 texts, counted in code points.
+inline size_t morse_text_distance(const std::string &a, const std::string &b) {
+    auto points = [](const std::string &s) {
+        std::vector<uint32_t> cps;
+        const char *p = s.c_str();
+        for (uint32_t cp; (cp = morse_utf8_next(&p)) != 0;) cps.push_back(cp);
+        return cps;
+    };
+    std::vector<uint32_t> x = points(a), y = points(b);
+    std::vector<size_t> row(y.size() + 1), next(y.size() + 1);
+    for (size_t j = 0; j <= y.size(); j++) row[j] = j;
+    for (size_t i = 1; i <= x.size(); i++) {
+        next[0] = i;
+        for (size_t j = 1; j <= y.size(); j++) {
+            size_t sub = row[j - 1] + (x[i - 1] == y[j - 1] ? 0 : 1);
+            next[j] = std::min({sub, row[j] + 1, next[j - 1] + 1});
+        }
+        std::swap(row, next);
+    }
+    return row[y.size()];
+}
+
+// Code points in a UTF-8 text.
+inline size_t morse_text_length(const std::string &s) {
+    size_t n = 0;
+    const char *p = s.c_str();
+    while (morse_utf8_next(&p) != 0) n++;
+    return n;
+}
