@@ -139,7 +139,10 @@ static void _estimate_machine(MORSE_DECODER *d, size_t non, size_t noff) {
 // the classes are far enough apart and the split removes most of the spread.
 static GAP_CLASSES _gap_clusters(MORSE_DECODER *d, double *v, size_t count, double dash) {
     GAP_CLASSES g{};
-    const double need = 1.6 * dash; // below: a symbol gap; above: a letter gap
+    // Below need: a symbol gap (one unit); above: a letter gap (three units). The boundary sits
+    // near the geometric middle of the two, about 1.9 units. Taken above a dash, it would read
+    // letter gaps as symbol gaps whenever a family holds no symbol gap, as in "AT" or "ET".
+    const double need = dash / 1.6;
     if (d->nruns == 1 || count == 0) {
         g.n = count;
         g.th_letter = 2 * dash / 3;

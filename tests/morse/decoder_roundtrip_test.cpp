@@ -121,3 +121,19 @@ TEST(DecoderRoundTripTest, JitteredHandKeyingOfASentence) {
     }
     morse_sequence_free(&seq);
 }
+
+// Two-letter words leave a gap family holding letter gaps only; they must not be read as the
+// gaps inside one letter (AT is not W, ET is not A).
+TEST(DecoderRoundTripTest, ShortHandKeyedWordsKeepTheirLetters) {
+    for (const char *text : {"AT", "ET", "AI", "TA", "NO", "EE", "TU", "SOS", "K", "73"}) {
+        MORSE_TIMING t{80, 3, 3, 7};
+        MORSE_SEQUENCE *seq = morse_sequence_build(text, &t);
+        ASSERT_NE(seq, nullptr);
+        std::vector<RUN> runs = sequence_runs(seq);
+        morse_sequence_free(&seq);
+        DECODER_CONFIG c;
+        decoder_config_default(&c);
+        c.human = 1;
+        EXPECT_EQ(decode_edges(c, runs), text);
+    }
+}
