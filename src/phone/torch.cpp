@@ -1,0 +1,190 @@
+// src/phone/torch.cpp: the flashlight worker, its channel and the latency measurement.
+#include "phone/torch.hpp"
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <allegro5/allegro.h>
+
+#include "main/app.hpp"
+#include "support/ka_common.hpp"
+
+// The desktop's answers: no flashlight.
+static int _desktop_probe(void *) { return 0; }
+static int _desktop_set(int, void *) { return 0; }
+static int _desktop_measure(void *) { return -1; }
+static const TORCH_PLATFORM _DESKTOP = {_desktop_probe, _desktop_set, _desktop_measure, nullptr};
+
+static struct {
+    std::mutex lock;
+    std::condition_variable cond;
+    std::thread thread;
+    int running = 0;
+    int quit = 0;
+    int want = 0;
+    int have = 0; // -1 forces the next application
+    int busy_logged = 0;
+    std::atomic<int> available{-1}; // -1 not probed yet
+    std::atomic<int> latency_ms{-1};
+    ALLEGRO_EVENT_SOURCE *wake = nullptr;
+    TORCH_PLATFORM platform = _DESKTOP;
+} _torch;
+
+void torch_set_platform(const TORCH_PLATFORM *platform) {
+    std::lock_guard<std::mutex> hold(_torch.lock);
+    if (_torch.running) return;
+    _torch.platform = platform ? *platform : _DESKTOP;
+    _torch.available.store(-1);
+    _torch.latency_ms.store(-1);
+}
+
+int torch_available() {
+    int a = _torch.available.load();
+    if (a >= 0) return a;
+    std::lock_guard<std::mutex> hold(_torch.lock);
+    a = _torch.available.load();
+    if (a < 0) {
+        a = _torch.platform.probe && _torch.platform.probe(_torch.platform.user) == 1 ? 1 : 0;
+        _torch.available.store(a);
+        ka_log(LOG_INFO, "flashlight %savailable", a ? "" : "not ");
+    }
+    return a;
+}
+
+// Applies the latest wanted state; changes made while a switch runs collapse into one.
+static void _torch_worker() {
+    std::unique_lock<std::mutex> hold(_torch.lock);
+    while (!_torch.quit) {
+        if (_torch.want == _torch.have) {
+            _torch.cond.wait(hold);
+            continue;
+        }
+        int target = _torch.want;
+        hold.unlock();
+        int ok = _torch.platform.set(target, _torch.platform.user);
+        hold.lock();
+        if (!ok && !_torch.busy_logged) {
+            ka_log(LOG_ERR, "could not switch the flashlight %s", target ? "on" : "off");
+            _torch.busy_logged = 1;
+        }
+        _torch.have = target;
+    }
+    // Leaving the light burning after the program ends, or when the camera takes it over,
+    // would be wrong: switch it off unless it is known to be off.
+    if (_torch.have != 0) {
+        hold.unlock();
+        _torch.platform.set(0, _torch.platform.user);
+        hold.lock();
+        _torch.have = 0;
+    }
+}
+
+// Called with the lock held.
+static void _ensure_worker() {
+    _torch.busy_logged = 0;
+    if (_torch.running) return;
+    _torch.have = 0;
+    _torch.quit = 0;
+    _torch.want = 0;
+    try {
+        _torch.thread = std::thread(_torch_worker);
+        _torch.running = 1;
+    } catch (const std::system_error &) {
+        ka_log(LOG_ERR, "could not start the torch thread");
+    }
+}
+
+// Called with the lock held; wakes the worker only when the wanted state changes.
+static void _want(int on) {
+    if (_torch.want == on) return;
+    _torch.want = on;
+    _torch.cond.notify_one();
+}
+
+static void _on_event(const MORSE_SEQUENCE *seq, size_t index, uint32_t, void *) {
+    if (!seq || index >= seq->count) return;
+    std::lock_guard<std::mutex> hold(_torch.lock);
+    _want(seq->events[index].state < MORSE_SYM_GAP ? 1 : 0);
+}
+
+static void _on_stop(int, void *) {
+    std::lock_guard<std::mutex> hold(_torch.lock);
+    _want(0);
+}
+
+PLAYER_CHANNEL torch_channel(uint32_t lead_ms) {
+    if (torch_available() == 1) {
+        std::lock_guard<std::mutex> hold(_torch.lock);
+        _ensure_worker();
+    }
+    PLAYER_CHANNEL ch{};
+    ch.name = "torch";
+    ch.lead_ms = lead_ms;
+    ch.on_rep_start = nullptr;
+    ch.on_event = _on_event;
+    ch.on_stop = _on_stop;
+    ch.user = nullptr;
+    return ch;
+}
+
+void torch_live(int on) {
+    if (torch_available() != 1) return;
+    std::lock_guard<std::mutex> hold(_torch.lock);
+    _ensure_worker();
+    _want(on ? 1 : 0);
+}
+
+void torch_resync() {
+    std::lock_guard<std::mutex> hold(_torch.lock);
+    if (!_torch.running || _torch.want != 1) return;
+    _torch.have = -1;
+    _torch.cond.notify_one();
+}
+
+void torch_shutdown() {
+    std::thread worker;
+    {
+        std::lock_guard<std::mutex> hold(_torch.lock);
+        _torch.quit = 1;
+        _torch.want = 0;
+        _torch.cond.notify_one();
+        worker = std::move(_torch.thread);
+    }
+    // Joined outside the lock: the worker needs it to finish a switch under way.
+    if (worker.joinable()) worker.join();
+    std::lock_guard<std::mutex> hold(_torch.lock);
+    _torch.running = 0;
+}
+
+static void _measure_thread(TORCH_PLATFORM platform, ALLEGRO_EVENT_SOURCE *wake) {
+    int ms = platform.measure_latency ? platform.measure_latency(platform.user) : -1;
+    if (ms < 0) ms = -1;
+    ka_log(LOG_INFO, "torch latency measured: %d ms", ms);
+    _torch.latency_ms.store(ms);
+    if (wake) {
+        ALLEGRO_EVENT ev{};
+        ev.user.type = LUMIKEY_WAKE_EVENT;
+        al_emit_user_event(wake, &ev, nullptr);
+    }
+}
+
+int torch_measure_start(void *wake_source) {
+    if (torch_available() != 1) return 0;
+    int idle = _torch.latency_ms.load();
+    do {
+        if (idle == -2) return 0;
+    } while (!_torch.latency_ms.compare_exchange_weak(idle, -2));
+    std::lock_guard<std::mutex> hold(_torch.lock);
+    _torch.wake = static_cast<ALLEGRO_EVENT_SOURCE *>(wake_source);
+    try {
+        std::thread(_measure_thread, _torch.platform, _torch.wake).detach();
+    } catch (const std::system_error &) {
+        _torch.latency_ms.store(-1);
+        return 0;
+    }
+    return 1;
+}
+
+int torch_latency_result() { return _torch.latency_ms.load(); }
