@@ -10,9 +10,11 @@
 #include "audio/tone.hpp"
 #include "support/ka_log.hpp"
 
-// Small fragments keep the key-to-sound delay near one fragment; four of them ride out a late
-// wake-up of the fill thread without an audible gap.
-static constexpr int _FRAGMENTS = 4;
+// Small fragments let a key change reach the stream within about 6 ms. Allegro's Linux voices
+// take the mixer's output 1024 samples at a time; a stream holding only 4 x 256 runs dry one
+// sample short of every such pull, which is heard as a click 43 times a second. A fifth
+// fragment is the least that plays cleanly.
+static constexpr int _FRAGMENTS = 5;
 static constexpr int _FRAGMENT_SAMPLES = 256;
 static constexpr float _RAMP_MS = 5.0f;
 static constexpr float _AMPLITUDE = 0.6f;

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-// Starts the stream (4 fragments of 256 samples at the mixer's rate) and its fill thread with a
+// Starts the stream (5 fragments of 256 samples at the mixer's rate) and its fill thread with a
 // tone of hz, silent until keyed. 1 when running; 0 without sound or on failure (nothing left
 // behind). A running sidetone is stopped first.
 int sidetone_start(uint32_t hz);

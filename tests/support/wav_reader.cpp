@@ -100,6 +100,15 @@ double wav_frequency(const std::vector<float> &x, size_t start, size_t end, uint
     return (double)(crossings - 1) / 2.0 * rate / (double)(last - first);
 }
 
+size_t wav_sine_breaks(const std::vector<float> &x, size_t start, size_t end, double hz,
+                       uint32_t rate, float tolerance) {
+    double c2 = 2.0 * cos(2.0 * M_PI * hz / (double)rate);
+    size_t breaks = 0;
+    for (size_t k = start + 1; k + 1 < end && k + 1 < x.size(); k++)
+        breaks += std::fabs(x[k - 1] + x[k + 1] - c2 * x[k]) > tolerance;
+    return breaks;
+}
+
 float wav_peak(const std::vector<float> &x, size_t start, size_t end) {
     float peak = 0.0f;
     for (size_t i = start; i < end && i < x.size(); i++) peak = std::max(peak, std::fabs(x[i]));

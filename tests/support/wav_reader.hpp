@@ -28,6 +28,11 @@ std::vector<WavSegment> wav_segments(const std::vector<float> &x, float threshol
 // Frequency from the sign changes in [start, end), in Hz.
 double wav_frequency(const std::vector<float> &x, size_t start, size_t end, uint32_t rate);
 
+// Samples in [start, end) that break the recurrence of a sine of hz (x[k-1] + x[k+1] =
+// 2 cos(w) x[k]) by more than tolerance: a dropped, repeated or zeroed sample shows here.
+size_t wav_sine_breaks(const std::vector<float> &x, size_t start, size_t end, double hz,
+                       uint32_t rate, float tolerance);
+
 // Largest |x| in [start, end).
 float wav_peak(const std::vector<float> &x, size_t start, size_t end);
 
