@@ -46,13 +46,17 @@ void on_fill(const int16_t *frag, size_t n, void *) {
     fills.count.store(i + 1, std::memory_order_release);
 }
 
-double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+double ms(Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
 
 bool wait_fills(size_t n) {
     auto limit = Clock::now() + 2s;
     while (fills.count.load(std::memory_order_acquire) < n)
-        if (Clock::now() > limit) return false;
-        else std::this_thread::sleep_for(200us);
+        if (Clock::now() > limit)
+            return false;
+        else
+            std::this_thread::sleep_for(200us);
     return true;
 }
 

@@ -37,9 +37,9 @@ void BM_RenderLongestMessage(benchmark::State &state) {
     state.counters["frames"] = (double)frames;
     state.counters["buffer_MB"] = frames * 2.0 / 1e6;
     state.counters["max_rss_growth_MB"] = (max_rss_kb() - rss_before) / 1000.0;
-    state.counters["ns_per_frame"] = benchmark::Counter(
-        (double)frames * state.iterations(),
-        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["ns_per_frame"] =
+        benchmark::Counter((double)frames * state.iterations(),
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
     morse_sequence_free(&seq);
 }
 BENCHMARK(BM_RenderLongestMessage)->Unit(benchmark::kMillisecond)->Iterations(3);

@@ -76,7 +76,9 @@ int sidetone_start(uint32_t hz) {
     return 1;
 }
 
-void sidetone_key(int down) { _st.down.store(down ? 1 : 0, std::memory_order_relaxed); }
+void sidetone_key(int down) {
+    _st.down.store(down ? 1 : 0, std::memory_order_relaxed);
+}
 
 void sidetone_stop() {
     _st.down.store(0);

@@ -9,7 +9,7 @@ static constexpr double _TWO_PI = 2.0 * M_PI;
 
 void sidetone_gen_init(SIDETONE_GEN *g, uint32_t sample_rate, uint32_t hz, float ramp_ms,
                        float amplitude) {
-    __ka_assert(g, return);
+    __ka_assert(g, return );
     uint32_t rate = sample_rate ? sample_rate : 44100;
     g->phase = 0.0;
     g->gain = 0.0f;
@@ -22,8 +22,8 @@ void sidetone_gen_init(SIDETONE_GEN *g, uint32_t sample_rate, uint32_t hz, float
 }
 
 void sidetone_gen_fill(SIDETONE_GEN *g, int16_t *out, size_t n, int on) {
-    __ka_assert(g, return);
-    __ka_assert(out, return);
+    __ka_assert(g, return );
+    __ka_assert(out, return );
     float target = on ? 1.0f : 0.0f;
     for (size_t i = 0; i < n; i++) {
         if (g->gain < target) {

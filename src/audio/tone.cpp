@@ -36,7 +36,9 @@ int tone_audio_init() {
     return 1;
 }
 
-int tone_available() { return _tone.available; }
+int tone_available() {
+    return _tone.available;
+}
 
 void tone_audio_shutdown() {
     tone_release();

@@ -19,8 +19,7 @@ int tone_render(const MORSE_SEQUENCE *seq, uint32_t sample_rate, uint32_t hz, fl
     __ka_assert(seq, return 0);
     __ka_assert(out, return 0);
     __ka_assert(frames, return 0);
-    if (sample_rate < 8000 || sample_rate > 192000 || hz == 0 ||
-        2 * (uint64_t)hz >= sample_rate) {
+    if (sample_rate < 8000 || sample_rate > 192000 || hz == 0 || 2 * (uint64_t)hz >= sample_rate) {
         ka_log(LOG_ERR, "bad tone parameters: %u Hz at %u Hz", hz, sample_rate);
         return 0;
     }

@@ -12,9 +12,15 @@
 #include "support/ka_common.hpp"
 
 // The desktop's answers: no flashlight.
-static int _desktop_probe(void *) { return 0; }
-static int _desktop_set(int, void *) { return 0; }
-static int _desktop_measure(void *) { return -1; }
+static int _desktop_probe(void *) {
+    return 0;
+}
+static int _desktop_set(int, void *) {
+    return 0;
+}
+static int _desktop_measure(void *) {
+    return -1;
+}
 static const TORCH_PLATFORM _DESKTOP = {_desktop_probe, _desktop_set, _desktop_measure, nullptr};
 
 static struct {
@@ -187,4 +193,6 @@ int torch_measure_start(void *wake_source) {
     return 1;
 }
 
-int torch_latency_result() { return _torch.latency_ms.load(); }
+int torch_latency_result() {
+    return _torch.latency_ms.load();
+}

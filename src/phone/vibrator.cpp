@@ -12,7 +12,9 @@
 
 enum { _CMD_NONE = 0, _CMD_PLAY = 1, _CMD_CANCEL = 2, _CMD_ON = 3 };
 
-static int _desktop_probe(void *) { return 0; }
+static int _desktop_probe(void *) {
+    return 0;
+}
 static void _desktop_play(const uint32_t *, size_t, void *) {}
 static void _desktop_call(void *) {}
 static const VIBRATOR_PLATFORM _DESKTOP = {_desktop_probe, _desktop_play, _desktop_call,
@@ -117,7 +119,9 @@ static void _post(int cmd) {
     _post_locked(cmd);
 }
 
-static void _on_rep_start(const MORSE_SEQUENCE *, uint32_t, uint64_t, void *) { _post(_CMD_PLAY); }
+static void _on_rep_start(const MORSE_SEQUENCE *, uint32_t, uint64_t, void *) {
+    _post(_CMD_PLAY);
+}
 
 // A pattern that played to its end has stopped by itself.
 static void _on_stop(int finished, void *) {

@@ -15,7 +15,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
-double ms(size_t samples, uint32_t rate) { return 1000.0 * (double)samples / (double)rate; }
+double ms(size_t samples, uint32_t rate) {
+    return 1000.0 * (double)samples / (double)rate;
+}
 
 // First index in [from, to) (or last, going backwards) where |x| reaches level.
 size_t first_reaching(const std::vector<float> &x, size_t from, size_t to, float level) {

@@ -59,8 +59,8 @@ protected:
         MORSE_SEQUENCE *seq = morse_sequence_build(text, &t);
         for (size_t i = 0; seq && i < seq->count; i++)
             if (seq->events[i].state < MORSE_SYM_GAP)
-                elements_.push_back({(double)seq->events[i].start_ms,
-                                     (double)seq->events[i].duration_ms});
+                elements_.push_back(
+                    {(double)seq->events[i].start_ms, (double)seq->events[i].duration_ms});
         return seq;
     }
 
@@ -68,7 +68,9 @@ protected:
     std::vector<Element> elements_;
 };
 
-double ms(size_t samples, uint32_t rate) { return 1000.0 * (double)samples / (double)rate; }
+double ms(size_t samples, uint32_t rate) {
+    return 1000.0 * (double)samples / (double)rate;
+}
 
 } // namespace
 

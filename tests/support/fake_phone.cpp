@@ -96,7 +96,9 @@ void FakePhone::_cancel(void *user) {
     self->_leave(self->_enter("cancel"), nullptr, 0);
 }
 
-TORCH_PLATFORM FakePhone::torch() { return TORCH_PLATFORM{_probe, _set, _measure, this}; }
+TORCH_PLATFORM FakePhone::torch() {
+    return TORCH_PLATFORM{_probe, _set, _measure, this};
+}
 
 VIBRATOR_PLATFORM FakePhone::vibrator() {
     return VIBRATOR_PLATFORM{_probe, _play, _on, _cancel, this};

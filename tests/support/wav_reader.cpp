@@ -116,8 +116,7 @@ float wav_peak(const std::vector<float> &x, size_t start, size_t end) {
 }
 
 WaveCapture::WaveCapture() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "lumikey-wave-XXXXXX").string();
+    std::string pattern = (std::filesystem::temp_directory_path() / "lumikey-wave-XXXXXX").string();
     if (mkdtemp(pattern.data())) dir_ = pattern;
     conf_ = dir_ + "/alsoft.conf";
     wav_ = dir_ + "/out.wav";
