@@ -67,7 +67,10 @@ static void _torch_worker() {
             _torch.cond.wait(hold);
             continue;
         }
+        // Noted as applied before the slow call, so that a resync arriving during it (have
+        // back to -1) is not overwritten afterwards and gets its own switch.
         int target = _torch.want;
+        _torch.have = target;
         hold.unlock();
         int ok = _torch.platform.set(target, _torch.platform.user);
         hold.lock();
@@ -75,7 +78,6 @@ static void _torch_worker() {
             ka_log(LOG_ERR, "could not switch the flashlight %s", target ? "on" : "off");
             _torch.busy_logged = 1;
         }
-        _torch.have = target;
     }
     // Leaving the light burning after the program ends, or when the camera takes it over,
     // would be wrong: switch it off unless it is known to be off.

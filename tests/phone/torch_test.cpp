@@ -149,6 +149,18 @@ TEST_F(TorchTest, ResyncSwitchesOnAgainOnlyWhenTheLightShouldBeOn) {
     torch_live(1);
     ASSERT_TRUE(phone_.wait_done(4));
     EXPECT_EQ(phone_.names(), (Names{"set 1", "set 1", "set 0", "set 1"}));
+
+    // A resync that comes while the light is being switched on is not lost.
+    torch_live(0);
+    ASSERT_TRUE(phone_.wait_done(5));
+    phone_.hold();
+    torch_live(1);
+    ASSERT_TRUE(phone_.wait_entered(6));
+    torch_resync();
+    phone_.release();
+    ASSERT_TRUE(phone_.wait_done(7));
+    EXPECT_EQ(phone_.names(),
+              (Names{"set 1", "set 1", "set 0", "set 1", "set 0", "set 1", "set 1"}));
 }
 
 TEST_F(TorchTest, MeasurementRunsOnceAtATimeAndWakesTheApplication) {
