@@ -98,13 +98,7 @@ int tone_prepare(const MORSE_SEQUENCE *seq, uint32_t hz, uint32_t latency_ms,
         tone_release();
         return 0;
     }
-    *channel = PLAYER_CHANNEL{};
-    channel->name = "sound";
-    channel->lead_ms = latency_ms;
-    channel->on_rep_start = _on_rep_start;
-    channel->on_event = nullptr;
-    channel->on_stop = _on_stop;
-    channel->user = nullptr;
+    *channel = PLAYER_CHANNEL{"sound", latency_ms, _on_rep_start, nullptr, _on_stop, nullptr};
     ka_log(LOG_INFO, "tone ready: %zu frames at %u Hz, %u Hz tone, lead %u ms", frames, rate, hz,
            latency_ms);
     return 1;

@@ -2,13 +2,12 @@
 #include "phone/torch.hpp"
 
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
 #include <system_error>
 #include <thread>
 #include <allegro5/allegro.h>
 
 #include "main/app.hpp"
+#include "phone/phone_worker.hpp"
 #include "support/ka_common.hpp"
 
 // The desktop's answers: no flashlight.
@@ -24,11 +23,7 @@ static int _desktop_measure(void *) {
 static const TORCH_PLATFORM _DESKTOP = {_desktop_probe, _desktop_set, _desktop_measure, nullptr};
 
 static struct {
-    std::mutex lock;
-    std::condition_variable cond;
-    std::thread thread;
-    int running = 0;
-    int quit = 0;
+    PHONE_WORKER w; // lock, cond, thread, running, quit
     int want = 0;
     int have = 0; // -1 forces the next application
     int busy_logged = 0;
@@ -39,32 +34,24 @@ static struct {
 } _torch;
 
 void torch_set_platform(const TORCH_PLATFORM *platform) {
-    std::lock_guard<std::mutex> hold(_torch.lock);
-    if (_torch.running) return;
+    std::lock_guard<std::mutex> hold(_torch.w.lock);
+    if (_torch.w.running) return;
     _torch.platform = platform ? *platform : _DESKTOP;
     _torch.available.store(-1);
     _torch.latency_ms.store(-1);
 }
 
 int torch_available() {
-    int a = _torch.available.load();
-    if (a >= 0) return a;
-    std::lock_guard<std::mutex> hold(_torch.lock);
-    a = _torch.available.load();
-    if (a < 0) {
-        a = _torch.platform.probe && _torch.platform.probe(_torch.platform.user) == 1 ? 1 : 0;
-        _torch.available.store(a);
-        ka_log(LOG_INFO, "flashlight %savailable", a ? "" : "not ");
-    }
-    return a;
+    return phone_probe_once(_torch.available, _torch.w.lock, _torch.platform.probe,
+                            _torch.platform.user, "flashlight");
 }
 
 // Applies the latest wanted state; changes made while a switch runs collapse into one.
 static void _torch_worker() {
-    std::unique_lock<std::mutex> hold(_torch.lock);
-    while (!_torch.quit) {
+    std::unique_lock<std::mutex> hold(_torch.w.lock);
+    while (!_torch.w.quit) {
         if (_torch.want == _torch.have) {
-            _torch.cond.wait(hold);
+            _torch.w.cond.wait(hold);
             continue;
         }
         // Noted as applied before the slow call, so that a resync arriving during it (have
@@ -92,78 +79,54 @@ static void _torch_worker() {
 // Called with the lock held.
 static void _ensure_worker() {
     _torch.busy_logged = 0;
-    if (_torch.running) return;
+    if (_torch.w.running) return;
     _torch.have = 0;
-    _torch.quit = 0;
     _torch.want = 0;
-    try {
-        _torch.thread = std::thread(_torch_worker);
-        _torch.running = 1;
-    } catch (const std::system_error &) {
-        ka_log(LOG_ERR, "could not start the torch thread");
-    }
+    phone_worker_ensure(_torch.w, _torch_worker, "torch");
 }
 
 // Called with the lock held; wakes the worker only when the wanted state changes.
 static void _want(int on) {
     if (_torch.want == on) return;
     _torch.want = on;
-    _torch.cond.notify_one();
+    _torch.w.cond.notify_one();
 }
 
 static void _on_event(const MORSE_SEQUENCE *seq, size_t index, uint32_t, void *) {
     if (!seq || index >= seq->count) return;
-    std::lock_guard<std::mutex> hold(_torch.lock);
+    std::lock_guard<std::mutex> hold(_torch.w.lock);
     _want(seq->events[index].state < MORSE_SYM_GAP ? 1 : 0);
 }
 
 static void _on_stop(int, void *) {
-    std::lock_guard<std::mutex> hold(_torch.lock);
+    std::lock_guard<std::mutex> hold(_torch.w.lock);
     _want(0);
 }
 
 PLAYER_CHANNEL torch_channel(uint32_t lead_ms) {
     if (torch_available() == 1) {
-        std::lock_guard<std::mutex> hold(_torch.lock);
+        std::lock_guard<std::mutex> hold(_torch.w.lock);
         _ensure_worker();
     }
-    PLAYER_CHANNEL ch{};
-    ch.name = "torch";
-    ch.lead_ms = lead_ms;
-    ch.on_rep_start = nullptr;
-    ch.on_event = _on_event;
-    ch.on_stop = _on_stop;
-    ch.user = nullptr;
-    return ch;
+    return PLAYER_CHANNEL{"torch", lead_ms, nullptr, _on_event, _on_stop, nullptr};
 }
 
 void torch_live(int on) {
     if (torch_available() != 1) return;
-    std::lock_guard<std::mutex> hold(_torch.lock);
+    std::lock_guard<std::mutex> hold(_torch.w.lock);
     _ensure_worker();
     _want(on ? 1 : 0);
 }
 
 void torch_resync() {
-    std::lock_guard<std::mutex> hold(_torch.lock);
-    if (!_torch.running || _torch.want != 1) return;
+    std::lock_guard<std::mutex> hold(_torch.w.lock);
+    if (!_torch.w.running || _torch.want != 1) return;
     _torch.have = -1;
-    _torch.cond.notify_one();
+    _torch.w.cond.notify_one();
 }
 
 void torch_shutdown() {
-    std::thread worker;
-    {
-        std::lock_guard<std::mutex> hold(_torch.lock);
-        _torch.quit = 1;
-        _torch.want = 0;
-        _torch.cond.notify_one();
-        worker = std::move(_torch.thread);
-    }
-    // Joined outside the lock: the worker needs it to finish a switch under way.
-    if (worker.joinable()) worker.join();
-    std::lock_guard<std::mutex> hold(_torch.lock);
-    _torch.running = 0;
+    phone_worker_stop(_torch.w, [] { _torch.want = 0; });
 }
 
 static void _measure_thread(TORCH_PLATFORM platform, ALLEGRO_EVENT_SOURCE *wake) {
@@ -184,7 +147,7 @@ int torch_measure_start(void *wake_source) {
     do {
         if (idle == -2) return 0;
     } while (!_torch.latency_ms.compare_exchange_weak(idle, -2));
-    std::lock_guard<std::mutex> hold(_torch.lock);
+    std::lock_guard<std::mutex> hold(_torch.w.lock);
     _torch.wake = static_cast<ALLEGRO_EVENT_SOURCE *>(wake_source);
     try {
         std::thread(_measure_thread, _torch.platform, _torch.wake).detach();

@@ -2,12 +2,9 @@
 #include "phone/vibrator.hpp"
 
 #include <atomic>
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
-#include <system_error>
-#include <thread>
 
+#include "phone/phone_worker.hpp"
 #include "support/ka_common.hpp"
 
 enum { _CMD_NONE = 0, _CMD_PLAY = 1, _CMD_CANCEL = 2, _CMD_ON = 3 };
@@ -21,11 +18,7 @@ static const VIBRATOR_PLATFORM _DESKTOP = {_desktop_probe, _desktop_play, _deskt
                                            _desktop_call, nullptr};
 
 static struct {
-    std::mutex lock;
-    std::condition_variable cond;
-    std::thread thread;
-    int running = 0;
-    int quit = 0;
+    PHONE_WORKER w;      // lock, cond, thread, running, quit
     int cmd = _CMD_NONE; // a newer command replaces one not yet taken
     uint32_t *wave = nullptr;
     size_t wave_len = 0;
@@ -34,32 +27,24 @@ static struct {
 } _vib;
 
 void vibrator_set_platform(const VIBRATOR_PLATFORM *platform) {
-    std::lock_guard<std::mutex> hold(_vib.lock);
-    if (_vib.running) return;
+    std::lock_guard<std::mutex> hold(_vib.w.lock);
+    if (_vib.w.running) return;
     _vib.platform = platform ? *platform : _DESKTOP;
     _vib.available.store(-1);
 }
 
 int vibrator_available() {
-    int a = _vib.available.load();
-    if (a >= 0) return a;
-    std::lock_guard<std::mutex> hold(_vib.lock);
-    a = _vib.available.load();
-    if (a < 0) {
-        a = _vib.platform.probe && _vib.platform.probe(_vib.platform.user) == 1 ? 1 : 0;
-        _vib.available.store(a);
-        ka_log(LOG_INFO, "vibrator %savailable", a ? "" : "not ");
-    }
-    return a;
+    return phone_probe_once(_vib.available, _vib.w.lock, _vib.platform.probe, _vib.platform.user,
+                            "vibrator");
 }
 
 static void _vib_worker() {
     const VIBRATOR_PLATFORM &pf = _vib.platform;
     int moving = 0; // a pattern or a continuous vibration may still be running
-    std::unique_lock<std::mutex> hold(_vib.lock);
-    while (!_vib.quit) {
+    std::unique_lock<std::mutex> hold(_vib.w.lock);
+    while (!_vib.w.quit) {
         if (_vib.cmd == _CMD_NONE) {
-            _vib.cond.wait(hold);
+            _vib.w.cond.wait(hold);
             continue;
         }
         int cmd = _vib.cmd;
@@ -95,27 +80,18 @@ static void _vib_worker() {
 
 // Called with the lock held. 1 when a worker runs.
 static int _ensure_worker() {
-    if (_vib.running) return 1;
-    _vib.quit = 0;
-    _vib.cmd = _CMD_NONE;
-    try {
-        _vib.thread = std::thread(_vib_worker);
-    } catch (const std::system_error &) {
-        ka_log(LOG_ERR, "could not start the vibrator thread");
-        return 0;
-    }
-    _vib.running = 1;
-    return 1;
+    if (!_vib.w.running) _vib.cmd = _CMD_NONE;
+    return phone_worker_ensure(_vib.w, _vib_worker, "vibrator");
 }
 
 // Called with the lock held.
 static void _post_locked(int cmd) {
     _vib.cmd = cmd;
-    _vib.cond.notify_one();
+    _vib.w.cond.notify_one();
 }
 
 static void _post(int cmd) {
-    std::lock_guard<std::mutex> hold(_vib.lock);
+    std::lock_guard<std::mutex> hold(_vib.w.lock);
     _post_locked(cmd);
 }
 
@@ -135,7 +111,7 @@ int vibrator_prepare(const MORSE_SEQUENCE *seq, uint32_t lead_ms, PLAYER_CHANNEL
     size_t len = morse_sequence_on_off_ms(seq, nullptr, 0);
     if (len == 0) return 0;
     {
-        std::lock_guard<std::mutex> hold(_vib.lock);
+        std::lock_guard<std::mutex> hold(_vib.w.lock);
         if (_vib.wave) Free(_vib.wave);
         _vib.wave_len = 0;
         Malloc(_vib.wave, uint32_t, len);
@@ -143,33 +119,19 @@ int vibrator_prepare(const MORSE_SEQUENCE *seq, uint32_t lead_ms, PLAYER_CHANNEL
         _vib.wave_len = morse_sequence_on_off_ms(seq, _vib.wave, len);
         if (!_ensure_worker()) return 0;
     }
-    *channel = PLAYER_CHANNEL{};
-    channel->name = "vibrate";
-    channel->lead_ms = lead_ms;
-    channel->on_rep_start = _on_rep_start;
-    channel->on_event = nullptr;
-    channel->on_stop = _on_stop;
-    channel->user = nullptr;
+    *channel = PLAYER_CHANNEL{"vibrate", lead_ms, _on_rep_start, nullptr, _on_stop, nullptr};
     return 1;
 }
 
 void vibrator_live(int on) {
     if (vibrator_available() != 1) return;
-    std::lock_guard<std::mutex> hold(_vib.lock);
+    std::lock_guard<std::mutex> hold(_vib.w.lock);
     if (_ensure_worker()) _post_locked(on ? _CMD_ON : _CMD_CANCEL);
 }
 
 void vibrator_shutdown() {
-    std::thread worker;
-    {
-        std::lock_guard<std::mutex> hold(_vib.lock);
-        _vib.quit = 1;
-        _vib.cond.notify_one();
-        worker = std::move(_vib.thread);
-    }
-    if (worker.joinable()) worker.join();
-    std::lock_guard<std::mutex> hold(_vib.lock);
-    _vib.running = 0;
+    phone_worker_stop(_vib.w, nullptr);
+    std::lock_guard<std::mutex> hold(_vib.w.lock);
     if (_vib.wave) Free(_vib.wave);
     _vib.wave_len = 0;
 }

@@ -7,12 +7,11 @@
 #include "audio/tone.hpp"
 #include "support/ka_log.hpp"
 #include "support/test_env.hpp"
+#include "support/test_sequence.hpp"
 #include "support/wav_reader.hpp" // select_openal
 
 TEST(ToneNoAudioTest, EveryOperationDegradesToSilence) {
-    MORSE_TIMING t;
-    morse_timing_default(&t);
-    MORSE_SEQUENCE *seq = morse_sequence_build("SOS", &t);
+    MORSE_SEQUENCE *seq = test_sequence("SOS", 100);
     ASSERT_NE(seq, nullptr);
     PLAYER_CHANNEL ch{};
     ch.name = "untouched";

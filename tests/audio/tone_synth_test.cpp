@@ -7,21 +7,28 @@
 #include "audio/tone_synth.hpp"
 #include "support/ka_log.hpp"
 #include "support/test_env.hpp"
+#include "support/test_sequence.hpp"
+#include "support/wav_reader.hpp"
 
 namespace {
 
+// A message and its rendering, both freed at the end of the test.
 struct Rendered {
+    MORSE_SEQUENCE *seq;
     int16_t *pcm = nullptr;
     size_t frames = 0;
-    ~Rendered() { free(pcm); }
+    Rendered(const char *text, uint32_t unit_ms) : seq(test_sequence(text, unit_ms)) {}
+    ~Rendered() {
+        free(pcm);
+        morse_sequence_free(&seq);
+    }
+    int render(uint32_t rate, uint32_t hz, float amplitude, uint32_t ramp_ms) {
+        free(pcm);
+        pcm = nullptr;
+        return seq ? tone_render(seq, rate, hz, amplitude, ramp_ms, &pcm, &frames) : 0;
+    }
+    std::vector<float> samples() const { return std::vector<float>(pcm, pcm + frames); }
 };
-
-MORSE_SEQUENCE *build(const char *text, uint32_t unit_ms) {
-    MORSE_TIMING t;
-    morse_timing_default(&t);
-    t.unit_ms = unit_ms;
-    return morse_sequence_build(text, &t);
-}
 
 // The envelope the buffer carries at frame n, read back through the known carrier; only
 // meaningful where the carrier is well away from zero.
@@ -64,45 +71,39 @@ TEST(ToneSynthTest, FrameConversionRoundsToNearestWithHalvesUp) {
 }
 
 TEST(ToneSynthTest, RefusesFrequenciesAndRatesOutsideTheLimits) {
-    MORSE_SEQUENCE *seq = build("E", 100);
-    ASSERT_NE(seq, nullptr);
-    Rendered r;
+    Rendered r("E", 100);
+    ASSERT_NE(r.seq, nullptr);
     {
         LogCapture log(LOG_ERR);
-        EXPECT_EQ(tone_render(seq, 44100, 22050, 0.6f, 5, &r.pcm, &r.frames), 0);
+        EXPECT_EQ(r.render(44100, 22050, 0.6f, 5), 0);
         EXPECT_TRUE(log.contains("bad tone parameters: 22050 Hz at 44100 Hz")) << log.text();
     }
-    EXPECT_EQ(tone_render(seq, 7999, 700, 0.6f, 5, &r.pcm, &r.frames), 0);
-    EXPECT_EQ(tone_render(seq, 192001, 700, 0.6f, 5, &r.pcm, &r.frames), 0);
-    EXPECT_EQ(tone_render(seq, 44100, 0, 0.6f, 5, &r.pcm, &r.frames), 0);
+    EXPECT_EQ(r.render(7999, 700, 0.6f, 5), 0);
+    EXPECT_EQ(r.render(192001, 700, 0.6f, 5), 0);
+    EXPECT_EQ(r.render(44100, 0, 0.6f, 5), 0);
     EXPECT_EQ(r.pcm, nullptr);
     EXPECT_EQ(tone_render(nullptr, 44100, 700, 0.6f, 5, &r.pcm, &r.frames), 0);
-    EXPECT_EQ(tone_render(seq, 44100, 700, 0.6f, 5, nullptr, &r.frames), 0);
-    EXPECT_EQ(tone_render(seq, 44100, 700, 0.6f, 5, &r.pcm, nullptr), 0);
+    EXPECT_EQ(tone_render(r.seq, 44100, 700, 0.6f, 5, nullptr, &r.frames), 0);
+    EXPECT_EQ(tone_render(r.seq, 44100, 700, 0.6f, 5, &r.pcm, nullptr), 0);
     // The limits themselves are accepted.
-    EXPECT_EQ(tone_render(seq, 8000, 3999, 0.6f, 5, &r.pcm, &r.frames), 1);
+    EXPECT_EQ(r.render(8000, 3999, 0.6f, 5), 1);
     EXPECT_EQ(r.frames, 800u);
-    morse_sequence_free(&seq);
 }
 
 TEST(ToneSynthTest, EmptySequenceGivesZeroFramesAndABuffer) {
-    MORSE_SEQUENCE *seq = build("", 100);
-    ASSERT_NE(seq, nullptr);
-    Rendered r;
+    Rendered r("", 100);
     r.frames = 99;
-    ASSERT_EQ(tone_render(seq, 44100, 700, 0.6f, 5, &r.pcm, &r.frames), 1);
+    ASSERT_EQ(r.render(44100, 700, 0.6f, 5), 1);
     EXPECT_EQ(r.frames, 0u);
     ASSERT_NE(r.pcm, nullptr);
     EXPECT_EQ(r.pcm[0], 0);
-    morse_sequence_free(&seq);
 }
 
 TEST(ToneSynthTest, ElementsStartAndEndOnTheirRoundedFramesAndGapsAreSilent) {
     // Unit 37 ms at 44.1 kHz puts edges on fractional frames, so the rounding shows.
-    MORSE_SEQUENCE *seq = build("ET PARIS", 37);
-    ASSERT_NE(seq, nullptr);
-    Rendered r;
-    ASSERT_EQ(tone_render(seq, 44100, 700, 0.6f, 5, &r.pcm, &r.frames), 1);
+    Rendered r("ET PARIS", 37);
+    ASSERT_EQ(r.render(44100, 700, 0.6f, 5), 1);
+    const MORSE_SEQUENCE *seq = r.seq;
     ASSERT_EQ(r.frames, tone_ms_to_frame(seq->total_ms, 44100));
     // E then T: T starts at 148 ms (frame 6526.8) and ends at 259 ms (frame 11421.9).
     ASSERT_GE(seq->count, 3u);
@@ -129,15 +130,12 @@ TEST(ToneSynthTest, ElementsStartAndEndOnTheirRoundedFramesAndGapsAreSilent) {
     for (size_t n = 0; n < r.frames; n++)
         if (!inside[n] && r.pcm[n] != 0) loud_gap_frames++;
     EXPECT_EQ(loud_gap_frames, 0u);
-    morse_sequence_free(&seq);
 }
 
 TEST(ToneSynthTest, ShortElementGetsAQuarterOfItsLengthAsRamp) {
     // A 20 ms dot is 882 frames; four 5 ms ramps (221 frames) would be 884, so the ramp is 220.
-    MORSE_SEQUENCE *seq = build("E", 20);
-    ASSERT_NE(seq, nullptr);
-    Rendered r;
-    ASSERT_EQ(tone_render(seq, 44100, 700, 0.6f, 5, &r.pcm, &r.frames), 1);
+    Rendered r("E", 20);
+    ASSERT_EQ(r.render(44100, 700, 0.6f, 5), 1);
     ASSERT_EQ(r.frames, 882u);
     double w = 700 * 2.0 * M_PI / 44100.0, peak = 0.6 * 32767;
     expect_element(r.pcm, 0, 882, 220, w, peak);
@@ -145,71 +143,45 @@ TEST(ToneSynthTest, ShortElementGetsAQuarterOfItsLengthAsRamp) {
     double mid = envelope_at(r.pcm, 110, w, peak);
     double with221 = 0.5 - 0.5 * cos(M_PI * 110.0 / 221.0);
     EXPECT_GT(fabs(mid - with221), 3.0 / peak);
-    morse_sequence_free(&seq);
 
     // At 8 kHz a 6 ms ramp is 48 frames; a 160-frame dot gets 40, and full level from there.
-    seq = build("E", 20);
-    Rendered small;
-    ASSERT_EQ(tone_render(seq, 8000, 500, 1.0f, 6, &small.pcm, &small.frames), 1);
-    ASSERT_EQ(small.frames, 160u);
-    expect_element(small.pcm, 0, 160, 40, 500 * 2.0 * M_PI / 8000.0, 32767.0);
-    morse_sequence_free(&seq);
+    ASSERT_EQ(r.render(8000, 500, 1.0f, 6), 1);
+    ASSERT_EQ(r.frames, 160u);
+    expect_element(r.pcm, 0, 160, 40, 500 * 2.0 * M_PI / 8000.0, 32767.0);
 }
 
 TEST(ToneSynthTest, ToneHasTheAskedFrequencyAmplitudeAndAContinuousPhase) {
-    MORSE_SEQUENCE *seq = build("TT", 200); // two 600 ms dashes, 600 ms apart
-    ASSERT_NE(seq, nullptr);
-    Rendered r;
-    ASSERT_EQ(tone_render(seq, 48000, 700, 0.6f, 5, &r.pcm, &r.frames), 1);
-    size_t a = tone_ms_to_frame(seq->events[0].start_ms, 48000) + 480;
-    size_t b = tone_ms_to_frame(seq->events[0].start_ms + seq->events[0].duration_ms, 48000) - 480;
-    size_t crossings = 0, first = 0, last = 0;
-    int peak = 0;
-    for (size_t n = a + 1; n < b; n++) {
-        if ((r.pcm[n - 1] < 0) != (r.pcm[n] < 0)) {
-            if (!crossings) first = n;
-            last = n;
-            crossings++;
-        }
-        peak = std::max(peak, abs(r.pcm[n]));
-    }
-    double hz = (crossings - 1) / 2.0 * 48000.0 / (double)(last - first);
-    EXPECT_NEAR(hz, 700.0, 1.0);
-    EXPECT_LE(peak, 19660); // 0.6 of full scale, rounded
-    EXPECT_GE(peak, 19650);
+    Rendered r("TT", 200); // two 600 ms dashes, 600 ms apart
+    ASSERT_EQ(r.render(48000, 700, 0.6f, 5), 1);
+    const MORSE_EVENT &first = r.seq->events[0];
+    size_t a = tone_ms_to_frame(first.start_ms, 48000) + 480;
+    size_t b = tone_ms_to_frame(first.start_ms + first.duration_ms, 48000) - 480;
+    std::vector<float> x = r.samples();
+    EXPECT_NEAR(wav_frequency(x, a, b, 48000), 700.0, 1.0);
+    float peak = wav_peak(x, a, b);
+    EXPECT_LE(peak, 19660.0f); // 0.6 of full scale, rounded
+    EXPECT_GE(peak, 19650.0f);
     // The second dash does not restart the cycle: it carries the sine of its absolute frames.
-    size_t c = tone_ms_to_frame(seq->events[2].start_ms, 48000) + 1000;
+    size_t c = tone_ms_to_frame(r.seq->events[2].start_ms, 48000) + 1000;
     for (size_t n = c; n < c + 200; n++)
         EXPECT_NEAR(r.pcm[n], 0.6 * 32767 * sin(700 * 2.0 * M_PI / 48000.0 * (double)n), 1.0);
-    morse_sequence_free(&seq);
 }
 
 TEST(ToneSynthTest, AmplitudeIsClampedToFullScaleAndSilence) {
-    MORSE_SEQUENCE *seq = build("T", 100);
-    ASSERT_NE(seq, nullptr);
-    Rendered loud, quiet, nan;
-    ASSERT_EQ(tone_render(seq, 44100, 441, 2.0f, 5, &loud.pcm, &loud.frames), 1);
-    ASSERT_EQ(tone_render(seq, 44100, 441, -1.0f, 5, &quiet.pcm, &quiet.frames), 1);
-    ASSERT_EQ(tone_render(seq, 44100, 441, NAN, 5, &nan.pcm, &nan.frames), 1);
-    int peak = 0;
-    size_t loud_quiet = 0;
-    for (size_t n = 0; n < loud.frames; n++) {
-        peak = std::max(peak, (int)loud.pcm[n]);
-        loud_quiet += quiet.pcm[n] != 0 || nan.pcm[n] != 0;
-    }
+    Rendered r("T", 100);
     // 441 Hz at 44.1 kHz puts a crest exactly on a frame.
-    EXPECT_EQ(peak, 32767);
-    EXPECT_EQ(loud_quiet, 0u);
-    morse_sequence_free(&seq);
+    ASSERT_EQ(r.render(44100, 441, 2.0f, 5), 1);
+    EXPECT_EQ(wav_peak(r.samples(), 0, r.frames), 32767.0f);
+    for (float amplitude : {-1.0f, NAN}) {
+        ASSERT_EQ(r.render(44100, 441, amplitude, 5), 1);
+        EXPECT_EQ(wav_peak(r.samples(), 0, r.frames), 0.0f) << amplitude;
+    }
 }
 
 TEST(ToneSynthTest, ZeroRampSwitchesAtTheEdges) {
-    MORSE_SEQUENCE *seq = build("T", 100);
-    ASSERT_NE(seq, nullptr);
-    Rendered r;
-    ASSERT_EQ(tone_render(seq, 44100, 700, 1.0f, 0, &r.pcm, &r.frames), 1);
+    Rendered r("T", 100);
+    ASSERT_EQ(r.render(44100, 700, 1.0f, 0), 1);
     double w = 700 * 2.0 * M_PI / 44100.0;
     for (size_t n : {size_t(1), size_t(2), size_t(13230 - 2)})
         EXPECT_NEAR(r.pcm[n], 32767 * sin(w * (double)n), 1.0) << n;
-    morse_sequence_free(&seq);
 }

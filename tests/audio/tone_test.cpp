@@ -11,16 +11,10 @@
 #include "audio/tone.hpp"
 #include "support/ka_log.hpp"
 #include "support/test_env.hpp"
+#include "support/test_sequence.hpp"
 #include "support/wav_reader.hpp" // select_openal
 
 namespace {
-
-MORSE_SEQUENCE *build(const char *text, uint32_t unit_ms) {
-    MORSE_TIMING t;
-    morse_timing_default(&t);
-    t.unit_ms = unit_ms;
-    return morse_sequence_build(text, &t);
-}
 
 // Audio on the silent output for every test of this file; each test starts with it up.
 class ToneTest : public ::testing::Test {
@@ -53,7 +47,7 @@ TEST_F(ToneTest, StartsOnceAndReportsTheMixer) {
 }
 
 TEST_F(ToneTest, PrepareFillsTheSoundChannel) {
-    MORSE_SEQUENCE *seq = build("SOS", 60);
+    MORSE_SEQUENCE *seq = test_sequence("SOS", 60);
     ASSERT_NE(seq, nullptr);
     PLAYER_CHANNEL ch{};
     LogCapture log(LOG_INFO);
@@ -75,8 +69,8 @@ TEST_F(ToneTest, PrepareFillsTheSoundChannel) {
 }
 
 TEST_F(ToneTest, FailuresLeaveTheChannelUntouched) {
-    MORSE_SEQUENCE *seq = build("E", 100);
-    MORSE_SEQUENCE *empty = build("", 100);
+    MORSE_SEQUENCE *seq = test_sequence("E", 100);
+    MORSE_SEQUENCE *empty = test_sequence("", 100);
     PLAYER_CHANNEL ch{};
     ch.name = "untouched";
     {

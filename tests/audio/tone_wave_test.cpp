@@ -10,6 +10,7 @@
 
 #include "audio/tone.hpp"
 #include "morse/player.hpp"
+#include "support/test_sequence.hpp"
 #include "support/wav_reader.hpp"
 
 using namespace std::chrono_literals;
@@ -52,16 +53,25 @@ protected:
         return wav;
     }
 
-    MORSE_SEQUENCE *build(const char *text, uint32_t unit_ms) {
-        MORSE_TIMING t;
-        morse_timing_default(&t);
-        t.unit_ms = unit_ms;
-        MORSE_SEQUENCE *seq = morse_sequence_build(text, &t);
-        for (size_t i = 0; seq && i < seq->count; i++)
+    // Starts sending text through the sound channel alone, noting its elements' times.
+    void send(const char *text, uint32_t unit_ms, uint32_t hz, int loop) {
+        MORSE_SEQUENCE *seq = test_sequence(text, unit_ms);
+        ASSERT_NE(seq, nullptr);
+        for (size_t i = 0; i < seq->count; i++)
             if (seq->events[i].state < MORSE_SYM_GAP)
                 elements_.push_back(
                     {(double)seq->events[i].start_ms, (double)seq->events[i].duration_ms});
-        return seq;
+        PLAYER_CHANNEL ch{};
+        ASSERT_EQ(tone_prepare(seq, hz, 0, &ch), 1);
+        ASSERT_EQ(player_start(player_, seq, loop, &ch, 1), 1);
+    }
+
+    // The stretches of tone in what was played; a threshold at a tenth of the peak cuts about
+    // 1 ms off each 5 ms edge.
+    static std::vector<WavSegment> tones(const WavData &wav) {
+        float peak = wav_peak(wav.samples, 0, wav.samples.size());
+        EXPECT_GT(peak, 0.05f) << "nothing was heard";
+        return wav_segments(wav.samples, 0.1f * peak, wav.rate / 500);
     }
 
     MORSE_PLAYER *player_ = nullptr;
@@ -75,21 +85,12 @@ double ms(size_t samples, uint32_t rate) {
 } // namespace
 
 TEST_F(ToneWaveTest, MessageToneFollowsTheSequencesTiming) {
-    MORSE_SEQUENCE *seq = build("SOS", 60);
-    ASSERT_NE(seq, nullptr);
-    PLAYER_CHANNEL ch{};
-    ASSERT_EQ(tone_prepare(seq, 700, 0, &ch), 1);
-    ASSERT_EQ(player_start(player_, seq, 0, &ch, 1), 1);
+    ASSERT_NO_FATAL_FAILURE(send("SOS", 60, 700, 0));
     while (player_is_playing(player_)) std::this_thread::sleep_for(5ms);
     WavData wav = finish();
-    ASSERT_GT(wav.rate, 0u);
-
-    float peak = wav_peak(wav.samples, 0, wav.samples.size());
-    ASSERT_GT(peak, 0.05f) << "nothing was heard";
-    std::vector<WavSegment> seg = wav_segments(wav.samples, 0.1f * peak, wav.rate / 500);
+    std::vector<WavSegment> seg = tones(wav);
     ASSERT_EQ(seg.size(), elements_.size());
-    // The output started at some unknown moment: times count from the first onset. A threshold
-    // at a tenth of the peak cuts about 1 ms off each 5 ms edge.
+    // The output started at some unknown moment: times count from the first onset.
     for (size_t i = 0; i < seg.size(); i++) {
         double start = ms(seg[i].start - seg[0].start, wav.rate);
         double length = ms(seg[i].end - seg[i].start, wav.rate);
@@ -105,21 +106,14 @@ TEST_F(ToneWaveTest, MessageToneFollowsTheSequencesTiming) {
 
 TEST_F(ToneWaveTest, LoopReplaysFromTheStartAndAStopSilencesAtOnce) {
     // T at unit 100: a 300 ms dash, then the 700 ms word gap before the next repetition.
-    MORSE_SEQUENCE *seq = build("T", 100);
-    ASSERT_NE(seq, nullptr);
-    PLAYER_CHANNEL ch{};
-    ASSERT_EQ(tone_prepare(seq, 550, 0, &ch), 1);
-    ASSERT_EQ(player_start(player_, seq, 1, &ch, 1), 1);
+    ASSERT_NO_FATAL_FAILURE(send("T", 100, 550, 1));
     // Stop 100 ms into the third dash.
     uint32_t elapsed = 0, rep = 0;
     while (!(player_position(player_, &elapsed, &rep) && rep >= 2 && elapsed >= 100))
         std::this_thread::sleep_for(1ms);
     player_stop(player_);
     WavData wav = finish();
-
-    float peak = wav_peak(wav.samples, 0, wav.samples.size());
-    ASSERT_GT(peak, 0.05f) << "nothing was heard";
-    std::vector<WavSegment> seg = wav_segments(wav.samples, 0.1f * peak, wav.rate / 500);
+    std::vector<WavSegment> seg = tones(wav);
     ASSERT_EQ(seg.size(), 3u);
     // Restarts are made by the player thread and take effect at the mixer's next buffer, so
     // they are exact only to that buffer (about 23 ms here).

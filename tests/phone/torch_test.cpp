@@ -12,18 +12,12 @@
 #include "support/fake_phone.hpp"
 #include "support/ka_log.hpp"
 #include "support/test_env.hpp"
+#include "support/test_sequence.hpp"
 
 using namespace std::chrono_literals;
 using Names = std::vector<std::string>;
 
 namespace {
-
-MORSE_SEQUENCE *build(const char *text, uint32_t unit_ms) {
-    MORSE_TIMING t;
-    morse_timing_default(&t);
-    t.unit_ms = unit_ms;
-    return morse_sequence_build(text, &t);
-}
 
 class TorchTest : public ::testing::Test {
 protected:
@@ -108,7 +102,7 @@ TEST_F(TorchTest, ShutdownWaitsForABlockedSwitchThenTurnsTheLightOff) {
     done.get();
     EXPECT_EQ(phone_.names(), (Names{"set 1", "set 0"}));
     // A later channel brings a new worker.
-    MORSE_SEQUENCE *seq = build("EE", 100);
+    MORSE_SEQUENCE *seq = test_sequence("EE", 100);
     ASSERT_NE(seq, nullptr);
     PLAYER_CHANNEL ch = torch_channel(0);
     ch.on_event(seq, 0, 0, ch.user);
@@ -127,7 +121,7 @@ TEST_F(TorchTest, FollowsAPlayedSequenceAndEndsOff) {
     MORSE_PLAYER *player = player_new();
     ASSERT_NE(player, nullptr);
     PLAYER_CHANNEL ch = torch_channel(0);
-    ASSERT_EQ(player_start(player, build("EE", 60), 0, &ch, 1), 1);
+    ASSERT_EQ(player_start(player, test_sequence("EE", 60), 0, &ch, 1), 1);
     while (player_is_playing(player)) std::this_thread::sleep_for(5ms);
     player_free(&player);
     torch_shutdown();

@@ -9,6 +9,7 @@
 #include "support/fake_phone.hpp"
 #include "support/ka_log.hpp"
 #include "support/test_env.hpp"
+#include "support/test_sequence.hpp"
 
 using namespace std::chrono_literals;
 using Names = std::vector<std::string>;
@@ -16,20 +17,13 @@ using Pattern = std::vector<uint32_t>;
 
 namespace {
 
-MORSE_SEQUENCE *build(const char *text, uint32_t unit_ms) {
-    MORSE_TIMING t;
-    morse_timing_default(&t);
-    t.unit_ms = unit_ms;
-    return morse_sequence_build(text, &t);
-}
-
 class VibratorTest : public ::testing::Test {
 protected:
     void SetUp() override {
         platform_ = phone_.vibrator();
         vibrator_set_platform(&platform_);
-        e_ = build("E", 100);
-        t_ = build("T", 100);
+        e_ = test_sequence("E", 100);
+        t_ = test_sequence("T", 100);
         ASSERT_TRUE(e_ && t_);
     }
     void TearDown() override {
@@ -57,7 +51,7 @@ TEST(VibratorDesktopTest, ReportsUnavailableOnceAndLeavesTheChannelAlone) {
     ASSERT_NE(first, std::string::npos) << text;
     EXPECT_EQ(text.find("vibrator not available", first + 1), std::string::npos) << text;
 
-    MORSE_SEQUENCE *seq = build("E", 100);
+    MORSE_SEQUENCE *seq = test_sequence("E", 100);
     PLAYER_CHANNEL ch{};
     ch.name = "untouched";
     ch.lead_ms = 7;
@@ -71,7 +65,7 @@ TEST(VibratorDesktopTest, ReportsUnavailableOnceAndLeavesTheChannelAlone) {
 }
 
 TEST_F(VibratorTest, RefusesEmptyAndMissingInput) {
-    MORSE_SEQUENCE *empty = build("", 100);
+    MORSE_SEQUENCE *empty = test_sequence("", 100);
     PLAYER_CHANNEL ch{};
     EXPECT_EQ(vibrator_prepare(empty, 0, &ch), 0);
     EXPECT_EQ(ch.name, nullptr);
