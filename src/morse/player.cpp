@@ -7,8 +7,8 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
-#include <new>
 #include <exception>
+#include <new>
 #include <thread>
 
 #include "support/ka_common.hpp"
@@ -92,7 +92,8 @@ static void _player_thread(MORSE_PLAYER *p) {
     lk.unlock();
     for (size_t c = 0; c < p->channel_count; c++)
         if (p->channels[c].on_stop) p->channels[c].on_stop(finished, p->channels[c].user);
-    // Last touch of the record: the owner may join and free it as soon as this is seen.
+    // Cleared only after every on_stop has run, so a poller that sees 0 knows every output has
+    // been told; the record itself stays in use until the owner joins.
     p->playing.store(0);
 }
 

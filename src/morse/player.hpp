@@ -27,7 +27,10 @@ struct PLAYER_CHANNEL {
     void *user;
 };
 
-struct MORSE_PLAYER; // opaque: the record lives in player.cpp
+// Opaque: the record lives in player.cpp. Start, stop and free come from the player's owner (one
+// thread); the queries below may also be asked from a callback. Each channel's user data must
+// stay valid until player_stop, player_start or player_free has joined the thread.
+struct MORSE_PLAYER;
 
 // A new idle player, or null when memory ran out.
 MORSE_PLAYER *player_new();

@@ -11,6 +11,7 @@
 struct _SEQ_BUILDER {
     MORSE_SEQUENCE *seq;
     size_t cap;
+    bool too_long; // the last push failed on the 32-bit totals, not on memory
 };
 
 static const size_t _first_capacity = 64;
@@ -55,7 +56,7 @@ static int _account(MORSE_SEQUENCE *seq, MORSE_EVENT *ev, MORSE_STATE state, uin
     uint64_t duration = (uint64_t)units * seq->timing.unit_ms;
     if ((uint64_t)seq->total_ms + duration > UINT32_MAX ||
         (uint64_t)seq->total_units + units > UINT32_MAX) {
-        ka_log(LOG_ERR, "sequence longer than %u ms, cannot add more", UINT32_MAX);
+        ka_log(LOG_ERR, "message too long: more than %u ms of Morse", UINT32_MAX);
         return 0;
     }
     ev->state = state;
@@ -87,7 +88,10 @@ static int _push(_SEQ_BUILDER *b, MORSE_STATE state, uint32_t units, size_t offs
         if (cap < b->cap || !_grow(seq, cap)) return 0;
         b->cap = cap;
     }
-    if (!_account(seq, &seq->events[seq->count], state, units, offset, len)) return 0;
+    if (!_account(seq, &seq->events[seq->count], state, units, offset, len)) {
+        b->too_long = true;
+        return 0;
+    }
     seq->count++;
     return 1;
 }
@@ -118,7 +122,7 @@ MORSE_SEQUENCE *morse_sequence_build(const char *text, const MORSE_TIMING *timin
     morse_timing_sanitize(&seq->timing);
     const MORSE_TIMING &t = seq->timing;
 
-    _SEQ_BUILDER b{seq, 0};
+    _SEQ_BUILDER b{seq, 0, false};
     bool any_sent = false;
     int pending = 0; // 2: a word gap separates the next character, else a letter gap
     const char *p = text;
@@ -148,7 +152,7 @@ MORSE_SEQUENCE *morse_sequence_build(const char *text, const MORSE_TIMING *timin
             ok = ok && _push_code(&b, chars[i], offset, len);
         }
         if (!ok) {
-            ka_log(LOG_ERR, "out of memory building a sequence");
+            if (!b.too_long) ka_log(LOG_ERR, "out of memory building a sequence");
             morse_sequence_free(&seq);
             return nullptr;
         }
@@ -161,8 +165,7 @@ MORSE_SEQUENCE *morse_sequence_build(const char *text, const MORSE_TIMING *timin
 int morse_sequence_close(MORSE_SEQUENCE *seq, uint32_t units) {
     __ka_assert(seq, return 0);
     if (seq->count == 0 || !seq->events) return 0;
-    const MORSE_EVENT &last = seq->events[seq->count - 1];
-    if (last.state >= MORSE_SYM_GAP) return 1;
+    if (seq->events[seq->count - 1].state >= MORSE_SYM_GAP) return 1;
     // The record does not keep the builder's capacity, so grow to exactly one more event.
     if (!_grow(seq, seq->count + 1)) return 0;
     const MORSE_EVENT &prev = seq->events[seq->count - 1];
