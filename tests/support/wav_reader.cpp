@@ -138,4 +138,6 @@ void WaveCapture::select_openal() {
 
 // Every audio test links this file. Allegro 5.2.8's OpenAL voice never frees the record of
 // its mixing thread (200 bytes per al_install_audio); that is the library's, not ours.
-extern "C" const char *__lsan_default_suppressions() { return "leak:al_create_thread\n"; }
+extern "C" const char *__lsan_default_suppressions() {
+    return "leak:al_create_thread\n";
+}
