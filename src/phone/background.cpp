@@ -2,7 +2,9 @@
 // with its window anyway.
 #include "phone/background.hpp"
 
-int background_start(int, const char *, const char *) { return 0; }
+int background_start(int, const char *, const char *) {
+    return 0;
+}
 
 void background_ask_notifications() {}
 
