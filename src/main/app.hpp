@@ -5,6 +5,8 @@
 #include <allegro5/allegro.h>
 #include <allegro5/allegro_font.h>
 
+#include "platform/wake_event.hpp"
+
 #define LUMIKEY_VERSION_TEXT "0.2.5"
 
 enum APP_SCREEN {
@@ -24,8 +26,6 @@ enum KEY_MODE {
     KEY_MODE_PADDLES = 2,
 };
 
-// Type of the user event worker threads emit on wake_source: "something changed, draw".
-#define LUMIKEY_WAKE_EVENT ALLEGRO_GET_EVENT_TYPE('L', 'K', 'W', 'K')
 
 // The whole program's state, owned by the main thread. Zero-filled at start; fields whose
 // types belong to modules not yet in the program join the record with those modules.

@@ -6,7 +6,7 @@
 #include <thread>
 #include <allegro5/allegro.h>
 
-#include "main/app.hpp"
+#include "platform/wake_event.hpp"
 #include "phone/phone_worker.hpp"
 #include "support/ka_common.hpp"
 

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 #include <allegro5/allegro.h>
 
-#include "main/app.hpp"
+#include "platform/wake_event.hpp"
 #include "morse/player.hpp"
 #include "phone/torch.hpp"
 #include "support/fake_phone.hpp"
