@@ -4,11 +4,6 @@
 #include "model/presets.hpp"
 #include "presets_check.hpp"
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    fuzz_quiet_log();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::string text = fuzz_text(data, size);
     PRESET_LIST *list = presets_new();

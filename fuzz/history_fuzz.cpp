@@ -4,11 +4,6 @@
 #include "model/history.hpp"
 #include "model/model_json.hpp"
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    fuzz_quiet_log();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::string text = fuzz_text(data, size);
     static SENT_HISTORY h, back;

@@ -5,11 +5,6 @@
 #include "fuzz_common.hpp"
 #include "model/settings.hpp"
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    fuzz_quiet_log();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::string text = fuzz_text(data, size);
     SETTINGS s;

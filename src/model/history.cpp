@@ -44,11 +44,9 @@ int history_remove(SENT_HISTORY *h, size_t index) {
 
 char *history_to_json(const SENT_HISTORY *h) {
     __ka_assert(h, return nullptr);
-    CJSON_PTR root(cJSON_CreateObject());
-    __ka_assert(root, return nullptr);
-    bool ok = cJSON_AddNumberToObject(root.get(), "version", 1) != nullptr;
-    cJSON *sent = cJSON_AddArrayToObject(root.get(), "sent");
-    ok = ok && sent;
+    cJSON *sent = nullptr;
+    CJSON_PTR root(_model_new_list("sent", nullptr, &sent));
+    bool ok = root != nullptr;
     for (size_t i = 0; ok && i < h->count && i < HISTORY_MAX; i++) {
         cJSON *s = cJSON_CreateString(h->items[i]);
         ok = s && cJSON_AddItemToArray(sent, s);
@@ -61,12 +59,10 @@ char *history_to_json(const SENT_HISTORY *h) {
 int history_from_json(SENT_HISTORY *h, const char *json) {
     __ka_assert(h, return 0);
     __ka_assert(json, return 0);
-    CJSON_PTR root(cJSON_Parse(json));
-    const cJSON *sent = cJSON_GetObjectItemCaseSensitive(root.get(), "sent");
-    if (!cJSON_IsObject(root.get()) || !cJSON_IsArray(sent)) {
-        ka_log(LOG_ERR, "sent_history.json: not a history document");
-        return 0;
-    }
+    CJSON_PTR root;
+    const cJSON *sent =
+        _model_parse_list(json, "sent", "sent_history.json: not a history document", &root);
+    if (!sent) return 0;
     h->count = 0;
     const cJSON *e;
     cJSON_ArrayForEach(e, sent) {

@@ -26,6 +26,19 @@ int _model_json_id(const cJSON *item);
 // (null when absent): the stored value when it is larger and valid, else highest + 1.
 int _model_next_id(const cJSON *stored, int highest);
 
+// Parses json into *root and returns its array member key. Null, with message logged at
+// LOG_ERR, when the text is not an object holding such an array: the whole document is then
+// rejected.
+const cJSON *_model_parse_list(const char *json, const char *key, const char *message,
+                               CJSON_PTR *root);
+
+// A new document {"version": 1, ["next_id": *next_id,] key: []} with *array set to its array,
+// or null when memory runs out. next_id may be null.
+cJSON *_model_new_list(const char *key, const int *next_id, cJSON **array);
+
+// A new empty object appended to array, or null when memory runs out.
+cJSON *_model_add_object(cJSON *array);
+
 // The formatted text of root (caller frees with free), or null when root is null or printing
 // fails. Takes ownership of root.
 char *_model_print(cJSON *root);

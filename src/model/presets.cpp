@@ -145,21 +145,13 @@ int presets_move(PRESET_LIST *list, int id, int dir) {
 
 char *presets_to_json(const PRESET_LIST *list) {
     __ka_assert(list, return nullptr);
-    CJSON_PTR root(cJSON_CreateObject());
-    __ka_assert(root, return nullptr);
-    bool ok = cJSON_AddNumberToObject(root.get(), "version", 1) &&
-              cJSON_AddNumberToObject(root.get(), "next_id", list->next_id);
-    cJSON *array = cJSON_AddArrayToObject(root.get(), "presets");
-    ok = ok && array;
+    cJSON *array = nullptr;
+    CJSON_PTR root(_model_new_list("presets", &list->next_id, &array));
+    bool ok = root != nullptr;
     for (size_t i = 0; ok && i < list->count; i++) {
         const PRESET *p = &list->items[i];
-        cJSON *o = cJSON_CreateObject();
-        if (!o || !cJSON_AddItemToArray(array, o)) {
-            cJSON_Delete(o);
-            ok = false;
-            break;
-        }
-        ok = cJSON_AddNumberToObject(o, "id", p->id) &&
+        cJSON *o = _model_add_object(array);
+        ok = o && cJSON_AddNumberToObject(o, "id", p->id) &&
              cJSON_AddStringToObject(o, "name", p->name) &&
              cJSON_AddStringToObject(o, "text", p->text) &&
              cJSON_AddStringToObject(o, "category", preset_category_key(p->category)) &&
@@ -187,12 +179,10 @@ static void _take_over(PRESET_LIST *to, PRESET_LIST *from) {
 int presets_from_json(PRESET_LIST *list, const char *json) {
     __ka_assert(list, return 0);
     __ka_assert(json, return 0);
-    CJSON_PTR root(cJSON_Parse(json));
-    const cJSON *array = cJSON_GetObjectItemCaseSensitive(root.get(), "presets");
-    if (!cJSON_IsObject(root.get()) || !cJSON_IsArray(array)) {
-        ka_log(LOG_ERR, "presets.json: not a preset document");
-        return 0;
-    }
+    CJSON_PTR root;
+    const cJSON *array =
+        _model_parse_list(json, "presets", "presets.json: not a preset document", &root);
+    if (!array) return 0;
     PRESET_LIST fresh = {nullptr, 0, 0, 1};
     int highest = 0;
     const cJSON *e;
@@ -226,12 +216,10 @@ int presets_from_json(PRESET_LIST *list, const char *json) {
 int presets_restore_defaults(PRESET_LIST *list, const char *defaults_json) {
     __ka_assert(list, return -1);
     __ka_assert(defaults_json, return -1);
-    CJSON_PTR root(cJSON_Parse(defaults_json));
-    const cJSON *array = cJSON_GetObjectItemCaseSensitive(root.get(), "presets");
-    if (!cJSON_IsObject(root.get()) || !cJSON_IsArray(array)) {
-        ka_log(LOG_ERR, "defaults: not a preset document");
-        return -1;
-    }
+    CJSON_PTR root;
+    const cJSON *array =
+        _model_parse_list(defaults_json, "presets", "defaults: not a preset document", &root);
+    if (!array) return -1;
     const char *lang = _string_member(root.get(), "lang");
     PRESET_LIST fresh = {nullptr, 0, 0, list->next_id};
     int loaded = 0;

@@ -71,21 +71,13 @@ int received_remove(RECEIVED_LIST *list, int id) {
 
 char *received_to_json(const RECEIVED_LIST *list) {
     __ka_assert(list, return nullptr);
-    CJSON_PTR root(cJSON_CreateObject());
-    __ka_assert(root, return nullptr);
-    bool ok = cJSON_AddNumberToObject(root.get(), "version", 1) &&
-              cJSON_AddNumberToObject(root.get(), "next_id", list->next_id);
-    cJSON *array = cJSON_AddArrayToObject(root.get(), "received");
-    ok = ok && array;
+    cJSON *array = nullptr;
+    CJSON_PTR root(_model_new_list("received", &list->next_id, &array));
+    bool ok = root != nullptr;
     for (size_t i = 0; ok && i < list->count && i < RECEIVED_MAX; i++) {
         const RECEIVED_MSG *m = &list->items[i];
-        cJSON *o = cJSON_CreateObject();
-        if (!o || !cJSON_AddItemToArray(array, o)) {
-            cJSON_Delete(o);
-            ok = false;
-            break;
-        }
-        ok = cJSON_AddNumberToObject(o, "id", m->id) &&
+        cJSON *o = _model_add_object(array);
+        ok = o && cJSON_AddNumberToObject(o, "id", m->id) &&
              cJSON_AddNumberToObject(o, "when", (double)m->when) &&
              cJSON_AddStringToObject(o, "text", m->text) &&
              cJSON_AddStringToObject(o, "symbols", m->symbols) &&
@@ -120,12 +112,10 @@ static void _renumber_duplicates(RECEIVED_LIST *list) {
 int received_from_json(RECEIVED_LIST *list, const char *json) {
     __ka_assert(list, return 0);
     __ka_assert(json, return 0);
-    CJSON_PTR root(cJSON_Parse(json));
-    const cJSON *array = cJSON_GetObjectItemCaseSensitive(root.get(), "received");
-    if (!cJSON_IsObject(root.get()) || !cJSON_IsArray(array)) {
-        ka_log(LOG_ERR, "received.json: not a received document");
-        return 0;
-    }
+    CJSON_PTR root;
+    const cJSON *array =
+        _model_parse_list(json, "received", "received.json: not a received document", &root);
+    if (!array) return 0;
     list->count = 0;
     int highest = 0;
     const cJSON *e;

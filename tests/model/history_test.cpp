@@ -7,7 +7,7 @@
 #include <vector>
 #include <gtest/gtest.h>
 
-#include "support/test_env.hpp"
+#include "model/model_test_env.hpp"
 
 namespace {
 struct History : SENT_HISTORY {
@@ -18,10 +18,7 @@ struct History : SENT_HISTORY {
 };
 
 std::string to_json(const History &h) {
-    char *json = history_to_json(&h);
-    std::string out = json ? json : "";
-    free(json);
-    return out;
+    return json_text(history_to_json(&h));
 }
 } // namespace
 

@@ -11,28 +11,19 @@
 #include <gtest/gtest.h>
 
 #include "model/json_store.hpp"
+#include "model/model_test_env.hpp"
 #include "morse/sequencer.hpp"
 #include "support/test_env.hpp"
 
 namespace {
-struct List {
-    PRESET_LIST *l = presets_new();
-    ~List() { presets_free(&l); }
-    PRESET_LIST *operator->() { return l; }
-    PRESET &operator[](size_t i) { return l->items[i]; }
-};
+using List = OwnedList<PRESET_LIST, presets_new, presets_free>;
 
 std::vector<int> ids(List &list) {
-    std::vector<int> out;
-    for (size_t i = 0; i < list->count; i++) out.push_back(list[i].id);
-    return out;
+    return ids_of(list.l);
 }
 
 std::string to_json(List &list) {
-    char *json = presets_to_json(list.l);
-    std::string out = json ? json : "";
-    free(json);
-    return out;
+    return json_text(presets_to_json(list.l));
 }
 
 // "é" repeated: two bytes per character.

@@ -7,27 +7,17 @@
 #include <vector>
 #include <gtest/gtest.h>
 
-#include "support/test_env.hpp"
+#include "model/model_test_env.hpp"
 
 namespace {
-struct List {
-    RECEIVED_LIST *l = received_new();
-    ~List() { received_free(&l); }
-    RECEIVED_LIST *operator->() { return l; }
-    RECEIVED_MSG &operator[](size_t i) { return l->items[i]; }
-};
+using List = OwnedList<RECEIVED_LIST, received_new, received_free>;
 
 std::vector<int> ids(List &list) {
-    std::vector<int> out;
-    for (size_t i = 0; i < list->count; i++) out.push_back(list[i].id);
-    return out;
+    return ids_of(list.l);
 }
 
 std::string to_json(List &list) {
-    char *json = received_to_json(list.l);
-    std::string out = json ? json : "";
-    free(json);
-    return out;
+    return json_text(received_to_json(list.l));
 }
 } // namespace
 
