@@ -96,11 +96,22 @@ static void _on_back(LUMIKEY_APP *app) {
     }
 }
 
+// A save file that is there but cannot be used (damaged, edited wrongly, too large) would be
+// overwritten by the next save of the defaults or of an empty list; it is kept aside instead.
+static void _set_aside(const char *filename) {
+    if (store_set_aside(filename))
+        ka_log(LOG_ERR, "%s could not be used, kept as %s.rejected", filename, filename);
+}
+
 // A missing or rejected settings file leaves the defaults.
 static void _load_settings(LUMIKEY_APP *app) {
     settings_default(&app->settings);
     char *text = store_read_save("settings.json");
-    if (text && settings_from_json(&app->settings, text)) ka_log(LOG_INFO, "settings loaded");
+    if (text && settings_from_json(&app->settings, text)) {
+        ka_log(LOG_INFO, "settings loaded");
+    } else {
+        _set_aside("settings.json");
+    }
     free(text);
 }
 
@@ -116,6 +127,7 @@ static int _load_presets(LUMIKEY_APP *app) {
         ka_log(LOG_INFO, "%zu presets loaded", app->presets->count);
         return 1;
     }
+    _set_aside("presets.json");
     char name[64];
     app_defaults_asset_name(app, name, sizeof name);
     char *defaults = store_read_asset(name);
@@ -129,8 +141,11 @@ static int _load_presets(LUMIKEY_APP *app) {
 static void _load_history(LUMIKEY_APP *app) {
     history_clear(&app->history);
     char *text = store_read_save("sent_history.json");
-    if (text && history_from_json(&app->history, text))
+    if (text && history_from_json(&app->history, text)) {
         ka_log(LOG_INFO, "%zu sent messages loaded", app->history.count);
+    } else {
+        _set_aside("sent_history.json");
+    }
     free(text);
 }
 
@@ -138,8 +153,11 @@ static int _load_received(LUMIKEY_APP *app) {
     app->received = received_new();
     __ka_assert(app->received, return 0);
     char *text = store_read_save("received.json");
-    if (text && received_from_json(app->received, text))
+    if (text && received_from_json(app->received, text)) {
         ka_log(LOG_INFO, "%zu received messages loaded", app->received->count);
+    } else {
+        _set_aside("received.json");
+    }
     free(text);
     return 1;
 }

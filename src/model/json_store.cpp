@@ -165,3 +165,20 @@ int store_write_save(const char *filename, const char *data) {
     platform_end_save_io();
     return durable;
 }
+
+int store_set_aside(const char *filename) {
+    __ka_assert(filename, return 0);
+    char path[1024];
+    if (!platform_save_path(filename, path, sizeof path)) return 0;
+    char aside[1040];
+    snprintf(aside, sizeof aside, "%s.rejected", path);
+    platform_begin_save_io();
+    int moved = rename(path, aside) == 0;
+    if (moved) {
+        _sync_parent_dir(path);
+    } else if (errno != ENOENT) {
+        ka_log(LOG_ERR, "rename %s -> %s failed", path, aside);
+    }
+    platform_end_save_io();
+    return moved;
+}

@@ -20,3 +20,8 @@ char *store_read_save(const char *filename);
 // when only the final directory sync failed, when the new file is in place but may not survive
 // a power cut.
 int store_write_save(const char *filename, const char *data);
+
+// Moves a save file that exists but could not be used to "<filename>.rejected" (replacing an
+// older one), so that the next save does not destroy what may still be repaired by hand. 1 if
+// a file was moved; 0 when there was none (quietly) or it could not be moved (logged).
+int store_set_aside(const char *filename);

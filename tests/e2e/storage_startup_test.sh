@@ -67,18 +67,26 @@ cat >"$save/received.json" <<'JSON'
 {"version": 1, "next_id": 2, "received": [{"id": 1, "when": 0, "text": "CQ", "symbols": "-.-. --.-", "unit_ms": 80}]}
 JSON
 run "$LUMIKEY_BIN" LANG=fr_FR.UTF-8
-wait_log "started"
-for line in "settings loaded" "25 presets loaded" "2 sent messages loaded" "1 received messages loaded"; do
-  grep -qF "$line" "$tmp/log" || fail "log lacks: $line"
+for line in "settings loaded" "25 presets loaded" "2 sent messages loaded" \
+  "1 received messages loaded" "started"; do
+  wait_log "$line"
 done
 quit
 
-echo "== a rejected presets.json brings back the defaults of the settings' language"
+echo "== rejected files are kept aside; presets come back from the settings' language"
 echo '[1, 2, 3]' >"$save/presets.json"
+echo '{"sent": "not a list"}' >"$save/sent_history.json"
 run "$LUMIKEY_BIN"
 wait_log "presets.json: not a preset document"
+wait_log "presets.json could not be used, kept as presets.json.rejected"
 wait_log "first run: 25 default presets installed (presets/defaults_de.json)"
+wait_log "sent_history.json could not be used, kept as sent_history.json.rejected"
+wait_log "started"
 quit
+[[ "$(cat "$save/presets.json.rejected")" == '[1, 2, 3]' ]] || fail "rejected presets not kept"
+grep -q '"lang":	"de"' "$save/presets.json" || fail "presets.json does not hold the German defaults"
+grep -qF 'not a list' "$save/sent_history.json.rejected" || fail "rejected history not kept"
+[[ ! -e "$save/sent_history.json" ]] || fail "a history was written without a send"
 
 echo "== neither presets.json nor a defaults file: start-up fails"
 mkdir -p "$tmp/bare"
@@ -95,6 +103,6 @@ for line in "asset assets/presets/defaults_en.json not found" \
   "first run: -1 default presets installed (presets/defaults_en.json)" "init failed, exiting"; do
   grep -qF "$line" "$tmp/log" || fail "log lacks: $line"
 done
-grep -qF '[1, 2, 3]' "$save/presets.json" || fail "the rejected presets.json was replaced"
+[[ "$(cat "$save/presets.json.rejected")" == '[1, 2, 3]' ]] || fail "rejected presets not kept"
 
 echo "all storage start-up checks passed"

@@ -144,3 +144,17 @@ TEST(JsonStoreWrite, ANameTooLongForThePathBufferFailsWithoutTouchingTheDisk) {
     EXPECT_EQ(store_read_save(name.c_str()), nullptr);
     EXPECT_TRUE(fs::is_empty(save.dir()));
 }
+
+TEST(JsonStoreSetAside, MovesAnUnusableFileOutOfTheWayAndIgnoresAMissingOne) {
+    SaveDir save;
+    ASSERT_TRUE(write_file(save.file("presets.json"), "[damaged"));
+    ASSERT_TRUE(write_file(save.file("presets.json.rejected"), "older damage"));
+    EXPECT_EQ(store_set_aside("presets.json"), 1);
+    EXPECT_FALSE(fs::exists(save.file("presets.json")));
+    EXPECT_EQ(read_file(save.file("presets.json.rejected")), "[damaged");
+
+    LogCapture log;
+    EXPECT_EQ(store_set_aside("presets.json"), 0);
+    EXPECT_EQ(log.text(), "");
+    EXPECT_EQ(store_set_aside(nullptr), 0);
+}
