@@ -87,8 +87,9 @@ char *store_read_save(const char *filename) {
     return text;
 }
 
-// Writes the n bytes to a new temporary file and puts them on the device. 1 on success; on
-// failure the temporary file may be left behind for the caller to remove.
+// Writes the n bytes to a new temporary file and puts them on the device. 1 on success; 0 when
+// the file was created but not written and synced whole (the caller removes it); -1 when it
+// could not even be created.
 static int _write_synced(const char *tmp_path, const char *data, size_t n) {
     int fd = open(tmp_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
@@ -99,7 +100,7 @@ static int _write_synced(const char *tmp_path, const char *data, size_t n) {
     if (!file) {
         close(fd);
         ka_log(LOG_ERR, "cannot write %s", tmp_path);
-        return -1;
+        return 0; // the empty temporary file exists now and must go
     }
     bool ok = al_fwrite(file, data, n) == n;
     ok = al_fflush(file) && ok;
