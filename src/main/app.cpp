@@ -96,23 +96,24 @@ static void _on_back(LUMIKEY_APP *app) {
     }
 }
 
-// A save file that is there but cannot be used (damaged, edited wrongly, too large) would be
-// overwritten by the next save of the defaults or of an empty list; it is kept aside instead.
-static void _set_aside(const char *filename) {
-    if (store_set_aside(filename))
+// Reads a save file and hands its text to accept (a model's reader). A file that is there but
+// cannot be used (damaged, edited wrongly, too large) would be overwritten by the next save of
+// the defaults or of an empty list, so it is kept aside instead. 1 when accepted.
+template <typename ACCEPT> static int _load_file(const char *filename, ACCEPT accept) {
+    char *text = store_read_save(filename);
+    int accepted = text && accept(text);
+    free(text);
+    if (!accepted && store_set_aside(filename))
         ka_log(LOG_ERR, "%s could not be used, kept as %s.rejected", filename, filename);
+    return accepted;
 }
 
 // A missing or rejected settings file leaves the defaults.
 static void _load_settings(LUMIKEY_APP *app) {
     settings_default(&app->settings);
-    char *text = store_read_save("settings.json");
-    if (text && settings_from_json(&app->settings, text)) {
+    if (_load_file("settings.json",
+                   [app](const char *t) { return settings_from_json(&app->settings, t); }))
         ka_log(LOG_INFO, "settings loaded");
-    } else {
-        _set_aside("settings.json");
-    }
-    free(text);
 }
 
 // The user's presets, or on first run (or after a rejected file) the defaults of the interface
@@ -120,14 +121,11 @@ static void _load_settings(LUMIKEY_APP *app) {
 static int _load_presets(LUMIKEY_APP *app) {
     app->presets = presets_new();
     __ka_assert(app->presets, return 0);
-    char *text = store_read_save("presets.json");
-    int accepted = text && presets_from_json(app->presets, text);
-    free(text);
-    if (accepted) {
+    if (_load_file("presets.json",
+                   [app](const char *t) { return presets_from_json(app->presets, t); })) {
         ka_log(LOG_INFO, "%zu presets loaded", app->presets->count);
         return 1;
     }
-    _set_aside("presets.json");
     char name[64];
     app_defaults_asset_name(app, name, sizeof name);
     char *defaults = store_read_asset(name);
@@ -140,25 +138,17 @@ static int _load_presets(LUMIKEY_APP *app) {
 
 static void _load_history(LUMIKEY_APP *app) {
     history_clear(&app->history);
-    char *text = store_read_save("sent_history.json");
-    if (text && history_from_json(&app->history, text)) {
+    if (_load_file("sent_history.json",
+                   [app](const char *t) { return history_from_json(&app->history, t); }))
         ka_log(LOG_INFO, "%zu sent messages loaded", app->history.count);
-    } else {
-        _set_aside("sent_history.json");
-    }
-    free(text);
 }
 
 static int _load_received(LUMIKEY_APP *app) {
     app->received = received_new();
     __ka_assert(app->received, return 0);
-    char *text = store_read_save("received.json");
-    if (text && received_from_json(app->received, text)) {
+    if (_load_file("received.json",
+                   [app](const char *t) { return received_from_json(app->received, t); }))
         ka_log(LOG_INFO, "%zu received messages loaded", app->received->count);
-    } else {
-        _set_aside("received.json");
-    }
-    free(text);
     return 1;
 }
 
