@@ -4,7 +4,9 @@ SANITIZE ?=
 BUILD    := build$(if $(SANITIZE),-$(SANITIZE))
 JOBS     ?= $(shell nproc)
 
-.PHONY: run test bench build deps configure clean format
+FUZZ_SECONDS ?= 20
+
+.PHONY: run test bench fuzz build deps configure clean format
 
 run: build
 	./$(BUILD)/lumikey
@@ -15,6 +17,22 @@ test: build
 bench: build
 	cmake --build $(BUILD) --target benches -j $(JOBS)
 	./tools/run-benches.sh $(BUILD)
+
+# Every reader's fuzz target for FUZZ_SECONDS each, from the seeds in fuzz/seeds; what they find
+# stays in build-fuzz/corpus for the next run.
+fuzz: deps
+	@test -f build-fuzz/CMakeCache.txt || cmake -S . -B build-fuzz -DLUMIKEY_FUZZ=ON \
+		-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+	cmake --build build-fuzz -j $(JOBS)
+	@set -e; for target in build-fuzz/fuzz/*_fuzz; do \
+		name=$$(basename $$target _fuzz); \
+		mkdir -p build-fuzz/corpus/$$name; \
+		echo "== $$name: $(FUZZ_SECONDS) s"; \
+		$$target -max_total_time=$(FUZZ_SECONDS) -max_len=65536 -timeout=10 -artifact_prefix=build-fuzz/ \
+			-print_final_stats=1 build-fuzz/corpus/$$name fuzz/seeds/$$name \
+			2>build-fuzz/$$name.log || { tail -40 build-fuzz/$$name.log; exit 1; }; \
+		grep -E "^stat::number_of_executed_units" build-fuzz/$$name.log; \
+	done
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)

@@ -6,10 +6,12 @@
 #include "main/app.hpp"
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <allegro5/allegro_primitives.h>
 #include <allegro5/allegro_ttf.h>
 
+#include "model/json_store.hpp"
 #include "phone/screen.hpp"
 #include "platform/platform_desktop.hpp"
 #include "support/ka_common.hpp"
@@ -94,9 +96,66 @@ static void _on_back(LUMIKEY_APP *app) {
     }
 }
 
+// Reads a save file and hands its text to accept (a model's reader). A file that is there but
+// cannot be used (damaged, edited wrongly, too large) would be overwritten by the next save of
+// the defaults or of an empty list, so it is kept aside instead. 1 when accepted.
+template <typename ACCEPT> static int _load_file(const char *filename, ACCEPT accept) {
+    char *text = store_read_save(filename);
+    int accepted = text && accept(text);
+    free(text);
+    if (!accepted && store_set_aside(filename))
+        ka_log(LOG_ERR, "%s could not be used, kept as %s.rejected", filename, filename);
+    return accepted;
+}
+
+// A missing or rejected settings file leaves the defaults.
+static void _load_settings(LUMIKEY_APP *app) {
+    settings_default(&app->settings);
+    if (_load_file("settings.json",
+                   [app](const char *t) { return settings_from_json(&app->settings, t); }))
+        ka_log(LOG_INFO, "settings loaded");
+}
+
+// The user's presets, or on first run (or after a rejected file) the defaults of the interface
+// language. 0 when there is neither: the program has nothing to offer on its home screen.
+static int _load_presets(LUMIKEY_APP *app) {
+    app->presets = presets_new();
+    __ka_assert(app->presets, return 0);
+    if (_load_file("presets.json",
+                   [app](const char *t) { return presets_from_json(app->presets, t); })) {
+        ka_log(LOG_INFO, "%zu presets loaded", app->presets->count);
+        return 1;
+    }
+    char name[64];
+    app_defaults_asset_name(app, name, sizeof name);
+    char *defaults = store_read_asset(name);
+    int n = defaults ? presets_restore_defaults(app->presets, defaults) : -1;
+    free(defaults);
+    ka_log(LOG_INFO, "first run: %d default presets installed (%s)", n, name);
+    if (n > 0) app_save_presets(app);
+    return n >= 0;
+}
+
+static void _load_history(LUMIKEY_APP *app) {
+    history_clear(&app->history);
+    if (_load_file("sent_history.json",
+                   [app](const char *t) { return history_from_json(&app->history, t); }))
+        ka_log(LOG_INFO, "%zu sent messages loaded", app->history.count);
+}
+
+static int _load_received(LUMIKEY_APP *app) {
+    app->received = received_new();
+    __ka_assert(app->received, return 0);
+    if (_load_file("received.json",
+                   [app](const char *t) { return received_from_json(app->received, t); }))
+        ka_log(LOG_INFO, "%zu received messages loaded", app->received->count);
+    return 1;
+}
+
 static int _app_init(LUMIKEY_APP *app) {
     memset(app, 0, sizeof *app);
     set_log_level(LOG_INFO);
+    settings_default(&app->settings);
     app->palette_win = -1;
 
     if (!al_init()) {
@@ -127,6 +186,11 @@ static int _app_init(LUMIKEY_APP *app) {
     app->ui_scale = fminf(fmaxf(density / 1.5f, 1.0f), 2.5f);
 
     if (!_load_fonts(app)) return 0;
+
+    _load_settings(app);
+    if (!_load_presets(app)) return 0;
+    _load_history(app);
+    if (!_load_received(app)) return 0;
 
     app->queue = al_create_event_queue();
     __ka_assert(app->queue, return 0);
@@ -194,12 +258,17 @@ static void _app_run(LUMIKEY_APP *app) {
         } else {
             _sync_display_size(app);
         }
+        // Settings a screen changed are written here; once sends exist, only while none plays.
+        app_save_settings_if_due(app, al_get_time());
         if (app->needs_rebuild) _build_gui(app);
         if (app->redraw && al_is_event_queue_empty(app->queue)) _draw(app);
     }
 }
 
 static void _app_shutdown(LUMIKEY_APP *app) {
+    // Nothing is saved here: every file was written when it changed.
+    presets_free(&app->presets);
+    received_free(&app->received);
     if (app->font) al_destroy_font(app->font);
     if (app->font_big) al_destroy_font(app->font_big);
     app->font = app->font_big = nullptr;

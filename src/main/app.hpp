@@ -1,10 +1,15 @@
 // src/main/app.hpp: the one application record every screen and operation works on, and the
 // entry point that starts, runs and shuts the program down.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <allegro5/allegro.h>
 #include <allegro5/allegro_font.h>
 
+#include "model/history.hpp"
+#include "model/presets.hpp"
+#include "model/received.hpp"
+#include "model/settings.hpp"
 #include "platform/wake_event.hpp"
 
 #define LUMIKEY_VERSION_TEXT "0.2.5"
@@ -46,10 +51,13 @@ struct LUMIKEY_APP {
     int running;
     APP_SCREEN screen;
 
-    // Sending
+    // Settings, sending and presets
+    SETTINGS settings;
     char play_text[1024];
     int play_requested;
     int stop_requested;
+    PRESET_LIST *presets;
+    SENT_HISTORY history;
 
     // Soft keyboard, screen lock and background work
     int kb_overlap;
@@ -66,6 +74,9 @@ struct LUMIKEY_APP {
 
     // Screen state
     int settings_dirty;
+    double settings_retry_at; // Allegro time before which a failed settings save is not retried
+    double settings_retry_s;  // wait after the last failed settings save (0 after a success)
+    RECEIVED_LIST *received;
     int palette_win;
     double event_time;
     APP_SCREEN built_screen;
@@ -78,5 +89,22 @@ float app_px(const LUMIKEY_APP *app, float v);
 ALLEGRO_COLOR app_rgb(uint32_t rgb);
 // Switches screens; the GUI is rebuilt in the same loop pass.
 void app_set_screen(LUMIKEY_APP *app, APP_SCREEN screen);
+// Saves write their file from the model in memory: 1 on success; 0, logged as "could not save
+// <file>", when nothing could be written (the model is kept). A successful settings save
+// clears settings_dirty.
+int app_save_settings(LUMIKEY_APP *app);
+int app_save_presets(LUMIKEY_APP *app);
+int app_save_history(LUMIKEY_APP *app);
+int app_save_received(LUMIKEY_APP *app);
+// The main loop's settings save: writes dirty settings at time now (seconds, Allegro clock).
+// After a failure the next try waits 1 s, doubling up to 30 s, so a full or read-only disk
+// costs neither CPU nor a flood of log lines. 1 when a save was made.
+int app_save_settings_if_due(LUMIKEY_APP *app, double now);
+// Replaces the default presets with those of the current language, keeps the user's own and
+// saves. The number restored, or -1 when the defaults file cannot be used.
+int app_restore_default_presets(LUMIKEY_APP *app);
+// Writes the name of the defaults asset of the interface language ("presets/defaults_fr.json").
+void app_defaults_asset_name(const LUMIKEY_APP *app, char *out, size_t out_size);
+
 // Starts, runs and shuts the program down: 0 after a normal quit, 1 after a failed start-up.
 int app_main(int argc, char **argv);

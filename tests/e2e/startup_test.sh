@@ -43,6 +43,8 @@ expect_log "init failed, exiting"
 expect_log "Lumikey shut down"
 
 echo "== a missing font falls back to the built-in font"
+# Without assets there are no default presets either; the first run above saved presets.json.
+[[ -s "$E2E_TMP/home/.local/share/lumikey/presets.json" ]] || fail "first run saved no presets"
 mkdir -p "$E2E_TMP/bare"
 cp "$LUMIKEY_BIN" "$E2E_TMP/bare/lumikey"
 LUMIKEY_BIN="$E2E_TMP/bare/lumikey"

@@ -1,0 +1,160 @@
+// tests/model/json_store_test.cpp: whole-file reads, the size cap, and atomic saves that fail
+// without harming the old file.
+#include "model/json_store.hpp"
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "model/model_test_env.hpp"
+
+namespace fs = std::filesystem;
+
+namespace {
+struct FreeText {
+    void operator()(char *p) const { free(p); }
+};
+using Text = std::unique_ptr<char, FreeText>;
+
+Text read_save(const char *name) {
+    return Text(store_read_save(name));
+}
+} // namespace
+
+TEST(JsonStoreRead, EmptyFileIsAnEmptyTextAndMissingFileIsNullQuietly) {
+    SaveDir save;
+    ASSERT_TRUE(save.ok());
+    ASSERT_TRUE(write_file(save.file("empty.json"), ""));
+    Text empty = read_save("empty.json");
+    ASSERT_NE(empty, nullptr);
+    EXPECT_STREQ(empty.get(), "");
+
+    LogCapture log;
+    EXPECT_EQ(read_save("missing.json"), nullptr);
+    EXPECT_EQ(log.text(), "");
+}
+
+TEST(JsonStoreRead, ReturnsTheBytesUpToAnEmbeddedNul) {
+    SaveDir save;
+    ASSERT_TRUE(write_file(save.file("nul.json"), std::string("{\"a\":1}\0tail", 12)));
+    Text text = read_save("nul.json");
+    ASSERT_NE(text, nullptr);
+    EXPECT_STREQ(text.get(), "{\"a\":1}");
+}
+
+TEST(JsonStoreRead, SizesAroundTheBufferStepsAndTheCap) {
+    SaveDir save;
+    const size_t cap = STORE_MAX_FILE_BYTES;
+    for (size_t size : {size_t(4095), size_t(4096), size_t(8191), cap - 2}) {
+        std::string content(size, 'x');
+        content.back() = 'y';
+        ASSERT_TRUE(write_file(save.file("big.json"), content));
+        Text text = read_save("big.json");
+        ASSERT_NE(text, nullptr) << size;
+        EXPECT_EQ(strlen(text.get()), size);
+        EXPECT_EQ(text.get()[size - 1], 'y');
+    }
+    // One byte must stay free for the NUL, so the cap itself minus one is already refused.
+    for (size_t size : {cap - 1, cap, cap + 1}) {
+        ASSERT_TRUE(write_file(save.file("big.json"), std::string(size, 'x')));
+        LogCapture log;
+        EXPECT_EQ(read_save("big.json"), nullptr) << size;
+        EXPECT_TRUE(log.contains("file larger than 4194304 bytes, refused")) << log.text();
+    }
+}
+
+TEST(JsonStoreRead, AssetsComeFromTheAssetsFolderAndAMissingOneIsLogged) {
+    Text text(store_read_asset("presets/defaults_en.json"));
+    ASSERT_NE(text, nullptr);
+    EXPECT_NE(strstr(text.get(), "\"presets\""), nullptr);
+
+    LogCapture log;
+    EXPECT_EQ(store_read_asset("presets/defaults_xx.json"), nullptr);
+    EXPECT_TRUE(log.contains("asset assets/presets/defaults_xx.json not found")) << log.text();
+}
+
+TEST(JsonStoreRead, NullNamesAreRefused) {
+    EXPECT_EQ(store_read_asset(nullptr), nullptr);
+    EXPECT_EQ(store_read_save(nullptr), nullptr);
+    EXPECT_EQ(store_write_save(nullptr, "x"), 0);
+    EXPECT_EQ(store_write_save("x.json", nullptr), 0);
+}
+
+TEST(JsonStoreWrite, ReplacesTheFileWholeAndLeavesNoTemporaryFile) {
+    SaveDir save;
+    ASSERT_EQ(store_write_save("a.json", "first version, longer"), 1);
+    ASSERT_EQ(store_write_save("a.json", "second"), 1);
+    EXPECT_EQ(read_file(save.file("a.json")), "second");
+    EXPECT_FALSE(fs::exists(save.file("a.json.tmp")));
+
+    ASSERT_EQ(store_write_save("a.json", ""), 1);
+    EXPECT_TRUE(fs::exists(save.file("a.json")));
+    EXPECT_EQ(fs::file_size(save.file("a.json")), 0u);
+}
+
+TEST(JsonStoreWrite, AStaleTemporaryFileIsOverwritten) {
+    SaveDir save;
+    ASSERT_TRUE(write_file(save.file("a.json.tmp"), std::string(10000, 'z')));
+    ASSERT_EQ(store_write_save("a.json", "{}"), 1);
+    EXPECT_EQ(read_file(save.file("a.json")), "{}");
+    EXPECT_FALSE(fs::exists(save.file("a.json.tmp")));
+}
+
+// Tests run as root, for whom permissions stop nothing; these failures are made with names
+// instead.
+TEST(JsonStoreWrite, AnUncreatableTemporaryFileFailsAndKeepsTheOldFile) {
+    SaveDir save;
+    ASSERT_EQ(store_write_save("a.json", "old"), 1);
+    fs::create_directory(save.file("a.json.tmp"));
+    LogCapture log;
+    EXPECT_EQ(store_write_save("a.json", "new"), 0);
+    EXPECT_TRUE(log.contains("cannot write " + save.file("a.json.tmp"))) << log.text();
+    EXPECT_EQ(read_file(save.file("a.json")), "old");
+}
+
+TEST(JsonStoreWrite, AVanishedSaveDirectoryFails) {
+    SaveDir save;
+    fs::remove_all(save.dir());
+    LogCapture log;
+    EXPECT_EQ(store_write_save("a.json", "new"), 0);
+    EXPECT_TRUE(log.contains("cannot write " + save.file("a.json.tmp"))) << log.text();
+    EXPECT_FALSE(fs::exists(save.dir()));
+}
+
+TEST(JsonStoreWrite, AFailedRenameRemovesTheTemporaryFile) {
+    SaveDir save;
+    // A directory with something in it cannot be replaced by a file.
+    fs::create_directories(save.file("a.json") + "/inside");
+    LogCapture log;
+    EXPECT_EQ(store_write_save("a.json", "new"), 0);
+    EXPECT_TRUE(log.contains("rename " + save.file("a.json.tmp") + " -> " + save.file("a.json") +
+                             " failed"))
+        << log.text();
+    EXPECT_FALSE(fs::exists(save.file("a.json.tmp")));
+    EXPECT_TRUE(fs::is_directory(save.file("a.json") + "/inside"));
+}
+
+TEST(JsonStoreWrite, ANameTooLongForThePathBufferFailsWithoutTouchingTheDisk) {
+    SaveDir save;
+    std::string name(1100, 'n');
+    EXPECT_EQ(store_write_save(name.c_str(), "x"), 0);
+    EXPECT_EQ(store_read_save(name.c_str()), nullptr);
+    EXPECT_TRUE(fs::is_empty(save.dir()));
+}
+
+TEST(JsonStoreSetAside, MovesAnUnusableFileOutOfTheWayAndIgnoresAMissingOne) {
+    SaveDir save;
+    ASSERT_TRUE(write_file(save.file("presets.json"), "[damaged"));
+    ASSERT_TRUE(write_file(save.file("presets.json.rejected"), "older damage"));
+    EXPECT_EQ(store_set_aside("presets.json"), 1);
+    EXPECT_FALSE(fs::exists(save.file("presets.json")));
+    EXPECT_EQ(read_file(save.file("presets.json.rejected")), "[damaged");
+
+    LogCapture log;
+    EXPECT_EQ(store_set_aside("presets.json"), 0);
+    EXPECT_EQ(log.text(), "");
+    EXPECT_EQ(store_set_aside(nullptr), 0);
+}
