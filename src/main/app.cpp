@@ -11,6 +11,7 @@
 #include <allegro5/allegro_primitives.h>
 #include <allegro5/allegro_ttf.h>
 
+#include "i18n/i18n.hpp"
 #include "model/json_store.hpp"
 #include "phone/screen.hpp"
 #include "platform/platform_desktop.hpp"
@@ -188,6 +189,7 @@ static int _app_init(LUMIKEY_APP *app) {
     if (!_load_fonts(app)) return 0;
 
     _load_settings(app);
+    ka_log(LOG_INFO, "language: %s", i18n_set_language(app->settings.lang));
     if (!_load_presets(app)) return 0;
     _load_history(app);
     if (!_load_received(app)) return 0;
@@ -269,6 +271,7 @@ static void _app_shutdown(LUMIKEY_APP *app) {
     // Nothing is saved here: every file was written when it changed.
     presets_free(&app->presets);
     received_free(&app->received);
+    i18n_shutdown();
     if (app->font) al_destroy_font(app->font);
     if (app->font_big) al_destroy_font(app->font_big);
     app->font = app->font_big = nullptr;

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "i18n/i18n.hpp"
 #include "model/json_store.hpp"
 #include "platform/platform_desktop.hpp"
 #include "support/ka_common.hpp"
@@ -14,30 +15,10 @@ void app_set_screen(LUMIKEY_APP *app, APP_SCREEN screen) {
     app->needs_rebuild = 1;
 }
 
-// TEMPORARY until the translations module is merged: the interface language is the one in the
-// settings, else the system's, and English for anything without default presets. Replace the
-// call with i18n_language().
-static void _temporary_language(const LUMIKEY_APP *app, char *out, size_t out_size) {
-    static const char *const known[] = {"en", "fr", "es", "de", "it"};
-    char code[8];
-    if (app->settings.lang[0]) {
-        ka_copy_text(code, sizeof code, app->settings.lang);
-    } else {
-        platform_system_language(code, sizeof code);
-    }
-    const char *chosen = "en";
-    for (const char *k : known) {
-        if (strcmp(code, k) == 0) chosen = k;
-    }
-    ka_copy_text(out, out_size, chosen);
-}
-
 void app_defaults_asset_name(const LUMIKEY_APP *app, char *out, size_t out_size) {
     __ka_assert(app, return );
     __ka_assert(out, return );
-    char lang[8];
-    _temporary_language(app, lang, sizeof lang);
-    snprintf(out, out_size, "presets/defaults_%s.json", lang);
+    snprintf(out, out_size, "presets/defaults_%s.json", i18n_language());
 }
 
 // Writes the text a model serialised to (null when it could not) and frees it.

@@ -7,6 +7,8 @@
 #include <string>
 #include <gtest/gtest.h>
 
+#include "i18n/i18n.hpp"
+
 #include "main/app.hpp"
 #include "model/model_test_env.hpp"
 
@@ -128,7 +130,7 @@ TEST(AppPresets, RestoreUsesTheInterfaceLanguageAndSaves) {
     SaveDir save;
     App app;
     presets_add(app->presets, "mine", "MY OWN", PRESET_CAT_CUSTOM, 0, "");
-    strcpy(app->settings.lang, "fr");
+    i18n_set_language("fr");
     char name[64];
     app_defaults_asset_name(app.get(), name, sizeof name);
     EXPECT_STREQ(name, "presets/defaults_fr.json");
@@ -141,17 +143,18 @@ TEST(AppPresets, RestoreUsesTheInterfaceLanguageAndSaves) {
     EXPECT_NE(file.find("\"lang\":\t\"fr\""), std::string::npos);
     EXPECT_NE(file.find("\"MY OWN\""), std::string::npos);
 
-    // Without a language in the settings the system's is used; one without defaults gives
-    // English.
-    app->settings.lang[0] = '\0';
+    // An empty setting follows the system; a language without translations gives English.
     {
         ScopedEnv all("LC_ALL", "de_DE.UTF-8");
+        i18n_set_language("");
         app_defaults_asset_name(app.get(), name, sizeof name);
         EXPECT_STREQ(name, "presets/defaults_de.json");
     }
     {
         ScopedEnv all("LC_ALL", "pt_BR.UTF-8");
+        i18n_set_language("");
         app_defaults_asset_name(app.get(), name, sizeof name);
         EXPECT_STREQ(name, "presets/defaults_en.json");
     }
+    i18n_shutdown();
 }
