@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <sys/prctl.h>
 #include <thread>
 
 #include "support/ka_common.hpp"
@@ -98,6 +99,9 @@ static void _advance(double now) {
 }
 
 static void _keyrun_thread() {
+    // Linux lets a timed wait overrun by the thread's timer slack (50 us by default) to batch
+    // wake-ups; the sidetone switches when this thread wakes, so it asks for less.
+    prctl(PR_SET_TIMERSLACK, 5000UL, 0UL, 0UL, 0UL);
     std::unique_lock<std::mutex> hold(_kr.lock);
     while (!_kr.quit) {
         const double deadline = keyer_next_deadline(&_kr.k);
