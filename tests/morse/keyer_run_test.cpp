@@ -7,8 +7,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <random>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -71,6 +74,20 @@ void expect_alternating(const std::vector<KEYER_EDGE> &edges) {
             EXPECT_GE(edges[i].t, edges[i - 1].t) << "edge " << i;
         }
     }
+}
+
+// Voluntary context switches of all threads of this process: a thread that polls instead of
+// sleeping until its deadline shows up here as hundreds of switches per second.
+long context_switches() {
+    long total = 0;
+    std::error_code ec;
+    for (const auto &task : std::filesystem::directory_iterator("/proc/self/task", ec)) {
+        std::ifstream status(task.path() / "status");
+        std::string line;
+        while (std::getline(status, line))
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0) total += std::stol(line.substr(24));
+    }
+    return total;
 }
 
 class KeyrunTest : public ::testing::Test {
@@ -290,4 +307,22 @@ TEST_F(KeyrunTest, StartStopPaddlesAndTakeInAnyOrderKeepTheKeyBalanced) {
     ASSERT_GT(calls.size(), 100u);
     for (size_t i = 0; i < calls.size(); i++)
         ASSERT_EQ(calls[i].down, i % 2 == 0 ? 1 : 0) << "output call " << i;
+}
+
+TEST_F(KeyrunTest, ThreadSleepsUntilItsDeadlinesInsteadOfPolling) {
+    Recorder r;
+    ASSERT_EQ(keyrun_start(50, 0, Recorder::out, &r), 1);
+    long before = context_switches();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const long idle = context_switches() - before;
+    EXPECT_LT(idle, 40) << "switches in 500 ms with nothing to key";
+
+    keyrun_paddles(0, 1); // a dah every 200 ms: 10 edges in a second
+    before = context_switches();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    const long held = context_switches() - before;
+    keyrun_paddles(0, 0);
+    EXPECT_LT(held, 80) << "switches in 1 s of held dahs";
+    keyrun_stop(); // the release must reach r while it exists
+    EXPECT_GE(r.count(), 6u);
 }
