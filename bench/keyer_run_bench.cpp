@@ -14,13 +14,6 @@
 
 namespace {
 
-double now_ms() {
-    return (double)std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-               .count() /
-           1e6;
-}
-
 // Written only by the output callback (under the keyer's lock), read after the stop.
 struct Calls {
     double at[4096];
@@ -29,7 +22,7 @@ struct Calls {
 
 void record(int, void *user) {
     Calls *c = static_cast<Calls *>(user);
-    if (c->n < 4096) c->at[c->n++] = now_ms();
+    if (c->n < 4096) c->at[c->n++] = keyrun_now_ms();
 }
 
 double percentile(std::vector<double> sorted, double p) {
@@ -53,14 +46,14 @@ void BM_KeyrunHeldSqueeze30Wpm(benchmark::State &state) {
             return;
         }
         keyrun_paddles(1, 1);
-        const double t_begin = now_ms();
+        const double t_begin = keyrun_now_ms();
         KEYER_EDGE buf[64];
-        while (now_ms() - t_begin < run_ms) {
+        while (keyrun_now_ms() - t_begin < run_ms) {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
             size_t n = keyrun_take_edges(buf, 64);
             edges.insert(edges.end(), buf, buf + n);
         }
-        const double t_stop = now_ms();
+        const double t_stop = keyrun_now_ms();
         keyrun_stop();
         for (size_t n; (n = keyrun_take_edges(buf, 64)) > 0;)
             edges.insert(edges.end(), buf, buf + n);

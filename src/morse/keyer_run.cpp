@@ -62,7 +62,7 @@ static int _refuse_in_output(const char *what) {
     return 1;
 }
 
-static double _now_ms() {
+double keyrun_now_ms() {
     auto ns =
         std::chrono::duration_cast<std::chrono::nanoseconds>(_clock::now().time_since_epoch());
     return (double)ns.count() / 1e6;
@@ -107,11 +107,11 @@ static void _keyrun_thread() {
         const double deadline = keyer_next_deadline(&_kr.k);
         if (deadline < 0) {
             _kr.cond.wait(hold);
-        } else if (deadline > 0 && deadline > _now_ms()) {
+        } else if (deadline > 0 && deadline > keyrun_now_ms()) {
             _kr.cond.wait_until(hold, _time_point(deadline));
         }
         if (_kr.quit) break;
-        _advance(_now_ms());
+        _advance(keyrun_now_ms());
     }
 }
 
@@ -132,7 +132,7 @@ static void _stop() {
     if (!_kr.key_down) return;
     // A key left down would keep the sidetone sounding, and a queue ending on a down edge
     // would leave the decoder holding a mark that never ends.
-    const KEYER_EDGE up = {_now_ms(), 0};
+    const KEYER_EDGE up = {keyrun_now_ms(), 0};
     _emit(&up, 1);
 }
 
@@ -165,7 +165,7 @@ void keyrun_paddles(int dit, int dah) {
     if (_refuse_in_output("keyrun_paddles")) return;
     std::lock_guard<std::mutex> g(_kr.lock);
     if (!_kr.running) return;
-    const double now = _now_ms();
+    const double now = keyrun_now_ms();
     // What fell due before this change is delivered first, at its own times; then an element
     // the change starts begins now rather than when the thread next wakes.
     _advance(now);

@@ -21,9 +21,12 @@ int keyrun_start(uint32_t unit_ms, int mode_b, KEYRUN_OUTPUT out, void *user);
 // The paddles changed (non-zero = pressed). An element due now starts before this returns.
 // Ignored when not running.
 void keyrun_paddles(int dit, int dah);
-// Moves up to max queued edges, oldest first, into out; returns how many. Their times are
-// monotonic-clock milliseconds (std::chrono::steady_clock, nanoseconds / 1,000,000).
+// Moves up to max queued edges, oldest first, into out; returns how many. Their times are on
+// the keyrun_now_ms clock.
 size_t keyrun_take_edges(KEYER_EDGE *out, size_t max);
+// The time base of the edges: the monotonic clock (CLOCK_MONOTONIC) in milliseconds, what a
+// decoder fed with the edges must be ticked with.
+double keyrun_now_ms();
 // Stops and joins the thread. A key still down is released: the callback gets 0 and a key-up
 // edge at the stop time is queued, so no tone keeps sounding and the queue stays balanced.
 void keyrun_stop();

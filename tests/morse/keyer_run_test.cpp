@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -20,13 +21,6 @@
 
 namespace {
 
-double now_ms() {
-    return (double)std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-               .count() /
-           1e6;
-}
-
 // Records every output call with the moment it ran.
 struct Recorder {
     struct Call {
@@ -39,7 +33,7 @@ struct Recorder {
     static void out(int down, void *user) {
         Recorder *r = static_cast<Recorder *>(user);
         std::lock_guard<std::mutex> g(r->m);
-        r->calls.push_back({down, now_ms()});
+        r->calls.push_back({down, keyrun_now_ms()});
     }
     std::vector<Call> snapshot() {
         std::lock_guard<std::mutex> g(m);
@@ -119,9 +113,9 @@ TEST_F(KeyrunTest, PaddlesOutsideARunChangeNothing) {
 TEST_F(KeyrunTest, DitStartsBeforePaddlesReturnsAndEndsOnSchedule) {
     Recorder r;
     ASSERT_EQ(keyrun_start(50, 0, Recorder::out, &r), 1);
-    const double before = now_ms();
+    const double before = keyrun_now_ms();
     keyrun_paddles(1, 0);
-    const double after = now_ms();
+    const double after = keyrun_now_ms();
     std::vector<Recorder::Call> calls = r.snapshot();
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].down, 1);
@@ -131,8 +125,12 @@ TEST_F(KeyrunTest, DitStartsBeforePaddlesReturnsAndEndsOnSchedule) {
     std::vector<KEYER_EDGE> edges = take_all();
     ASSERT_EQ(edges.size(), 2u);
     EXPECT_EQ(edges[0].down, 1);
-    EXPECT_GE(edges[0].t, before); // the queue's times are on the steady clock
+    EXPECT_GE(edges[0].t, before);
     EXPECT_LE(edges[0].t, after);
+    // The key screen ticks its decoder on CLOCK_MONOTONIC: the edges must be on it too.
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    EXPECT_NEAR(keyrun_now_ms(), (double)ts.tv_sec * 1000 + (double)ts.tv_nsec / 1e6, 50);
     EXPECT_EQ(edges[1].down, 0);
     EXPECT_NEAR(edges[1].t - edges[0].t, 50, 1e-6);
     EXPECT_GE(r.snapshot()[1].at, edges[1].t - 1e-3); // never early
@@ -181,7 +179,7 @@ TEST_F(KeyrunTest, StopWhileADahSoundsReleasesTheKeyOnce) {
     ASSERT_EQ(edges.size(), 2u);
     expect_alternating(edges);
     EXPECT_LT(edges[1].t, edges[0].t + 3000);
-    EXPECT_LE(edges[1].t, now_ms());
+    EXPECT_LE(edges[1].t, keyrun_now_ms());
 }
 
 TEST_F(KeyrunTest, SecondStartStopsTheFirst) {

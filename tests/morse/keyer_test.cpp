@@ -18,14 +18,7 @@ struct Fine {
     KEYER k;
     Edges edges;
     Fine(uint32_t unit, int mode_b) { keyer_init(&k, unit, mode_b); }
-    void step(double t) {
-        KEYER_EDGE buf[4];
-        size_t n;
-        do {
-            n = keyer_step(&k, t, buf, 4);
-            edges.insert(edges.end(), buf, buf + n);
-        } while (n > 0);
-    }
+    void step(double t) { step_keyer_to(&k, t, edges, 4); }
     void run(const std::vector<PADDLE_EVENT> &script, double to) {
         size_t next = 0;
         for (double t = 0; t <= to; t += 1) {
@@ -38,6 +31,21 @@ struct Fine {
         }
     }
 };
+
+// A fresh keyer whose paddles were set at time 0.
+KEYER pressed(uint32_t unit, int mode_b, int dit, int dah) {
+    KEYER k;
+    keyer_init(&k, unit, mode_b);
+    keyer_paddles(&k, 0, dit, dah);
+    return k;
+}
+
+// The edges of a single keyer_step with room for max.
+Edges step_once(KEYER &k, double now, size_t max) {
+    Edges out(max + 1);
+    out.resize(keyer_step(&k, now, out.data(), max));
+    return out;
+}
 
 void expect_edges(const Edges &got, const Edges &want) {
     ASSERT_EQ(got.size(), want.size());
@@ -182,24 +190,17 @@ TEST(KeyerScheduleTest, LateStepReturnsEveryDueEdgeAtItsScheduledTime) {
     Fine fine(40, 0);
     fine.run({{0, 1, 1}}, 1234);
 
-    KEYER k;
-    keyer_init(&k, 40, 0);
-    keyer_paddles(&k, 0, 1, 1);
-    KEYER_EDGE out[64];
-    Edges late;
-    size_t n = keyer_step(&k, 0, out, 64);
-    late.insert(late.end(), out, out + n);
-    n = keyer_step(&k, 1234, out, 64);
-    late.insert(late.end(), out, out + n);
-    EXPECT_GT(n, 10u);
+    KEYER k = pressed(40, 0, 1, 1);
+    Edges late = step_once(k, 0, 64);
+    Edges more = step_once(k, 1234, 64);
+    EXPECT_GT(more.size(), 10u);
+    late.insert(late.end(), more.begin(), more.end());
     expect_edges(late, fine.edges);
     EXPECT_DOUBLE_EQ(keyer_next_deadline(&k), fine.k.t_end);
 }
 
 TEST(KeyerScheduleTest, StartFromIdleHappensWhenStepped) {
-    KEYER k;
-    keyer_init(&k, 100, 0);
-    keyer_paddles(&k, 0, 0, 1);
+    KEYER k = pressed(100, 0, 0, 1);
     EXPECT_EQ(keyer_next_deadline(&k), 0);
     KEYER_EDGE e[2];
     ASSERT_EQ(keyer_step(&k, 35, e, 2), 1u);
@@ -210,10 +211,8 @@ TEST(KeyerScheduleTest, StartFromIdleHappensWhenStepped) {
 }
 
 TEST(KeyerScheduleTest, DeadlineFollowsElementAndSpace) {
-    KEYER k;
-    keyer_init(&k, 50, 0);
+    KEYER k = pressed(50, 0, 1, 0);
     KEYER_EDGE e[4];
-    keyer_paddles(&k, 0, 1, 0);
     keyer_step(&k, 0, e, 4);
     EXPECT_DOUBLE_EQ(keyer_next_deadline(&k), 50);
     keyer_paddles(&k, 10, 0, 0);
@@ -228,28 +227,22 @@ TEST(KeyerLimitTest, SmallOutputLosesNoEdge) {
     Fine fine(40, 1);
     fine.run({{0, 1, 1}}, 5000);
 
-    KEYER k;
-    keyer_init(&k, 40, 1);
-    keyer_paddles(&k, 0, 1, 1);
-    KEYER_EDGE out[3];
-    Edges got;
-    EXPECT_EQ(keyer_step(&k, 0, out, 0), 0u);
+    KEYER k = pressed(40, 1, 1, 1);
+    EXPECT_EQ(step_once(k, 0, 0).size(), 0u);
     EXPECT_EQ(keyer_next_deadline(&k), 0); // nothing was started without room for its edge
-    ASSERT_EQ(keyer_step(&k, 0, out, 3), 1u);
-    got.push_back(out[0]);
+    Edges got = step_once(k, 0, 3);
+    ASSERT_EQ(got.size(), 1u);
     for (int calls = 0; calls < 1000; calls++) {
-        size_t n = keyer_step(&k, 5000, out, 3);
-        ASSERT_LE(n, 3u);
-        got.insert(got.end(), out, out + n);
-        if (n == 0) break;
+        Edges some = step_once(k, 5000, 3);
+        ASSERT_LE(some.size(), 3u);
+        got.insert(got.end(), some.begin(), some.end());
+        if (some.empty()) break;
     }
     expect_edges(got, fine.edges);
 }
 
 TEST(KeyerLimitTest, OneStepMakesAtMost64TransitionsAndTheNextGoesOn) {
-    KEYER k;
-    keyer_init(&k, 10, 0);
-    keyer_paddles(&k, 0, 1, 0);
+    KEYER k = pressed(10, 0, 1, 0);
     std::vector<KEYER_EDGE> out(500);
     ASSERT_EQ(keyer_step(&k, 0, out.data(), out.size()), 1u);
     // Held dit: every transition is an edge, so the limit shows as 64 edges.
@@ -262,9 +255,7 @@ TEST(KeyerLimitTest, OneStepMakesAtMost64TransitionsAndTheNextGoesOn) {
 }
 
 TEST(KeyerLimitTest, ReturnCountsEdgesNotTheSilentReturnToIdle) {
-    KEYER k;
-    keyer_init(&k, 100, 0);
-    keyer_paddles(&k, 0, 1, 0);
+    KEYER k = pressed(100, 0, 1, 0);
     KEYER_EDGE out[4];
     keyer_step(&k, 0, out, 4);
     keyer_paddles(&k, 10, 0, 0);

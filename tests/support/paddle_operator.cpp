@@ -63,6 +63,15 @@ double plan_letter(PaddleScript &script, const std::string &e, double u, int mod
 
 } // namespace
 
+void step_keyer_to(KEYER *k, double t, std::vector<KEYER_EDGE> &edges, size_t room) {
+    std::vector<KEYER_EDGE> buf(room);
+    size_t n;
+    do {
+        n = keyer_step(k, t, buf.data(), room);
+        edges.insert(edges.end(), buf.begin(), buf.begin() + (long)n);
+    } while (n > 0);
+}
+
 PaddleScript paddle_operator_plan(const std::string &elements, double unit_ms, int mode_b,
                                   double t0, double reaction) {
     PaddleScript script;
@@ -88,14 +97,7 @@ std::vector<KEYER_EDGE> paddle_operator_play(const PaddleScript &script, uint32_
     KEYER k;
     keyer_init(&k, unit_ms, mode_b);
     std::vector<KEYER_EDGE> edges;
-    auto step_to = [&](double t) {
-        KEYER_EDGE buf[8];
-        size_t n;
-        do {
-            n = keyer_step(&k, t, buf, 8);
-            edges.insert(edges.end(), buf, buf + n);
-        } while (n > 0);
-    };
+    auto step_to = [&](double t) { step_keyer_to(&k, t, edges); };
     double poll = script.events.empty() ? 0 : script.events.front().t;
     auto poll_to = [&](double t) {
         if (step_ms <= 0) return;

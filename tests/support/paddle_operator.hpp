@@ -28,6 +28,9 @@ struct PaddleScript {
 PaddleScript paddle_operator_plan(const std::string &elements, double unit_ms, int mode_b,
                                   double t0 = 0, double reaction = 0.3);
 
+// Steps k to t, `room` edges per keyer_step, until nothing more is due; appends the edges.
+void step_keyer_to(KEYER *k, double t, std::vector<KEYER_EDGE> &edges, size_t room = 8);
+
 // Plays a script into a fresh keyer the way the keyer thread does (stepping to each report's
 // time before and after it) and returns every edge up to the script's end. With step_ms > 0
 // the keyer is also stepped every step_ms in between, as a polling caller would.
