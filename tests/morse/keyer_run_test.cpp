@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "support/ka_log.hpp"
+#include "support/paddle_operator.hpp"
 #include "support/test_env.hpp"
 
 namespace {
@@ -323,4 +325,29 @@ TEST_F(KeyrunTest, ThreadSleepsUntilItsDeadlinesInsteadOfPolling) {
     EXPECT_LT(held, 80) << "switches in 1 s of held dahs";
     keyrun_stop(); // the release must reach r while it exists
     EXPECT_GE(r.count(), 6u);
+}
+
+TEST_F(KeyrunTest, OperatorKeysWholeLettersThroughTheThread) {
+    // A long unit leaves the operator's sleeps a wide margin on a loaded machine.
+    const uint32_t unit = 200;
+    struct Case {
+        const char *elements;
+        int mode_b;
+    } cases[] = {{"-.-.", 1}, {"-.-", 0}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.elements);
+        Recorder r;
+        ASSERT_EQ(keyrun_start(unit, c.mode_b, Recorder::out, &r), 1);
+        PaddleScript script = paddle_operator_plan(c.elements, unit, c.mode_b);
+        paddle_operator_perform(script, keyrun_now_ms(),
+                                [](int dit, int dah) { keyrun_paddles(dit, dah); });
+        const size_t edges_wanted = 2 * strlen(c.elements);
+        ASSERT_TRUE(r.wait_count(edges_wanted));
+        std::this_thread::sleep_for(std::chrono::milliseconds(2 * unit)); // nothing more comes
+        keyrun_stop();
+        std::vector<KEYER_EDGE> edges = take_all();
+        EXPECT_EQ(edges.size(), edges_wanted);
+        EXPECT_EQ(r.count(), edges_wanted);
+        EXPECT_EQ(keyer_edges_to_elements(edges, unit), c.elements);
+    }
 }

@@ -1,6 +1,9 @@
 // tests/support/paddle_operator.cpp: the scripted paddle operator.
 #include "support/paddle_operator.hpp"
 
+#include <chrono>
+#include <thread>
+
 namespace {
 
 struct Hold {
@@ -112,6 +115,18 @@ std::vector<KEYER_EDGE> paddle_operator_play(const PaddleScript &script, uint32_
     poll_to(script.end_ms);
     step_to(script.end_ms);
     return edges;
+}
+
+void paddle_operator_perform(const PaddleScript &script, double start_ms,
+                             const std::function<void(int dit, int dah)> &press) {
+    if (script.events.empty()) return;
+    const double first = script.events.front().t;
+    for (const PADDLE_EVENT &ev : script.events) {
+        const double at_ms = start_ms + (ev.t - first);
+        std::this_thread::sleep_until(std::chrono::steady_clock::time_point(
+            std::chrono::nanoseconds((int64_t)(at_ms * 1e6))));
+        press(ev.dit, ev.dah);
+    }
 }
 
 std::string keyer_edges_to_elements(const std::vector<KEYER_EDGE> &edges, double unit_ms) {

@@ -3,6 +3,7 @@
 // string of elements in mode A or mode B; and it reads keyer edges back as elements.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,12 @@ void step_keyer_to(KEYER *k, double t, std::vector<KEYER_EDGE> &edges, size_t ro
 // the keyer is also stepped every step_ms in between, as a polling caller would.
 std::vector<KEYER_EDGE> paddle_operator_play(const PaddleScript &script, uint32_t unit_ms,
                                              int mode_b, double step_ms = 0);
+
+// Performs a script in real time: each event's paddles are handed to `press` when the steady
+// clock reaches start_ms + (event time - the first event's time); start_ms is on the
+// keyrun_now_ms clock. For driving the keyer thread, whose schedule follows the first press.
+void paddle_operator_perform(const PaddleScript &script, double start_ms,
+                             const std::function<void(int dit, int dah)> &press);
 
 // Reads edges (alternating, starting with a down edge) as elements: a mark shorter than two
 // units is a dit, a longer one a dah; a space of two units or more ends a letter (' ').
