@@ -7,6 +7,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <pthread.h>
+#include <sched.h>
 #include <thread>
 #include <vector>
 
@@ -23,6 +25,18 @@ struct Calls {
 void record(int, void *user) {
     Calls *c = static_cast<Calls *>(user);
     if (c->n < 4096) c->at[c->n++] = keyrun_now_ms();
+}
+
+// Whether a thread of this process may take real-time priority, as the keyer thread asks to.
+bool realtime_allowed() {
+    bool ok = false;
+    std::thread probe([&] {
+        sched_param param = {};
+        param.sched_priority = sched_get_priority_min(SCHED_FIFO);
+        ok = pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0;
+    });
+    probe.join();
+    return ok;
 }
 
 double percentile(std::vector<double> sorted, double p) {
@@ -91,8 +105,8 @@ void BM_KeyrunHeldSqueeze30Wpm(benchmark::State &state) {
         double load[3] = {0, 0, 0};
         if (getloadavg(load, 3) < 1) load[0] = -1;
         printf("keyer thread, held squeeze at unit %.0f ms for %.0f s: %zu edges (load average "
-               "%.2f)\n",
-               unit, run_ms / 1000, count, load[0]);
+               "%.2f, real-time priority %s)\n",
+               unit, run_ms / 1000, count, load[0], realtime_allowed() ? "granted" : "refused");
         printf("  output delay after the scheduled time: p50 %.1f us, p99 %.1f us, max %.1f us, "
                "min %.1f us; %zu over 1 ms\n",
                p50, p99, max, min, over_1ms);

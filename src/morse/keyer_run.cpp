@@ -9,6 +9,8 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/prctl.h>
 #include <thread>
 
@@ -98,10 +100,21 @@ static void _advance(double now) {
     } while (n > 0);
 }
 
-static void _keyrun_thread() {
-    // Linux lets a timed wait overrun by the thread's timer slack (50 us by default) to batch
-    // wake-ups; the sidetone switches when this thread wakes, so it asks for less.
+// The sidetone switches when this thread wakes, so its wake-up latency is heard. Linux lets a
+// timed wait overrun by the thread's timer slack (50 us by default) to batch wake-ups: ask for
+// less. On a busy machine an ordinary thread can wait milliseconds for a core; the lowest
+// real-time priority avoids that where the user may have it (the thread only ever sleeps or
+// runs a short step), and without it the thread simply stays an ordinary one.
+static void _ask_for_prompt_wakeups() {
     prctl(PR_SET_TIMERSLACK, 5000UL, 0UL, 0UL, 0UL);
+    sched_param param = {};
+    param.sched_priority = sched_get_priority_min(SCHED_FIFO);
+    if (pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) != 0)
+        ka_log(LOG_DEBUG, "keyer thread without real-time priority");
+}
+
+static void _keyrun_thread() {
+    _ask_for_prompt_wakeups();
     std::unique_lock<std::mutex> hold(_kr.lock);
     while (!_kr.quit) {
         const double deadline = keyer_next_deadline(&_kr.k);
