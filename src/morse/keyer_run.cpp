@@ -21,7 +21,7 @@ using _clock = std::chrono::steady_clock; // CLOCK_MONOTONIC: wall-clock jumps n
 // Room for one keyer_step; _advance steps again until nothing more is due.
 static const size_t _step_room = 16;
 
-static void _keyrun_thread();
+static void _quit_and_join();
 
 static struct _KEYRUN {
     // Serialises keyrun_start and keyrun_stop, so two of them never join the same thread or
@@ -41,17 +41,7 @@ static struct _KEYRUN {
 
     // A keyer left running at exit would make std::thread end the process from its
     // destructor; the output is not called here, its owner may already be gone.
-    ~_KEYRUN() {
-        std::thread t;
-        {
-            std::lock_guard<std::mutex> g(lock);
-            quit = 1;
-            running = 0;
-            t = std::move(thread);
-        }
-        cond.notify_all();
-        if (t.joinable()) t.join();
-    }
+    ~_KEYRUN() { _quit_and_join(); }
 } _kr;
 
 // Set while the output callback runs on this thread: the keyer's lock is held then, so any
@@ -128,8 +118,8 @@ static void _keyrun_thread() {
     }
 }
 
-// Joins the thread and releases the key; control is held, the lock is not.
-static void _stop() {
+// Ends the thread, if any; the lock is not held.
+static void _quit_and_join() {
     std::thread t;
     {
         std::lock_guard<std::mutex> g(_kr.lock);
@@ -140,6 +130,11 @@ static void _stop() {
     _kr.cond.notify_all();
     // Without the lock, so that the thread can finish the step it may be in.
     if (t.joinable()) t.join();
+}
+
+// Joins the thread and releases the key; control is held, the lock is not.
+static void _stop() {
+    _quit_and_join();
 
     std::lock_guard<std::mutex> g(_kr.lock);
     if (!_kr.key_down) return;
