@@ -25,13 +25,19 @@ size_t _gui_utf8_prev(const char *text, size_t pos) {
 
 size_t _gui_copy_no_cr(char *dst, size_t dst_size, const char *src) {
     if (!dst || dst_size == 0) return 0;
+    const char *p = src ? src : "";
     size_t n = 0;
-    for (const char *p = src ? src : ""; *p && n + 1 < dst_size; p++) {
+    for (; *p && n + 1 < dst_size; p++) {
         if (*p != '\r') dst[n++] = *p;
     }
+    while (*p == '\r') p++;
+    // Stopped inside a character: cut back to where it starts.
+    if (*p && ((unsigned char)*p & 0xC0) == 0x80) {
+        while (n > 0 && ((unsigned char)dst[n - 1] & 0xC0) == 0x80) n--;
+        if (n > 0 && ((unsigned char)dst[n - 1] & 0xC0) == 0xC0) n--;
+    }
     dst[n] = '\0';
-    // The copy may have stopped inside a character: cut back to its start.
-    return ka_copy_text(dst, n + 1, dst);
+    return n;
 }
 
 float _gui_text_width(ALLEGRO_FONT *font, const char *text, size_t len) {
