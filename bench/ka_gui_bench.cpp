@@ -46,10 +46,18 @@ KA_GUI_CTX *_build() {
     for (int i = 0; i < 60; i++) {
         float x = 8 + (float)(i % 4) * 118, y = 8 + (float)(i / 4) * 52, w = 110, h = 44;
         switch (i % 7) {
-        case 0: ka_gui_add_button(ctx, win, "Send", x, y, w, h, 1, nullptr, nullptr); break;
-        case 1: ka_gui_add_label(ctx, win, "Caption text", x, y, w, h, 0); break;
-        case 2: ka_gui_add_slider(ctx, win, x, y, w, h, 0, 100, 40, 0, nullptr, nullptr); break;
-        case 3: ka_gui_add_checkbox(ctx, win, "Sound", x, y, w, h, 1, nullptr, nullptr); break;
+        case 0:
+            ka_gui_add_button(ctx, win, "Send", x, y, w, h, 1, nullptr, nullptr);
+            break;
+        case 1:
+            ka_gui_add_label(ctx, win, "Caption text", x, y, w, h, 0);
+            break;
+        case 2:
+            ka_gui_add_slider(ctx, win, x, y, w, h, 0, 100, 40, 0, nullptr, nullptr);
+            break;
+        case 3:
+            ka_gui_add_checkbox(ctx, win, "Sound", x, y, w, h, 1, nullptr, nullptr);
+            break;
         case 4: {
             int cb = ka_gui_add_combobox(ctx, win, x, y, w, h, nullptr, nullptr);
             for (const char *item : {"English", "French", "Spanish", "German", "Italian"})
@@ -62,7 +70,9 @@ KA_GUI_CTX *_build() {
             ka_gui_textarea_set_text(ctx, ta, "CQ CQ DE LUMIKEY");
             break;
         }
-        default: ka_gui_add_custom(ctx, win, x, y, w, h, _swatch, nullptr); break;
+        default:
+            ka_gui_add_custom(ctx, win, x, y, w, h, _swatch, nullptr);
+            break;
         }
     }
     return ctx;
@@ -90,7 +100,7 @@ void BM_Build60Widgets(benchmark::State &state) {
     state.counters["median_build_us"] = _median(us);
     if (us.size() >= 1000)
         printf("ka_gui: build of a window with 60 widgets, median %.1f us over %zu runs\n",
-           _median(us), us.size());
+               _median(us), us.size());
 }
 BENCHMARK(BM_Build60Widgets)->Unit(benchmark::kMicrosecond);
 

@@ -46,7 +46,7 @@ struct CLIP_ATOMS {
 };
 
 struct CLIP_SERVICE {
-    std::mutex life;             // serialises init and destroy
+    std::mutex life; // serialises init and destroy
     std::atomic<Display *> dpy{nullptr};
     Window win = 0;
     std::thread thread;

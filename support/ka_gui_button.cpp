@@ -32,7 +32,7 @@ int ka_gui_add_toggle_button(KA_GUI_CTX *ctx, int window_id, const char *label, 
 }
 
 void ka_gui_button_set_label(KA_GUI_CTX *ctx, int id, const char *label) {
-    __ka_assert(ctx, return);
+    __ka_assert(ctx, return );
     KA_GUI_WIDGET *w = _gui_widget(ctx, id, KA_GUI_BUTTON);
     if (!w || !label) return;
     ka_copy_text(((KA_GUI_BUTTON_DATA *)w->data)->label, KA_GUI_LABEL_SIZE, label);

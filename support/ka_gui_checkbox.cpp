@@ -31,8 +31,10 @@ void _gui_draw_checkbox(KA_GUI_CTX *ctx, KA_GUI_WINDOW *, KA_GUI_WIDGET *w, floa
     if (d->checked) {
         float m = st.checkbox_mark_margin;
         ALLEGRO_COLOR mark = w->theme.text_active;
-        al_draw_line(left + m, top + s / 2, left + s / 2, top + s - m, mark, st.checkbox_mark_thickness);
-        al_draw_line(left + s / 2, top + s - m, left + s - m, top + m, mark, st.checkbox_mark_thickness);
+        al_draw_line(left + m, top + s / 2, left + s / 2, top + s - m, mark,
+                     st.checkbox_mark_thickness);
+        al_draw_line(left + s / 2, top + s - m, left + s - m, top + m, mark,
+                     st.checkbox_mark_thickness);
     }
     if (!d->label[0] || !font) return;
     float lx = left + s + st.checkbox_label_gap;

@@ -192,7 +192,8 @@ void _gui_draw_vscrollbar(const KA_GUI_CTX *ctx, KA_GUI_SB_TRACK *track, float x
     if (content_h <= view_h || h <= 0) return;
     float pad = s.scrollbar_thumb_padding;
     float room = h - 2 * pad;
-    float thumb = std::clamp(room * view_h / content_h, std::min(s.scrollbar_thumb_min, room), room);
+    float thumb =
+        std::clamp(room * view_h / content_h, std::min(s.scrollbar_thumb_min, room), room);
     float at = (room - thumb) * std::clamp(scroll / (content_h - view_h), 0.0f, 1.0f);
     al_draw_filled_rounded_rectangle(x + pad, y + pad + at, x + w - pad, y + pad + at + thumb,
                                      s.scrollbar_thumb_corner_r, s.scrollbar_thumb_corner_r,
@@ -224,14 +225,29 @@ static void _gui_draw_widget(KA_GUI_CTX *ctx, KA_GUI_WINDOW *win, KA_GUI_WIDGET 
     _gui_widget_origin(win, w, &ax, &ay);
     ALLEGRO_FONT *font = _gui_font(ctx, win, w);
     switch (w->type) {
-    case KA_GUI_BUTTON: _gui_draw_button(ctx, win, w, ax, ay, font); break;
-    case KA_GUI_SLIDER: _gui_draw_slider(ctx, win, w, ax, ay, font); break;
-    case KA_GUI_TEXTAREA: _gui_draw_textarea(ctx, win, w, ax, ay, font); break;
-    case KA_GUI_CHECKBOX: _gui_draw_checkbox(ctx, win, w, ax, ay, font); break;
-    case KA_GUI_COMBOBOX: _gui_draw_combobox(ctx, win, w, ax, ay, font); break;
-    case KA_GUI_LABEL: _gui_draw_label(ctx, win, w, ax, ay, font); break;
-    case KA_GUI_CUSTOM: _gui_draw_custom(ctx, win, w, ax, ay, font); break;
-    default: break;
+    case KA_GUI_BUTTON:
+        _gui_draw_button(ctx, win, w, ax, ay, font);
+        break;
+    case KA_GUI_SLIDER:
+        _gui_draw_slider(ctx, win, w, ax, ay, font);
+        break;
+    case KA_GUI_TEXTAREA:
+        _gui_draw_textarea(ctx, win, w, ax, ay, font);
+        break;
+    case KA_GUI_CHECKBOX:
+        _gui_draw_checkbox(ctx, win, w, ax, ay, font);
+        break;
+    case KA_GUI_COMBOBOX:
+        _gui_draw_combobox(ctx, win, w, ax, ay, font);
+        break;
+    case KA_GUI_LABEL:
+        _gui_draw_label(ctx, win, w, ax, ay, font);
+        break;
+    case KA_GUI_CUSTOM:
+        _gui_draw_custom(ctx, win, w, ax, ay, font);
+        break;
+    default:
+        break;
     }
 }
 
@@ -298,7 +314,7 @@ static void _gui_global_thumb(const KA_GUI_STYLE &s, float len, float view, floa
 }
 
 void ka_gui_draw(KA_GUI_CTX *ctx) {
-    __ka_assert(ctx, return);
+    __ka_assert(ctx, return );
     float dw = ctx->display_w, dh = ctx->display_h;
     if (!ctx->display_size_set) {
         ALLEGRO_BITMAP *target = al_get_target_bitmap();

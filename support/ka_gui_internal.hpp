@@ -39,8 +39,8 @@ int _gui_grow(void **array, size_t *capacity, size_t needed, size_t elem_size, c
 
 // Makes a widget of the given type owning `data`, appends it to the window and registers its id.
 // On any failure data is freed with everything it owns and -1 is returned.
-int _gui_attach_widget(KA_GUI_CTX *ctx, int window_id, int type, float x, float y, float w,
-                       float h, void *data);
+int _gui_attach_widget(KA_GUI_CTX *ctx, int window_id, int type, float x, float y, float w, float h,
+                       void *data);
 // Frees a widget with its data, calling a custom widget's destroy hook.
 void _gui_free_widget(KA_GUI_WIDGET *widget);
 // Frees a type record and the buffers it owns.

@@ -19,7 +19,7 @@ int ka_gui_add_label(KA_GUI_CTX *ctx, int window_id, const char *text, float x, 
 }
 
 void ka_gui_label_set_text(KA_GUI_CTX *ctx, int id, const char *text) {
-    __ka_assert(ctx, return);
+    __ka_assert(ctx, return );
     KA_GUI_WIDGET *w = _gui_widget(ctx, id, KA_GUI_LABEL);
     if (!w) return;
     KA_GUI_LABEL_DATA *d = (KA_GUI_LABEL_DATA *)w->data;

@@ -47,13 +47,13 @@ const char *ka_gui_textarea_get_text(KA_GUI_CTX *ctx, int id) {
 }
 
 void ka_gui_textarea_set_text(KA_GUI_CTX *ctx, int id, const char *text) {
-    __ka_assert(ctx, return);
+    __ka_assert(ctx, return );
     KA_GUI_WIDGET *w = _gui_widget(ctx, id, KA_GUI_TEXTAREA);
     if (w) _gui_textarea_store((KA_GUI_TEXTAREA_DATA *)w->data, text);
 }
 
 void ka_gui_textarea_set_placeholder(KA_GUI_CTX *ctx, int id, const char *text) {
-    __ka_assert(ctx, return);
+    __ka_assert(ctx, return );
     KA_GUI_WIDGET *w = _gui_widget(ctx, id, KA_GUI_TEXTAREA);
     if (!w) {
         if (_gui_widget(ctx, id, 0))
@@ -73,8 +73,8 @@ void ka_gui_textarea_set_placeholder(KA_GUI_CTX *ctx, int id, const char *text) 
     d->placeholder = copy;
 }
 
-void _gui_textarea_layout(KA_GUI_CTX *ctx, KA_GUI_WINDOW *win, KA_GUI_WIDGET *w,
-                          ALLEGRO_FONT *font, KA_GUI_TEXT_LAYOUT *l) {
+void _gui_textarea_layout(KA_GUI_CTX *ctx, KA_GUI_WINDOW *win, KA_GUI_WIDGET *w, ALLEGRO_FONT *font,
+                          KA_GUI_TEXT_LAYOUT *l) {
     KA_GUI_TEXTAREA_DATA *d = (KA_GUI_TEXTAREA_DATA *)w->data;
     float ax, ay, pad = ctx->style.textarea_padding;
     _gui_widget_origin(win, w, &ax, &ay);
@@ -143,7 +143,8 @@ void _gui_draw_textarea(KA_GUI_CTX *ctx, KA_GUI_WINDOW *win, KA_GUI_WIDGET *w, f
         float total = (float)l.lines.size() * l.line_h;
         float cy = (float)cursor_line * l.line_h;
         if (!d->scroll_from_wheel) {
-            if (cy + l.line_h - (float)d->scroll_y > l.ih) d->scroll_y = (int)std::ceil(cy + l.line_h - l.ih);
+            if (cy + l.line_h - (float)d->scroll_y > l.ih)
+                d->scroll_y = (int)std::ceil(cy + l.line_h - l.ih);
             if (cy < (float)d->scroll_y) d->scroll_y = (int)cy;
         }
         d->scroll_y = std::clamp(d->scroll_y, 0, std::max(0, (int)std::ceil(total - l.ih)));
@@ -172,7 +173,8 @@ void _gui_draw_textarea(KA_GUI_CTX *ctx, KA_GUI_WINDOW *win, KA_GUI_WIDGET *w, f
     if (focused && (phase < 0 || phase < period / 2)) {
         float cx = origin_x + cursor_dx;
         float cy = origin_y + (float)cursor_line * l.line_h;
-        al_draw_filled_rectangle(cx, cy, cx + s.textarea_cursor_width, cy + l.line_h, t.text_normal);
+        al_draw_filled_rectangle(cx, cy, cx + s.textarea_cursor_width, cy + l.line_h,
+                                 t.text_normal);
     }
     _gui_clip_pop(saved);
     if (l.scrollbar) {

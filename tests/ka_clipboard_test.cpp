@@ -56,8 +56,8 @@ public:
             }
             close(fds[0]);
             close(fds[1]);
-            execlp("xclip", "xclip", "-quiet", "-selection", "clipboard", "-i", "-t",
-                   "UTF8_STRING", (char *)nullptr);
+            execlp("xclip", "xclip", "-quiet", "-selection", "clipboard", "-i", "-t", "UTF8_STRING",
+                   (char *)nullptr);
             _exit(127);
         }
         close(fds[0]);
@@ -97,9 +97,19 @@ std::string get_until(int which, const std::string &want) {
 
 class ClipboardTest : public ::testing::Test {
 protected:
+    // Xvfb resets itself whenever its last client leaves, and refuses connections meanwhile;
+    // holding one connection for the whole suite keeps the server steady between tests.
+    static void SetUpTestSuite() { keeper = XOpenDisplay(nullptr); }
+    static void TearDownTestSuite() {
+        if (keeper) XCloseDisplay(keeper);
+        keeper = nullptr;
+    }
+    static Display *keeper;
     void SetUp() override { ASSERT_EQ(ka_clipboard_init(), 0) << "needs an X display"; }
     void TearDown() override { ka_clipboard_destroy(); }
 };
+
+Display *ClipboardTest::keeper = nullptr;
 
 TEST_F(ClipboardTest, OtherProgramsReadWhatWeOfferOnBothSelections) {
     EXPECT_EQ(ka_clipboard_available(), 1);
@@ -108,8 +118,8 @@ TEST_F(ClipboardTest, OtherProgramsReadWhatWeOfferOnBothSelections) {
     EXPECT_EQ(xclip_out("clipboard"), "h\xC3\xA9llo clipboard");
     EXPECT_EQ(xclip_out("primary"), "primary text");
     std::string targets = xclip_out("clipboard", "TARGETS");
-    for (const char *t : {"TARGETS", "UTF8_STRING", "STRING", "TEXT", "text/plain",
-                          "text/plain;charset=utf-8"}) {
+    for (const char *t :
+         {"TARGETS", "UTF8_STRING", "STRING", "TEXT", "text/plain", "text/plain;charset=utf-8"}) {
         EXPECT_NE(targets.find(t), std::string::npos) << t << " missing from " << targets;
     }
     EXPECT_EQ(xclip_out("clipboard", "text/plain"), "h\xC3\xA9llo clipboard");
@@ -195,7 +205,8 @@ TEST(ClipboardNoDisplayTest, EveryCallRetriesAndLogsWithoutADisplay) {
     std::string text = log.text();
     size_t count = 0;
     const std::string line = "ka_clipboard: no X11 display, clipboard backend disabled";
-    for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) count++;
+    for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1))
+        count++;
     EXPECT_EQ(count, 4u);
 }
 

@@ -22,7 +22,9 @@ struct RGB {
 RGB blend(ALLEGRO_COLOR src, RGB dst) {
     return {src.r + dst.r * (1 - src.a), src.g + dst.g * (1 - src.a), src.b + dst.b * (1 - src.a)};
 }
-RGB rgb(ALLEGRO_COLOR c) { return {c.r, c.g, c.b}; }
+RGB rgb(ALLEGRO_COLOR c) {
+    return {c.r, c.g, c.b};
+}
 
 const RGB kClear = {16 / 255.0f, 18 / 255.0f, 24 / 255.0f};
 
@@ -121,8 +123,8 @@ TEST_F(GuiDrawTest, OneWidgetOfEachTypeDrawsAtKnownPixels) {
     int multi = ka_gui_add_textarea(ctx, win, 20, 390, 200, 80, 1, 511, nullptr, nullptr);
     ka_gui_textarea_set_text(ctx, multi, "several words that wrap over more than one line");
     ka_gui_add_custom(ctx, win, 20, 490, 60, 40, custom_fill, nullptr);
-    ka_gui_add_button(ctx, win, "A label far too long for this little button", 20, 550, 100, 40,
-                      1, nullptr, nullptr);
+    ka_gui_add_button(ctx, win, "A label far too long for this little button", 20, 550, 100, 40, 1,
+                      nullptr, nullptr);
     draw();
     ASSERT_NE(locked, nullptr);
 
@@ -132,19 +134,19 @@ TEST_F(GuiDrawTest, OneWidgetOfEachTypeDrawsAtKnownPixels) {
     EXPECT_PIXEL(240, 0, rgb(t.border_normal));
     EXPECT_PIXEL(479, 700, rgb(t.border_normal));
 
-    EXPECT_PIXEL(30, 45, blend(t.bg_normal, window));       // push button face
-    EXPECT_PIXEL(20 + 100, 20, rgb(t.border_normal));       // its top border
-    EXPECT_PIXEL(250, 45, blend(t.bg_active, window));      // toggled button face
-    EXPECT_PIXEL(340, 20, rgb(t.border_active));            // and its border
-    EXPECT_PIXEL(30, 105, blend(t.bg_active, window));      // held button face
-    EXPECT_PIXEL(20, 20, window);                           // rounded corner left unpainted
+    EXPECT_PIXEL(30, 45, blend(t.bg_normal, window));  // push button face
+    EXPECT_PIXEL(20 + 100, 20, rgb(t.border_normal));  // its top border
+    EXPECT_PIXEL(250, 45, blend(t.bg_active, window)); // toggled button face
+    EXPECT_PIXEL(340, 20, rgb(t.border_active));       // and its border
+    EXPECT_PIXEL(30, 105, blend(t.bg_active, window)); // held button face
+    EXPECT_PIXEL(20, 20, window);                      // rounded corner left unpainted
     (void)push;
     (void)toggle;
 
     // Checkbox: box of 20 at (20, 155); the tick's first stroke runs (24, 165) -> (30, 171).
     EXPECT_PIXEL(27, 168, rgb(t.text_active));
-    EXPECT_PIXEL(247, 168, blend(t.bg_normal, window));     // unchecked: no mark
-    EXPECT_PIXEL(22, 157, blend(t.bg_normal, window));      // inside the box, off the tick
+    EXPECT_PIXEL(247, 168, blend(t.bg_normal, window)); // unchecked: no mark
+    EXPECT_PIXEL(22, 157, blend(t.bg_normal, window));  // inside the box, off the tick
 
     // Slider 0..100 at 25: radius 13, knob centre x = 20 + 13 + 0.25 * 374 = 126.5, y = 215.
     // Above the track (y 207) only the knob covers the body.
@@ -195,11 +197,11 @@ TEST_F(GuiDrawTest, EachWindowClipsItsWidgetsAndClosedWindowsAreNotDrawn) {
     draw();
     ASSERT_NE(locked, nullptr);
     RGB red = {200 / 255.0f, 30 / 255.0f, 30 / 255.0f};
-    EXPECT_PIXEL(350, 650, red);       // inside the popup, under the oversized drawing
+    EXPECT_PIXEL(350, 650, red);            // inside the popup, under the oversized drawing
     EXPECT_PIXEL(305, 605, RGB({0, 0, 1})); // the popup's own recoloured body
-    EXPECT_PIXEL(420, 650, body());    // right of the popup: clipped away
-    EXPECT_PIXEL(350, 720, body());    // below it
-    EXPECT_PIXEL(50, 50, body());      // the closed window draws nothing
+    EXPECT_PIXEL(420, 650, body());         // right of the popup: clipped away
+    EXPECT_PIXEL(350, 720, body());         // below it
+    EXPECT_PIXEL(50, 50, body());           // the closed window draws nothing
 }
 
 TEST_F(GuiDrawTest, TitledWindowsDrawTheirBarAndContentBelowIt) {
