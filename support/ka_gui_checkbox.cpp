@@ -8,9 +8,8 @@ int ka_gui_add_checkbox(KA_GUI_CTX *ctx, int window_id, const char *label, float
                         float w, float h, int initial_checked, KA_GUI_TOGGLE_CB on_toggle,
                         void *user_data) {
     __ka_assert(ctx, return -1);
-    if (!_gui_window(ctx, window_id)) return -1;
-    KA_GUI_CHECKBOX_DATA *d = nullptr;
-    Malloc(d, KA_GUI_CHECKBOX_DATA, 1);
+    KA_GUI_CHECKBOX_DATA *d =
+        _gui_new_data<KA_GUI_CHECKBOX_DATA>(ctx, window_id, "KA_GUI_CHECKBOX_DATA");
     if (!d) return -1;
     ka_copy_text(d->label, sizeof d->label, label);
     d->checked = initial_checked ? 1 : 0;

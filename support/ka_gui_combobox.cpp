@@ -8,9 +8,8 @@
 int ka_gui_add_combobox(KA_GUI_CTX *ctx, int window_id, float x, float y, float w, float h,
                         KA_GUI_SELECT_CB on_select, void *user_data) {
     __ka_assert(ctx, return -1);
-    if (!_gui_window(ctx, window_id)) return -1;
-    KA_GUI_COMBOBOX_DATA *d = nullptr;
-    Malloc(d, KA_GUI_COMBOBOX_DATA, 1);
+    KA_GUI_COMBOBOX_DATA *d =
+        _gui_new_data<KA_GUI_COMBOBOX_DATA>(ctx, window_id, "KA_GUI_COMBOBOX_DATA");
     if (!d) return -1;
     d->selected_index = -1;
     d->highlight_index = -1;

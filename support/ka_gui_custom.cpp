@@ -6,9 +6,7 @@
 int ka_gui_add_custom(KA_GUI_CTX *ctx, int window_id, float x, float y, float w, float h,
                       KA_GUI_CUSTOM_DRAW_CB draw, void *user_data) {
     __ka_assert(ctx, return -1);
-    if (!_gui_window(ctx, window_id)) return -1;
-    KA_GUI_CUSTOM_DATA *d = nullptr;
-    Malloc(d, KA_GUI_CUSTOM_DATA, 1);
+    KA_GUI_CUSTOM_DATA *d = _gui_new_data<KA_GUI_CUSTOM_DATA>(ctx, window_id, "KA_GUI_CUSTOM_DATA");
     if (!d) return -1;
     d->draw = draw;
     d->user_data = user_data;

@@ -220,35 +220,37 @@ void _gui_clip_pop(const int saved[4]) {
     al_set_clipping_rectangle(saved[0], saved[1], saved[2], saved[3]);
 }
 
+typedef void (*KA_GUI_DRAW_FN)(KA_GUI_CTX *, KA_GUI_WINDOW *, KA_GUI_WIDGET *, float, float,
+                               ALLEGRO_FONT *);
+
+// Drawing routine per widget type; types outside the program's subset draw nothing.
+static KA_GUI_DRAW_FN _gui_draw_fn(int type) {
+    switch (type) {
+    case KA_GUI_BUTTON:
+        return _gui_draw_button;
+    case KA_GUI_SLIDER:
+        return _gui_draw_slider;
+    case KA_GUI_TEXTAREA:
+        return _gui_draw_textarea;
+    case KA_GUI_CHECKBOX:
+        return _gui_draw_checkbox;
+    case KA_GUI_COMBOBOX:
+        return _gui_draw_combobox;
+    case KA_GUI_LABEL:
+        return _gui_draw_label;
+    case KA_GUI_CUSTOM:
+        return _gui_draw_custom;
+    default:
+        return nullptr;
+    }
+}
+
 static void _gui_draw_widget(KA_GUI_CTX *ctx, KA_GUI_WINDOW *win, KA_GUI_WIDGET *w) {
+    KA_GUI_DRAW_FN draw = _gui_draw_fn(w->type);
+    if (!draw) return;
     float ax, ay;
     _gui_widget_origin(win, w, &ax, &ay);
-    ALLEGRO_FONT *font = _gui_font(ctx, win, w);
-    switch (w->type) {
-    case KA_GUI_BUTTON:
-        _gui_draw_button(ctx, win, w, ax, ay, font);
-        break;
-    case KA_GUI_SLIDER:
-        _gui_draw_slider(ctx, win, w, ax, ay, font);
-        break;
-    case KA_GUI_TEXTAREA:
-        _gui_draw_textarea(ctx, win, w, ax, ay, font);
-        break;
-    case KA_GUI_CHECKBOX:
-        _gui_draw_checkbox(ctx, win, w, ax, ay, font);
-        break;
-    case KA_GUI_COMBOBOX:
-        _gui_draw_combobox(ctx, win, w, ax, ay, font);
-        break;
-    case KA_GUI_LABEL:
-        _gui_draw_label(ctx, win, w, ax, ay, font);
-        break;
-    case KA_GUI_CUSTOM:
-        _gui_draw_custom(ctx, win, w, ax, ay, font);
-        break;
-    default:
-        break;
-    }
+    draw(ctx, win, w, ax, ay, _gui_font(ctx, win, w));
 }
 
 static void _gui_draw_window(KA_GUI_CTX *ctx, KA_GUI_WINDOW *win) {

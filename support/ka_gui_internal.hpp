@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 #include <allegro5/allegro_primitives.h>
+#include "support/ka_common.hpp"
 #include "support/ka_gui.hpp"
 
 // ---- lookup and geometry (ka_gui_ctx.cpp, ka_gui_window.cpp)
@@ -41,6 +42,12 @@ int _gui_grow(void **array, size_t *capacity, size_t needed, size_t elem_size, c
 // On any failure data is freed with everything it owns and -1 is returned.
 int _gui_attach_widget(KA_GUI_CTX *ctx, int window_id, int type, float x, float y, float w, float h,
                        void *data);
+// The zero-filled type record of a new widget in window_id, or null when the window does not
+// exist or memory is short (logged).
+template <typename T> T *_gui_new_data(KA_GUI_CTX *ctx, int window_id, const char *type_name) {
+    if (!_gui_window(ctx, window_id)) return nullptr;
+    return (T *)_ka_calloc(1, sizeof(T), "d", type_name, __LINE__, __FILE__);
+}
 // Frees a widget with its data, calling a custom widget's destroy hook.
 void _gui_free_widget(KA_GUI_WIDGET *widget);
 // Frees a type record and the buffers it owns.

@@ -10,9 +10,7 @@ int ka_gui_add_slider(KA_GUI_CTX *ctx, int window_id, float x, float y, float w,
                       double min_val, double max_val, double initial, int mode,
                       KA_GUI_SLIDER_CB on_change, void *user_data) {
     __ka_assert(ctx, return -1);
-    if (!_gui_window(ctx, window_id)) return -1;
-    KA_GUI_SLIDER_DATA *d = nullptr;
-    Malloc(d, KA_GUI_SLIDER_DATA, 1);
+    KA_GUI_SLIDER_DATA *d = _gui_new_data<KA_GUI_SLIDER_DATA>(ctx, window_id, "KA_GUI_SLIDER_DATA");
     if (!d) return -1;
     if (mode == 1) {
         min_val = 0;

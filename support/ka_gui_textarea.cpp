@@ -12,11 +12,10 @@ int ka_gui_add_textarea(KA_GUI_CTX *ctx, int window_id, float x, float y, float 
                         int multiline, size_t char_limit, KA_GUI_TEXT_CB on_change,
                         void *user_data) {
     __ka_assert(ctx, return -1);
-    if (!_gui_window(ctx, window_id)) return -1;
     if (char_limit == 0) char_limit = KA_GUI_TEXTAREA_DEFAULT_LIMIT;
     __ka_assert(char_limit < SIZE_MAX, return -1);
-    KA_GUI_TEXTAREA_DATA *d = nullptr;
-    Malloc(d, KA_GUI_TEXTAREA_DATA, 1);
+    KA_GUI_TEXTAREA_DATA *d =
+        _gui_new_data<KA_GUI_TEXTAREA_DATA>(ctx, window_id, "KA_GUI_TEXTAREA_DATA");
     if (!d) return -1;
     Malloc(d->text, char, char_limit + 1);
     if (!d->text) {
