@@ -11,6 +11,7 @@
 #include <allegro5/allegro_ttf.h>
 
 #include "support/ka_gui.hpp"
+#include "support/ka_gui_internal.hpp"
 
 namespace {
 
@@ -228,6 +229,77 @@ TEST_F(GuiDrawTest, WindowsBeyondTheDisplayGetGlobalScrollbars) {
     // Windows are clipped to the view, so the bar lies over the cleared background.
     RGB track = blend(ctx->style.global_scrollbar_track_color, kClear);
     EXPECT_PIXEL(480 - (int)ctx->style.global_scrollbar_size + 1, 2, track);
+}
+
+TEST_F(GuiDrawTest, AnOpenComboboxListShowsSixRowsWithAScrollbarOverEverything) {
+    const KA_GUI_THEME &t = ctx->default_theme;
+    int combo = ka_gui_add_combobox(ctx, win, 20, 100, 200, 36, nullptr, nullptr);
+    for (int i = 0; i < 10; i++) ka_gui_combobox_add_item(ctx, combo, "item");
+    ka_gui_combobox_set_selected(ctx, combo, 2);
+    // Drawn after every window: a later widget under the list must not show through.
+    ka_gui_add_custom(ctx, win, 20, 150, 200, 50, custom_fill, nullptr);
+    ((KA_GUI_COMBOBOX_DATA *)ka_gui_get_widget(ctx, combo)->data)->is_open = 1;
+    ctx->open_combobox_id = combo; // what a press on it does
+    draw();
+    ASSERT_NE(locked, nullptr);
+    // Rows of 36 from y 136: six of them end at 352.
+    RGB panel = blend(t.bg_normal, body());
+    EXPECT_PIXEL(100, 136, rgb(t.border_active));
+    EXPECT_PIXEL(100, 351, rgb(t.border_active));
+    EXPECT_PIXEL(100, 360, body());                   // no seventh row
+    EXPECT_PIXEL(30, 226, blend(t.bg_active, panel)); // the selected third row
+    RGB red = {200 / 255.0f, 30 / 255.0f, 30 / 255.0f};
+    EXPECT_PIXEL(30, 170, blend(t.bg_normal, red)); // over the custom widget
+    float sb = std::max(10.0f, ctx->style.scrollbar_size);
+    EXPECT_PIXEL(219 - (int)sb / 2, 340, blend(ctx->style.scrollbar_track_color, panel));
+}
+
+TEST_F(GuiDrawTest, EmptyComboboxShowsOnlyItsArrowAndTextAreasAreSquare) {
+    const KA_GUI_THEME &t = ctx->default_theme;
+    ka_gui_add_combobox(ctx, win, 20, 100, 200, 36, nullptr, nullptr);
+    ka_gui_add_textarea(ctx, win, 20, 200, 200, 36, 0, 7, nullptr, nullptr);
+    draw();
+    ASSERT_NE(locked, nullptr);
+    RGB field = blend(t.bg_normal, body());
+    int marked = 0;
+    for (int y = 104; y < 132; y++)
+        for (int x = 24; x < 200; x++) marked += !near(at(x, y), field);
+    EXPECT_EQ(marked, 0); // no text
+    // The arrow's first stroke runs from (204, 115) to (209, 121).
+    int arrow = 0;
+    for (int x = 204; x < 214; x++) arrow += !near(at(x, 118), field);
+    EXPECT_GT(arrow, 0);
+    EXPECT_PIXEL(20, 200, rgb(t.border_normal)); // square corner
+}
+
+TEST_F(GuiDrawTest, WrappedLabelsJustifyAllButTheLastLineOfAParagraph) {
+    // The long word cannot join the first line, which leaves it plenty of room to spread.
+    const char *text = "aaa bbb ccc dddddddddddd e\nsecond paragraph";
+    ka_gui_add_label(ctx, win, text, 20, 100, 200, 300, KA_GUI_ALIGN_JUSTIFY);
+    draw();
+    ASSERT_NE(locked, nullptr);
+    std::vector<KA_GUI_LINE> lines;
+    _gui_wrap(font, text, strlen(text), 200 - 8, 0, &lines);
+    auto width = [&](size_t i) {
+        return _gui_text_width(font, text + lines[i].start, lines[i].end - lines[i].start);
+    };
+    size_t last = 0; // the first paragraph's last line
+    while (last < lines.size() && !lines[last].para_end) last++;
+    ASSERT_GE(last, 1u);
+    ASSERT_LT(last, lines.size());
+    ASSERT_LT(width(0), 170);
+    ASSERT_LT(width(last), 170);
+    ASSERT_NE(memchr(text + lines[last].start, ' ', lines[last].end - lines[last].start), nullptr);
+    float lh = (float)al_get_font_line_height(font);
+    auto rightmost = [&](size_t line) {
+        int top = 100 + 2 + (int)(lh * (float)line);
+        for (int x = 219; x >= 20; x--)
+            for (int y = top; y < top + (int)lh; y++)
+                if (!near(at(x, y), body())) return x;
+        return 0;
+    };
+    EXPECT_GE(rightmost(0), 212);                          // stretched to the right padding
+    EXPECT_LE(rightmost(last), 24 + (int)width(last) + 2); // a paragraph's last line is not
 }
 
 } // namespace
