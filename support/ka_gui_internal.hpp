@@ -93,8 +93,16 @@ struct KA_GUI_TEXT_LAYOUT {
 };
 void _gui_textarea_layout(KA_GUI_CTX *ctx, KA_GUI_WINDOW *win, KA_GUI_WIDGET *widget,
                           ALLEGRO_FONT *font, KA_GUI_TEXT_LAYOUT *layout);
+// Top-left corner of the text's first line as drawn, after scrolling.
+void _gui_textarea_origin(const KA_GUI_TEXTAREA_DATA *d, const KA_GUI_TEXT_LAYOUT *layout,
+                          float *ox, float *oy);
+// The byte offset in the line whose position is nearest dx pixels from the line's start.
+size_t _gui_line_pos_at(ALLEGRO_FONT *font, const char *text, const KA_GUI_LINE &line, float dx);
+// The byte offset under the display point (px, py), as the text area is drawn now.
+size_t _gui_textarea_pos_at(KA_GUI_CTX *ctx, KA_GUI_WINDOW *win, KA_GUI_WIDGET *widget, float px,
+                            float py);
 // Replaces the text area's text; carriage returns are dropped and the text is cut to the limit
-// on a character boundary. Cursor to the end, selection collapsed there.
+// on a character boundary. Cursor to the end; the selection stays, cut back to the text.
 void _gui_textarea_store(KA_GUI_TEXTAREA_DATA *d, const char *text);
 
 // ---- text and shapes (ka_gui_draw.cpp)

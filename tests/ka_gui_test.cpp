@@ -361,6 +361,34 @@ TEST_F(GuiTest, WrappingBreaksAtSpacesAndKeepsNewlines) {
     EXPECT_EQ(lines.size(), 1u);
 }
 
+TEST_F(GuiTest, TextAreaPositionsUnderThePointerFollowTheDrawnLayout) {
+    ka_gui_window_set_flags(ctx, win, KA_GUI_WIN_FRAMELESS);
+    KA_GUI_WINDOW *w = ka_gui_get_window(ctx, win);
+    float cw = (float)al_get_text_width(font, "a"), lh = (float)al_get_font_line_height(font);
+    float pad = ctx->style.textarea_padding;
+    int one = ka_gui_add_textarea(ctx, win, 10, 10, 200, 30, 0, 63, nullptr, nullptr);
+    ka_gui_textarea_set_text(ctx, one, "ab\xC3\xA9" "d");
+    KA_GUI_WIDGET *ow = ka_gui_get_widget(ctx, one);
+    float y = 25;
+    EXPECT_EQ(_gui_textarea_pos_at(ctx, w, ow, 0, y), 0u);
+    EXPECT_EQ(_gui_textarea_pos_at(ctx, w, ow, 10 + pad + 2 * cw + 1, y), 2u);
+    EXPECT_EQ(_gui_textarea_pos_at(ctx, w, ow, 500, y), 5u);
+    for (float x = 10; x < 60; x += 1) {
+        size_t pos = _gui_textarea_pos_at(ctx, w, ow, x, y);
+        EXPECT_NE(pos, 3u) << "inside the two-byte character at x " << x;
+    }
+    // A horizontal scroll shifts what lies under the pointer.
+    ((KA_GUI_TEXTAREA_DATA *)ow->data)->scroll_x = 2 * cw;
+    EXPECT_EQ(_gui_textarea_pos_at(ctx, w, ow, 10 + pad + 1, y), 2u);
+
+    int multi = ka_gui_add_textarea(ctx, win, 10, 50, 200, 100, 1, 63, nullptr, nullptr);
+    ka_gui_textarea_set_text(ctx, multi, "line one\nline two");
+    KA_GUI_WIDGET *mw = ka_gui_get_widget(ctx, multi);
+    EXPECT_EQ(_gui_textarea_pos_at(ctx, w, mw, 10 + pad, 50 + pad + lh + 1), 9u);
+    EXPECT_EQ(_gui_textarea_pos_at(ctx, w, mw, 300, 50 + pad + 1), 8u);
+    EXPECT_EQ(_gui_textarea_pos_at(ctx, w, mw, 300, 500), 17u);
+}
+
 TEST_F(GuiTest, SliderValuesAreClampedAndSnapped) {
     int s = ka_gui_add_slider(ctx, win, 0, 0, 100, 20, 10, 100, 250, 0, nullptr, nullptr);
     KA_GUI_SLIDER_DATA *d = (KA_GUI_SLIDER_DATA *)ka_gui_get_widget(ctx, s)->data;
