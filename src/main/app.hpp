@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <allegro5/allegro.h>
 #include <allegro5/allegro_font.h>
+#include "support/ka_gui.hpp"
 
 #include "model/history.hpp"
 #include "model/presets.hpp"
@@ -42,6 +43,7 @@ struct LUMIKEY_APP {
     ALLEGRO_TIMER *anim_timer;
     ALLEGRO_FONT *font;
     ALLEGRO_FONT *font_big;
+    KA_GUI_CTX *gui;
     float ui_scale;
     int disp_w, disp_h;
     int display_halted;
