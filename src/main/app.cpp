@@ -64,9 +64,28 @@ static void _sync_display_size(LUMIKEY_APP *app) {
     _redraw_burst(app);
 }
 
-// Builds the GUI of app->screen anew. Until the toolkit and the screens exist there is
-// nothing to build: the frame is the cleared background.
+// Builds the GUI of app->screen anew on a fresh context. Until the screens exist the context
+// stays empty: the frame is the cleared background.
 static void _build_gui(LUMIKEY_APP *app) {
+    if (app->gui) ka_gui_destroy_ctx(&app->gui);
+    app->gui = ka_gui_new_ctx(app->font);
+    __ka_assert(app->gui, return);
+    ka_gui_set_display(app->gui, app->display);
+    ka_gui_set_display_size(app->gui, (float)app->disp_w, (float)app->disp_h);
+    KA_GUI_STYLE *style = &app->gui->style;
+    float s = app->ui_scale;
+    float bar = roundf((platform_uses_touch() ? 30 : 16) * s);
+    style->scrollbar_size = bar;
+    style->global_scrollbar_size = bar;
+    if (platform_uses_touch()) style->tooltip_delay = 0;
+    style->checkbox_max_size = roundf(26 * s);
+    style->checkbox_mark_margin = roundf(5 * s);
+    style->checkbox_mark_thickness = roundf(2.5f * s);
+    style->checkbox_label_gap = roundf(10 * s);
+    style->checkbox_label_offset = roundf(6 * s);
+    style->textarea_padding = roundf(6 * s);
+    style->slider_track_size = roundf(6 * s);
+
     app->built_screen = app->screen;
     app->needs_rebuild = 0;
     app->redraw = 1;
@@ -74,6 +93,7 @@ static void _build_gui(LUMIKEY_APP *app) {
 
 static void _draw(LUMIKEY_APP *app) {
     al_clear_to_color(al_map_rgb(16, 18, 24));
+    if (app->gui) ka_gui_draw(app->gui);
     al_flip_display();
     app->redraw = 0;
 }
@@ -191,15 +211,22 @@ static void _app_run(LUMIKEY_APP *app) {
         ALLEGRO_EVENT ev;
         if (platform_wait_event(app->queue, &ev)) {
             _handle_event(app, ev);
+            if (app->gui && !app->display_halted) {
+                app->event_time = ev.any.timestamp;
+                ka_gui_process_event(app->gui, ev);
+                app->event_time = 0;
+            }
         } else {
             _sync_display_size(app);
         }
         if (app->needs_rebuild) _build_gui(app);
-        if (app->redraw && al_is_event_queue_empty(app->queue)) _draw(app);
+        int wanted = app->redraw || (app->gui && ka_gui_needs_redraw(app->gui));
+        if (wanted && al_is_event_queue_empty(app->queue)) _draw(app);
     }
 }
 
 static void _app_shutdown(LUMIKEY_APP *app) {
+    if (app->gui) ka_gui_destroy_ctx(&app->gui);
     if (app->font) al_destroy_font(app->font);
     if (app->font_big) al_destroy_font(app->font_big);
     app->font = app->font_big = nullptr;

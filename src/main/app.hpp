@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <allegro5/allegro.h>
 #include <allegro5/allegro_font.h>
+#include "support/ka_gui.hpp"
 
 #define LUMIKEY_VERSION_TEXT "0.2.5"
 
@@ -37,6 +38,7 @@ struct LUMIKEY_APP {
     ALLEGRO_TIMER *anim_timer;
     ALLEGRO_FONT *font;
     ALLEGRO_FONT *font_big;
+    KA_GUI_CTX *gui;
     float ui_scale;
     int disp_w, disp_h;
     int display_halted;
