@@ -62,6 +62,13 @@ KA_GUI_CTX *ka_gui_new_ctx(ALLEGRO_FONT *default_font) {
 void ka_gui_destroy_ctx(KA_GUI_CTX **ctx_ptr) {
     __ka_assert(ctx_ptr && *ctx_ptr, return);
     KA_GUI_CTX *ctx = *ctx_ptr;
+    *ctx_ptr = nullptr;
+    // Called from a callback inside ka_gui_process_event: the event code still holds the
+    // record, so it is freed when the outermost call returns (ka_gui_event.cpp).
+    if (ctx->event_depth > 0) {
+        ctx->destroy_pending = 1;
+        return;
+    }
     for (size_t i = 0; i < ctx->nb_windows; i++) {
         KA_GUI_WINDOW *win = ctx->windows[i];
         for (size_t j = 0; j < win->nb_widgets; j++) _gui_free_widget(win->widgets[j]);
@@ -224,12 +231,6 @@ void ka_gui_widget_set_rect(KA_GUI_CTX *ctx, int id, float x, float y, float w, 
 
 // Event handling is not built yet: every event is accepted and left unused, so the loop can
 // already hand everything over.
-int ka_gui_process_event(KA_GUI_CTX *ctx, ALLEGRO_EVENT event) {
-    __ka_assert(ctx, return 0);
-    (void)event;
-    return 0;
-}
-
 int _gui_clipboard_set(KA_GUI_CTX *ctx, int which, const char *text) {
     if (ka_clipboard_available()) return ka_clipboard_set(which, text) == 0 ? 1 : 0;
     if (which != KA_CLIPBOARD_CLIPBOARD || !ctx || !ctx->display) return 0;

@@ -740,6 +740,7 @@ static int _combo_key(KA_GUI_CTX *ctx, KA_GUI_WIDGET *w, int keycode) {
     }
     if (to != sel) {
         d->selected_index = to;
+        ctx->dirty = 1;
         if (d->on_select) d->on_select(w->id, to, d->user_data);
     }
     return 1;

@@ -3,6 +3,7 @@
 // Not part of the toolkit's contract.
 #pragma once
 #include <cstddef>
+#include "support/ka_clipboard.hpp"
 #include "support/ka_gui_internal.hpp"
 
 // 1 once a callback has destroyed the context: the caller must stop touching it at once. The
