@@ -46,7 +46,7 @@ struct CLIP_ATOMS {
 };
 
 struct CLIP_SERVICE {
-    std::mutex life;             // serialises init and destroy
+    std::mutex life; // serialises init and destroy
     std::atomic<Display *> dpy{nullptr};
     Window win = 0;
     std::thread thread;
@@ -299,20 +299,25 @@ int ka_clipboard_set(int which, const char *text) {
     return 0;
 }
 
-// Waits for an event of the given type on window w, for at most the given rounds of 100 ms.
+// Waits for an event of the given type on window w, for at most rounds x 100 ms in all: a
+// stream of unrelated events must not stretch or shorten the wait.
 static int _clip_wait_event(Display *dpy, Window w, int type, XEvent *out, int rounds) {
+    auto deadline = std::chrono::steady_clock::now() +
+                    std::chrono::milliseconds(rounds * KA_CLIPBOARD_ROUND_MS);
     struct pollfd pfd = {ConnectionNumber(dpy), POLLIN, 0};
-    for (int round = 0; round < rounds; round++) {
+    for (;;) {
         while (XPending(dpy) > 0) {
             XNextEvent(dpy, out);
             if (out->type != type || out->xany.window != w) continue;
             if (type == PropertyNotify && out->xproperty.state != PropertyNewValue) continue;
             return 1;
         }
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return 0;
         pfd.revents = 0;
-        poll(&pfd, 1, KA_CLIPBOARD_ROUND_MS);
+        poll(&pfd, 1, (int)std::min<long long>(left.count(), KA_CLIPBOARD_ROUND_MS));
     }
-    return 0;
 }
 
 // Reads and deletes the whole property; the bytes are appended to out. The type goes to *type.

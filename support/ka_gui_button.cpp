@@ -6,9 +6,7 @@ static int _gui_add_button(KA_GUI_CTX *ctx, int window_id, const char *label, fl
                            float w, float h, int shape, int toggle_mode, int toggled,
                            KA_GUI_CLICK_CB on_click, void *user_data) {
     __ka_assert(ctx, return -1);
-    if (!_gui_window(ctx, window_id)) return -1;
-    KA_GUI_BUTTON_DATA *d = nullptr;
-    Malloc(d, KA_GUI_BUTTON_DATA, 1);
+    KA_GUI_BUTTON_DATA *d = _gui_new_data<KA_GUI_BUTTON_DATA>(ctx, window_id, "KA_GUI_BUTTON_DATA");
     if (!d) return -1;
     ka_copy_text(d->label, sizeof d->label, label);
     d->shape = shape;
@@ -32,7 +30,7 @@ int ka_gui_add_toggle_button(KA_GUI_CTX *ctx, int window_id, const char *label, 
 }
 
 void ka_gui_button_set_label(KA_GUI_CTX *ctx, int id, const char *label) {
-    __ka_assert(ctx, return);
+    __ka_assert(ctx, return );
     KA_GUI_WIDGET *w = _gui_widget(ctx, id, KA_GUI_BUTTON);
     if (!w || !label) return;
     ka_copy_text(((KA_GUI_BUTTON_DATA *)w->data)->label, KA_GUI_LABEL_SIZE, label);

@@ -8,9 +8,8 @@ int ka_gui_add_checkbox(KA_GUI_CTX *ctx, int window_id, const char *label, float
                         float w, float h, int initial_checked, KA_GUI_TOGGLE_CB on_toggle,
                         void *user_data) {
     __ka_assert(ctx, return -1);
-    if (!_gui_window(ctx, window_id)) return -1;
-    KA_GUI_CHECKBOX_DATA *d = nullptr;
-    Malloc(d, KA_GUI_CHECKBOX_DATA, 1);
+    KA_GUI_CHECKBOX_DATA *d =
+        _gui_new_data<KA_GUI_CHECKBOX_DATA>(ctx, window_id, "KA_GUI_CHECKBOX_DATA");
     if (!d) return -1;
     ka_copy_text(d->label, sizeof d->label, label);
     d->checked = initial_checked ? 1 : 0;
@@ -31,8 +30,10 @@ void _gui_draw_checkbox(KA_GUI_CTX *ctx, KA_GUI_WINDOW *, KA_GUI_WIDGET *w, floa
     if (d->checked) {
         float m = st.checkbox_mark_margin;
         ALLEGRO_COLOR mark = w->theme.text_active;
-        al_draw_line(left + m, top + s / 2, left + s / 2, top + s - m, mark, st.checkbox_mark_thickness);
-        al_draw_line(left + s / 2, top + s - m, left + s - m, top + m, mark, st.checkbox_mark_thickness);
+        al_draw_line(left + m, top + s / 2, left + s / 2, top + s - m, mark,
+                     st.checkbox_mark_thickness);
+        al_draw_line(left + s / 2, top + s - m, left + s - m, top + m, mark,
+                     st.checkbox_mark_thickness);
     }
     if (!d->label[0] || !font) return;
     float lx = left + s + st.checkbox_label_gap;

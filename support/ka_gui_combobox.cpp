@@ -8,9 +8,8 @@
 int ka_gui_add_combobox(KA_GUI_CTX *ctx, int window_id, float x, float y, float w, float h,
                         KA_GUI_SELECT_CB on_select, void *user_data) {
     __ka_assert(ctx, return -1);
-    if (!_gui_window(ctx, window_id)) return -1;
-    KA_GUI_COMBOBOX_DATA *d = nullptr;
-    Malloc(d, KA_GUI_COMBOBOX_DATA, 1);
+    KA_GUI_COMBOBOX_DATA *d =
+        _gui_new_data<KA_GUI_COMBOBOX_DATA>(ctx, window_id, "KA_GUI_COMBOBOX_DATA");
     if (!d) return -1;
     d->selected_index = -1;
     d->highlight_index = -1;
@@ -43,7 +42,7 @@ int ka_gui_combobox_get_selected(KA_GUI_CTX *ctx, int id) {
 }
 
 void ka_gui_combobox_set_selected(KA_GUI_CTX *ctx, int id, int index) {
-    __ka_assert(ctx, return);
+    __ka_assert(ctx, return );
     KA_GUI_WIDGET *w = _gui_widget(ctx, id, KA_GUI_COMBOBOX);
     if (!w) return;
     KA_GUI_COMBOBOX_DATA *d = (KA_GUI_COMBOBOX_DATA *)w->data;
@@ -136,7 +135,8 @@ void _gui_draw_combobox_list(KA_GUI_CTX *ctx, KA_GUI_WINDOW *win, KA_GUI_WIDGET 
     _gui_clip_pop(saved);
     if (g.scrollbar) {
         _gui_draw_vscrollbar(ctx, &w->sb_v, g.x + g.w - sb_w, g.y, sb_w, g.h,
-                             (float)d->nb_items * g.item_h, g.h, (float)d->scroll_offset * g.item_h);
+                             (float)d->nb_items * g.item_h, g.h,
+                             (float)d->scroll_offset * g.item_h);
     }
     al_draw_rectangle(g.x + 0.5f, g.y + 0.5f, g.x + g.w - 0.5f, g.y + g.h - 0.5f, t.border_active,
                       s.dropdown_border_thickness);

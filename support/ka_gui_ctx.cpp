@@ -11,7 +11,9 @@
 
 #define KA_GUI_INDEX_BUCKETS 256
 
-double _gui_now() { return al_get_time(); }
+double _gui_now() {
+    return al_get_time();
+}
 
 int _gui_grow(void **array, size_t *capacity, size_t needed, size_t elem_size, const char *what) {
     if (needed <= *capacity) return 1;
@@ -60,7 +62,7 @@ KA_GUI_CTX *ka_gui_new_ctx(ALLEGRO_FONT *default_font) {
 }
 
 void ka_gui_destroy_ctx(KA_GUI_CTX **ctx_ptr) {
-    __ka_assert(ctx_ptr && *ctx_ptr, return);
+    __ka_assert(ctx_ptr && *ctx_ptr, return );
     KA_GUI_CTX *ctx = *ctx_ptr;
     *ctx_ptr = nullptr;
     // Called from a callback inside ka_gui_process_event: the event code still holds the
@@ -83,12 +85,12 @@ void ka_gui_destroy_ctx(KA_GUI_CTX **ctx_ptr) {
 }
 
 void ka_gui_set_display(KA_GUI_CTX *ctx, ALLEGRO_DISPLAY *display) {
-    __ka_assert(ctx, return);
+    __ka_assert(ctx, return );
     ctx->display = display;
 }
 
 void ka_gui_set_display_size(KA_GUI_CTX *ctx, float w, float h) {
-    __ka_assert(ctx, return);
+    __ka_assert(ctx, return );
     ctx->display_w = w;
     ctx->display_h = h;
     ctx->display_size_set = 1;
@@ -125,7 +127,7 @@ int ka_gui_get_focus(KA_GUI_CTX *ctx) {
 }
 
 void ka_gui_set_focus(KA_GUI_CTX *ctx, int widget_id) {
-    __ka_assert(ctx, return);
+    __ka_assert(ctx, return );
     KA_GUI_WIDGET *old = _gui_widget(ctx, ctx->focused_widget_id, 0);
     if (old) old->state &= ~KA_GUI_STATE_FOCUSED;
     ctx->focused_widget_id = -1;
@@ -138,7 +140,8 @@ void ka_gui_set_focus(KA_GUI_CTX *ctx, int widget_id) {
     }
     widget->state |= KA_GUI_STATE_FOCUSED;
     ctx->focused_widget_id = widget_id;
-    if (widget->type == KA_GUI_TEXTAREA) ((KA_GUI_TEXTAREA_DATA *)widget->data)->cursor_time = _gui_now();
+    if (widget->type == KA_GUI_TEXTAREA)
+        ((KA_GUI_TEXTAREA_DATA *)widget->data)->cursor_time = _gui_now();
     KA_GUI_WINDOW *win = _gui_widget_window(ctx, widget);
     if (win && (win->state & KA_GUI_WIN_OPEN)) ka_gui_raise_window(ctx, win->id);
 }
@@ -173,8 +176,8 @@ void _gui_free_widget(KA_GUI_WIDGET *widget) {
     free(widget);
 }
 
-int _gui_attach_widget(KA_GUI_CTX *ctx, int window_id, int type, float x, float y, float w,
-                       float h, void *data) {
+int _gui_attach_widget(KA_GUI_CTX *ctx, int window_id, int type, float x, float y, float w, float h,
+                       void *data) {
     KA_GUI_WINDOW *win = _gui_window(ctx, window_id);
     if (!win || !data) {
         _gui_free_widget_data(type, data);
@@ -218,7 +221,7 @@ int _gui_attach_widget(KA_GUI_CTX *ctx, int window_id, int type, float x, float 
 }
 
 void ka_gui_widget_set_rect(KA_GUI_CTX *ctx, int id, float x, float y, float w, float h) {
-    __ka_assert(ctx, return);
+    __ka_assert(ctx, return );
     KA_GUI_WIDGET *widget = _gui_widget(ctx, id, 0);
     if (!widget) return;
     widget->x = x;

@@ -6,9 +6,7 @@
 int ka_gui_add_custom(KA_GUI_CTX *ctx, int window_id, float x, float y, float w, float h,
                       KA_GUI_CUSTOM_DRAW_CB draw, void *user_data) {
     __ka_assert(ctx, return -1);
-    if (!_gui_window(ctx, window_id)) return -1;
-    KA_GUI_CUSTOM_DATA *d = nullptr;
-    Malloc(d, KA_GUI_CUSTOM_DATA, 1);
+    KA_GUI_CUSTOM_DATA *d = _gui_new_data<KA_GUI_CUSTOM_DATA>(ctx, window_id, "KA_GUI_CUSTOM_DATA");
     if (!d) return -1;
     d->draw = draw;
     d->user_data = user_data;
@@ -17,7 +15,7 @@ int ka_gui_add_custom(KA_GUI_CTX *ctx, int window_id, float x, float y, float w,
 
 void ka_gui_custom_set_mouse(KA_GUI_CTX *ctx, int id, KA_GUI_CUSTOM_MOUSE_CB on_mouse,
                              void *user_data) {
-    __ka_assert(ctx, return);
+    __ka_assert(ctx, return );
     KA_GUI_WIDGET *w = _gui_widget(ctx, id, KA_GUI_CUSTOM);
     if (!w) return;
     KA_GUI_CUSTOM_DATA *d = (KA_GUI_CUSTOM_DATA *)w->data;
@@ -26,7 +24,7 @@ void ka_gui_custom_set_mouse(KA_GUI_CTX *ctx, int id, KA_GUI_CUSTOM_MOUSE_CB on_
 }
 
 void ka_gui_custom_set_destroy(KA_GUI_CTX *ctx, int id, KA_GUI_DESTROY_CB destroy) {
-    __ka_assert(ctx, return);
+    __ka_assert(ctx, return );
     KA_GUI_WIDGET *w = _gui_widget(ctx, id, KA_GUI_CUSTOM);
     if (w) ((KA_GUI_CUSTOM_DATA *)w->data)->destroy = destroy;
 }

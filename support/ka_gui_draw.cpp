@@ -25,13 +25,19 @@ size_t _gui_utf8_prev(const char *text, size_t pos) {
 
 size_t _gui_copy_no_cr(char *dst, size_t dst_size, const char *src) {
     if (!dst || dst_size == 0) return 0;
+    const char *p = src ? src : "";
     size_t n = 0;
-    for (const char *p = src ? src : ""; *p && n + 1 < dst_size; p++) {
+    for (; *p && n + 1 < dst_size; p++) {
         if (*p != '\r') dst[n++] = *p;
     }
+    while (*p == '\r') p++;
+    // Stopped inside a character: cut back to where it starts.
+    if (*p && ((unsigned char)*p & 0xC0) == 0x80) {
+        while (n > 0 && ((unsigned char)dst[n - 1] & 0xC0) == 0x80) n--;
+        if (n > 0 && ((unsigned char)dst[n - 1] & 0xC0) == 0xC0) n--;
+    }
     dst[n] = '\0';
-    // The copy may have stopped inside a character: cut back to its start.
-    return ka_copy_text(dst, n + 1, dst);
+    return n;
 }
 
 float _gui_text_width(ALLEGRO_FONT *font, const char *text, size_t len) {
@@ -186,7 +192,8 @@ void _gui_draw_vscrollbar(const KA_GUI_CTX *ctx, KA_GUI_SB_TRACK *track, float x
     if (content_h <= view_h || h <= 0) return;
     float pad = s.scrollbar_thumb_padding;
     float room = h - 2 * pad;
-    float thumb = std::clamp(room * view_h / content_h, std::min(s.scrollbar_thumb_min, room), room);
+    float thumb =
+        std::clamp(room * view_h / content_h, std::min(s.scrollbar_thumb_min, room), room);
     float at = (room - thumb) * std::clamp(scroll / (content_h - view_h), 0.0f, 1.0f);
     al_draw_filled_rounded_rectangle(x + pad, y + pad + at, x + w - pad, y + pad + at + thumb,
                                      s.scrollbar_thumb_corner_r, s.scrollbar_thumb_corner_r,
@@ -213,20 +220,37 @@ void _gui_clip_pop(const int saved[4]) {
     al_set_clipping_rectangle(saved[0], saved[1], saved[2], saved[3]);
 }
 
+typedef void (*KA_GUI_DRAW_FN)(KA_GUI_CTX *, KA_GUI_WINDOW *, KA_GUI_WIDGET *, float, float,
+                               ALLEGRO_FONT *);
+
+// Drawing routine per widget type; types outside the program's subset draw nothing.
+static KA_GUI_DRAW_FN _gui_draw_fn(int type) {
+    switch (type) {
+    case KA_GUI_BUTTON:
+        return _gui_draw_button;
+    case KA_GUI_SLIDER:
+        return _gui_draw_slider;
+    case KA_GUI_TEXTAREA:
+        return _gui_draw_textarea;
+    case KA_GUI_CHECKBOX:
+        return _gui_draw_checkbox;
+    case KA_GUI_COMBOBOX:
+        return _gui_draw_combobox;
+    case KA_GUI_LABEL:
+        return _gui_draw_label;
+    case KA_GUI_CUSTOM:
+        return _gui_draw_custom;
+    default:
+        return nullptr;
+    }
+}
+
 static void _gui_draw_widget(KA_GUI_CTX *ctx, KA_GUI_WINDOW *win, KA_GUI_WIDGET *w) {
+    KA_GUI_DRAW_FN draw = _gui_draw_fn(w->type);
+    if (!draw) return;
     float ax, ay;
     _gui_widget_origin(win, w, &ax, &ay);
-    ALLEGRO_FONT *font = _gui_font(ctx, win, w);
-    switch (w->type) {
-    case KA_GUI_BUTTON: _gui_draw_button(ctx, win, w, ax, ay, font); break;
-    case KA_GUI_SLIDER: _gui_draw_slider(ctx, win, w, ax, ay, font); break;
-    case KA_GUI_TEXTAREA: _gui_draw_textarea(ctx, win, w, ax, ay, font); break;
-    case KA_GUI_CHECKBOX: _gui_draw_checkbox(ctx, win, w, ax, ay, font); break;
-    case KA_GUI_COMBOBOX: _gui_draw_combobox(ctx, win, w, ax, ay, font); break;
-    case KA_GUI_LABEL: _gui_draw_label(ctx, win, w, ax, ay, font); break;
-    case KA_GUI_CUSTOM: _gui_draw_custom(ctx, win, w, ax, ay, font); break;
-    default: break;
-    }
+    draw(ctx, win, w, ax, ay, _gui_font(ctx, win, w));
 }
 
 static void _gui_draw_window(KA_GUI_CTX *ctx, KA_GUI_WINDOW *win) {
@@ -292,7 +316,7 @@ static void _gui_global_thumb(const KA_GUI_STYLE &s, float len, float view, floa
 }
 
 void ka_gui_draw(KA_GUI_CTX *ctx) {
-    __ka_assert(ctx, return);
+    __ka_assert(ctx, return );
     float dw = ctx->display_w, dh = ctx->display_h;
     if (!ctx->display_size_set) {
         ALLEGRO_BITMAP *target = al_get_target_bitmap();

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 #include <allegro5/allegro_primitives.h>
+#include "support/ka_common.hpp"
 #include "support/ka_gui.hpp"
 
 // ---- lookup and geometry (ka_gui_ctx.cpp, ka_gui_window.cpp)
@@ -39,8 +40,14 @@ int _gui_grow(void **array, size_t *capacity, size_t needed, size_t elem_size, c
 
 // Makes a widget of the given type owning `data`, appends it to the window and registers its id.
 // On any failure data is freed with everything it owns and -1 is returned.
-int _gui_attach_widget(KA_GUI_CTX *ctx, int window_id, int type, float x, float y, float w,
-                       float h, void *data);
+int _gui_attach_widget(KA_GUI_CTX *ctx, int window_id, int type, float x, float y, float w, float h,
+                       void *data);
+// The zero-filled type record of a new widget in window_id, or null when the window does not
+// exist or memory is short (logged).
+template <typename T> T *_gui_new_data(KA_GUI_CTX *ctx, int window_id, const char *type_name) {
+    if (!_gui_window(ctx, window_id)) return nullptr;
+    return (T *)_ka_calloc(1, sizeof(T), "d", type_name, __LINE__, __FILE__);
+}
 // Frees a widget with its data, calling a custom widget's destroy hook.
 void _gui_free_widget(KA_GUI_WIDGET *widget);
 // Frees a type record and the buffers it owns.
@@ -86,8 +93,16 @@ struct KA_GUI_TEXT_LAYOUT {
 };
 void _gui_textarea_layout(KA_GUI_CTX *ctx, KA_GUI_WINDOW *win, KA_GUI_WIDGET *widget,
                           ALLEGRO_FONT *font, KA_GUI_TEXT_LAYOUT *layout);
+// Top-left corner of the text's first line as drawn, after scrolling.
+void _gui_textarea_origin(const KA_GUI_TEXTAREA_DATA *d, const KA_GUI_TEXT_LAYOUT *layout,
+                          float *ox, float *oy);
+// The byte offset in the line whose position is nearest dx pixels from the line's start.
+size_t _gui_line_pos_at(ALLEGRO_FONT *font, const char *text, const KA_GUI_LINE &line, float dx);
+// The byte offset under the display point (px, py), as the text area is drawn now.
+size_t _gui_textarea_pos_at(KA_GUI_CTX *ctx, KA_GUI_WINDOW *win, KA_GUI_WIDGET *widget, float px,
+                            float py);
 // Replaces the text area's text; carriage returns are dropped and the text is cut to the limit
-// on a character boundary. Cursor to the end, selection collapsed there.
+// on a character boundary. Cursor to the end; the selection stays, cut back to the text.
 void _gui_textarea_store(KA_GUI_TEXTAREA_DATA *d, const char *text);
 
 // ---- text and shapes (ka_gui_draw.cpp)

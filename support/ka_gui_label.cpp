@@ -8,9 +8,7 @@
 int ka_gui_add_label(KA_GUI_CTX *ctx, int window_id, const char *text, float x, float y, float w,
                      float h, int align) {
     __ka_assert(ctx, return -1);
-    if (!_gui_window(ctx, window_id)) return -1;
-    KA_GUI_LABEL_DATA *d = nullptr;
-    Malloc(d, KA_GUI_LABEL_DATA, 1);
+    KA_GUI_LABEL_DATA *d = _gui_new_data<KA_GUI_LABEL_DATA>(ctx, window_id, "KA_GUI_LABEL_DATA");
     if (!d) return -1;
     _gui_copy_no_cr(d->text, sizeof d->text, text);
     d->align = align;
@@ -19,7 +17,7 @@ int ka_gui_add_label(KA_GUI_CTX *ctx, int window_id, const char *text, float x, 
 }
 
 void ka_gui_label_set_text(KA_GUI_CTX *ctx, int id, const char *text) {
-    __ka_assert(ctx, return);
+    __ka_assert(ctx, return );
     KA_GUI_WIDGET *w = _gui_widget(ctx, id, KA_GUI_LABEL);
     if (!w) return;
     KA_GUI_LABEL_DATA *d = (KA_GUI_LABEL_DATA *)w->data;

@@ -10,9 +10,7 @@ int ka_gui_add_slider(KA_GUI_CTX *ctx, int window_id, float x, float y, float w,
                       double min_val, double max_val, double initial, int mode,
                       KA_GUI_SLIDER_CB on_change, void *user_data) {
     __ka_assert(ctx, return -1);
-    if (!_gui_window(ctx, window_id)) return -1;
-    KA_GUI_SLIDER_DATA *d = nullptr;
-    Malloc(d, KA_GUI_SLIDER_DATA, 1);
+    KA_GUI_SLIDER_DATA *d = _gui_new_data<KA_GUI_SLIDER_DATA>(ctx, window_id, "KA_GUI_SLIDER_DATA");
     if (!d) return -1;
     if (mode == 1) {
         min_val = 0;
@@ -45,7 +43,8 @@ double _gui_slider_key_step(const KA_GUI_SLIDER_DATA *d) {
 float _gui_slider_handle_r(const KA_GUI_CTX *ctx, const KA_GUI_WIDGET *w) {
     const KA_GUI_SLIDER_DATA *d = (const KA_GUI_SLIDER_DATA *)w->data;
     float across = d->orientation ? w->w : w->h;
-    return std::max(ctx->style.slider_handle_min_r, across / 2 - ctx->style.slider_handle_edge_offset);
+    return std::max(ctx->style.slider_handle_min_r,
+                    across / 2 - ctx->style.slider_handle_edge_offset);
 }
 
 int _gui_slider_set_value(KA_GUI_CTX *ctx, KA_GUI_WIDGET *w, double value) {
@@ -72,7 +71,7 @@ int _gui_slider_from_pointer(KA_GUI_CTX *ctx, KA_GUI_WINDOW *win, KA_GUI_WIDGET 
 }
 
 void ka_gui_slider_set_step(KA_GUI_CTX *ctx, int id, double step) {
-    __ka_assert(ctx, return);
+    __ka_assert(ctx, return );
     KA_GUI_WIDGET *w = _gui_widget(ctx, id, KA_GUI_SLIDER);
     if (!w) return;
     KA_GUI_SLIDER_DATA *d = (KA_GUI_SLIDER_DATA *)w->data;
@@ -81,7 +80,7 @@ void ka_gui_slider_set_step(KA_GUI_CTX *ctx, int id, double step) {
 }
 
 void ka_gui_slider_set_value_visible(KA_GUI_CTX *ctx, int id, int visible) {
-    __ka_assert(ctx, return);
+    __ka_assert(ctx, return );
     KA_GUI_WIDGET *w = _gui_widget(ctx, id, KA_GUI_SLIDER);
     if (w) ((KA_GUI_SLIDER_DATA *)w->data)->value_visible = visible ? 1 : 0;
 }
@@ -104,7 +103,8 @@ void _gui_draw_slider(KA_GUI_CTX *ctx, KA_GUI_WINDOW *, KA_GUI_WIDGET *w, float 
         hx = ax + r + ratio * std::max(0.0f, w->w - 2 * r);
         hy = cy;
         al_draw_filled_rounded_rectangle(ax, cy - half, ax + w->w, cy + half, tr, tr, t.bg_normal);
-        if (hx > ax) al_draw_filled_rounded_rectangle(ax, cy - half, hx, cy + half, tr, tr, t.bg_active);
+        if (hx > ax)
+            al_draw_filled_rounded_rectangle(ax, cy - half, hx, cy + half, tr, tr, t.bg_active);
         al_draw_rounded_rectangle(ax, cy - half, ax + w->w, cy + half, tr, tr, t.border_normal,
                                   s.slider_track_border_thickness);
     } else {

@@ -12,11 +12,10 @@ int ka_gui_add_textarea(KA_GUI_CTX *ctx, int window_id, float x, float y, float 
                         int multiline, size_t char_limit, KA_GUI_TEXT_CB on_change,
                         void *user_data) {
     __ka_assert(ctx, return -1);
-    if (!_gui_window(ctx, window_id)) return -1;
     if (char_limit == 0) char_limit = KA_GUI_TEXTAREA_DEFAULT_LIMIT;
     __ka_assert(char_limit < SIZE_MAX, return -1);
-    KA_GUI_TEXTAREA_DATA *d = nullptr;
-    Malloc(d, KA_GUI_TEXTAREA_DATA, 1);
+    KA_GUI_TEXTAREA_DATA *d =
+        _gui_new_data<KA_GUI_TEXTAREA_DATA>(ctx, window_id, "KA_GUI_TEXTAREA_DATA");
     if (!d) return -1;
     Malloc(d->text, char, char_limit + 1);
     if (!d->text) {
@@ -47,13 +46,13 @@ const char *ka_gui_textarea_get_text(KA_GUI_CTX *ctx, int id) {
 }
 
 void ka_gui_textarea_set_text(KA_GUI_CTX *ctx, int id, const char *text) {
-    __ka_assert(ctx, return);
+    __ka_assert(ctx, return );
     KA_GUI_WIDGET *w = _gui_widget(ctx, id, KA_GUI_TEXTAREA);
     if (w) _gui_textarea_store((KA_GUI_TEXTAREA_DATA *)w->data, text);
 }
 
 void ka_gui_textarea_set_placeholder(KA_GUI_CTX *ctx, int id, const char *text) {
-    __ka_assert(ctx, return);
+    __ka_assert(ctx, return );
     KA_GUI_WIDGET *w = _gui_widget(ctx, id, KA_GUI_TEXTAREA);
     if (!w) {
         if (_gui_widget(ctx, id, 0))
@@ -73,8 +72,8 @@ void ka_gui_textarea_set_placeholder(KA_GUI_CTX *ctx, int id, const char *text) 
     d->placeholder = copy;
 }
 
-void _gui_textarea_layout(KA_GUI_CTX *ctx, KA_GUI_WINDOW *win, KA_GUI_WIDGET *w,
-                          ALLEGRO_FONT *font, KA_GUI_TEXT_LAYOUT *l) {
+void _gui_textarea_layout(KA_GUI_CTX *ctx, KA_GUI_WINDOW *win, KA_GUI_WIDGET *w, ALLEGRO_FONT *font,
+                          KA_GUI_TEXT_LAYOUT *l) {
     KA_GUI_TEXTAREA_DATA *d = (KA_GUI_TEXTAREA_DATA *)w->data;
     float ax, ay, pad = ctx->style.textarea_padding;
     _gui_widget_origin(win, w, &ax, &ay);
@@ -95,6 +94,68 @@ void _gui_textarea_layout(KA_GUI_CTX *ctx, KA_GUI_WINDOW *win, KA_GUI_WIDGET *w,
         l->iw = std::max(1.0f, l->iw - ctx->style.scrollbar_size);
         _gui_wrap(font, d->text, d->text_len, l->iw, 1, &l->lines);
     }
+}
+
+// Scrolls so that the cursor stays in view: sideways on one line, vertically on several
+// (unless the user scrolled with the wheel, who may look away from the cursor).
+static void _gui_textarea_follow_cursor(const KA_GUI_CTX *ctx, KA_GUI_TEXTAREA_DATA *d,
+                                        const KA_GUI_TEXT_LAYOUT *l, size_t cursor_line,
+                                        float cursor_dx) {
+    if (!d->multiline) {
+        float room = l->iw - ctx->style.textarea_cursor_width;
+        if (cursor_dx - d->scroll_x > room) d->scroll_x = cursor_dx - room;
+        if (cursor_dx < d->scroll_x) d->scroll_x = cursor_dx;
+        d->scroll_x = std::max(0.0f, d->scroll_x);
+        return;
+    }
+    float total = (float)l->lines.size() * l->line_h;
+    float cy = (float)cursor_line * l->line_h;
+    if (!d->scroll_from_wheel) {
+        if (cy + l->line_h - (float)d->scroll_y > l->ih)
+            d->scroll_y = (int)std::ceil(cy + l->line_h - l->ih);
+        if (cy < (float)d->scroll_y) d->scroll_y = (int)cy;
+    }
+    d->scroll_y = std::clamp(d->scroll_y, 0, std::max(0, (int)std::ceil(total - l->ih)));
+}
+
+void _gui_textarea_origin(const KA_GUI_TEXTAREA_DATA *d, const KA_GUI_TEXT_LAYOUT *l, float *ox,
+                          float *oy) {
+    *ox = l->ix;
+    *oy = l->iy;
+    if (!d->multiline) {
+        *ox -= d->scroll_x;
+        *oy += std::max(0.0f, (l->ih - l->line_h) / 2);
+    } else {
+        *oy -= (float)d->scroll_y;
+    }
+}
+
+size_t _gui_line_pos_at(ALLEGRO_FONT *font, const char *text, const KA_GUI_LINE &line, float dx) {
+    size_t best = line.start;
+    float best_d = std::fabs(dx);
+    for (size_t pos = line.start; pos < line.end;) {
+        pos = _gui_utf8_next(text, line.end, pos);
+        float d = std::fabs(_gui_text_width(font, text + line.start, pos - line.start) - dx);
+        if (d < best_d) {
+            best = pos;
+            best_d = d;
+        }
+    }
+    return best;
+}
+
+size_t _gui_textarea_pos_at(KA_GUI_CTX *ctx, KA_GUI_WINDOW *win, KA_GUI_WIDGET *w, float px,
+                            float py) {
+    KA_GUI_TEXTAREA_DATA *d = (KA_GUI_TEXTAREA_DATA *)w->data;
+    ALLEGRO_FONT *font = _gui_font(ctx, win, w);
+    if (!font) return 0;
+    KA_GUI_TEXT_LAYOUT l;
+    _gui_textarea_layout(ctx, win, w, font, &l);
+    float ox, oy;
+    _gui_textarea_origin(d, &l, &ox, &oy);
+    float row = std::floor((py - oy) / l.line_h);
+    size_t index = row <= 0 ? 0 : std::min((size_t)row, l.lines.size() - 1);
+    return _gui_line_pos_at(font, d->text, l.lines[index], px - ox);
 }
 
 static void _gui_textarea_selection(const KA_GUI_WIDGET *w, const KA_GUI_TEXTAREA_DATA *d,
@@ -130,25 +191,9 @@ void _gui_draw_textarea(KA_GUI_CTX *ctx, KA_GUI_WINDOW *win, KA_GUI_WIDGET *w, f
     const KA_GUI_LINE &cl = l.lines[cursor_line];
     float cursor_dx = _gui_text_width(font, d->text + cl.start, cursor - cl.start);
 
-    float origin_x = l.ix, origin_y = l.iy;
-    if (!d->multiline) {
-        // Keep the cursor in view by scrolling sideways.
-        float room = l.iw - s.textarea_cursor_width;
-        if (cursor_dx - d->scroll_x > room) d->scroll_x = cursor_dx - room;
-        if (cursor_dx < d->scroll_x) d->scroll_x = cursor_dx;
-        d->scroll_x = std::max(0.0f, d->scroll_x);
-        origin_x -= d->scroll_x;
-        origin_y += std::max(0.0f, (l.ih - l.line_h) / 2);
-    } else {
-        float total = (float)l.lines.size() * l.line_h;
-        float cy = (float)cursor_line * l.line_h;
-        if (!d->scroll_from_wheel) {
-            if (cy + l.line_h - (float)d->scroll_y > l.ih) d->scroll_y = (int)std::ceil(cy + l.line_h - l.ih);
-            if (cy < (float)d->scroll_y) d->scroll_y = (int)cy;
-        }
-        d->scroll_y = std::clamp(d->scroll_y, 0, std::max(0, (int)std::ceil(total - l.ih)));
-        origin_y -= (float)d->scroll_y;
-    }
+    _gui_textarea_follow_cursor(ctx, d, &l, cursor_line, cursor_dx);
+    float origin_x, origin_y;
+    _gui_textarea_origin(d, &l, &origin_x, &origin_y);
 
     int saved[4];
     _gui_clip_push(l.ix, l.iy, l.iw, l.ih, saved);
@@ -172,7 +217,8 @@ void _gui_draw_textarea(KA_GUI_CTX *ctx, KA_GUI_WINDOW *win, KA_GUI_WIDGET *w, f
     if (focused && (phase < 0 || phase < period / 2)) {
         float cx = origin_x + cursor_dx;
         float cy = origin_y + (float)cursor_line * l.line_h;
-        al_draw_filled_rectangle(cx, cy, cx + s.textarea_cursor_width, cy + l.line_h, t.text_normal);
+        al_draw_filled_rectangle(cx, cy, cx + s.textarea_cursor_width, cy + l.line_h,
+                                 t.text_normal);
     }
     _gui_clip_pop(saved);
     if (l.scrollbar) {

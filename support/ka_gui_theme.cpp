@@ -2,7 +2,9 @@
 // with. The program keeps these defaults and only recolours a few windows and labels.
 #include "support/ka_gui.hpp"
 
-static ALLEGRO_COLOR _rgba(int r, int g, int b, int a) { return al_map_rgba(r, g, b, a); }
+static ALLEGRO_COLOR _rgba(int r, int g, int b, int a) {
+    return al_map_rgba(r, g, b, a);
+}
 
 KA_GUI_THEME ka_gui_default_theme() {
     KA_GUI_THEME t;

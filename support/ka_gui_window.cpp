@@ -39,11 +39,16 @@ ALLEGRO_FONT *_gui_font(const KA_GUI_CTX *ctx, const KA_GUI_WINDOW *win,
 
 int _gui_zorder_group(int z_order) {
     switch (z_order) {
-    case KA_GUI_ZORDER_ALWAYS_BEHIND: return 0;
-    case KA_GUI_ZORDER_FIXED: return 1;
-    case KA_GUI_ZORDER_ALWAYS_ON_TOP: return 3;
-    case KA_GUI_ZORDER_POPUP: return 4;
-    default: return 2;
+    case KA_GUI_ZORDER_ALWAYS_BEHIND:
+        return 0;
+    case KA_GUI_ZORDER_FIXED:
+        return 1;
+    case KA_GUI_ZORDER_ALWAYS_ON_TOP:
+        return 3;
+    case KA_GUI_ZORDER_POPUP:
+        return 4;
+    default:
+        return 2;
     }
 }
 
@@ -83,7 +88,8 @@ void _gui_widget_update_norm(const KA_GUI_WINDOW *win, KA_GUI_WIDGET *widget) {
 
 static int _gui_window_contains(const KA_GUI_WINDOW *win, float x, float y) {
     float h = win->h;
-    if (win->state & KA_GUI_WIN_MINIMISED) h = (win->flags & KA_GUI_WIN_FRAMELESS) ? 0 : win->titlebar_h;
+    if (win->state & KA_GUI_WIN_MINIMISED)
+        h = (win->flags & KA_GUI_WIN_FRAMELESS) ? 0 : win->titlebar_h;
     return x >= win->x && x < win->x + win->w && y >= win->y && y < win->y + h;
 }
 
@@ -146,13 +152,13 @@ KA_GUI_WINDOW *ka_gui_get_window(KA_GUI_CTX *ctx, int id) {
 }
 
 void ka_gui_window_set_flags(KA_GUI_CTX *ctx, int id, int flags) {
-    __ka_assert(ctx, return);
+    __ka_assert(ctx, return );
     KA_GUI_WINDOW *win = _gui_window(ctx, id);
     if (win) win->flags = flags;
 }
 
 void ka_gui_window_set_zorder(KA_GUI_CTX *ctx, int id, int z_mode, int z_value) {
-    __ka_assert(ctx, return);
+    __ka_assert(ctx, return );
     KA_GUI_WINDOW *win = _gui_window(ctx, id);
     if (!win) return;
     if (z_mode < KA_GUI_ZORDER_NORMAL || z_mode > KA_GUI_ZORDER_POPUP) {
@@ -169,13 +175,13 @@ void ka_gui_window_set_zorder(KA_GUI_CTX *ctx, int id, int z_mode, int z_value) 
 }
 
 void ka_gui_open_window(KA_GUI_CTX *ctx, int id) {
-    __ka_assert(ctx, return);
+    __ka_assert(ctx, return );
     KA_GUI_WINDOW *win = _gui_window(ctx, id);
     if (win) win->state |= KA_GUI_WIN_OPEN;
 }
 
 void ka_gui_close_window(KA_GUI_CTX *ctx, int id) {
-    __ka_assert(ctx, return);
+    __ka_assert(ctx, return );
     KA_GUI_WINDOW *win = _gui_window(ctx, id);
     if (!win) return;
     win->state &= ~KA_GUI_WIN_OPEN;
@@ -196,9 +202,10 @@ int ka_gui_window_is_open(KA_GUI_CTX *ctx, int id) {
 }
 
 void ka_gui_raise_window(KA_GUI_CTX *ctx, int id) {
-    __ka_assert(ctx, return);
+    __ka_assert(ctx, return );
     size_t at = 0;
-    for (; at < ctx->nb_windows && ctx->windows[at]->id != id; at++) {}
+    for (; at < ctx->nb_windows && ctx->windows[at]->id != id; at++) {
+    }
     if (at == ctx->nb_windows) return;
     KA_GUI_WINDOW *win = ctx->windows[at];
     if (win->z_order != KA_GUI_ZORDER_NORMAL && win->z_order != KA_GUI_ZORDER_POPUP) return;
@@ -209,7 +216,7 @@ void ka_gui_raise_window(KA_GUI_CTX *ctx, int id) {
 
 void ka_gui_window_set_rect_axes(KA_GUI_CTX *ctx, int id, float x, float y, float w, float h,
                                  int scale_x, int scale_y) {
-    __ka_assert(ctx, return);
+    __ka_assert(ctx, return );
     KA_GUI_WINDOW *win = _gui_window(ctx, id);
     if (!win) return;
     win->x = x;

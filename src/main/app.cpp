@@ -69,7 +69,7 @@ static void _sync_display_size(LUMIKEY_APP *app) {
 static void _build_gui(LUMIKEY_APP *app) {
     if (app->gui) ka_gui_destroy_ctx(&app->gui);
     app->gui = ka_gui_new_ctx(app->font);
-    __ka_assert(app->gui, return);
+    __ka_assert(app->gui, return );
     ka_gui_set_display(app->gui, app->display);
     ka_gui_set_display_size(app->gui, (float)app->disp_w, (float)app->disp_h);
     KA_GUI_STYLE *style = &app->gui->style;

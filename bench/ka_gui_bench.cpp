@@ -1,0 +1,146 @@
+// bench/ka_gui_bench.cpp: building a 480 x 800 window of 60 widgets, and drawing one full frame
+// of it (clear, every widget, flip) into a real display; both report the median of many runs.
+// Needs an X display (Xvfb with software OpenGL is what the figures in reviews refer to).
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <vector>
+#include <allegro5/allegro_primitives.h>
+#include <allegro5/allegro_ttf.h>
+
+#include "support/ka_gui.hpp"
+#include "support/ka_log.hpp"
+
+namespace {
+
+ALLEGRO_DISPLAY *g_display = nullptr;
+ALLEGRO_FONT *g_font = nullptr;
+
+bool _setup() {
+    if (g_display) return true;
+    if (!al_init()) return false;
+    al_init_font_addon();
+    al_init_ttf_addon();
+    al_init_primitives_addon();
+    al_set_new_display_option(ALLEGRO_VSYNC, 2, ALLEGRO_SUGGEST);
+    g_display = al_create_display(480, 800);
+    if (!g_display) return false;
+    g_font = al_load_ttf_font("assets/fonts/DejaVuSans.ttf", 18, 0);
+    if (!g_font) g_font = al_create_builtin_font();
+    return g_font != nullptr;
+}
+
+void _swatch(KA_GUI_WIDGET *w, float x, float y, ALLEGRO_FONT *, void *) {
+    al_draw_filled_rounded_rectangle(x, y, x + w->w, y + w->h, 6, 6, al_map_rgb(40, 120, 200));
+}
+
+// 60 widgets, the program's seven types in turn, on a 4 x 15 grid.
+KA_GUI_CTX *_build() {
+    KA_GUI_CTX *ctx = ka_gui_new_ctx(g_font);
+    ka_gui_set_display(ctx, g_display);
+    ka_gui_set_display_size(ctx, 480, 800);
+    int win = ka_gui_add_window(ctx, "Bench", 0, 0, 480, 800);
+    ka_gui_window_set_flags(ctx, win, KA_GUI_WIN_FIXED_POSITION | KA_GUI_WIN_FRAMELESS);
+    for (int i = 0; i < 60; i++) {
+        float x = 8 + (float)(i % 4) * 118, y = 8 + (float)(i / 4) * 52, w = 110, h = 44;
+        switch (i % 7) {
+        case 0:
+            ka_gui_add_button(ctx, win, "Send", x, y, w, h, 1, nullptr, nullptr);
+            break;
+        case 1:
+            ka_gui_add_label(ctx, win, "Caption text", x, y, w, h, 0);
+            break;
+        case 2:
+            ka_gui_add_slider(ctx, win, x, y, w, h, 0, 100, 40, 0, nullptr, nullptr);
+            break;
+        case 3:
+            ka_gui_add_checkbox(ctx, win, "Sound", x, y, w, h, 1, nullptr, nullptr);
+            break;
+        case 4: {
+            int cb = ka_gui_add_combobox(ctx, win, x, y, w, h, nullptr, nullptr);
+            for (const char *item : {"English", "French", "Spanish", "German", "Italian"})
+                ka_gui_combobox_add_item(ctx, cb, item);
+            ka_gui_combobox_set_selected(ctx, cb, 1);
+            break;
+        }
+        case 5: {
+            int ta = ka_gui_add_textarea(ctx, win, x, y, w, h, i % 2, 511, nullptr, nullptr);
+            ka_gui_textarea_set_text(ctx, ta, "CQ CQ DE LUMIKEY");
+            break;
+        }
+        default:
+            ka_gui_add_custom(ctx, win, x, y, w, h, _swatch, nullptr);
+            break;
+        }
+    }
+    return ctx;
+}
+
+double _median(std::vector<double> v) {
+    if (v.empty()) return 0;
+    std::nth_element(v.begin(), v.begin() + (long)v.size() / 2, v.end());
+    return v[v.size() / 2];
+}
+
+void BM_Build60Widgets(benchmark::State &state) {
+    if (!_setup()) {
+        state.SkipWithError("needs an X display (set DISPLAY or run under xvfb-run)");
+        return;
+    }
+    std::vector<double> us;
+    for (auto _ : state) {
+        auto t0 = std::chrono::steady_clock::now();
+        KA_GUI_CTX *ctx = _build();
+        auto t1 = std::chrono::steady_clock::now();
+        us.push_back(std::chrono::duration<double, std::micro>(t1 - t0).count());
+        ka_gui_destroy_ctx(&ctx);
+    }
+    state.counters["median_build_us"] = _median(us);
+    if (us.size() >= 1000)
+        printf("ka_gui: build of a window with 60 widgets, median %.1f us over %zu runs\n",
+               _median(us), us.size());
+}
+BENCHMARK(BM_Build60Widgets)->Unit(benchmark::kMicrosecond);
+
+void BM_DrawFrame60Widgets(benchmark::State &state) {
+    if (!_setup()) {
+        state.SkipWithError("needs an X display (set DISPLAY or run under xvfb-run)");
+        return;
+    }
+    KA_GUI_CTX *ctx = _build();
+    al_set_target_backbuffer(g_display);
+    std::vector<double> ms, draw_ms;
+    for (auto _ : state) {
+        auto t0 = std::chrono::steady_clock::now();
+        al_clear_to_color(al_map_rgb(16, 18, 24));
+        ka_gui_draw(ctx);
+        auto t1 = std::chrono::steady_clock::now();
+        al_flip_display(); // the frame is only done once the driver has it on screen
+        auto t2 = std::chrono::steady_clock::now();
+        draw_ms.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
+        ms.push_back(std::chrono::duration<double, std::milli>(t2 - t0).count());
+    }
+    ka_gui_destroy_ctx(&ctx);
+    state.counters["median_frame_ms"] = _median(ms);
+    state.counters["median_draw_call_ms"] = _median(draw_ms);
+    if (ms.size() >= 100) {
+        printf("ka_gui: one 480x800 frame of 60 widgets, median %.2f ms over %zu frames "
+               "(ka_gui_draw itself %.2f ms, the rest is the flip)\n",
+               _median(ms), ms.size(), _median(draw_ms));
+    }
+}
+BENCHMARK(BM_DrawFrame60Widgets)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+} // namespace
+
+int main(int argc, char **argv) {
+    set_log_level(LOG_WARNING);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    if (g_font) al_destroy_font(g_font);
+    if (g_display) al_destroy_display(g_display);
+    return 0;
+}
