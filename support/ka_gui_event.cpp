@@ -237,16 +237,7 @@ static int _label_pos_at(KA_GUI_CTX *ctx, KA_GUI_WINDOW *win, KA_GUI_WIDGET *w, 
     float lx = ax + p;
     if (d->align == KA_GUI_ALIGN_CENTER && lw <= w->w - 2 * p) lx = ax + (w->w - lw) / 2;
     if (d->align == KA_GUI_ALIGN_RIGHT && lw <= w->w - 2 * p) lx = ax + w->w - p - lw;
-    size_t best = line.start;
-    float best_d = std::fabs(px - lx);
-    for (size_t pos = line.start; pos < line.end;) {
-        pos = _gui_utf8_next(d->text, line.end, pos);
-        float dist = std::fabs(lx + _gui_text_width(font, d->text + line.start, pos - line.start) - px);
-        if (dist > best_d) break;
-        best = pos;
-        best_d = dist;
-    }
-    return (int)best;
+    return (int)_gui_line_pos_at(font, d->text, line, px - lx);
 }
 
 // The selected text of a label, or "".

@@ -17,10 +17,6 @@ void _gui_ev_pointer(const KA_GUI_CTX *ctx, float *px, float *py);
 // Allegro modifier bits (shift 1, control 2, alt 4, alt-gr 64) from the held modifier keys.
 int _gui_ev_modifiers(const KA_GUI_CTX *ctx);
 
-// Byte offset of the character boundary nearest to the display point in a text area, as drawn.
-size_t _gui_textarea_pos_at(KA_GUI_CTX *ctx, KA_GUI_WINDOW *win, KA_GUI_WIDGET *widget, float px,
-                            float py);
-
 // A key char for the focused text area `id`; 1 when the text area used the key. May run the
 // widget's on_change (check _gui_ev_gone afterwards).
 int _gui_textarea_key(KA_GUI_CTX *ctx, int id, const ALLEGRO_KEYBOARD_EVENT *key);

@@ -156,45 +156,11 @@ static int _copy(KA_GUI_CTX *ctx, KA_GUI_TEXTAREA_DATA *d) {
     return 1;
 }
 
-// Position on the visual line `line` nearest to the horizontal offset x from the line's start.
-static size_t _nearest_on_line(ALLEGRO_FONT *font, const char *text, const KA_GUI_LINE &line,
-                               float x) {
-    size_t best = line.start;
-    float best_d = std::fabs(x);
-    for (size_t pos = line.start; pos < line.end;) {
-        pos = _gui_utf8_next(text, line.end, pos);
-        float d = std::fabs(_gui_text_width(font, text + line.start, pos - line.start) - x);
-        if (d > best_d) break; // widths only grow along the line
-        best = pos;
-        best_d = d;
-    }
-    return best;
-}
-
 // Index of the visual line holding pos: the last line starting at or before it.
 static size_t _line_of(const std::vector<KA_GUI_LINE> &lines, size_t pos) {
     size_t i = 0;
     while (i + 1 < lines.size() && lines[i + 1].start <= pos) i++;
     return i;
-}
-
-size_t _gui_textarea_pos_at(KA_GUI_CTX *ctx, KA_GUI_WINDOW *win, KA_GUI_WIDGET *widget, float px,
-                            float py) {
-    KA_GUI_TEXTAREA_DATA *d = (KA_GUI_TEXTAREA_DATA *)widget->data;
-    ALLEGRO_FONT *font = _gui_font(ctx, win, widget);
-    if (!font || !d->text || d->text_len == 0) return 0;
-    KA_GUI_TEXT_LAYOUT layout;
-    _gui_textarea_layout(ctx, win, widget, font, &layout);
-    if (layout.lines.empty()) return 0;
-    if (!d->multiline) {
-        const KA_GUI_LINE &line = layout.lines[0];
-        return _nearest_on_line(font, d->text, line, px - layout.ix + d->scroll_x);
-    }
-    float rel = py - layout.iy + (float)d->scroll_y;
-    long row = layout.line_h > 0 ? (long)std::floor(rel / layout.line_h) : 0;
-    if (row < 0) return 0;
-    if ((size_t)row >= layout.lines.size()) return d->text_len;
-    return _nearest_on_line(font, d->text, layout.lines[(size_t)row], px - layout.ix);
 }
 
 // Up and Down in a multi-line text area: the visual line above or below, as wrapped on screen.
@@ -213,7 +179,7 @@ static size_t _vertical(KA_GUI_CTX *ctx, int id, int down) {
     float x = _gui_text_width(font, d->text + cur.start, upto - cur.start);
     if (!down && row == 0) return 0;
     if (down && row + 1 >= layout.lines.size()) return d->text_len;
-    return _nearest_on_line(font, d->text, layout.lines[down ? row + 1 : row - 1], x);
+    return _gui_line_pos_at(font, d->text, layout.lines[down ? row + 1 : row - 1], x);
 }
 
 // Moves the cursor to pos; with extend the selection runs from the old anchor, else it
