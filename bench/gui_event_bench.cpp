@@ -29,9 +29,25 @@ int _custom_mouse(int, const KA_GUI_MOUSE_EVENT *ev, void *sink) {
     return 1;
 }
 
-// 60 widgets, the program's seven types in turn, on a 4 x 15 grid; ids of the slider and the
-// text area of the first row are returned for the other benchmarks.
-KA_GUI_CTX *_build(int *slider, int *text, int *sink) {
+// 60 widgets, the program's seven types in turn, on a 4 x 15 grid, with the ids of the first
+// slider and the first text area for the benchmarks that use them; freed with the record.
+struct Grid {
+    KA_GUI_CTX *ctx = nullptr;
+    int slider = -1, text = -1, sink = 0;
+    explicit Grid(benchmark::State &state) {
+        if (!_setup()) {
+            state.SkipWithError("no Allegro");
+            return;
+        }
+        ctx = _build(&slider, &text, &sink);
+    }
+    ~Grid() {
+        if (ctx) ka_gui_destroy_ctx(&ctx);
+    }
+    static KA_GUI_CTX *_build(int *slider, int *text, int *sink);
+};
+
+KA_GUI_CTX *Grid::_build(int *slider, int *text, int *sink) {
     KA_GUI_CTX *ctx = ka_gui_new_ctx(g_font);
     ka_gui_set_display_size(ctx, 480, 800);
     int win = ka_gui_add_window(ctx, "", 0, 0, 480, 800);
@@ -40,13 +56,19 @@ KA_GUI_CTX *_build(int *slider, int *text, int *sink) {
         float x = 8 + (float)(i % 4) * 118, y = 8 + (float)(i / 4) * 52, w = 110, h = 44;
         int id = -1;
         switch (i % 7) {
-        case 0: ka_gui_add_button(ctx, win, "Send", x, y, w, h, 1, nullptr, nullptr); break;
-        case 1: ka_gui_add_label(ctx, win, "Caption text", x, y, w, h, 0); break;
+        case 0:
+            ka_gui_add_button(ctx, win, "Send", x, y, w, h, 1, nullptr, nullptr);
+            break;
+        case 1:
+            ka_gui_add_label(ctx, win, "Caption text", x, y, w, h, 0);
+            break;
         case 2:
             id = ka_gui_add_slider(ctx, win, x, y, w, h, 0, 100, 40, 0, nullptr, nullptr);
             if (*slider < 0) *slider = id;
             break;
-        case 3: ka_gui_add_checkbox(ctx, win, "Sound", x, y, w, h, 1, nullptr, nullptr); break;
+        case 3:
+            ka_gui_add_checkbox(ctx, win, "Sound", x, y, w, h, 1, nullptr, nullptr);
+            break;
         case 4:
             id = ka_gui_add_combobox(ctx, win, x, y, w, h, nullptr, nullptr);
             ka_gui_combobox_add_item(ctx, id, "One");
@@ -63,6 +85,11 @@ KA_GUI_CTX *_build(int *slider, int *text, int *sink) {
         }
     }
     return ctx;
+}
+
+void _count_events(benchmark::State &state) {
+    state.counters["events_per_s"] =
+        benchmark::Counter((double)state.iterations(), benchmark::Counter::kIsRate);
 }
 
 ALLEGRO_EVENT _event(int type, int x, int y) {
@@ -84,67 +111,53 @@ std::vector<ALLEGRO_EVENT> _moves() {
 }
 
 void BM_PointerMoveOver60Widgets(benchmark::State &state) {
-    if (!_setup()) {
-        state.SkipWithError("no Allegro");
-        return;
-    }
-    int slider = -1, text = -1, sink = 0;
-    KA_GUI_CTX *ctx = _build(&slider, &text, &sink);
+    Grid grid(state);
+    KA_GUI_CTX *ctx = grid.ctx;
+    if (!ctx) return;
     std::vector<ALLEGRO_EVENT> moves = _moves();
     size_t i = 0;
     for (auto _ : state) {
         benchmark::DoNotOptimize(ka_gui_process_event(ctx, moves[i]));
         if (++i == moves.size()) i = 0;
     }
-    state.counters["events_per_s"] = benchmark::Counter((double)state.iterations(), benchmark::Counter::kIsRate);
-    ka_gui_destroy_ctx(&ctx);
+    _count_events(state);
 }
 BENCHMARK(BM_PointerMoveOver60Widgets);
 
 void BM_PointerMoveOutsideEveryWindow(benchmark::State &state) {
-    if (!_setup()) {
-        state.SkipWithError("no Allegro");
-        return;
-    }
-    int slider = -1, text = -1, sink = 0;
-    KA_GUI_CTX *ctx = _build(&slider, &text, &sink);
-    ALLEGRO_EVENT a = _event(ALLEGRO_EVENT_MOUSE_AXES, 600, 900), b = _event(ALLEGRO_EVENT_MOUSE_AXES, 610, 905);
+    Grid grid(state);
+    KA_GUI_CTX *ctx = grid.ctx;
+    if (!ctx) return;
+    ALLEGRO_EVENT a = _event(ALLEGRO_EVENT_MOUSE_AXES, 600, 900),
+                  b = _event(ALLEGRO_EVENT_MOUSE_AXES, 610, 905);
     bool flip = false;
     for (auto _ : state) {
         benchmark::DoNotOptimize(ka_gui_process_event(ctx, (flip = !flip) ? a : b));
     }
-    state.counters["events_per_s"] = benchmark::Counter((double)state.iterations(), benchmark::Counter::kIsRate);
-    ka_gui_destroy_ctx(&ctx);
+    _count_events(state);
 }
 BENCHMARK(BM_PointerMoveOutsideEveryWindow);
 
 void BM_SliderDragAmong60Widgets(benchmark::State &state) {
-    if (!_setup()) {
-        state.SkipWithError("no Allegro");
-        return;
-    }
-    int slider = -1, text = -1, sink = 0;
-    KA_GUI_CTX *ctx = _build(&slider, &text, &sink);
-    KA_GUI_WIDGET *w = ka_gui_get_widget(ctx, slider);
+    Grid grid(state);
+    KA_GUI_CTX *ctx = grid.ctx;
+    if (!ctx) return;
+    KA_GUI_WIDGET *w = ka_gui_get_widget(ctx, grid.slider);
     int x0 = (int)w->x, y = (int)(w->y + w->h / 2), x = x0;
     ka_gui_process_event(ctx, _event(ALLEGRO_EVENT_MOUSE_BUTTON_DOWN, x0, y));
     for (auto _ : state) {
         x = x0 + (x - x0 + 3) % 110;
         benchmark::DoNotOptimize(ka_gui_process_event(ctx, _event(ALLEGRO_EVENT_MOUSE_AXES, x, y)));
     }
-    state.counters["events_per_s"] = benchmark::Counter((double)state.iterations(), benchmark::Counter::kIsRate);
-    ka_gui_destroy_ctx(&ctx);
+    _count_events(state);
 }
 BENCHMARK(BM_SliderDragAmong60Widgets);
 
 void BM_TypeIntoTextArea(benchmark::State &state) {
-    if (!_setup()) {
-        state.SkipWithError("no Allegro");
-        return;
-    }
-    int slider = -1, text = -1, sink = 0;
-    KA_GUI_CTX *ctx = _build(&slider, &text, &sink);
-    ka_gui_set_focus(ctx, text);
+    Grid grid(state);
+    KA_GUI_CTX *ctx = grid.ctx;
+    if (!ctx) return;
+    ka_gui_set_focus(ctx, grid.text);
     ALLEGRO_EVENT ev;
     memset(&ev, 0, sizeof ev);
     ev.type = ALLEGRO_EVENT_KEY_CHAR;
@@ -155,13 +168,12 @@ void BM_TypeIntoTextArea(benchmark::State &state) {
         // Keep the area from filling up: a full area would measure the refusal instead.
         if (++typed == 200) {
             state.PauseTiming();
-            ka_gui_textarea_set_text(ctx, text, "");
+            ka_gui_textarea_set_text(ctx, grid.text, "");
             typed = 0;
             state.ResumeTiming();
         }
     }
-    state.counters["events_per_s"] = benchmark::Counter((double)state.iterations(), benchmark::Counter::kIsRate);
-    ka_gui_destroy_ctx(&ctx);
+    _count_events(state);
 }
 BENCHMARK(BM_TypeIntoTextArea);
 

@@ -45,13 +45,20 @@ int _gui_ev_modifiers(const KA_GUI_CTX *ctx) {
 
 static int _held_bit(int keycode) {
     switch (keycode) {
-    case ALLEGRO_KEY_LSHIFT: return HELD_LSHIFT;
-    case ALLEGRO_KEY_RSHIFT: return HELD_RSHIFT;
-    case ALLEGRO_KEY_LCTRL: return HELD_LCTRL;
-    case ALLEGRO_KEY_RCTRL: return HELD_RCTRL;
-    case ALLEGRO_KEY_ALT: return HELD_ALT;
-    case ALLEGRO_KEY_ALTGR: return HELD_ALTGR;
-    default: return 0;
+    case ALLEGRO_KEY_LSHIFT:
+        return HELD_LSHIFT;
+    case ALLEGRO_KEY_RSHIFT:
+        return HELD_RSHIFT;
+    case ALLEGRO_KEY_LCTRL:
+        return HELD_LCTRL;
+    case ALLEGRO_KEY_RCTRL:
+        return HELD_RCTRL;
+    case ALLEGRO_KEY_ALT:
+        return HELD_ALT;
+    case ALLEGRO_KEY_ALTGR:
+        return HELD_ALTGR;
+    default:
+        return 0;
     }
 }
 
@@ -60,8 +67,10 @@ static int _held_bit(int keycode) {
 static void _refresh_held(KA_GUI_CTX *ctx, unsigned mods) {
     int held = ctx->held_modifier_keys;
     auto sync = [&held](bool on, int both, int one) {
-        if (!on) held &= ~both;
-        else if (!(held & both)) held |= one;
+        if (!on)
+            held &= ~both;
+        else if (!(held & both))
+            held |= one;
     };
     sync(mods & ALLEGRO_KEYMOD_SHIFT, HELD_LSHIFT | HELD_RSHIFT, HELD_LSHIFT);
     sync(mods & ALLEGRO_KEYMOD_CTRL, HELD_LCTRL | HELD_RCTRL, HELD_LCTRL);
@@ -80,7 +89,9 @@ static int _widget_contains(const KA_GUI_WINDOW *win, const KA_GUI_WIDGET *w, fl
     return _inside(px, py, ax, ay, w->w, w->h);
 }
 
-static int _window_open(const KA_GUI_WINDOW *win) { return win && (win->state & KA_GUI_WIN_OPEN); }
+static int _window_open(const KA_GUI_WINDOW *win) {
+    return win && (win->state & KA_GUI_WIN_OPEN);
+}
 
 // ---- custom widgets
 
@@ -134,7 +145,8 @@ static void _keep_highlight_visible(KA_GUI_COMBOBOX_DATA *d, int rows) {
     rows = std::max(1, rows);
     if (d->highlight_index < 0) return;
     if (d->highlight_index < d->scroll_offset) d->scroll_offset = d->highlight_index;
-    if (d->highlight_index >= d->scroll_offset + rows) d->scroll_offset = d->highlight_index - rows + 1;
+    if (d->highlight_index >= d->scroll_offset + rows)
+        d->scroll_offset = d->highlight_index - rows + 1;
     d->scroll_offset = std::clamp(d->scroll_offset, 0, _max_scroll(d, rows));
 }
 
@@ -151,7 +163,9 @@ static int _list_row_at(const KA_GUI_COMBOBOX_DATA *d, const KA_GUI_LIST_GEOM *g
     return row >= 0 && row < (int)d->nb_items ? row : -1;
 }
 
-static float _list_strip_w(const KA_GUI_CTX *ctx) { return std::max(10.0f, ctx->style.scrollbar_size); }
+static float _list_strip_w(const KA_GUI_CTX *ctx) {
+    return std::max(10.0f, ctx->style.scrollbar_size);
+}
 
 // Chooses item `index` of combobox `id`, closes its list and tells the application.
 static void _combo_choose(KA_GUI_CTX *ctx, int id, int index) {
@@ -202,15 +216,18 @@ static void _combo_toggle(KA_GUI_CTX *ctx, KA_GUI_WIDGET *w) {
     ctx->open_combobox_id = w->id;
     d->highlight_index = d->selected_index;
     int rows = std::max(1, d->max_visible);
-    if (d->selected_index < 0 || (int)d->nb_items <= rows) d->scroll_offset = 0;
-    else d->scroll_offset = std::clamp(d->selected_index - rows / 2, 0, _max_scroll(d, rows));
+    if (d->selected_index < 0 || (int)d->nb_items <= rows)
+        d->scroll_offset = 0;
+    else
+        d->scroll_offset = std::clamp(d->selected_index - rows / 2, 0, _max_scroll(d, rows));
 }
 
 // ---- labels
 
 // Byte offset of the character nearest to the point in a label's text, following the way the
 // label is laid out (aligned single line, lines split at newlines, or wrapped).
-static int _label_pos_at(KA_GUI_CTX *ctx, KA_GUI_WINDOW *win, KA_GUI_WIDGET *w, float px, float py) {
+static int _label_pos_at(KA_GUI_CTX *ctx, KA_GUI_WINDOW *win, KA_GUI_WIDGET *w, float px,
+                         float py) {
     KA_GUI_LABEL_DATA *d = (KA_GUI_LABEL_DATA *)w->data;
     ALLEGRO_FONT *font = _gui_font(ctx, win, w);
     size_t len = strlen(d->text);
@@ -284,13 +301,16 @@ static int _takes_focus_on_press(int type) {
     case KA_GUI_RADIOLIST:
     case KA_GUI_DROPMENU:
     case KA_GUI_DATAGRID:
-    case KA_GUI_MARKDOWN: return 1;
-    default: return 0;
+    case KA_GUI_MARKDOWN:
+        return 1;
+    default:
+        return 0;
     }
 }
 
 // A press on a text area: on its scrollbar strip it scrolls, elsewhere it places the cursor.
-static void _textarea_press(KA_GUI_CTX *ctx, KA_GUI_WINDOW *win, KA_GUI_WIDGET *w, float px, float py) {
+static void _textarea_press(KA_GUI_CTX *ctx, KA_GUI_WINDOW *win, KA_GUI_WIDGET *w, float px,
+                            float py) {
     KA_GUI_TEXTAREA_DATA *d = (KA_GUI_TEXTAREA_DATA *)w->data;
     ALLEGRO_FONT *font = _gui_font(ctx, win, w);
     if (d->multiline && font) {
@@ -334,17 +354,26 @@ static int _primary_down(KA_GUI_CTX *ctx, float px, float py) {
     win = w ? _gui_widget_window(ctx, w) : nullptr;
     if (!w || !win) return 1;
     switch (w->type) {
-    case KA_GUI_SLIDER: _gui_slider_from_pointer(ctx, win, w, px, py); break;
-    case KA_GUI_TEXTAREA: _textarea_press(ctx, win, w, px, py); break;
-    case KA_GUI_COMBOBOX: _combo_toggle(ctx, w); break;
+    case KA_GUI_SLIDER:
+        _gui_slider_from_pointer(ctx, win, w, px, py);
+        break;
+    case KA_GUI_TEXTAREA:
+        _textarea_press(ctx, win, w, px, py);
+        break;
+    case KA_GUI_COMBOBOX:
+        _combo_toggle(ctx, w);
+        break;
     case KA_GUI_LABEL: {
         KA_GUI_LABEL_DATA *d = (KA_GUI_LABEL_DATA *)w->data;
         d->sel_start = d->sel_end = _label_pos_at(ctx, win, w, px, py);
         d->sel_dragging = 1;
         break;
     }
-    case KA_GUI_CUSTOM: _custom_send(ctx, id, KA_GUI_MOUSE_PRESS, 1, 0); break;
-    default: break;
+    case KA_GUI_CUSTOM:
+        _custom_send(ctx, id, KA_GUI_MOUSE_PRESS, 1, 0);
+        break;
+    default:
+        break;
     }
     return 1;
 }
@@ -478,7 +507,8 @@ static int _motion(KA_GUI_CTX *ctx, float px, float py) {
     KA_GUI_WINDOW *lwin;
     KA_GUI_LIST_GEOM g;
     KA_GUI_WIDGET *list = _open_list(ctx, &lwin, &g);
-    if (list && _inside(px, py, g.x, g.y, g.w, g.h) && !(g.scrollbar && px >= g.x + g.w - _list_strip_w(ctx))) {
+    if (list && _inside(px, py, g.x, g.y, g.w, g.h) &&
+        !(g.scrollbar && px >= g.x + g.w - _list_strip_w(ctx))) {
         KA_GUI_COMBOBOX_DATA *d = _combo(list);
         int row = _list_row_at(d, &g, py);
         if (row >= 0 && row != d->highlight_index) {
@@ -509,7 +539,8 @@ static int _wheel_window(KA_GUI_CTX *ctx, KA_GUI_WINDOW *win, int dz) {
         float body = win->h - ((win->flags & KA_GUI_WIN_FRAMELESS) ? 0 : win->titlebar_h);
         float range = std::max(0.0f, content - body);
         if (range > 0) {
-            win->scroll_y = std::clamp(win->scroll_y - (float)dz * ctx->style.scroll_step, 0.0f, range);
+            win->scroll_y =
+                std::clamp(win->scroll_y - (float)dz * ctx->style.scroll_step, 0.0f, range);
             ctx->dirty = 1;
             return 1;
         }
@@ -535,7 +566,8 @@ static int _wheel(KA_GUI_CTX *ctx, float px, float py, int dz) {
             int row = _list_row_at(d, &g, py);
             if (row >= 0) d->highlight_index = row;
         } else {
-            int from = d->highlight_index >= 0 ? d->highlight_index : std::max(0, d->selected_index);
+            int from =
+                d->highlight_index >= 0 ? d->highlight_index : std::max(0, d->selected_index);
             _move_highlight(d, from - dz, g.rows);
         }
         ctx->dirty = 1;
@@ -583,7 +615,8 @@ static int _wheel(KA_GUI_CTX *ctx, float px, float py, int dz) {
             ctx->dirty = 1;
             return 1;
         }
-        default: break;
+        default:
+            break;
         }
     }
     return _wheel_window(ctx, _gui_window(ctx, win_id), dz);
@@ -615,8 +648,10 @@ static int _focusable(const KA_GUI_WIDGET *w) {
     case KA_GUI_COMBOBOX:
     case KA_GUI_DROPMENU:
     case KA_GUI_DATAGRID:
-    case KA_GUI_MARKDOWN: return 1;
-    default: return 0;
+    case KA_GUI_MARKDOWN:
+        return 1;
+    default:
+        return 0;
     }
 }
 
@@ -641,8 +676,10 @@ static int _tab(KA_GUI_CTX *ctx, int backwards) {
     }
     if (chain.empty()) return 0;
     int n = (int)chain.size(), next;
-    if (at < 0) next = backwards ? n - 1 : 0;
-    else next = ((at + (backwards ? -1 : 1)) % n + n) % n;
+    if (at < 0)
+        next = backwards ? n - 1 : 0;
+    else
+        next = ((at + (backwards ? -1 : 1)) % n + n) % n;
     ka_gui_set_focus(ctx, chain[(size_t)next]);
     return 1;
 }
@@ -685,11 +722,20 @@ static int _button_key(KA_GUI_CTX *ctx, KA_GUI_WIDGET *w, const ALLEGRO_KEYBOARD
         return 1;
     }
     switch (k->keycode) {
-    case ALLEGRO_KEY_LEFT: _arrow_to_button(ctx, w, -1, 0); return 1;
-    case ALLEGRO_KEY_RIGHT: _arrow_to_button(ctx, w, 1, 0); return 1;
-    case ALLEGRO_KEY_UP: _arrow_to_button(ctx, w, 0, -1); return 1;
-    case ALLEGRO_KEY_DOWN: _arrow_to_button(ctx, w, 0, 1); return 1;
-    default: return 0;
+    case ALLEGRO_KEY_LEFT:
+        _arrow_to_button(ctx, w, -1, 0);
+        return 1;
+    case ALLEGRO_KEY_RIGHT:
+        _arrow_to_button(ctx, w, 1, 0);
+        return 1;
+    case ALLEGRO_KEY_UP:
+        _arrow_to_button(ctx, w, 0, -1);
+        return 1;
+    case ALLEGRO_KEY_DOWN:
+        _arrow_to_button(ctx, w, 0, 1);
+        return 1;
+    default:
+        return 0;
     }
 }
 
@@ -698,11 +744,16 @@ static int _slider_key(KA_GUI_CTX *ctx, KA_GUI_WIDGET *w, int keycode) {
     int less = d->orientation ? ALLEGRO_KEY_DOWN : ALLEGRO_KEY_LEFT;
     int more = d->orientation ? ALLEGRO_KEY_UP : ALLEGRO_KEY_RIGHT;
     double step = _gui_slider_key_step(d), target;
-    if (keycode == less) target = d->value - step;
-    else if (keycode == more) target = d->value + step;
-    else if (keycode == ALLEGRO_KEY_HOME) target = d->min_val;
-    else if (keycode == ALLEGRO_KEY_END) target = d->max_val;
-    else return 0;
+    if (keycode == less)
+        target = d->value - step;
+    else if (keycode == more)
+        target = d->value + step;
+    else if (keycode == ALLEGRO_KEY_HOME)
+        target = d->min_val;
+    else if (keycode == ALLEGRO_KEY_END)
+        target = d->max_val;
+    else
+        return 0;
     _gui_slider_set_value(ctx, w, target);
     return 1;
 }
@@ -723,11 +774,20 @@ static int _combo_key(KA_GUI_CTX *ctx, KA_GUI_WIDGET *w, int keycode) {
     int n = (int)d->nb_items, sel = d->selected_index, to;
     if (n == 0) return 0;
     switch (keycode) {
-    case ALLEGRO_KEY_UP: to = sel < 0 ? 0 : std::max(0, sel - 1); break;
-    case ALLEGRO_KEY_DOWN: to = sel < 0 ? 0 : std::min(n - 1, sel + 1); break;
-    case ALLEGRO_KEY_HOME: to = 0; break;
-    case ALLEGRO_KEY_END: to = n - 1; break;
-    default: return 0;
+    case ALLEGRO_KEY_UP:
+        to = sel < 0 ? 0 : std::max(0, sel - 1);
+        break;
+    case ALLEGRO_KEY_DOWN:
+        to = sel < 0 ? 0 : std::min(n - 1, sel + 1);
+        break;
+    case ALLEGRO_KEY_HOME:
+        to = 0;
+        break;
+    case ALLEGRO_KEY_END:
+        to = n - 1;
+        break;
+    default:
+        return 0;
     }
     if (to != sel) {
         d->selected_index = to;
@@ -748,15 +808,28 @@ static int _list_key(KA_GUI_CTX *ctx, int keycode) {
     switch (keycode) {
     case ALLEGRO_KEY_ENTER:
     case ALLEGRO_KEY_PAD_ENTER:
-        if (h >= 0 && h < n) _combo_choose(ctx, w->id, h);
-        else _close_list(ctx);
+        if (h >= 0 && h < n)
+            _combo_choose(ctx, w->id, h);
+        else
+            _close_list(ctx);
         return 1;
-    case ALLEGRO_KEY_ESCAPE: _close_list(ctx); return 1;
-    case ALLEGRO_KEY_HOME: _move_highlight(d, 0, g.rows); return 1;
-    case ALLEGRO_KEY_END: _move_highlight(d, n - 1, g.rows); return 1;
-    case ALLEGRO_KEY_UP: _move_highlight(d, h < 0 ? std::max(0, d->selected_index) : h - 1, g.rows); return 1;
-    case ALLEGRO_KEY_DOWN: _move_highlight(d, h < 0 ? std::max(0, d->selected_index) : h + 1, g.rows); return 1;
-    default: return 0;
+    case ALLEGRO_KEY_ESCAPE:
+        _close_list(ctx);
+        return 1;
+    case ALLEGRO_KEY_HOME:
+        _move_highlight(d, 0, g.rows);
+        return 1;
+    case ALLEGRO_KEY_END:
+        _move_highlight(d, n - 1, g.rows);
+        return 1;
+    case ALLEGRO_KEY_UP:
+        _move_highlight(d, h < 0 ? std::max(0, d->selected_index) : h - 1, g.rows);
+        return 1;
+    case ALLEGRO_KEY_DOWN:
+        _move_highlight(d, h < 0 ? std::max(0, d->selected_index) : h + 1, g.rows);
+        return 1;
+    default:
+        return 0;
     }
 }
 
@@ -770,12 +843,18 @@ static int _key_char(KA_GUI_CTX *ctx, const ALLEGRO_KEYBOARD_EVENT *k) {
         return _tab(ctx, (k->modifiers & ALLEGRO_KEYMOD_SHIFT) != 0);
     if (!w) return 0;
     switch (w->type) {
-    case KA_GUI_TEXTAREA: return _gui_textarea_key(ctx, w->id, k);
-    case KA_GUI_BUTTON: return _button_key(ctx, w, k);
-    case KA_GUI_SLIDER: return _slider_key(ctx, w, k->keycode);
-    case KA_GUI_CHECKBOX: return _checkbox_key(ctx, w, k);
-    case KA_GUI_COMBOBOX: return _combo_key(ctx, w, k->keycode);
-    default: return 0;
+    case KA_GUI_TEXTAREA:
+        return _gui_textarea_key(ctx, w->id, k);
+    case KA_GUI_BUTTON:
+        return _button_key(ctx, w, k);
+    case KA_GUI_SLIDER:
+        return _slider_key(ctx, w, k->keycode);
+    case KA_GUI_CHECKBOX:
+        return _checkbox_key(ctx, w, k);
+    case KA_GUI_COMBOBOX:
+        return _combo_key(ctx, w, k->keycode);
+    default:
+        return 0;
     }
 }
 
@@ -813,45 +892,63 @@ static int _foreign(const KA_GUI_CTX *ctx, const ALLEGRO_DISPLAY *source) {
     return ctx->display && source && source != ctx->display;
 }
 
-static int _dispatch(KA_GUI_CTX *ctx, const ALLEGRO_EVENT *ev) {
+// The display an input event came from, or null for events that name none.
+static const ALLEGRO_DISPLAY *_source_display(const ALLEGRO_EVENT *ev) {
     switch (ev->type) {
     case ALLEGRO_EVENT_MOUSE_AXES:
     case ALLEGRO_EVENT_MOUSE_WARPED:
-        if (_foreign(ctx, ev->mouse.display)) return 0;
+    case ALLEGRO_EVENT_MOUSE_BUTTON_DOWN:
+    case ALLEGRO_EVENT_MOUSE_BUTTON_UP:
+        return ev->mouse.display;
+    case ALLEGRO_EVENT_KEY_DOWN:
+    case ALLEGRO_EVENT_KEY_UP:
+    case ALLEGRO_EVENT_KEY_CHAR:
+        return ev->keyboard.display;
+    case ALLEGRO_EVENT_DISPLAY_SWITCH_OUT:
+        return ev->display.source;
+    default:
+        return nullptr;
+    }
+}
+
+static int _mouse_button(KA_GUI_CTX *ctx, const ALLEGRO_MOUSE_EVENT *m, int down) {
+    ctx->mouse_x = m->x;
+    ctx->mouse_y = m->y;
+    float px, py;
+    _gui_ev_pointer(ctx, &px, &py);
+    if (m->button == 1) {
+        ctx->mouse_b1_prev = ctx->mouse_b1;
+        ctx->mouse_b1 = down;
+        return down ? _primary_down(ctx, px, py) : _primary_up(ctx, px, py);
+    }
+    if (!down) return 0;
+    if (m->button == 2) return _secondary_down(ctx, px, py);
+    if (m->button == 3) return _middle_down(ctx);
+    return 0;
+}
+
+static int _dispatch(KA_GUI_CTX *ctx, const ALLEGRO_EVENT *ev) {
+    if (_foreign(ctx, _source_display(ev))) return 0;
+    switch (ev->type) {
+    case ALLEGRO_EVENT_MOUSE_AXES:
+    case ALLEGRO_EVENT_MOUSE_WARPED:
         return _mouse_axes(ctx, &ev->mouse);
     case ALLEGRO_EVENT_MOUSE_BUTTON_DOWN:
-    case ALLEGRO_EVENT_MOUSE_BUTTON_UP: {
-        if (_foreign(ctx, ev->mouse.display)) return 0;
-        ctx->mouse_x = ev->mouse.x;
-        ctx->mouse_y = ev->mouse.y;
-        float px, py;
-        _gui_ev_pointer(ctx, &px, &py);
-        int down = ev->type == ALLEGRO_EVENT_MOUSE_BUTTON_DOWN;
-        if (ev->mouse.button == 1) {
-            ctx->mouse_b1_prev = ctx->mouse_b1;
-            ctx->mouse_b1 = down;
-            return down ? _primary_down(ctx, px, py) : _primary_up(ctx, px, py);
-        }
-        if (!down) return 0;
-        if (ev->mouse.button == 2) return _secondary_down(ctx, px, py);
-        if (ev->mouse.button == 3) return _middle_down(ctx);
-        return 0;
-    }
+        return _mouse_button(ctx, &ev->mouse, 1);
+    case ALLEGRO_EVENT_MOUSE_BUTTON_UP:
+        return _mouse_button(ctx, &ev->mouse, 0);
     case ALLEGRO_EVENT_KEY_DOWN:
-        if (_foreign(ctx, ev->keyboard.display)) return 0;
         return _key_down(ctx, &ev->keyboard);
     case ALLEGRO_EVENT_KEY_UP:
-        if (_foreign(ctx, ev->keyboard.display)) return 0;
         ctx->held_modifier_keys &= ~_held_bit(ev->keyboard.keycode);
         return 0;
     case ALLEGRO_EVENT_KEY_CHAR:
-        if (_foreign(ctx, ev->keyboard.display)) return 0;
         return _key_char(ctx, &ev->keyboard);
     case ALLEGRO_EVENT_DISPLAY_SWITCH_OUT:
-        if (_foreign(ctx, ev->display.source)) return 0;
         _switch_out(ctx);
         return 1;
-    default: return 0;
+    default:
+        return 0;
     }
 }
 

@@ -8,7 +8,9 @@
 
 // 1 once a callback has destroyed the context: the caller must stop touching it at once. The
 // record itself stays allocated until the outermost ka_gui_process_event returns.
-inline int _gui_ev_gone(const KA_GUI_CTX *ctx) { return ctx->destroy_pending; }
+inline int _gui_ev_gone(const KA_GUI_CTX *ctx) {
+    return ctx->destroy_pending;
+}
 
 // The pointer position recorded in the context, in the coordinates windows are laid out in (the
 // whole GUI scrolls by the global scroll offsets).

@@ -77,10 +77,14 @@ static size_t _utf8_valid_len(const unsigned char *s, size_t n) {
     size_t len;
     unsigned cp;
     if (c < 0x80) return 1;
-    if (c >= 0xC2 && c <= 0xDF) len = 2, cp = c & 0x1F;
-    else if (c >= 0xE0 && c <= 0xEF) len = 3, cp = c & 0x0F;
-    else if (c >= 0xF0 && c <= 0xF4) len = 4, cp = c & 0x07;
-    else return 0;
+    if (c >= 0xC2 && c <= 0xDF)
+        len = 2, cp = c & 0x1F;
+    else if (c >= 0xE0 && c <= 0xEF)
+        len = 3, cp = c & 0x0F;
+    else if (c >= 0xF0 && c <= 0xF4)
+        len = 4, cp = c & 0x07;
+    else
+        return 0;
     if (len > n) return 0;
     for (size_t i = 1; i < len; i++) {
         if ((s[i] & 0xC0) != 0x80) return 0;
@@ -260,12 +264,16 @@ int _gui_textarea_key(KA_GUI_CTX *ctx, int id, const ALLEGRO_KEYBOARD_EVENT *key
         _move(d, d->text_len, shift);
         return 1;
     case ALLEGRO_KEY_LEFT:
-        if (!shift && lo != hi) _move(d, lo, 0);
-        else _move(d, _gui_utf8_prev(d->text, d->cursor_pos), shift);
+        if (!shift && lo != hi)
+            _move(d, lo, 0);
+        else
+            _move(d, _gui_utf8_prev(d->text, d->cursor_pos), shift);
         return 1;
     case ALLEGRO_KEY_RIGHT:
-        if (!shift && lo != hi) _move(d, hi, 0);
-        else _move(d, _gui_utf8_next(d->text, d->text_len, d->cursor_pos), shift);
+        if (!shift && lo != hi)
+            _move(d, hi, 0);
+        else
+            _move(d, _gui_utf8_next(d->text, d->text_len, d->cursor_pos), shift);
         return 1;
     case ALLEGRO_KEY_UP:
     case ALLEGRO_KEY_DOWN: {

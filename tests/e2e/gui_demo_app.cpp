@@ -28,9 +28,12 @@ struct Demo {
 std::string escaped(const char *text) {
     std::string out;
     for (const char *p = text; *p; p++) {
-        if (*p == '\n') out += "\\n";
-        else if (*p == '"' || *p == '\\') out += std::string("\\") + *p;
-        else out += *p;
+        if (*p == '\n')
+            out += "\\n";
+        else if (*p == '"' || *p == '\\')
+            out += std::string("\\") + *p;
+        else
+            out += *p;
     }
     return out;
 }
@@ -50,7 +53,9 @@ void on_click(int, void *) {
     g_demo.clicks++;
     print_state("state");
 }
-void on_toggle_button(int, void *) { print_state("state"); }
+void on_toggle_button(int, void *) {
+    print_state("state");
+}
 void on_slider(int, double value, void *) {
     g_demo.slider_value = value;
     print_state("state");
@@ -59,8 +64,12 @@ void on_check(int, int checked, void *) {
     g_demo.checked = checked;
     print_state("state");
 }
-void on_select(int, int, void *) { print_state("state"); }
-void on_text(int, const char *, void *) { print_state("state"); }
+void on_select(int, int, void *) {
+    print_state("state");
+}
+void on_text(int, const char *, void *) {
+    print_state("state");
+}
 
 } // namespace
 
@@ -74,7 +83,8 @@ int main(int argc, char **argv) {
     ALLEGRO_DISPLAY *display = al_create_display(480, 400);
     if (!display) return 1;
     al_set_window_title(display, "Lumikey GUI demo");
-    ALLEGRO_FONT *font = al_load_ttf_font(argc > 1 ? argv[1] : "assets/fonts/DejaVuSans.ttf", 18, 0);
+    ALLEGRO_FONT *font =
+        al_load_ttf_font(argc > 1 ? argv[1] : "assets/fonts/DejaVuSans.ttf", 18, 0);
     if (!font) {
         fprintf(stderr, "no TrueType font, using the built-in one\n");
         font = al_create_builtin_font();
@@ -96,7 +106,8 @@ int main(int argc, char **argv) {
     ka_gui_slider_set_value_visible(d.gui, d.slider, 0);
     d.check = ka_gui_add_checkbox(d.gui, win, "Check", 20, 260, 200, 30, 0, on_check, nullptr);
     d.combo = ka_gui_add_combobox(d.gui, win, 20, 310, 200, 30, on_select, nullptr);
-    for (const char *item : {"Alpha", "Beta", "Gamma", "Delta"}) ka_gui_combobox_add_item(d.gui, d.combo, item);
+    for (const char *item : {"Alpha", "Beta", "Gamma", "Delta"})
+        ka_gui_combobox_add_item(d.gui, d.combo, item);
 
     ALLEGRO_EVENT_QUEUE *queue = al_create_event_queue();
     ALLEGRO_TIMER *timer = al_create_timer(1.0 / 30);

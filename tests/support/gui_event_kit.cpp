@@ -4,10 +4,15 @@
 #include <cstring>
 #include <gtest/gtest.h>
 
-ALLEGRO_EVENT gui_ev_move(int x, int y, int dz) {
+static ALLEGRO_EVENT _blank(ALLEGRO_EVENT_TYPE type) {
     ALLEGRO_EVENT ev;
     memset(&ev, 0, sizeof ev);
-    ev.type = ALLEGRO_EVENT_MOUSE_AXES;
+    ev.type = type;
+    return ev;
+}
+
+ALLEGRO_EVENT gui_ev_move(int x, int y, int dz) {
+    ALLEGRO_EVENT ev = _blank(ALLEGRO_EVENT_MOUSE_AXES);
     ev.mouse.x = x;
     ev.mouse.y = y;
     ev.mouse.dz = dz;
@@ -16,9 +21,8 @@ ALLEGRO_EVENT gui_ev_move(int x, int y, int dz) {
 }
 
 ALLEGRO_EVENT gui_ev_button(bool down, int x, int y, int button) {
-    ALLEGRO_EVENT ev;
-    memset(&ev, 0, sizeof ev);
-    ev.type = down ? ALLEGRO_EVENT_MOUSE_BUTTON_DOWN : ALLEGRO_EVENT_MOUSE_BUTTON_UP;
+    ALLEGRO_EVENT ev =
+        _blank(down ? ALLEGRO_EVENT_MOUSE_BUTTON_DOWN : ALLEGRO_EVENT_MOUSE_BUTTON_UP);
     ev.mouse.x = x;
     ev.mouse.y = y;
     ev.mouse.button = (unsigned)button;
@@ -26,9 +30,7 @@ ALLEGRO_EVENT gui_ev_button(bool down, int x, int y, int button) {
 }
 
 ALLEGRO_EVENT gui_ev_char(int keycode, int unichar, unsigned modifiers, bool repeat) {
-    ALLEGRO_EVENT ev;
-    memset(&ev, 0, sizeof ev);
-    ev.type = ALLEGRO_EVENT_KEY_CHAR;
+    ALLEGRO_EVENT ev = _blank(ALLEGRO_EVENT_KEY_CHAR);
     ev.keyboard.keycode = keycode;
     ev.keyboard.unichar = unichar;
     ev.keyboard.modifiers = modifiers;
@@ -37,9 +39,7 @@ ALLEGRO_EVENT gui_ev_char(int keycode, int unichar, unsigned modifiers, bool rep
 }
 
 ALLEGRO_EVENT gui_ev_key(bool down, int keycode) {
-    ALLEGRO_EVENT ev;
-    memset(&ev, 0, sizeof ev);
-    ev.type = down ? ALLEGRO_EVENT_KEY_DOWN : ALLEGRO_EVENT_KEY_UP;
+    ALLEGRO_EVENT ev = _blank(down ? ALLEGRO_EVENT_KEY_DOWN : ALLEGRO_EVENT_KEY_UP);
     ev.keyboard.keycode = keycode;
     return ev;
 }
@@ -61,11 +61,21 @@ static void _push(void *rec, const char *kind, int id, double value, const char 
     ((GuiRecorder *)rec)->calls.push_back(call);
 }
 
-void gui_rec_click(int id, void *rec) { _push(rec, "click", id, 0, nullptr); }
-void gui_rec_slider(int id, double value, void *rec) { _push(rec, "slider", id, value, nullptr); }
-void gui_rec_toggle(int id, int checked, void *rec) { _push(rec, "toggle", id, checked, nullptr); }
-void gui_rec_select(int id, int index, void *rec) { _push(rec, "select", id, index, nullptr); }
-void gui_rec_text(int id, const char *text, void *rec) { _push(rec, "text", id, 0, text); }
+void gui_rec_click(int id, void *rec) {
+    _push(rec, "click", id, 0, nullptr);
+}
+void gui_rec_slider(int id, double value, void *rec) {
+    _push(rec, "slider", id, value, nullptr);
+}
+void gui_rec_toggle(int id, int checked, void *rec) {
+    _push(rec, "toggle", id, checked, nullptr);
+}
+void gui_rec_select(int id, int index, void *rec) {
+    _push(rec, "select", id, index, nullptr);
+}
+void gui_rec_text(int id, const char *text, void *rec) {
+    _push(rec, "text", id, 0, text);
+}
 
 int gui_rec_mouse(int id, const KA_GUI_MOUSE_EVENT *event, void *rec) {
     GuiCall call{"mouse", id, (double)event->type, "", *event};
@@ -94,7 +104,9 @@ int GuiKit::window(float x, float y, float w, float h) {
     return id;
 }
 
-int GuiKit::feed(const ALLEGRO_EVENT &ev) { return ka_gui_process_event(ctx, ev); }
+int GuiKit::feed(const ALLEGRO_EVENT &ev) {
+    return ka_gui_process_event(ctx, ev);
+}
 
 void GuiKit::type(const char *utf8) {
     ALLEGRO_USTR_INFO info;

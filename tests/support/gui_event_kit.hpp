@@ -10,7 +10,8 @@
 
 ALLEGRO_EVENT gui_ev_move(int x, int y, int dz = 0);
 ALLEGRO_EVENT gui_ev_button(bool down, int x, int y, int button = 1);
-ALLEGRO_EVENT gui_ev_char(int keycode, int unichar = 0, unsigned modifiers = 0, bool repeat = false);
+ALLEGRO_EVENT gui_ev_char(int keycode, int unichar = 0, unsigned modifiers = 0,
+                          bool repeat = false);
 ALLEGRO_EVENT gui_ev_key(bool down, int keycode);
 
 // One callback as it arrived: which kind ("click", "slider", "toggle", "select", "text",
@@ -18,8 +19,8 @@ ALLEGRO_EVENT gui_ev_key(bool down, int keycode);
 struct GuiCall {
     std::string kind;
     int id;
-    double value;       // slider value, checked state, index, or mouse event type
-    std::string text;   // text area contents
+    double value;             // slider value, checked state, index, or mouse event type
+    std::string text;         // text area contents
     KA_GUI_MOUSE_EVENT mouse; // for "mouse"
 };
 

@@ -34,14 +34,15 @@ bool valid_utf8(const std::string &s) {
 class GuiClipboardTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!getenv("DISPLAY")) GTEST_SKIP() << "needs an X display (tools/run-tests.sh starts one)";
+        if (!getenv("DISPLAY"))
+            GTEST_SKIP() << "needs an X display (tools/run-tests.sh starts one)";
         ASSERT_EQ(ka_clipboard_available(), 1);
     }
     GuiKit k;
     int add(size_t limit, int multiline = 0) {
         int win = k.window(0, 0, 400, 400);
-        int id = ka_gui_add_textarea(k.ctx, win, 10, 10, 200, multiline ? 100 : 20, multiline, limit,
-                                     gui_rec_text, &k.rec);
+        int id = ka_gui_add_textarea(k.ctx, win, 10, 10, 200, multiline ? 100 : 20, multiline,
+                                     limit, gui_rec_text, &k.rec);
         ka_gui_set_focus(k.ctx, id);
         return id;
     }

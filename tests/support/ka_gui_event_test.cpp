@@ -484,7 +484,8 @@ TEST(GuiRobustTest, CallbackClosingItsWindowMidEvent) {
     ka_gui_add_button(k.ctx, screen, "Under", 0, 0, 400, 400, 1, gui_rec_click, &k.rec);
     int popup = k.window(0, 0, 100, 100);
     Closer closer{k.ctx, popup};
-    int t = ka_gui_add_toggle_button(k.ctx, popup, "X", 0, 0, 100, 100, 1, 0, close_own_window, &closer);
+    int t = ka_gui_add_toggle_button(k.ctx, popup, "X", 0, 0, 100, 100, 1, 0, close_own_window,
+                                     &closer);
     ka_gui_set_focus(k.ctx, t);
     k.key(ALLEGRO_KEY_ENTER);
     EXPECT_EQ(closer.calls, 1);
@@ -506,7 +507,9 @@ void destroy_ctx_cb(int, void *user) {
     d->calls++;
     ka_gui_destroy_ctx(d->ctx);
 }
-void destroy_ctx_slider(int id, double, void *user) { destroy_ctx_cb(id, user); }
+void destroy_ctx_slider(int id, double, void *user) {
+    destroy_ctx_cb(id, user);
+}
 int destroy_ctx_mouse(int id, const KA_GUI_MOUSE_EVENT *, void *user) {
     destroy_ctx_cb(id, user);
     return 1;

@@ -23,7 +23,8 @@ struct Text {
     std::string text() { return ka_gui_textarea_get_text(k.ctx, id); }
     KA_GUI_TEXTAREA_DATA *d() { return k.data<KA_GUI_TEXTAREA_DATA>(id); }
     std::string selected() {
-        size_t lo = std::min(d()->sel_start, d()->sel_end), hi = std::max(d()->sel_start, d()->sel_end);
+        size_t lo = std::min(d()->sel_start, d()->sel_end),
+               hi = std::max(d()->sel_start, d()->sel_end);
         return text().substr(lo, hi - lo);
     }
 };
