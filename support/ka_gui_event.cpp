@@ -267,6 +267,20 @@ static std::string _label_selection(KA_GUI_WIDGET *w) {
     return std::string(d->text + lo, (size_t)(hi - lo));
 }
 
+// One mouse selection at a time: a new one ends every other label's, so that Control+C and
+// PRIMARY never pick up an old one.
+static void _clear_label_selections(KA_GUI_CTX *ctx) {
+    for (size_t i = 0; i < ctx->nb_windows; i++) {
+        KA_GUI_WINDOW *win = ctx->windows[i];
+        for (size_t j = 0; j < win->nb_widgets; j++) {
+            if (win->widgets[j]->type != KA_GUI_LABEL) continue;
+            KA_GUI_LABEL_DATA *d = (KA_GUI_LABEL_DATA *)win->widgets[j]->data;
+            d->sel_start = d->sel_end = -1;
+            d->sel_dragging = 0;
+        }
+    }
+}
+
 // ---- pointer
 
 // Every widget id of the open windows whose state has `bit`, in window then widget order.
@@ -364,6 +378,7 @@ static int _primary_down(KA_GUI_CTX *ctx, float px, float py) {
         _combo_toggle(ctx, w);
         break;
     case KA_GUI_LABEL: {
+        _clear_label_selections(ctx);
         KA_GUI_LABEL_DATA *d = (KA_GUI_LABEL_DATA *)w->data;
         d->sel_start = d->sel_end = _label_pos_at(ctx, win, w, px, py);
         d->sel_dragging = 1;
@@ -635,24 +650,10 @@ static int _mouse_axes(KA_GUI_CTX *ctx, const ALLEGRO_MOUSE_EVENT *m) {
 
 // ---- keys
 
+// Tab stops: what a press would focus, and buttons, which take the focus only from the keyboard.
 static int _focusable(const KA_GUI_WIDGET *w) {
     if (!w->visible || !w->enabled) return 0;
-    switch (w->type) {
-    case KA_GUI_BUTTON:
-    case KA_GUI_SLIDER:
-    case KA_GUI_TEXTAREA:
-    case KA_GUI_CHECKBOX:
-    case KA_GUI_SCROLLBAR:
-    case KA_GUI_LISTBOX:
-    case KA_GUI_RADIOLIST:
-    case KA_GUI_COMBOBOX:
-    case KA_GUI_DROPMENU:
-    case KA_GUI_DATAGRID:
-    case KA_GUI_MARKDOWN:
-        return 1;
-    default:
-        return 0;
-    }
+    return w->type == KA_GUI_BUTTON || _takes_focus_on_press(w->type);
 }
 
 static int _tab(KA_GUI_CTX *ctx, int backwards) {

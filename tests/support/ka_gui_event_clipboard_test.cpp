@@ -149,6 +149,15 @@ TEST_F(GuiClipboardTest, MouseSelectionsBecomePrimary) {
     k.feed(gui_ev_key(true, ALLEGRO_KEY_LCTRL));
     k.feed(gui_ev_key(true, ALLEGRO_KEY_C));
     EXPECT_EQ(take(ka_clipboard_get(KA_CLIPBOARD_CLIPBOARD)), "code");
+    // A selection in another label ends the first one.
+    int other = ka_gui_add_label(k.ctx, win, "dit dah", 0, 40, 400, 20, 0);
+    k.press(4, 150);
+    k.move(4 + 3 * 8, 150);
+    k.release(4 + 3 * 8, 150);
+    EXPECT_EQ(take(ka_clipboard_get(KA_CLIPBOARD_PRIMARY)), "dit");
+    k.feed(gui_ev_key(true, ALLEGRO_KEY_C));
+    EXPECT_EQ(take(ka_clipboard_get(KA_CLIPBOARD_CLIPBOARD)), "dit");
+    EXPECT_EQ(k.data<KA_GUI_LABEL_DATA>(other)->sel_end, 3);
     ka_gui_destroy_ctx(&k.ctx);
     al_destroy_display(display);
 }

@@ -340,6 +340,23 @@ TEST(GuiComboTest, KeysWheelAndEscapeInTheOpenList) {
     EXPECT_EQ(c.k.rec.count("select"), 1);
 }
 
+TEST(GuiComboTest, ScrollbarStripScrollsAndTheWheelElsewhereMovesTheHighlight) {
+    Combo c;
+    c.k.click(50, 20);
+    c.k.click(205, 40 + 175); // the strip's bottom: the last rows
+    EXPECT_EQ(c.d()->scroll_offset, 4);
+    EXPECT_EQ(c.d()->is_open, 1) << "a press on the strip chooses nothing";
+    EXPECT_EQ(c.k.rec.count("select"), 0);
+    c.k.click(205, 41);
+    EXPECT_EQ(c.d()->scroll_offset, 0);
+    c.k.feed(gui_ev_move(300, 500, -3)); // away from the list
+    EXPECT_EQ(c.d()->highlight_index, 3) << "from no selection: item 0, then three down";
+    c.k.feed(gui_ev_move(300, 500, -30));
+    EXPECT_EQ(c.d()->highlight_index, 9);
+    EXPECT_EQ(c.d()->scroll_offset, 4) << "scrolled along with the highlight";
+    EXPECT_EQ(c.k.rec.count("click"), 0) << "the wheel never reaches the widgets behind";
+}
+
 TEST(GuiComboTest, ClosedComboboxSelectsWithArrowKeys) {
     Combo c;
     c.k.click(50, 20);
