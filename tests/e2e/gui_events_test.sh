@@ -65,19 +65,19 @@ current_text() { last | sed 's/^[a-z]* text="\(.*\)" clicks=.*/\1/'; }
 # taken back with BackSpace and tried again (the program's own handling is not in doubt: what
 # arrives is checked exactly).
 type_text() {
-  local text=$1 i ch before now spec
+  local text=$1 i ch before now keys
   for ((i = 0; i < ${#text}; i++)); do
     ch=${text:i:1}
     case "$ch" in
-      Ç) spec="shift+ccedilla" ;;
-      ü) spec="udiaeresis" ;;
-      ß) spec="ssharp" ;;
-      " ") spec="space" ;;
-      *) spec="" ;;
+      Ç) keys="shift+ccedilla" ;;
+      ü) keys="udiaeresis" ;;
+      ß) keys="ssharp" ;;
+      " ") keys="space" ;;
+      *) keys="" ;;
     esac
     before=$(current_text)
     for attempt in 1 2 3 4 5 6; do
-      if [[ -n "$spec" ]]; then xdotool key "$spec"; else xdotool type "$ch"; fi
+      if [[ -n "$keys" ]]; then xdotool key "$keys"; else xdotool type "$ch"; fi
       for _ in 1 2 3 4 5 6 7 8 9 10; do
         sleep 0.1
         [[ "$(current_text)" != "$before" ]] && break
