@@ -1,8 +1,9 @@
 // support/ka_clipboard.cpp: owning and reading the X11 text selections.
 //
 // The service keeps its own X connection and one unmapped 1 x 1 window that owns the selections.
-// A serving thread answers other programs' requests from the stored texts; it polls the
-// connection every 200 ms so that a shutdown is noticed quickly without a wake-up pipe. Reading
+// A serving thread answers other programs' requests from the stored texts; it waits on the
+// connection for at most 200 ms at a time, and a wake-up pipe lets a shutdown (which happens
+// with every GUI rebuild) end that wait at once instead of stalling the main thread. Reading
 // another program's selection uses a fresh temporary connection, so the caller never competes
 // with the serving thread for events, and a peer that never answers costs at most about 2 s.
 #include "support/ka_clipboard.hpp"
@@ -16,7 +17,9 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <fcntl.h>
 #include <poll.h>
+#include <unistd.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
@@ -51,6 +54,7 @@ struct CLIP_SERVICE {
     Window win = 0;
     std::thread thread;
     std::atomic<int> running{0};
+    int wake[2] = {-1, -1}; // written once to end the serving thread's wait
     std::atomic<int> ready{0};
     std::mutex lock; // guards text and slots
     char *text[2] = {nullptr, nullptr};
@@ -202,11 +206,11 @@ static void _clip_lost(Display *dpy, const XSelectionClearEvent *ev) {
 }
 
 static void _clip_serve(Display *dpy) {
-    struct pollfd pfd = {ConnectionNumber(dpy), POLLIN, 0};
+    struct pollfd pfd[2] = {{ConnectionNumber(dpy), POLLIN, 0}, {_clip.wake[0], POLLIN, 0}};
     while (_clip.running.load()) {
         if (XPending(dpy) == 0) {
-            pfd.revents = 0;
-            poll(&pfd, 1, KA_CLIPBOARD_POLL_MS);
+            pfd[0].revents = pfd[1].revents = 0;
+            poll(pfd, 2, KA_CLIPBOARD_POLL_MS);
         }
         while (_clip.running.load() && XPending(dpy) > 0) {
             XEvent ev;
@@ -225,6 +229,13 @@ static void _clip_serve(Display *dpy) {
                 break;
             }
         }
+    }
+}
+
+static void _clip_close_wake() {
+    for (int &fd : _clip.wake) {
+        if (fd >= 0) close(fd);
+        fd = -1;
     }
 }
 
@@ -249,11 +260,13 @@ int ka_clipboard_init() {
     _clip.chunk = units <= 1024 ? 65536 : (size_t)std::min<long>(4 * units - 1024, 262144);
     XFlush(dpy);
 
+    if (pipe2(_clip.wake, O_CLOEXEC | O_NONBLOCK) != 0) _clip.wake[0] = _clip.wake[1] = -1;
     _clip.running.store(1);
     try {
         _clip.thread = std::thread(_clip_serve, dpy);
     } catch (...) {
         _clip.running.store(0);
+        _clip_close_wake();
         XDestroyWindow(dpy, _clip.win);
         _clip.win = 0;
         _clip.dpy.store(nullptr);
@@ -415,7 +428,13 @@ void ka_clipboard_destroy() {
     std::lock_guard<std::mutex> life(_clip.life);
     if (!_clip.ready.load()) return;
     _clip.running.store(0);
+    if (_clip.wake[1] >= 0) {
+        char byte = 1;
+        if (write(_clip.wake[1], &byte, 1) < 0) {
+        } // full or closed: the 200 ms wait still ends
+    }
     if (_clip.thread.joinable()) _clip.thread.join();
+    _clip_close_wake();
     Display *dpy = _clip.dpy.load();
     {
         std::lock_guard<std::mutex> hold(_clip.lock);

@@ -106,93 +106,38 @@ static inline uint64_t _load64(const uint8_t *p) {
     return v;
 }
 
+static constexpr uint64_t _MM_C1 = 0x87c37b91114253d5ULL;
+static constexpr uint64_t _MM_C2 = 0x4cf5ad432745937fULL;
+
+static inline uint64_t _mix_k1(uint64_t k1) {
+    return _rotl64(k1 * _MM_C1, 31) * _MM_C2;
+}
+static inline uint64_t _mix_k2(uint64_t k2) {
+    return _rotl64(k2 * _MM_C2, 33) * _MM_C1;
+}
+
 void MurmurHash3_x64_128(const void *key, size_t len, uint64_t seed, uint64_t out[2]) {
     const uint8_t *data = (const uint8_t *)key;
     const size_t nblocks = len / 16;
     uint64_t h1 = seed;
     uint64_t h2 = seed;
-    const uint64_t c1 = 0x87c37b91114253d5ULL;
-    const uint64_t c2 = 0x4cf5ad432745937fULL;
 
     for (size_t i = 0; i < nblocks; i++) {
-        uint64_t k1 = _load64(data + i * 16);
-        uint64_t k2 = _load64(data + i * 16 + 8);
-        k1 *= c1;
-        k1 = _rotl64(k1, 31);
-        k1 *= c2;
-        h1 ^= k1;
-        h1 = _rotl64(h1, 27);
-        h1 += h2;
+        h1 ^= _mix_k1(_load64(data + i * 16));
+        h1 = _rotl64(h1, 27) + h2;
         h1 = h1 * 5 + 0x52dce729;
-        k2 *= c2;
-        k2 = _rotl64(k2, 33);
-        k2 *= c1;
-        h2 ^= k2;
-        h2 = _rotl64(h2, 31);
-        h2 += h1;
+        h2 ^= _mix_k2(_load64(data + i * 16 + 8));
+        h2 = _rotl64(h2, 31) + h1;
         h2 = h2 * 5 + 0x38495ab5;
     }
 
-    const uint8_t *tail = data + nblocks * 16;
-    uint64_t k1 = 0;
-    uint64_t k2 = 0;
-    switch (len & 15) {
-    case 15:
-        k2 ^= (uint64_t)tail[14] << 48;
-        [[fallthrough]];
-    case 14:
-        k2 ^= (uint64_t)tail[13] << 40;
-        [[fallthrough]];
-    case 13:
-        k2 ^= (uint64_t)tail[12] << 32;
-        [[fallthrough]];
-    case 12:
-        k2 ^= (uint64_t)tail[11] << 24;
-        [[fallthrough]];
-    case 11:
-        k2 ^= (uint64_t)tail[10] << 16;
-        [[fallthrough]];
-    case 10:
-        k2 ^= (uint64_t)tail[9] << 8;
-        [[fallthrough]];
-    case 9:
-        k2 ^= (uint64_t)tail[8];
-        k2 *= c2;
-        k2 = _rotl64(k2, 33);
-        k2 *= c1;
-        h2 ^= k2;
-        [[fallthrough]];
-    case 8:
-        k1 ^= (uint64_t)tail[7] << 56;
-        [[fallthrough]];
-    case 7:
-        k1 ^= (uint64_t)tail[6] << 48;
-        [[fallthrough]];
-    case 6:
-        k1 ^= (uint64_t)tail[5] << 40;
-        [[fallthrough]];
-    case 5:
-        k1 ^= (uint64_t)tail[4] << 32;
-        [[fallthrough]];
-    case 4:
-        k1 ^= (uint64_t)tail[3] << 24;
-        [[fallthrough]];
-    case 3:
-        k1 ^= (uint64_t)tail[2] << 16;
-        [[fallthrough]];
-    case 2:
-        k1 ^= (uint64_t)tail[1] << 8;
-        [[fallthrough]];
-    case 1:
-        k1 ^= (uint64_t)tail[0];
-        k1 *= c1;
-        k1 = _rotl64(k1, 31);
-        k1 *= c2;
-        h1 ^= k1;
-        break;
-    default:
-        break;
-    }
+    // The last 1 to 15 bytes, zero-padded to a block: the same words the reference's
+    // byte-by-byte switch assembles.
+    size_t rem = len & 15;
+    uint8_t tail[16] = {0};
+    if (rem) memcpy(tail, data + nblocks * 16, rem);
+    if (rem > 8) h2 ^= _mix_k2(_load64(tail + 8));
+    if (rem > 0) h1 ^= _mix_k1(_load64(tail));
 
     h1 ^= (uint64_t)len;
     h2 ^= (uint64_t)len;
@@ -223,9 +168,21 @@ static HASH_NODE *_ht_get_node(HASH_TABLE *table, const char *key) {
     return nullptr;
 }
 
-// A node of the given type for key, appended to its bucket; null for an empty key or when out
-// of memory (nothing is left allocated then).
-static HASH_NODE *_ht_new_node(HASH_TABLE *table, const char *key, int type) {
+static void _ht_append(HASH_TABLE *table, HASH_NODE *node) {
+    HASH_LIST *bucket = table->hash_table[node->hash_value % table->size];
+    if (bucket->end) {
+        bucket->end->next = node;
+    } else {
+        bucket->start = node;
+    }
+    bucket->end = node;
+    bucket->nb_items++;
+    table->nb_keys++;
+}
+
+// A new node of the given type for key, appended to its bucket, its value still empty; null
+// for an empty key or when out of memory (nothing is left allocated then).
+static HASH_NODE *_ht_add_node(HASH_TABLE *table, const char *key, int type) {
     if (key[0] == '\0') return nullptr;
     HASH_NODE *node = nullptr;
     Malloc(node, HASH_NODE, 1);
@@ -239,19 +196,20 @@ static HASH_NODE *_ht_new_node(HASH_TABLE *table, const char *key, int type) {
     node->hash_value = _hash_key(table, key);
     node->type = type;
     node->is_leaf = 1;
+    _ht_append(table, node);
     return node;
 }
 
-static void _ht_append(HASH_TABLE *table, HASH_NODE *node) {
-    HASH_LIST *bucket = table->hash_table[node->hash_value % table->size];
-    if (bucket->end) {
-        bucket->end->next = node;
-    } else {
-        bucket->start = node;
+// Whether a value of type may go under key: 1 with *node the key's node, or null when the key
+// is new; 0 (logged) when the key holds a value of another type.
+static int _ht_put_check(HASH_TABLE *table, const char *key, int type, HASH_NODE **node) {
+    *node = _ht_get_node(table, key);
+    if (*node && (*node)->type != type) {
+        ka_log(LOG_ERR, "Can't add key[\"%s\"] with type %s , key already exist with type %s", key,
+               ht_node_type(type), ht_node_type((*node)->type));
+        return 0;
     }
-    bucket->end = node;
-    bucket->nb_items++;
-    table->nb_keys++;
+    return 1;
 }
 
 static void _ht_node_free(HASH_NODE *node) {
@@ -269,41 +227,22 @@ static void _ht_node_free(HASH_NODE *node) {
 static int _ht_put_string(HASH_TABLE *table, const char *key, const char *string) {
     __ka_assert(table, return 0);
     __ka_assert(key, return 0);
-    HASH_NODE *node = _ht_get_node(table, key);
-    if (node) {
-        if (node->type != HASH_STRING) {
-            ka_log(LOG_ERR,
-                   "Can't add key[\"%s\"] with type HASH_STRING , key already exist with type %s",
-                   key, ht_node_type(node->type));
-            return 0;
-        }
-        // Copy before freeing: string may be the stored value itself.
-        char *copy = nullptr;
-        if (string) {
-            copy = strdup(string);
-            if (!copy) {
-                ka_log(LOG_ERR, "could not strdup char *string at %p, didn't overwrite %s",
-                       (const void *)string, key);
-                return 0;
-            }
-        }
-        free(node->data.string);
-        node->data.string = copy;
-        return 1;
+    HASH_NODE *node = nullptr;
+    if (!_ht_put_check(table, key, HASH_STRING, &node)) return 0;
+    // Copy before freeing the old value: string may be the stored value itself.
+    char *copy = string ? strdup(string) : nullptr;
+    if (string && !copy) {
+        ka_log(LOG_ERR, "could not strdup char *string at %p, didn't overwrite %s",
+               (const void *)string, key);
+        return 0;
     }
-    node = _ht_new_node(table, key, HASH_STRING);
-    if (!node) return 0;
-    if (string) {
-        node->data.string = strdup(string);
-        if (!node->data.string) {
-            ka_log(LOG_ERR, "could not strdup char *string at %p for key %s", (const void *)string,
-                   key);
-            Free(node->key);
-            Free(node);
-            return 0;
-        }
+    if (!node) node = _ht_add_node(table, key, HASH_STRING);
+    if (!node) {
+        free(copy);
+        return 0;
     }
-    _ht_append(table, node);
+    free(node->data.string); // null for a new node
+    node->data.string = copy;
     return 1;
 }
 
@@ -311,62 +250,51 @@ static int _ht_put_ptr(HASH_TABLE *table, const char *key, void *ptr,
                        HASH_DESTROY_FUNC destroy_func, HASH_DUPLICATE_FUNC duplicate_func) {
     __ka_assert(table, return 0);
     __ka_assert(key, return 0);
-    HASH_NODE *node = _ht_get_node(table, key);
+    HASH_NODE *node = nullptr;
+    if (!_ht_put_check(table, key, HASH_PTR, &node)) return 0;
     if (node) {
-        if (node->type != HASH_PTR) {
-            ka_log(LOG_ERR,
-                   "Can't add key[\"%s\"] with type HASH_PTR , key already exist with type %s", key,
-                   ht_node_type(node->type));
-            return 0;
-        }
         // Putting the value that is already stored must not destroy it and keep it dangling.
         if (node->destroy_func && node->data.ptr && node->data.ptr != ptr)
             node->destroy_func(node->data.ptr);
-        node->data.ptr = ptr;
-        node->destroy_func = destroy_func;
-        node->duplicate_func = duplicate_func;
-        return 1;
+    } else {
+        node = _ht_add_node(table, key, HASH_PTR);
+        if (!node) return 0;
     }
-    node = _ht_new_node(table, key, HASH_PTR);
-    if (!node) return 0;
     node->data.ptr = ptr;
     node->destroy_func = destroy_func;
     node->duplicate_func = duplicate_func;
-    _ht_append(table, node);
     return 1;
 }
 
-static int _ht_get_string(HASH_TABLE *table, const char *key, const char **val) {
-    __ka_assert(table, return 0);
-    __ka_assert(key, return 0);
-    __ka_assert(val, return 0);
+// The node of key when it holds a value of the given type; null when the key is absent or
+// (logged) holds another type.
+static HASH_NODE *_ht_get_typed(HASH_TABLE *table, const char *key, int type) {
     HASH_NODE *node = _ht_get_node(table, key);
-    if (!node) return 0;
-    if (node->type != HASH_STRING) {
-        ka_log(LOG_ERR, "Can't get key[\"%s\"] of type HASH_STRING, key is type %s", key,
+    if (node && node->type != type) {
+        ka_log(LOG_ERR, "Can't get key[\"%s\"] of type %s, key is type %s", key, ht_node_type(type),
                ht_node_type(node->type));
-        return 0;
+        return nullptr;
     }
+    return node;
+}
+
+static int _ht_get_string(HASH_TABLE *table, const char *key, const char **val) {
+    __ka_assert(val, return 0);
+    HASH_NODE *node = _ht_get_typed(table, key, HASH_STRING);
+    if (!node) return 0;
     *val = node->data.string;
     return 1;
 }
 
 static int _ht_get_ptr(HASH_TABLE *table, const char *key, void **val) {
-    __ka_assert(table, return 0);
-    __ka_assert(key, return 0);
     __ka_assert(val, return 0);
-    HASH_NODE *node = _ht_get_node(table, key);
+    HASH_NODE *node = _ht_get_typed(table, key, HASH_PTR);
     if (!node) return 0;
-    if (node->type != HASH_PTR) {
-        ka_log(LOG_ERR, "Can't get key[\"%s\"] of type HASH_PTR, key is type %s", key,
-               ht_node_type(node->type));
-        return 0;
-    }
     *val = node->data.ptr;
     return 1;
 }
 
-// Frees the buckets that exist (the first count) and the table itself.
+// Frees the first count buckets with their nodes, then the bucket array.
 static void _ht_free_buckets(HASH_TABLE *table, size_t count) {
     for (size_t i = 0; i < count; i++) {
         HASH_LIST *bucket = table->hash_table[i];

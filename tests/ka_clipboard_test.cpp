@@ -99,7 +99,13 @@ class ClipboardTest : public ::testing::Test {
 protected:
     // Xvfb resets itself whenever its last client leaves, and refuses connections meanwhile;
     // holding one connection for the whole suite keeps the server steady between tests.
-    static void SetUpTestSuite() { keeper = XOpenDisplay(nullptr); }
+    // The server may still be resetting after the previous test program left: retry a while.
+    static void SetUpTestSuite() {
+        for (int i = 0; i < 50 && !keeper; i++) {
+            keeper = XOpenDisplay(nullptr);
+            if (!keeper) usleep(100 * 1000);
+        }
+    }
     static void TearDownTestSuite() {
         if (keeper) XCloseDisplay(keeper);
         keeper = nullptr;

@@ -42,7 +42,11 @@ protected:
         al_init_font_addon();
         al_init_ttf_addon();
         al_init_primitives_addon();
-        display = al_create_display(480, 800);
+        // The X server may still be resetting after the previous test program: retry a while.
+        for (int i = 0; i < 50 && !display; i++) {
+            display = al_create_display(480, 800);
+            if (!display) al_rest(0.1);
+        }
         ASSERT_NE(display, nullptr);
         font = al_load_ttf_font("assets/fonts/DejaVuSans.ttf", 18, 0);
         if (!font) font = al_create_builtin_font();

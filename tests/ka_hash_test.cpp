@@ -1,8 +1,11 @@
 // tests/ka_hash_test.cpp: the string hash table: storage rules, ownership, seeding, hashing.
+// ctest-label: threaded
 #include <cstdlib>
 #include <cstring>
 #include <set>
 #include <string>
+#include <thread>
+#include <vector>
 #include <gtest/gtest.h>
 
 #include "support/ka_hash.hpp"
@@ -240,6 +243,29 @@ TEST(HashTableTest, SeedsOfManyTablesAreDistinct) {
         destroy_ht(&t);
     }
     EXPECT_EQ(200u, seeds.size());
+}
+
+TEST(HashTableTest, TablesMadeOnSeveralThreadsAtOnceGetDistinctSeeds) {
+    // The process key is drawn once and the counter is shared: racing creators must neither
+    // tear them nor hand two tables the same serial number.
+    const int threads = 4, per_thread = 100;
+    std::vector<std::vector<uint64_t>> seeds(threads);
+    std::vector<std::thread> workers;
+    for (int t = 0; t < threads; t++) {
+        workers.emplace_back([&seeds, t] {
+            for (int i = 0; i < per_thread; i++) {
+                HASH_TABLE *table = new_ht(2);
+                if (!table) return;
+                ht_put_string(table, "key", "value");
+                seeds[t].push_back(table->seed);
+                destroy_ht(&table);
+            }
+        });
+    }
+    for (std::thread &w : workers) w.join();
+    std::set<uint64_t> distinct;
+    for (const auto &list : seeds) distinct.insert(list.begin(), list.end());
+    EXPECT_EQ((size_t)(threads * per_thread), distinct.size());
 }
 
 TEST(HashTableTest, OneBucketWithManyKeysStillFindsEveryKey) {

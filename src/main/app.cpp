@@ -10,6 +10,7 @@
 #include <allegro5/allegro_primitives.h>
 #include <allegro5/allegro_ttf.h>
 
+#include "i18n/i18n.hpp"
 #include "phone/screen.hpp"
 #include "platform/platform_desktop.hpp"
 #include "support/ka_common.hpp"
@@ -148,6 +149,9 @@ static int _app_init(LUMIKEY_APP *app) {
 
     if (!_load_fonts(app)) return 0;
 
+    // Until the settings exist, the system language is the choice.
+    ka_log(LOG_INFO, "language: %s", i18n_set_language(""));
+
     app->queue = al_create_event_queue();
     __ka_assert(app->queue, return 0);
     app->anim_timer = al_create_timer(1.0 / 30);
@@ -227,6 +231,7 @@ static void _app_run(LUMIKEY_APP *app) {
 
 static void _app_shutdown(LUMIKEY_APP *app) {
     if (app->gui) ka_gui_destroy_ctx(&app->gui);
+    i18n_shutdown();
     if (app->font) al_destroy_font(app->font);
     if (app->font_big) al_destroy_font(app->font_big);
     app->font = app->font_big = nullptr;

@@ -1,0 +1,167 @@
+// src/model/json_store.cpp: the three whole-file operations every save file and asset go
+// through.
+//
+// A save goes to "<name>.tmp" first and is renamed over the real file, so a reader only ever
+// sees a complete file. Closing a file does not put its data on the disk, though: after a
+// power cut a freshly renamed file can come back empty while the old one is gone. So the
+// temporary file is synced before the rename, and the directory after it.
+#include "model/json_store.hpp"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+#include <allegro5/allegro.h>
+
+#include "platform/platform_desktop.hpp"
+#include "support/ka_common.hpp"
+
+// Reads the rest of file into a new NUL-terminated buffer, doubling from 4 KiB up to the cap.
+// Closes file in every case. Out of memory fails quietly: the caller has nothing to log that
+// the allocator would not say better.
+static char *_read_all(ALLEGRO_FILE *file) {
+    size_t cap = 4096;
+    size_t len = 0;
+    char *buf = (char *)malloc(cap);
+    if (!buf) {
+        al_fclose(file);
+        return nullptr;
+    }
+    for (;;) {
+        if (len + 1 >= cap) {
+            if (cap >= STORE_MAX_FILE_BYTES) {
+                ka_log(LOG_ERR, "file larger than %d bytes, refused", STORE_MAX_FILE_BYTES);
+                free(buf);
+                al_fclose(file);
+                return nullptr;
+            }
+            char *bigger = (char *)realloc(buf, cap * 2);
+            if (!bigger) {
+                free(buf);
+                al_fclose(file);
+                return nullptr;
+            }
+            buf = bigger;
+            cap *= 2;
+        }
+        size_t got = al_fread(file, buf + len, cap - len - 1);
+        if (got == 0) break;
+        len += got;
+    }
+    // A read error also returns 0 bytes; taking it for the end of the file would hand the
+    // caller a cut-off text that looks like a damaged file, which start-up then replaces.
+    bool failed = al_ferror(file);
+    al_fclose(file);
+    if (failed) {
+        ka_log(LOG_ERR, "read error after %zu bytes", len);
+        free(buf);
+        return nullptr;
+    }
+    buf[len] = '\0';
+    return buf;
+}
+
+char *store_read_asset(const char *resource) {
+    __ka_assert(resource, return nullptr);
+    char path[512];
+    if (!platform_asset_path(resource, path, sizeof path)) return nullptr;
+    ALLEGRO_FILE *file = al_fopen(path, "rb");
+    if (!file) {
+        ka_log(LOG_ERR, "asset %s not found", path);
+        return nullptr;
+    }
+    return _read_all(file);
+}
+
+char *store_read_save(const char *filename) {
+    __ka_assert(filename, return nullptr);
+    char path[1024];
+    if (!platform_save_path(filename, path, sizeof path)) return nullptr;
+    platform_begin_save_io();
+    char *text = nullptr;
+    ALLEGRO_FILE *file = al_fopen(path, "rb");
+    if (file) text = _read_all(file);
+    platform_end_save_io();
+    return text;
+}
+
+// Writes the n bytes to a new temporary file and puts them on the device. 1 on success; on
+// failure the temporary file may be left behind for the caller to remove.
+static int _write_synced(const char *tmp_path, const char *data, size_t n) {
+    int fd = open(tmp_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        ka_log(LOG_ERR, "cannot write %s", tmp_path);
+        return -1;
+    }
+    ALLEGRO_FILE *file = al_fopen_fd(fd, "wb");
+    if (!file) {
+        close(fd);
+        ka_log(LOG_ERR, "cannot write %s", tmp_path);
+        return -1;
+    }
+    bool ok = al_fwrite(file, data, n) == n;
+    ok = al_fflush(file) && ok;
+    if (ok && fsync(fd) != 0) {
+        ka_log(LOG_ERR, "cannot sync %s: %s", tmp_path, strerror(errno));
+        ok = false;
+    }
+    // al_fclose closes fd as well.
+    ok = al_fclose(file) && ok;
+    return ok ? 1 : 0;
+}
+
+// Makes the rename itself durable by syncing the directory that holds path. File systems
+// that cannot sync a directory say so with EINVAL; their renames are as durable as they get.
+static int _sync_parent_dir(const char *path) {
+    char dir[1024];
+    const char *slash = strrchr(path, '/');
+    if (!slash) {
+        snprintf(dir, sizeof dir, ".");
+    } else if (slash == path) {
+        snprintf(dir, sizeof dir, "/");
+    } else {
+        snprintf(dir, sizeof dir, "%.*s", (int)(slash - path), path);
+    }
+    int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        ka_log(LOG_ERR, "cannot sync directory %s: %s", dir, strerror(errno));
+        return 0;
+    }
+    int ok = fsync(fd) == 0 || errno == EINVAL;
+    if (!ok) ka_log(LOG_ERR, "cannot sync directory %s: %s", dir, strerror(errno));
+    close(fd);
+    return ok;
+}
+
+int store_write_save(const char *filename, const char *data) {
+    __ka_assert(filename, return 0);
+    __ka_assert(data, return 0);
+    char path[1024];
+    if (!platform_save_path(filename, path, sizeof path)) return 0;
+    char tmp_path[1040];
+    snprintf(tmp_path, sizeof tmp_path, "%s.tmp", path);
+
+    size_t n = strlen(data);
+    platform_begin_save_io();
+    int written = _write_synced(tmp_path, data, n);
+    if (written < 0) {
+        platform_end_save_io();
+        return 0;
+    }
+    if (written == 0) {
+        remove(tmp_path);
+        platform_end_save_io();
+        return 0;
+    }
+    if (rename(tmp_path, path) != 0) {
+        ka_log(LOG_ERR, "rename %s -> %s failed", tmp_path, path);
+        remove(tmp_path);
+        platform_end_save_io();
+        return 0;
+    }
+    int durable = _sync_parent_dir(path);
+    platform_end_save_io();
+    return durable;
+}
