@@ -311,7 +311,8 @@ KA_GUI_STYLE ka_gui_default_style();
 
 // Context.
 KA_GUI_CTX *ka_gui_new_ctx(ALLEGRO_FONT *default_font);
-// Destroys windows, widgets (calling custom destroy hooks once) and the clipboard service.
+// Destroys windows and widgets (calling custom destroy hooks once); the last context to go
+// takes the clipboard service down with it.
 void ka_gui_destroy_ctx(KA_GUI_CTX **ctx);
 void ka_gui_set_display(KA_GUI_CTX *ctx, ALLEGRO_DISPLAY *display);
 void ka_gui_set_display_size(KA_GUI_CTX *ctx, float w, float h);

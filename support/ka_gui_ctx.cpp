@@ -1,5 +1,6 @@
 // support/ka_gui_ctx.cpp: the context (creation, destruction, display, focus, redraw need),
 // the widget index by id, the life of a widget record, and the clipboard with its fallback.
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -10,6 +11,11 @@
 #include "support/ka_hash.hpp"
 
 #define KA_GUI_INDEX_BUCKETS 256
+
+// The clipboard service belongs to the process, not to one context: the program rebuilds its
+// context on every screen change, and a text copied on one screen must still paste on the next.
+// It goes down with the last context.
+static struct { std::atomic<int> live_contexts{0}; } _gui_process;
 
 double _gui_now() {
     return al_get_time();
@@ -58,6 +64,7 @@ KA_GUI_CTX *ka_gui_new_ctx(ALLEGRO_FONT *default_font) {
     ctx->gui_scale = 1;
     ctx->style = ka_gui_default_style();
     ctx->dirty = 1;
+    _gui_process.live_contexts++;
     return ctx;
 }
 
@@ -79,7 +86,10 @@ void ka_gui_destroy_ctx(KA_GUI_CTX **ctx_ptr) {
     }
     Free(ctx->windows);
     destroy_ht(&ctx->widgets_by_id); // holds borrowed pointers only
-    ka_clipboard_destroy();
+    if (--_gui_process.live_contexts <= 0) {
+        _gui_process.live_contexts = 0;
+        ka_clipboard_destroy();
+    }
     Free(ctx);
     *ctx_ptr = nullptr;
 }

@@ -16,6 +16,7 @@
 #include <X11/Xlib.h>
 
 #include "support/ka_clipboard.hpp"
+#include "support/ka_gui.hpp"
 #include "support/ka_log.hpp"
 #include "support/test_env.hpp"
 
@@ -198,6 +199,28 @@ TEST_F(ClipboardTest, DestroyStopsTheServiceAndItCanStartAgain) {
     EXPECT_NE(status, 0); // the owner window went with the connection
     ASSERT_EQ(ka_clipboard_set(KA_CLIPBOARD_PRIMARY, "after"), 0); // starts it again
     EXPECT_EQ(xclip_out("primary"), "after");
+}
+
+TEST_F(ClipboardTest, ACopySurvivesAContextRebuildAndGoesWithTheLastContext) {
+    ASSERT_TRUE(al_init());
+    al_init_font_addon();
+    ALLEGRO_FONT *font = al_create_builtin_font();
+    ASSERT_NE(font, nullptr);
+    KA_GUI_CTX *old_ctx = ka_gui_new_ctx(font);
+    ASSERT_EQ(ka_clipboard_set(KA_CLIPBOARD_CLIPBOARD, "copied on one screen"), 0);
+    // The program builds the next screen's context before dropping the old one.
+    KA_GUI_CTX *new_ctx = ka_gui_new_ctx(font);
+    ka_gui_destroy_ctx(&old_ctx);
+    EXPECT_EQ(xclip_out("clipboard"), "copied on one screen");
+    char *text = ka_clipboard_get(KA_CLIPBOARD_CLIPBOARD);
+    ASSERT_NE(text, nullptr);
+    EXPECT_STREQ(text, "copied on one screen");
+    free(text);
+    ka_gui_destroy_ctx(&new_ctx);
+    int status = 0;
+    EXPECT_EQ(xclip_out("clipboard", nullptr, &status), "");
+    EXPECT_NE(status, 0);
+    al_destroy_font(font);
 }
 
 TEST(ClipboardNoDisplayTest, EveryCallRetriesAndLogsWithoutADisplay) {

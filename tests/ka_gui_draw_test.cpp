@@ -2,6 +2,7 @@
 // checked at known pixels: body, border, button faces by state, the checkbox mark, the slider's
 // knob, per-window clipping and truncated labels.
 // ctest-label: display
+// ctest-label: threaded
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,8 +11,10 @@
 #include <allegro5/allegro_primitives.h>
 #include <allegro5/allegro_ttf.h>
 
+#include "support/ka_clipboard.hpp"
 #include "support/ka_gui.hpp"
 #include "support/ka_gui_internal.hpp"
+#include "support/test_env.hpp"
 
 namespace {
 
@@ -38,6 +41,9 @@ void custom_fill(KA_GUI_WIDGET *w, float x, float y, ALLEGRO_FONT *, void *user)
 class GuiDrawTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
+        // Mesa's software rasteriser runs its own threads, which ThreadSanitizer cannot see
+        // into; drawing on the calling thread keeps the threaded run about our own threads.
+        setenv("LP_NUM_THREADS", "0", 0);
         ASSERT_TRUE(al_init());
         al_init_font_addon();
         al_init_ttf_addon();
@@ -304,6 +310,22 @@ TEST_F(GuiDrawTest, WrappedLabelsJustifyAllButTheLastLineOfAParagraph) {
     };
     EXPECT_GE(rightmost(0), 212);                          // stretched to the right padding
     EXPECT_LE(rightmost(last), 24 + (int)width(last) + 2); // a paragraph's last line is not
+}
+
+TEST_F(GuiDrawTest, WithoutTheXServiceTheClipboardFallsBackToAllegros) {
+    ka_clipboard_destroy();
+    {
+        // The service opens its own connection from DISPLAY; Allegro's is already open.
+        ScopedEnv no_service("DISPLAY", ":4987");
+        EXPECT_EQ(_gui_clipboard_set(ctx, KA_CLIPBOARD_CLIPBOARD, "via allegro"), 1);
+        char *text = _gui_clipboard_get(ctx, KA_CLIPBOARD_CLIPBOARD);
+        ASSERT_NE(text, nullptr);
+        EXPECT_STREQ(text, "via allegro");
+        free(text);
+        EXPECT_EQ(_gui_clipboard_set(ctx, KA_CLIPBOARD_PRIMARY, "no primary"), 0);
+        EXPECT_EQ(_gui_clipboard_get(ctx, KA_CLIPBOARD_PRIMARY), nullptr);
+    }
+    EXPECT_EQ(ka_clipboard_available(), 1);
 }
 
 } // namespace

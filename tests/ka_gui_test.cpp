@@ -367,7 +367,9 @@ TEST_F(GuiTest, TextAreaPositionsUnderThePointerFollowTheDrawnLayout) {
     float cw = (float)al_get_text_width(font, "a"), lh = (float)al_get_font_line_height(font);
     float pad = ctx->style.textarea_padding;
     int one = ka_gui_add_textarea(ctx, win, 10, 10, 200, 30, 0, 63, nullptr, nullptr);
-    ka_gui_textarea_set_text(ctx, one, "ab\xC3\xA9" "d");
+    ka_gui_textarea_set_text(ctx, one,
+                             "ab\xC3\xA9"
+                             "d");
     KA_GUI_WIDGET *ow = ka_gui_get_widget(ctx, one);
     float y = 25;
     EXPECT_EQ(_gui_textarea_pos_at(ctx, w, ow, 0, y), 0u);

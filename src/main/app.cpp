@@ -66,10 +66,12 @@ static void _sync_display_size(LUMIKEY_APP *app) {
 }
 
 // Builds the GUI of app->screen anew on a fresh context. Until the screens exist the context
-// stays empty: the frame is the cleared background.
+// stays empty: the frame is the cleared background. The new context is made before the old one
+// goes, so the clipboard service (and what the user copied) lives on across the rebuild.
 static void _build_gui(LUMIKEY_APP *app) {
+    KA_GUI_CTX *fresh = ka_gui_new_ctx(app->font);
     if (app->gui) ka_gui_destroy_ctx(&app->gui);
-    app->gui = ka_gui_new_ctx(app->font);
+    app->gui = fresh;
     __ka_assert(app->gui, return );
     ka_gui_set_display(app->gui, app->display);
     ka_gui_set_display_size(app->gui, (float)app->disp_w, (float)app->disp_h);
