@@ -242,8 +242,6 @@ void ka_gui_widget_set_rect(KA_GUI_CTX *ctx, int id, float x, float y, float w, 
     ctx->dirty = 1;
 }
 
-// Event handling is not built yet: every event is accepted and left unused, so the loop can
-// already hand everything over.
 int _gui_clipboard_set(KA_GUI_CTX *ctx, int which, const char *text) {
     if (ka_clipboard_available()) return ka_clipboard_set(which, text) == 0 ? 1 : 0;
     if (which != KA_CLIPBOARD_CLIPBOARD || !ctx || !ctx->display) return 0;
