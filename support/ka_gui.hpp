@@ -301,6 +301,8 @@ struct KA_GUI_CTX {
     int dirty;
     double anim_until;
     int held_modifier_keys;
+    int event_depth;     // nesting of ka_gui_process_event calls (callbacks may feed events)
+    int destroy_pending; // destroyed by a callback; freed when the outermost call returns
 };
 
 // The default colours and metrics every new context starts with.

@@ -71,6 +71,13 @@ KA_GUI_CTX *ka_gui_new_ctx(ALLEGRO_FONT *default_font) {
 void ka_gui_destroy_ctx(KA_GUI_CTX **ctx_ptr) {
     __ka_assert(ctx_ptr && *ctx_ptr, return );
     KA_GUI_CTX *ctx = *ctx_ptr;
+    *ctx_ptr = nullptr;
+    // Called from a callback inside ka_gui_process_event: the event code still holds the
+    // record, so it is freed when the outermost call returns (ka_gui_event.cpp).
+    if (ctx->event_depth > 0) {
+        ctx->destroy_pending = 1;
+        return;
+    }
     for (size_t i = 0; i < ctx->nb_windows; i++) {
         KA_GUI_WINDOW *win = ctx->windows[i];
         for (size_t j = 0; j < win->nb_widgets; j++) _gui_free_widget(win->widgets[j]);
@@ -233,14 +240,6 @@ void ka_gui_widget_set_rect(KA_GUI_CTX *ctx, int id, float x, float y, float w, 
     widget->h = h < 0 ? 0 : h;
     _gui_widget_update_norm(_gui_widget_window(ctx, widget), widget);
     ctx->dirty = 1;
-}
-
-// Event handling is not built yet: every event is accepted and left unused, so the loop can
-// already hand everything over.
-int ka_gui_process_event(KA_GUI_CTX *ctx, ALLEGRO_EVENT event) {
-    __ka_assert(ctx, return 0);
-    (void)event;
-    return 0;
 }
 
 int _gui_clipboard_set(KA_GUI_CTX *ctx, int which, const char *text) {

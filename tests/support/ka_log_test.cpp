@@ -64,13 +64,15 @@ TEST(LogLine, HasLevelTimeSourceFunctionLineAndMessage) {
     std::string text = capture.text();
     // Standard output is not a terminal under ctest, so no escape sequence may appear.
     EXPECT_EQ(text.find('\x1b'), std::string::npos);
-    std::regex shape(R"(^WARNING:\d+:tests/support/ka_log_test\.cpp->TestBody:\d+ value 42 of x\n$)");
+    std::regex shape(
+        R"(^WARNING:\d+:tests/support/ka_log_test\.cpp->TestBody:\d+ value 42 of x\n$)");
     EXPECT_TRUE(std::regex_match(text, shape)) << text;
 }
 
 TEST(LogLine, EveryLevelHasItsName) {
     LogCapture capture(LOG_DEBUG);
-    const char *names[] = {"EMERG", "ALERT", "CRITICAL", "ERR", "WARNING", "NOTICE", "INFO", "DEBUG"};
+    const char *names[] = {"EMERG",   "ALERT",  "CRITICAL", "ERR",
+                           "WARNING", "NOTICE", "INFO",     "DEBUG"};
     for (int level = 0; level <= 7; level++) ka_log(level, "m");
     std::string text = capture.text();
     size_t at = 0;
