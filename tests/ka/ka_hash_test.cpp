@@ -1,4 +1,4 @@
-// tests/ka_hash_test.cpp: the string hash table: storage rules, ownership, seeding, hashing.
+// tests/ka/ka_hash_test.cpp: the string hash table: storage rules, ownership, seeding, hashing.
 // ctest-label: threaded
 #include <cstdlib>
 #include <cstring>

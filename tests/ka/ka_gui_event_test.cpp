@@ -1,4 +1,4 @@
-// tests/support/ka_gui_event_test.cpp: the toolkit's event processing fed with synthetic events:
+// tests/ka/ka_gui_event_test.cpp: the toolkit's event processing fed with synthetic events:
 // clicks, toggles, overlapping widgets, popups, sliders, custom widgets, combobox lists, focus
 // and keyboard activation, and events that arrive at awkward moments.
 #include <cmath>

@@ -1,4 +1,4 @@
-// tests/ka_gui_test.cpp: the toolkit's records without input or display: ids, z-order,
+// tests/ka/ka_gui_test.cpp: the toolkit's records without input or display: ids, z-order,
 // focus, rectangles, setters and getters on wrong ids and types, text limits, destroy hooks.
 #include <gtest/gtest.h>
 

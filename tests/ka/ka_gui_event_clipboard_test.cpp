@@ -1,4 +1,4 @@
-// tests/support/ka_gui_event_clipboard_test.cpp: copy, cut and paste in text areas, middle-button
+// tests/ka/ka_gui_event_clipboard_test.cpp: copy, cut and paste in text areas, middle-button
 // paste of PRIMARY, and mouse selections published as PRIMARY, through the X11 clipboard
 // service on a real (virtual) X display.
 // ctest-label: display

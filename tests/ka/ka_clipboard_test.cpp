@@ -1,4 +1,4 @@
-// tests/ka_clipboard_test.cpp: the X11 selection service against the real xclip: offering text
+// tests/ka/ka_clipboard_test.cpp: the X11 selection service against the real xclip: offering text
 // on CLIPBOARD and PRIMARY, large texts in chunks, reading another owner's text, releasing,
 // a peer that never answers, and running without a display.
 // ctest-label: threaded

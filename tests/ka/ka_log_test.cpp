@@ -1,4 +1,4 @@
-// Logger: thresholds, sinks, line shape and the guarded allocation conventions.
+// tests/ka/ka_log_test.cpp: the logger: thresholds, sinks, line shape and the guarded allocation conventions.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -65,7 +65,7 @@ TEST(LogLine, HasLevelTimeSourceFunctionLineAndMessage) {
     // Standard output is not a terminal under ctest, so no escape sequence may appear.
     EXPECT_EQ(text.find('\x1b'), std::string::npos);
     std::regex shape(
-        R"(^WARNING:\d+:tests/support/ka_log_test\.cpp->TestBody:\d+ value 42 of x\n$)");
+        R"(^WARNING:\d+:tests/ka/ka_log_test\.cpp->TestBody:\d+ value 42 of x\n$)");
     EXPECT_TRUE(std::regex_match(text, shape)) << text;
 }
 

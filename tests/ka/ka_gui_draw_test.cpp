@@ -1,4 +1,4 @@
-// tests/ka_gui_draw_test.cpp: one window holding a widget of each type drawn into a real display,
+// tests/ka/ka_gui_draw_test.cpp: one window holding a widget of each type drawn into a real display,
 // checked at known pixels: body, border, button faces by state, the checkbox mark, the slider's
 // knob, per-window clipping and truncated labels.
 // ctest-label: display

@@ -1,4 +1,4 @@
-// tests/support/ka_gui_event_text_test.cpp: editing in text areas through key chars and the
+// tests/ka/ka_gui_event_text_test.cpp: editing in text areas through key chars and the
 // pointer: byte limits with multi-byte characters, whole-character moves and deletions,
 // selections, Enter, vertical moves over wrapped lines, and very long input.
 #include <string>
