@@ -17,8 +17,8 @@ export ALSOFT_DRIVERS=${ALSOFT_DRIVERS:-null}
 # Mesa's software renderer would start drawing threads of its own: one thread is plenty for
 # test windows, and ThreadSanitizer cannot see Mesa's own synchronisation.
 export LP_NUM_THREADS=${LP_NUM_THREADS:-0}
-# The X11 and OpenGL driver libraries keep caches until exit; their leaks are not ours. The
-# slow unwinder is needed to see through the driver's frames to the library names.
+# The X11 and OpenGL driver libraries keep caches until exit; their leaks are not ours.
 _tools=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$_tools/lsan.supp:fast_unwind_on_malloc=0}
+export LUMIKEY_LSAN_SUPP=$_tools/lsan.supp
+export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$LUMIKEY_LSAN_SUPP}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
