@@ -4,8 +4,8 @@
 #include <cerrno>
 #include <cstring>
 
-void *_ka_calloc(size_t count, size_t size, const char *ptr_text, const char *type_text,
-                 int line, const char *file) {
+void *_ka_calloc(size_t count, size_t size, const char *ptr_text, const char *type_text, int line,
+                 const char *file) {
     errno = 0;
     void *block = calloc(count, size);
     if (!block) {
@@ -15,8 +15,8 @@ void *_ka_calloc(size_t count, size_t size, const char *ptr_text, const char *ty
     return block;
 }
 
-void *_ka_realloc(void *old, size_t count, size_t size, const char *ptr_text,
-                  const char *type_text, int line, const char *file) {
+void *_ka_realloc(void *old, size_t count, size_t size, const char *ptr_text, const char *type_text,
+                  int line, const char *file) {
     if (size != 0 && count > SIZE_MAX / size) {
         ka_log(LOG_ERR, "( %s *)realloc( %s * sizeof( %zu ) ) %s at line %d of %s", ptr_text,
                type_text, count, "realloc error", line, file);

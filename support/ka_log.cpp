@@ -15,10 +15,14 @@
 #include <unistd.h>
 
 const LOG_LEVELS prioritynames[9] = {
-    {"EMERG", LOG_EMERG, "ERROR"},    {"ALERT", LOG_ALERT, "ERROR"},
-    {"CRITICAL", LOG_CRIT, "ERROR"},  {"ERR", LOG_ERR, "ERROR"},
-    {"WARNING", LOG_WARNING, "WARNING"}, {"NOTICE", LOG_NOTICE, "SUCCESS"},
-    {"INFO", LOG_INFO, "INFORMATION"}, {"DEBUG", LOG_DEBUG, "INFORMATION"},
+    {"EMERG", LOG_EMERG, "ERROR"},
+    {"ALERT", LOG_ALERT, "ERROR"},
+    {"CRITICAL", LOG_CRIT, "ERROR"},
+    {"ERR", LOG_ERR, "ERROR"},
+    {"WARNING", LOG_WARNING, "WARNING"},
+    {"NOTICE", LOG_NOTICE, "SUCCESS"},
+    {"INFO", LOG_INFO, "INFORMATION"},
+    {"DEBUG", LOG_DEBUG, "INFORMATION"},
     {nullptr, -1, nullptr},
 };
 
@@ -101,7 +105,9 @@ void set_log_level(int value) {
     if (isatty(STDOUT_FILENO)) terminal_support_colors.store(1, std::memory_order_relaxed);
 }
 
-int get_log_level() { return LOG_LEVEL.load(std::memory_order_relaxed); }
+int get_log_level() {
+    return LOG_LEVEL.load(std::memory_order_relaxed);
+}
 
 static void _replace_stream(FILE *stream, int owned) {
     FILE *old = log_file.exchange(stream);

@@ -19,7 +19,9 @@
 
 static LUMIKEY_APP app_record;
 
-float app_px(const LUMIKEY_APP *app, float v) { return roundf(v * app->ui_scale); }
+float app_px(const LUMIKEY_APP *app, float v) {
+    return roundf(v * app->ui_scale);
+}
 
 ALLEGRO_COLOR app_rgb(uint32_t rgb) {
     return al_map_rgb((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
@@ -235,8 +237,7 @@ static int _app_init(LUMIKEY_APP *app) {
     _build_gui(app);
 
     ka_log(LOG_INFO, "Lumikey %s started, display %dx%d, density %.2f, ui scale %.2f",
-           LUMIKEY_VERSION_TEXT, app->disp_w, app->disp_h, (double)density,
-           (double)app->ui_scale);
+           LUMIKEY_VERSION_TEXT, app->disp_w, app->disp_h, (double)density, (double)app->ui_scale);
     app->running = 1;
     return 1;
 }

@@ -32,7 +32,6 @@ enum KEY_MODE {
     KEY_MODE_PADDLES = 2,
 };
 
-
 // The whole program's state, owned by the main thread. Zero-filled at start; fields whose
 // types belong to modules not yet in the program join the record with those modules.
 struct LUMIKEY_APP {

@@ -11,9 +11,7 @@
 #include "support/ka_common.hpp"
 
 // The only state: where save files go. Set once by platform_init on the main thread.
-static struct {
-    char save_dir[1024] = "./save";
-} platform;
+static struct { char save_dir[1024] = "./save"; } platform;
 
 int platform_init() {
     const char *xdg = getenv("XDG_DATA_HOME");
@@ -45,13 +43,21 @@ int platform_init() {
     return 1;
 }
 
-int platform_display_flags() { return ALLEGRO_WINDOWED | ALLEGRO_OPENGL | ALLEGRO_RESIZABLE; }
+int platform_display_flags() {
+    return ALLEGRO_WINDOWED | ALLEGRO_OPENGL | ALLEGRO_RESIZABLE;
+}
 
-float platform_display_density() { return 1.0f; }
+float platform_display_density() {
+    return 1.0f;
+}
 
-int platform_display_close_quits() { return 1; }
+int platform_display_close_quits() {
+    return 1;
+}
 
-int platform_uses_touch() { return 0; }
+int platform_uses_touch() {
+    return 0;
+}
 
 int platform_register_event_sources(ALLEGRO_EVENT_QUEUE *queue) {
     __ka_assert(queue, return 0);
@@ -83,8 +89,8 @@ int platform_asset_path(const char *resource, char *out, size_t out_size) {
     __ka_assert(resource, return 0);
     __ka_assert(out, return 0);
     if (out_size == 0) return 0;
-    ALLEGRO_PATH *exe_dir = al_is_system_installed() ? al_get_standard_path(ALLEGRO_RESOURCES_PATH)
-                                                     : nullptr;
+    ALLEGRO_PATH *exe_dir =
+        al_is_system_installed() ? al_get_standard_path(ALLEGRO_RESOURCES_PATH) : nullptr;
     if (exe_dir) {
         const char *dir = al_path_cstr(exe_dir, '/');
         int found = _try_asset(out, out_size, "%sassets/%s", dir, resource) ||
@@ -111,14 +117,20 @@ void platform_show_keyboard() {}
 
 void platform_hide_keyboard() {}
 
-int platform_keyboard_visible() { return -1; }
+int platform_keyboard_visible() {
+    return -1;
+}
 
-int platform_keyboard_overlap() { return 0; }
+int platform_keyboard_overlap() {
+    return 0;
+}
 
-static int _is_lower(char c) { return c >= 'a' && c <= 'z'; }
+static int _is_lower(char c) {
+    return c >= 'a' && c <= 'z';
+}
 
 void platform_system_language(char *out, size_t out_size) {
-    __ka_assert(out, return);
+    __ka_assert(out, return );
     if (out_size < 3) {
         if (out_size) out[0] = '\0';
         return;

@@ -1,4 +1,5 @@
-// tests/ka/ka_log_test.cpp: the logger: thresholds, sinks, line shape and the guarded allocation conventions.
+// tests/ka/ka_log_test.cpp: the logger: thresholds, sinks, line shape and the guarded allocation
+// conventions.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -64,8 +65,7 @@ TEST(LogLine, HasLevelTimeSourceFunctionLineAndMessage) {
     std::string text = capture.text();
     // Standard output is not a terminal under ctest, so no escape sequence may appear.
     EXPECT_EQ(text.find('\x1b'), std::string::npos);
-    std::regex shape(
-        R"(^WARNING:\d+:tests/ka/ka_log_test\.cpp->TestBody:\d+ value 42 of x\n$)");
+    std::regex shape(R"(^WARNING:\d+:tests/ka/ka_log_test\.cpp->TestBody:\d+ value 42 of x\n$)");
     EXPECT_TRUE(std::regex_match(text, shape)) << text;
 }
 

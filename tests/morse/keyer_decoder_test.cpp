@@ -33,9 +33,9 @@ std::string key_and_decode(const char *elements, uint32_t unit, int mode_b, uint
 TEST(KeyerDecoderTest, PaddleKeyedLettersDecodeInBothModesAndSpeeds) {
     struct {
         const char *text, *elements;
-    } cases[] = {{"C", "-.-."},  {"K", "-.-"},   {"Q", "--.-"},  {"Y", "-.--"},  {"R", ".-."},
-                 {"F", "..-."},  {"L", ".-.."},  {"1", ".----"}, {"5", "....."}, {"0", "-----"},
-                 {"CQ", "-.-. --.-"}, {"73", "--... ...--"}};
+    } cases[] = {{"C", "-.-."},  {"K", "-.-"},   {"Q", "--.-"},       {"Y", "-.--"},
+                 {"R", ".-."},   {"F", "..-."},  {"L", ".-.."},       {"1", ".----"},
+                 {"5", "....."}, {"0", "-----"}, {"CQ", "-.-. --.-"}, {"73", "--... ...--"}};
     for (uint32_t unit : {80u, 40u}) {
         for (int mode_b = 0; mode_b <= 1; mode_b++) {
             for (uint32_t fixed : {0u, unit}) {

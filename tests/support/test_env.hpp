@@ -39,7 +39,9 @@ public:
     LogCapture(const LogCapture &) = delete;
     LogCapture &operator=(const LogCapture &) = delete;
     std::string text() const;
-    bool contains(const std::string &needle) const { return text().find(needle) != std::string::npos; }
+    bool contains(const std::string &needle) const {
+        return text().find(needle) != std::string::npos;
+    }
 
 private:
     void *file_;
