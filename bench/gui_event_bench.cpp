@@ -9,6 +9,7 @@
 #include <allegro5/allegro.h>
 #include <allegro5/allegro_font.h>
 
+#include "bench_gui_grid.hpp"
 #include "support/ka_gui.hpp"
 #include "support/ka_log.hpp"
 
@@ -29,8 +30,8 @@ int _custom_mouse(int, const KA_GUI_MOUSE_EVENT *ev, void *sink) {
     return 1;
 }
 
-// 60 widgets, the program's seven types in turn, on a 4 x 15 grid, with the ids of the first
-// slider and the first text area for the benchmarks that use them; freed with the record.
+// The shared 60-widget window, with the ids of its first slider and first text area; freed
+// with the record.
 struct Grid {
     KA_GUI_CTX *ctx = nullptr;
     int slider = -1, text = -1, sink = 0;
@@ -39,53 +40,15 @@ struct Grid {
             state.SkipWithError("no Allegro");
             return;
         }
-        ctx = _build(&slider, &text, &sink);
+        BENCH_GUI_GRID_IDS ids;
+        ctx = bench_gui_grid(g_font, nullptr, &ids, _custom_mouse, &sink);
+        slider = ids.first_slider;
+        text = ids.first_text;
     }
     ~Grid() {
         if (ctx) ka_gui_destroy_ctx(&ctx);
     }
-    static KA_GUI_CTX *_build(int *slider, int *text, int *sink);
 };
-
-KA_GUI_CTX *Grid::_build(int *slider, int *text, int *sink) {
-    KA_GUI_CTX *ctx = ka_gui_new_ctx(g_font);
-    ka_gui_set_display_size(ctx, 480, 800);
-    int win = ka_gui_add_window(ctx, "", 0, 0, 480, 800);
-    ka_gui_window_set_flags(ctx, win, KA_GUI_WIN_FIXED_POSITION | KA_GUI_WIN_FRAMELESS);
-    for (int i = 0; i < 60; i++) {
-        float x = 8 + (float)(i % 4) * 118, y = 8 + (float)(i / 4) * 52, w = 110, h = 44;
-        int id = -1;
-        switch (i % 7) {
-        case 0:
-            ka_gui_add_button(ctx, win, "Send", x, y, w, h, 1, nullptr, nullptr);
-            break;
-        case 1:
-            ka_gui_add_label(ctx, win, "Caption text", x, y, w, h, 0);
-            break;
-        case 2:
-            id = ka_gui_add_slider(ctx, win, x, y, w, h, 0, 100, 40, 0, nullptr, nullptr);
-            if (*slider < 0) *slider = id;
-            break;
-        case 3:
-            ka_gui_add_checkbox(ctx, win, "Sound", x, y, w, h, 1, nullptr, nullptr);
-            break;
-        case 4:
-            id = ka_gui_add_combobox(ctx, win, x, y, w, h, nullptr, nullptr);
-            ka_gui_combobox_add_item(ctx, id, "One");
-            ka_gui_combobox_add_item(ctx, id, "Two");
-            break;
-        case 5:
-            id = ka_gui_add_textarea(ctx, win, x, y, w, h, 0, 511, nullptr, nullptr);
-            if (*text < 0) *text = id;
-            break;
-        default:
-            id = ka_gui_add_custom(ctx, win, x, y, w, h, nullptr, nullptr);
-            ka_gui_custom_set_mouse(ctx, id, _custom_mouse, sink);
-            break;
-        }
-    }
-    return ctx;
-}
 
 void _count_events(benchmark::State &state) {
     state.counters["events_per_s"] =

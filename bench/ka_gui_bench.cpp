@@ -10,6 +10,7 @@
 #include <allegro5/allegro_primitives.h>
 #include <allegro5/allegro_ttf.h>
 
+#include "bench_gui_grid.hpp"
 #include "support/ka_gui.hpp"
 #include "support/ka_log.hpp"
 
@@ -32,50 +33,8 @@ bool _setup() {
     return g_font != nullptr;
 }
 
-void _swatch(KA_GUI_WIDGET *w, float x, float y, ALLEGRO_FONT *, void *) {
-    al_draw_filled_rounded_rectangle(x, y, x + w->w, y + w->h, 6, 6, al_map_rgb(40, 120, 200));
-}
-
-// 60 widgets, the program's seven types in turn, on a 4 x 15 grid.
 KA_GUI_CTX *_build() {
-    KA_GUI_CTX *ctx = ka_gui_new_ctx(g_font);
-    ka_gui_set_display(ctx, g_display);
-    ka_gui_set_display_size(ctx, 480, 800);
-    int win = ka_gui_add_window(ctx, "Bench", 0, 0, 480, 800);
-    ka_gui_window_set_flags(ctx, win, KA_GUI_WIN_FIXED_POSITION | KA_GUI_WIN_FRAMELESS);
-    for (int i = 0; i < 60; i++) {
-        float x = 8 + (float)(i % 4) * 118, y = 8 + (float)(i / 4) * 52, w = 110, h = 44;
-        switch (i % 7) {
-        case 0:
-            ka_gui_add_button(ctx, win, "Send", x, y, w, h, 1, nullptr, nullptr);
-            break;
-        case 1:
-            ka_gui_add_label(ctx, win, "Caption text", x, y, w, h, 0);
-            break;
-        case 2:
-            ka_gui_add_slider(ctx, win, x, y, w, h, 0, 100, 40, 0, nullptr, nullptr);
-            break;
-        case 3:
-            ka_gui_add_checkbox(ctx, win, "Sound", x, y, w, h, 1, nullptr, nullptr);
-            break;
-        case 4: {
-            int cb = ka_gui_add_combobox(ctx, win, x, y, w, h, nullptr, nullptr);
-            for (const char *item : {"English", "French", "Spanish", "German", "Italian"})
-                ka_gui_combobox_add_item(ctx, cb, item);
-            ka_gui_combobox_set_selected(ctx, cb, 1);
-            break;
-        }
-        case 5: {
-            int ta = ka_gui_add_textarea(ctx, win, x, y, w, h, i % 2, 511, nullptr, nullptr);
-            ka_gui_textarea_set_text(ctx, ta, "CQ CQ DE LUMIKEY");
-            break;
-        }
-        default:
-            ka_gui_add_custom(ctx, win, x, y, w, h, _swatch, nullptr);
-            break;
-        }
-    }
-    return ctx;
+    return bench_gui_grid(g_font, g_display, nullptr);
 }
 
 double _median(std::vector<double> v) {
