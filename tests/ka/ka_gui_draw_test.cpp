@@ -1,7 +1,8 @@
 // tests/ka/ka_gui_draw_test.cpp: one window holding a widget of each type drawn into a real
 // display, checked at known pixels: body, border, button faces by state, the checkbox mark, the
-// slider's knob, per-window clipping and truncated labels. ctest-label: display ctest-label:
-// threaded
+// slider's knob, per-window clipping and truncated labels.
+// ctest-label: display
+// ctest-label: threaded
 #include <gtest/gtest.h>
 
 #include <cmath>
