@@ -16,8 +16,6 @@
 // fragment is the least that plays cleanly.
 static constexpr int _FRAGMENTS = 5;
 static constexpr int _FRAGMENT_SAMPLES = 256;
-static constexpr float _RAMP_MS = 5.0f;
-static constexpr float _AMPLITUDE = 0.6f;
 // How often the fill thread looks at its stop request when no fragment is wanted.
 static constexpr double _WAIT_S = 0.1;
 
@@ -50,7 +48,7 @@ int sidetone_start(uint32_t hz) {
     sidetone_stop();
     if (!tone_available()) return 0;
     ALLEGRO_MIXER *mixer = al_get_default_mixer();
-    uint32_t rate = mixer ? al_get_mixer_frequency(mixer) : 44100;
+    uint32_t rate = tone_mixer_rate();
     _st.stream = al_create_audio_stream(_FRAGMENTS, _FRAGMENT_SAMPLES, rate,
                                         ALLEGRO_AUDIO_DEPTH_INT16, ALLEGRO_CHANNEL_CONF_1);
     _st.queue = al_create_event_queue();
@@ -60,7 +58,7 @@ int sidetone_start(uint32_t hz) {
         sidetone_stop();
         return 0;
     }
-    sidetone_gen_init(&_st.gen, rate, hz, _RAMP_MS, _AMPLITUDE);
+    sidetone_gen_init(&_st.gen, rate, hz, (float)TONE_RAMP_MS, TONE_AMPLITUDE);
     _st.down.store(0);
     _st.quit.store(0);
     al_register_event_source(_st.queue, al_get_audio_stream_event_source(_st.stream));

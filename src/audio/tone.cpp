@@ -7,9 +7,6 @@
 #include "audio/tone_synth.hpp"
 #include "support/ka_common.hpp"
 
-static constexpr float _AMPLITUDE = 0.6f;
-static constexpr uint32_t _RAMP_MS = 5;
-
 static struct {
     int available = 0;
     int16_t *pcm = nullptr;           // owned; the sample only borrows it
@@ -34,6 +31,11 @@ int tone_audio_init() {
     _tone.available = 1;
     ka_log(LOG_INFO, "audio ready, mixer %u Hz", al_get_mixer_frequency(mixer));
     return 1;
+}
+
+uint32_t tone_mixer_rate() {
+    ALLEGRO_MIXER *mixer = al_get_default_mixer();
+    return mixer ? al_get_mixer_frequency(mixer) : 44100;
 }
 
 int tone_available() {
@@ -83,9 +85,9 @@ int tone_prepare(const MORSE_SEQUENCE *seq, uint32_t hz, uint32_t latency_ms,
     tone_release();
     if (!_tone.available) return 0;
     ALLEGRO_MIXER *mixer = al_get_default_mixer();
-    uint32_t rate = mixer ? al_get_mixer_frequency(mixer) : 44100;
+    uint32_t rate = tone_mixer_rate();
     size_t frames = 0;
-    if (!tone_render(seq, rate, hz, _AMPLITUDE, _RAMP_MS, &_tone.pcm, &frames)) return 0;
+    if (!tone_render(seq, rate, hz, TONE_AMPLITUDE, TONE_RAMP_MS, &_tone.pcm, &frames)) return 0;
 
     // An empty message has no frames, and Allegro refuses a sample of none.
     if (frames > 0)

@@ -5,6 +5,12 @@
 #include "morse/player.hpp"
 #include "morse/sequencer.hpp"
 
+// The sent tone and the sidetone sound alike: same level (of full scale) and same ramps.
+constexpr float TONE_AMPLITUDE = 0.6f;
+constexpr uint32_t TONE_RAMP_MS = 5;
+
+// The default mixer's sample rate, or 44100 when there is none.
+uint32_t tone_mixer_rate();
 // Brings the audio system up once. 1 when sound is available (also when it already was).
 int tone_audio_init();
 // 1 after a successful tone_audio_init, until tone_audio_shutdown.

@@ -98,6 +98,16 @@ static void _push_run(MORSE_DECODER *d, int on, double ms) {
     _estimate(d);
 }
 
+// The light is taken as on above 60 % of the range between the dark and bright baselines and
+// as off below 40 %; the gap between the two keeps noise near one level from toggling it.
+static constexpr double _ON_LEVEL = 0.6, _OFF_LEVEL = 0.4;
+
+// The range a signal must span before a first mark is believed: well clear of the noise
+// measured so far, and never below the configured contrast.
+static double _signal_range(const MORSE_DECODER *d) {
+    return std::max(8.0 * d->noise, (double)d->cfg.min_contrast);
+}
+
 // Remembers how much consecutive samples differ while nothing is being received; the median
 // of the latest differences is a robust noise figure that a real signal must stand out from.
 static void _note_noise(MORSE_DECODER *d, float sample) {
@@ -107,12 +117,7 @@ static void _note_noise(MORSE_DECODER *d, float sample) {
     size_t count = std::min(d->ndiffs, DECODER_NOISE_RING);
     float v[DECODER_NOISE_RING];
     memcpy(v, d->diffs, sizeof v); // a full ring holds exactly the latest 32
-    for (size_t i = 1; i < count; i++) {
-        float x = v[i];
-        size_t j = i;
-        for (; j > 0 && v[j - 1] > x; j--) v[j] = v[j - 1];
-        v[j] = x;
-    }
+    std::nth_element(v, v + count / 2, v + count);
     // The median of absolute differences of Gaussian noise is 0.954 times its deviation.
     d->noise = v[count / 2] / 0.954f;
 }
@@ -144,7 +149,7 @@ void decoder_feed(MORSE_DECODER *dec, double t_ms, float luma) {
     d->hi = (float)hi;
     d->lo = (float)lo;
     double range = hi - lo;
-    double on_level = lo + 0.6 * range, off_level = lo + 0.4 * range;
+    double on_level = lo + _ON_LEVEL * range, off_level = lo + _OFF_LEVEL * range;
     double release_level = lo + 0.3 * range;
     const double contrast = d->cfg.min_contrast;
     bool strong = range >= contrast && d->ndiffs >= DECODER_MIN_DIFFS;
@@ -153,8 +158,7 @@ void decoder_feed(MORSE_DECODER *dec, double t_ms, float luma) {
     if (!d->on) {
         if (d->nruns == 0) {
             // The first mark must also stand well clear of the noise measured so far.
-            if (range >= std::max(8.0 * d->noise, contrast) && d->ndiffs >= DECODER_MIN_DIFFS &&
-                s > on_level)
+            if (range >= _signal_range(d) && d->ndiffs >= DECODER_MIN_DIFFS && s > on_level)
                 target = 1;
         } else if (strong && s > on_level) {
             target = 1;
@@ -224,11 +228,8 @@ struct _FIELD {
 
 static void _append(_FIELD *f, const char *piece) {
     if (f->full) return;
-    size_t room = f->size - 1 - f->len;
-    size_t n = ka_utf8_cut_len(piece, room);
-    memcpy(f->buf + f->len, piece, n);
+    size_t n = ka_copy_text(f->buf + f->len, f->size - f->len, piece);
     f->len += n;
-    f->buf[f->len] = '\0';
     if (piece[n] != '\0') f->full = true;
 }
 
@@ -345,10 +346,10 @@ void decoder_status(const MORSE_DECODER *dec, DECODER_STATUS *out) {
     out->lo = dec->lo;
     out->hi = dec->hi;
     double range = (double)dec->hi - dec->lo;
-    out->th_on = (float)(dec->lo + 0.6 * range);
-    out->th_off = (float)(dec->lo + 0.4 * range);
+    out->th_on = (float)(dec->lo + _ON_LEVEL * range);
+    out->th_off = (float)(dec->lo + _OFF_LEVEL * range);
     out->on = dec->on;
-    out->has_signal = range >= std::max(8.0 * dec->noise, (double)dec->cfg.min_contrast);
+    out->has_signal = range >= _signal_range(dec);
     out->unit_ms = _round_ms(dec->unit);
     out->last_run_ms = _round_ms(dec->last_run);
     out->receiving = dec->nruns > 0 || dec->on;

@@ -55,12 +55,7 @@ static size_t _keep_recent_sorted(double *v, size_t n) {
         std::copy(v + n - DECODER_MAX_CLUSTER, v + n, v);
         n = DECODER_MAX_CLUSTER;
     }
-    for (size_t i = 1; i < n; i++) {
-        double x = v[i];
-        size_t j = i;
-        for (; j > 0 && v[j - 1] > x; j--) v[j] = v[j - 1];
-        v[j] = x;
-    }
+    std::sort(v, v + n);
     return n;
 }
 

@@ -19,7 +19,6 @@ struct MORSE_PLAYER {
     std::mutex lock;
     std::condition_variable wake; // only a stop request broadcasts it
     std::thread thread;
-    bool joinable = false;
     bool stop_requested = false; // guarded by lock
     std::atomic<int> playing{0}; // polled by the main loop without the lock
     MORSE_SEQUENCE *seq = nullptr;
@@ -112,14 +111,13 @@ static int _refuse_own_thread(const MORSE_PLAYER *p, const char *what) {
 
 // Asks the thread to end and joins it. The caller is not the player thread.
 static void _stop_and_join(MORSE_PLAYER *p) {
-    if (!p->joinable) return;
+    if (!p->thread.joinable()) return;
     {
         std::lock_guard<std::mutex> g(p->lock);
         p->stop_requested = true;
     }
     p->wake.notify_all();
     p->thread.join();
-    p->joinable = false;
 }
 
 void player_stop(MORSE_PLAYER *player) {
@@ -182,7 +180,6 @@ int player_start(MORSE_PLAYER *player, MORSE_SEQUENCE *seq, int loop,
         player->playing.store(0);
         return 0;
     }
-    player->joinable = true;
     ka_log(LOG_INFO, "playing %zu events, %u ms, loop %d, %zu channels", seq->count, seq->total_ms,
            player->loop, channel_count);
     return 1;

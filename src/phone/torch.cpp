@@ -29,7 +29,6 @@ static struct {
     int busy_logged = 0;
     std::atomic<int> available{-1}; // -1 not probed yet
     std::atomic<int> latency_ms{-1};
-    ALLEGRO_EVENT_SOURCE *wake = nullptr;
     TORCH_PLATFORM platform = _DESKTOP;
 } _torch;
 
@@ -148,9 +147,10 @@ int torch_measure_start(void *wake_source) {
         if (idle == -2) return 0;
     } while (!_torch.latency_ms.compare_exchange_weak(idle, -2));
     std::lock_guard<std::mutex> hold(_torch.w.lock);
-    _torch.wake = static_cast<ALLEGRO_EVENT_SOURCE *>(wake_source);
     try {
-        std::thread(_measure_thread, _torch.platform, _torch.wake).detach();
+        std::thread(_measure_thread, _torch.platform,
+                    static_cast<ALLEGRO_EVENT_SOURCE *>(wake_source))
+            .detach();
     } catch (const std::system_error &) {
         _torch.latency_ms.store(-1);
         return 0;
