@@ -10,11 +10,13 @@ struct LOG_LEVELS {
     const char *w_name;
 };
 
-// Values set_log_level accepts in place of a threshold.
+// Values set_log_level accepts in place of a threshold. They record the sink kind; whether a
+// line leaves through syslog depends on it, while stream lines always go to the stream last
+// given by set_log_file / set_log_file_fd, else to standard error.
 enum {
     KA_LOG_NONE = -1,   // as a threshold or a level: nothing is written
     KA_LOG_FILE = -3,   // lines go to the stream given by set_log_file / set_log_file_fd
-    KA_LOG_STDERR = -4, // lines go to standard error (the default)
+    KA_LOG_STDERR = -4, // a stream sink, standard error unless a log file was given
     KA_LOG_SYSLOG = 100 // lines go to the system log
 };
 

@@ -152,10 +152,7 @@ static int _load_presets(LUMIKEY_APP *app) {
         return 1;
     }
     char name[64];
-    app_defaults_asset_name(app, name, sizeof name);
-    char *defaults = store_read_asset(name);
-    int n = defaults ? presets_restore_defaults(app->presets, defaults) : -1;
-    free(defaults);
+    int n = app_merge_default_presets(app, name, sizeof name);
     ka_log(LOG_INFO, "first run: %d default presets installed (%s)", n, name);
     if (n > 0) app_save_presets(app);
     return n >= 0;
@@ -237,7 +234,7 @@ static int _app_init(LUMIKEY_APP *app) {
     _build_gui(app);
 
     ka_log(LOG_INFO, "Lumikey %s started, display %dx%d, density %.2f, ui scale %.2f",
-           LUMIKEY_VERSION_TEXT, app->disp_w, app->disp_h, (double)density, (double)app->ui_scale);
+           LUMIKEY_VERSION, app->disp_w, app->disp_h, (double)density, (double)app->ui_scale);
     app->running = 1;
     return 1;
 }

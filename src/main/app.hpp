@@ -13,8 +13,6 @@
 #include "model/settings.hpp"
 #include "platform/wake_event.hpp"
 
-#define LUMIKEY_VERSION_TEXT "0.2.5"
-
 enum APP_SCREEN {
     SCREEN_HOME = 0,
     SCREEN_PLAY = 1,
@@ -106,6 +104,9 @@ int app_save_settings_if_due(LUMIKEY_APP *app, double now);
 int app_restore_default_presets(LUMIKEY_APP *app);
 // Writes the name of the defaults asset of the interface language ("presets/defaults_fr.json").
 void app_defaults_asset_name(const LUMIKEY_APP *app, char *out, size_t out_size);
+// Reads the defaults asset of the interface language (its name written to name) into the
+// preset list, keeping the user's own presets; saves nothing. The number installed, or -1.
+int app_merge_default_presets(LUMIKEY_APP *app, char *name, size_t name_size);
 
 // Starts, runs and shuts the program down: 0 after a normal quit, 1 after a failed start-up.
 int app_main(int argc, char **argv);

@@ -67,18 +67,20 @@ int app_save_settings_if_due(LUMIKEY_APP *app, double now) {
     return 0;
 }
 
-int app_restore_default_presets(LUMIKEY_APP *app) {
+int app_merge_default_presets(LUMIKEY_APP *app, char *name, size_t name_size) {
     __ka_assert(app, return -1);
     __ka_assert(app->presets, return -1);
-    char name[64];
-    app_defaults_asset_name(app, name, sizeof name);
+    __ka_assert(name, return -1);
+    app_defaults_asset_name(app, name, name_size);
     char *text = store_read_asset(name);
-    if (!text) {
-        ka_log(LOG_INFO, "restored %d default presets", -1);
-        return -1;
-    }
-    int n = presets_restore_defaults(app->presets, text);
+    int n = text ? presets_restore_defaults(app->presets, text) : -1;
     free(text);
+    return n;
+}
+
+int app_restore_default_presets(LUMIKEY_APP *app) {
+    char name[64];
+    int n = app_merge_default_presets(app, name, sizeof name);
     ka_log(LOG_INFO, "restored %d default presets", n);
     if (n >= 0) app_save_presets(app);
     return n;

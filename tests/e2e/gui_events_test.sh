@@ -26,14 +26,7 @@ COMBO_X=120 COMBO_Y=325
   >"$OUT" 2>"$E2E_TMP/log" &
 LUMIKEY_PID=$!
 
-win=""
-for _ in $(seq 1 100); do
-  win=$(xdotool search --onlyvisible --pid "$LUMIKEY_PID" --name '^Lumikey GUI demo$' 2>/dev/null | head -1 || true)
-  [[ -n "$win" ]] && break
-  kill -0 "$LUMIKEY_PID" 2>/dev/null || fail "demo exited before its window appeared"
-  sleep 0.1
-done
-[[ -n "$win" ]] || fail "the demo window never appeared"
+win=$(wait_window '^Lumikey GUI demo$')
 eval "$(xdotool getwindowgeometry --shell "$win")"
 WX=$X WY=$Y
 

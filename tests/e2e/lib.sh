@@ -30,16 +30,28 @@ start_lumikey() {
   LUMIKEY_PID=$!
 }
 
-# wait_window: prints the id of the "Lumikey" window of our process once it is mapped.
+# wait_window [NAME_PATTERN]: prints the id of our process's window (by default the one named
+# "Lumikey") once it is mapped.
 wait_window() {
-  local id
+  local name=${1:-'^Lumikey$'} id
   for _ in $(seq 1 100); do
-    id=$(xdotool search --onlyvisible --pid "$LUMIKEY_PID" --name '^Lumikey$' 2>/dev/null | head -1 || true)
+    id=$(xdotool search --onlyvisible --pid "$LUMIKEY_PID" --name "$name" 2>/dev/null | head -1 || true)
     [[ -n "$id" ]] && { echo "$id"; return 0; }
     kill -0 "$LUMIKEY_PID" 2>/dev/null || fail "program exited before its window appeared"
     sleep 0.1
   done
-  fail "no window named Lumikey appeared"
+  fail "no window matching $name appeared"
+}
+
+# in_bare_folder COMMAND...: runs COMMAND (start_lumikey or a wrapper of it) on a copy of the
+# binary in a folder without assets, so no font, translation or defaults file can be found.
+in_bare_folder() {
+  mkdir -p "$E2E_TMP/bare"
+  cp "$LUMIKEY_BIN" "$E2E_TMP/bare/lumikey"
+  LUMIKEY_BIN=./lumikey
+  cd "$E2E_TMP/bare"
+  "$@"
+  cd - >/dev/null
 }
 
 # wait_exit SECONDS: waits for the program to end and sets EXIT_STATUS.

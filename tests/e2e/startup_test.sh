@@ -45,13 +45,7 @@ expect_log "Lumikey shut down"
 echo "== a missing font falls back to the built-in font"
 # Without assets there are no default presets either; the first run above saved presets.json.
 [[ -s "$E2E_TMP/home/.local/share/lumikey/presets.json" ]] || fail "first run saved no presets"
-mkdir -p "$E2E_TMP/bare"
-cp "$LUMIKEY_BIN" "$E2E_TMP/bare/lumikey"
-LUMIKEY_BIN="$E2E_TMP/bare/lumikey"
-# Started from a folder without assets, so every place the lookup tries is empty.
-cd "$E2E_TMP/bare"
-start_lumikey
-cd - >/dev/null
+in_bare_folder start_lumikey
 win=$(wait_window)
 wait_log "started"
 expect_log "could not load font assets/fonts/DejaVuSans.ttf"

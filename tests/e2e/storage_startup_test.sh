@@ -58,15 +58,9 @@ grep -qF 'not a list' "$save/sent_history.json.rejected" || fail "rejected histo
 [[ ! -e "$save/sent_history.json" ]] || fail "a history was written without a send"
 
 echo "== neither presets.json nor a defaults file: start-up fails"
-mkdir -p "$E2E_TMP/bare"
-cp "$LUMIKEY_BIN" "$E2E_TMP/bare/lumikey"
-LUMIKEY_BIN=./lumikey
 echo '[1, 2, 3]' >"$save/presets.json"
 rm "$save/settings.json"
-# Started from a folder without assets, so no defaults file can be found.
-cd "$E2E_TMP/bare"
-run
-cd - >/dev/null
+in_bare_folder run
 wait_exit 20
 [[ $EXIT_STATUS -eq 1 ]] || fail "status $EXIT_STATUS, not 1"
 for line in "asset assets/presets/defaults_en.json not found" \
