@@ -60,6 +60,8 @@ void _gui_combobox_list_geom(KA_GUI_CTX *ctx, KA_GUI_WINDOW *win, KA_GUI_WIDGET 
     g->item_h = d->item_height > line_h ? d->item_height : line_h + ctx->style.item_height_pad;
     g->rows = std::min((int)d->nb_items, d->max_visible);
     g->scrollbar = (int)d->nb_items > d->max_visible;
+    g->strip_w = g->scrollbar ? std::max(10.0f, ctx->style.scrollbar_size) : 0;
+    g->max_scroll = std::max(0, (int)d->nb_items - std::max(1, g->rows));
     g->w = w->w;
     g->h = (float)g->rows * g->item_h;
     g->x = ax;
@@ -103,15 +105,14 @@ void _gui_draw_combobox_list(KA_GUI_CTX *ctx, KA_GUI_WINDOW *win, KA_GUI_WIDGET 
     const KA_GUI_THEME &t = w->theme;
     KA_GUI_LIST_GEOM g;
     _gui_combobox_list_geom(ctx, win, w, &g);
-    int max_scroll = std::max(0, (int)d->nb_items - g.rows);
-    d->scroll_offset = std::clamp(d->scroll_offset, 0, max_scroll);
+    d->scroll_offset = std::clamp(d->scroll_offset, 0, g.max_scroll);
     if (s.shape_mode == 1) {
         al_draw_filled_rounded_rectangle(g.x, g.y, g.x + g.w, g.y + g.h, t.corner_rx, t.corner_ry,
                                          t.bg_normal);
     } else {
         al_draw_filled_rectangle(g.x, g.y, g.x + g.w, g.y + g.h, t.bg_normal);
     }
-    float sb_w = g.scrollbar ? std::max(10.0f, s.scrollbar_size) : 0;
+    float sb_w = g.strip_w;
     float inset = s.item_selection_inset;
     float line_h = font ? (float)al_get_font_line_height(font) : 0;
     int saved[4];

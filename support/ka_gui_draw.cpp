@@ -181,6 +181,15 @@ void _gui_themed_rect(const KA_GUI_THEME *theme, float x, float y, float w, floa
     }
 }
 
+void _gui_thumb(float len, float padding, float thumb_min, float view, float content, float scroll,
+                float *at, float *thumb) {
+    float room = std::max(0.0f, len - 2 * padding);
+    *thumb =
+        content > 0 ? std::clamp(room * view / content, std::min(thumb_min, room), room) : room;
+    float range = content - view;
+    *at = range > 0 ? (room - *thumb) * std::clamp(scroll / range, 0.0f, 1.0f) : 0;
+}
+
 void _gui_draw_vscrollbar(const KA_GUI_CTX *ctx, KA_GUI_SB_TRACK *track, float x, float y, float w,
                           float h, float content_h, float view_h, float scroll) {
     const KA_GUI_STYLE &s = ctx->style;
@@ -191,10 +200,8 @@ void _gui_draw_vscrollbar(const KA_GUI_CTX *ctx, KA_GUI_SB_TRACK *track, float x
     al_draw_filled_rectangle(x, y, x + w, y + h, s.scrollbar_track_color);
     if (content_h <= view_h || h <= 0) return;
     float pad = s.scrollbar_thumb_padding;
-    float room = h - 2 * pad;
-    float thumb =
-        std::clamp(room * view_h / content_h, std::min(s.scrollbar_thumb_min, room), room);
-    float at = (room - thumb) * std::clamp(scroll / (content_h - view_h), 0.0f, 1.0f);
+    float at, thumb;
+    _gui_thumb(h, pad, s.scrollbar_thumb_min, view_h, content_h, scroll, &at, &thumb);
     al_draw_filled_rounded_rectangle(x + pad, y + pad + at, x + w - pad, y + pad + at + thumb,
                                      s.scrollbar_thumb_corner_r, s.scrollbar_thumb_corner_r,
                                      s.scrollbar_thumb_color);
@@ -309,10 +316,8 @@ static void _gui_draw_global_bar(const KA_GUI_STYLE &s, float x, float y, float 
 // One global scrollbar's thumb position and length along a track of length len.
 static void _gui_global_thumb(const KA_GUI_STYLE &s, float len, float view, float content,
                               float scroll, float *at, float *thumb) {
-    float room = std::max(0.0f, len - 2 * s.global_scrollbar_thumb_padding);
-    *thumb = std::clamp(room * view / content, std::min(s.global_scrollbar_thumb_min, room), room);
-    float range = content - view;
-    *at = range > 0 ? (room - *thumb) * std::clamp(scroll / range, 0.0f, 1.0f) : 0;
+    _gui_thumb(len, s.global_scrollbar_thumb_padding, s.global_scrollbar_thumb_min, view, content,
+               scroll, at, thumb);
 }
 
 void ka_gui_draw(KA_GUI_CTX *ctx) {
@@ -332,13 +337,8 @@ void ka_gui_draw(KA_GUI_CTX *ctx) {
     }
 
     // How far the open windows reach decides whether the whole GUI scrolls.
-    float max_x = 0, max_y = 0;
-    for (size_t i = 0; i < ctx->nb_windows; i++) {
-        const KA_GUI_WINDOW *win = ctx->windows[i];
-        if (!(win->state & KA_GUI_WIN_OPEN)) continue;
-        max_x = std::max(max_x, win->x + win->w);
-        max_y = std::max(max_y, win->y + win->h);
-    }
+    float max_x, max_y;
+    _gui_extent(ctx, &max_x, &max_y);
     const KA_GUI_STYLE &s = ctx->style;
     int need_v = max_y > dh, need_h = max_x > dw;
     float view_w = dw - (need_v ? s.global_scrollbar_size : 0);

@@ -136,24 +136,20 @@ static KA_GUI_WIDGET *_open_list(KA_GUI_CTX *ctx, KA_GUI_WINDOW **win_out, KA_GU
     return w;
 }
 
-static int _max_scroll(const KA_GUI_COMBOBOX_DATA *d, int rows) {
-    return std::max(0, (int)d->nb_items - std::max(1, rows));
-}
-
 // Scrolls so that the highlighted row is shown.
-static void _keep_highlight_visible(KA_GUI_COMBOBOX_DATA *d, int rows) {
-    rows = std::max(1, rows);
+static void _keep_highlight_visible(KA_GUI_COMBOBOX_DATA *d, const KA_GUI_LIST_GEOM &g) {
+    int rows = std::max(1, g.rows);
     if (d->highlight_index < 0) return;
     if (d->highlight_index < d->scroll_offset) d->scroll_offset = d->highlight_index;
     if (d->highlight_index >= d->scroll_offset + rows)
         d->scroll_offset = d->highlight_index - rows + 1;
-    d->scroll_offset = std::clamp(d->scroll_offset, 0, _max_scroll(d, rows));
+    d->scroll_offset = std::clamp(d->scroll_offset, 0, g.max_scroll);
 }
 
-static void _move_highlight(KA_GUI_COMBOBOX_DATA *d, int to, int rows) {
+static void _move_highlight(KA_GUI_COMBOBOX_DATA *d, int to, const KA_GUI_LIST_GEOM &g) {
     if (d->nb_items == 0) return;
     d->highlight_index = std::clamp(to, 0, (int)d->nb_items - 1);
-    _keep_highlight_visible(d, rows);
+    _keep_highlight_visible(d, g);
 }
 
 // Row of the list under the point, or -1.
@@ -161,10 +157,6 @@ static int _list_row_at(const KA_GUI_COMBOBOX_DATA *d, const KA_GUI_LIST_GEOM *g
     if (g->item_h <= 0) return -1;
     int row = d->scroll_offset + (int)std::floor((py - g->y) / g->item_h);
     return row >= 0 && row < (int)d->nb_items ? row : -1;
-}
-
-static float _list_strip_w(const KA_GUI_CTX *ctx) {
-    return std::max(10.0f, ctx->style.scrollbar_size);
 }
 
 // Chooses item `index` of combobox `id`, closes its list and tells the application.
@@ -187,11 +179,11 @@ static int _list_press(KA_GUI_CTX *ctx, float px, float py) {
     if (!w) return 0;
     KA_GUI_COMBOBOX_DATA *d = _combo(w);
     if (_inside(px, py, g.x, g.y, g.w, g.h)) {
-        if (g.scrollbar && px >= g.x + g.w - _list_strip_w(ctx)) {
+        if (g.scrollbar && px >= g.x + g.w - g.strip_w) {
             // The strip maps its height onto the items: the pressed point becomes the middle row.
             float ratio = g.h > 0 ? (py - g.y) / g.h : 0;
             int centre = (int)std::floor(ratio * (float)d->nb_items) - g.rows / 2;
-            d->scroll_offset = std::clamp(centre, 0, _max_scroll(d, g.rows));
+            d->scroll_offset = std::clamp(centre, 0, g.max_scroll);
             ctx->dirty = 1;
             return 1;
         }
@@ -204,7 +196,7 @@ static int _list_press(KA_GUI_CTX *ctx, float px, float py) {
     return on_combo;
 }
 
-static void _combo_toggle(KA_GUI_CTX *ctx, KA_GUI_WIDGET *w) {
+static void _combo_toggle(KA_GUI_CTX *ctx, KA_GUI_WINDOW *win, KA_GUI_WIDGET *w) {
     KA_GUI_COMBOBOX_DATA *d = _combo(w);
     if (d->is_open) {
         d->is_open = 0;
@@ -215,11 +207,13 @@ static void _combo_toggle(KA_GUI_CTX *ctx, KA_GUI_WIDGET *w) {
     d->is_open = 1;
     ctx->open_combobox_id = w->id;
     d->highlight_index = d->selected_index;
-    int rows = std::max(1, d->max_visible);
+    KA_GUI_LIST_GEOM g;
+    _gui_combobox_list_geom(ctx, win, w, &g);
+    int rows = std::max(1, g.rows);
     if (d->selected_index < 0 || (int)d->nb_items <= rows)
         d->scroll_offset = 0;
     else
-        d->scroll_offset = std::clamp(d->selected_index - rows / 2, 0, _max_scroll(d, rows));
+        d->scroll_offset = std::clamp(d->selected_index - rows / 2, 0, g.max_scroll);
 }
 
 // ---- labels
@@ -238,7 +232,9 @@ static int _label_pos_at(KA_GUI_CTX *ctx, KA_GUI_WINDOW *win, KA_GUI_WIDGET *w, 
     std::vector<KA_GUI_LINE> lines;
     float top;
     if (d->align == KA_GUI_ALIGN_JUSTIFY) {
-        _gui_wrap(font, d->text, len, std::max(1.0f, w->w - 2 * p), 0, &lines);
+        KA_GUI_LABEL_LAYOUT layout;
+        _gui_label_layout(ctx, w, font, &layout);
+        lines.swap(layout.lines);
         top = ay + p / 2 - d->scroll_y;
     } else {
         _gui_wrap(font, d->text, len, 1e9f, 0, &lines);
@@ -375,7 +371,7 @@ static int _primary_down(KA_GUI_CTX *ctx, float px, float py) {
         _textarea_press(ctx, win, w, px, py);
         break;
     case KA_GUI_COMBOBOX:
-        _combo_toggle(ctx, w);
+        _combo_toggle(ctx, win, w);
         break;
     case KA_GUI_LABEL: {
         _clear_label_selections(ctx);
@@ -523,7 +519,7 @@ static int _motion(KA_GUI_CTX *ctx, float px, float py) {
     KA_GUI_LIST_GEOM g;
     KA_GUI_WIDGET *list = _open_list(ctx, &lwin, &g);
     if (list && _inside(px, py, g.x, g.y, g.w, g.h) &&
-        !(g.scrollbar && px >= g.x + g.w - _list_strip_w(ctx))) {
+        !(g.scrollbar && px >= g.x + g.w - g.strip_w)) {
         KA_GUI_COMBOBOX_DATA *d = _combo(list);
         int row = _list_row_at(d, &g, py);
         if (row >= 0 && row != d->highlight_index) {
@@ -533,17 +529,6 @@ static int _motion(KA_GUI_CTX *ctx, float px, float py) {
         used = 1;
     }
     return used;
-}
-
-// The height of everything open, for scrolling the whole GUI.
-static void _gui_extent(KA_GUI_CTX *ctx, float *right, float *bottom) {
-    *right = *bottom = 0;
-    for (size_t i = 0; i < ctx->nb_windows; i++) {
-        KA_GUI_WINDOW *win = ctx->windows[i];
-        if (!_window_open(win)) continue;
-        *right = std::max(*right, win->x + win->w);
-        *bottom = std::max(*bottom, win->y + win->h);
-    }
 }
 
 static int _wheel_window(KA_GUI_CTX *ctx, KA_GUI_WINDOW *win, int dz) {
@@ -577,13 +562,13 @@ static int _wheel(KA_GUI_CTX *ctx, float px, float py, int dz) {
     if (list) {
         KA_GUI_COMBOBOX_DATA *d = _combo(list);
         if (_inside(px, py, g.x, g.y, g.w, g.h)) {
-            d->scroll_offset = std::clamp(d->scroll_offset - dz, 0, _max_scroll(d, g.rows));
+            d->scroll_offset = std::clamp(d->scroll_offset - dz, 0, g.max_scroll);
             int row = _list_row_at(d, &g, py);
             if (row >= 0) d->highlight_index = row;
         } else {
             int from =
                 d->highlight_index >= 0 ? d->highlight_index : std::max(0, d->selected_index);
-            _move_highlight(d, from - dz, g.rows);
+            _move_highlight(d, from - dz, g);
         }
         ctx->dirty = 1;
         return 1;
@@ -619,12 +604,9 @@ static int _wheel(KA_GUI_CTX *ctx, float px, float py, int dz) {
             KA_GUI_LABEL_DATA *d = (KA_GUI_LABEL_DATA *)w->data;
             ALLEGRO_FONT *font = _gui_font(ctx, win, w);
             if (d->align != KA_GUI_ALIGN_JUSTIFY || !font) break;
-            std::vector<KA_GUI_LINE> lines;
-            float p = ctx->style.label_padding;
-            float wrap_w = std::max(1.0f, w->w - 2 * p - ctx->style.scrollbar_size);
-            _gui_wrap(font, d->text, strlen(d->text), wrap_w, 0, &lines);
-            float content = (float)al_get_font_line_height(font) * (float)lines.size() + p;
-            float range = std::max(0.0f, content - w->h);
+            KA_GUI_LABEL_LAYOUT layout;
+            _gui_label_layout(ctx, w, font, &layout);
+            float range = std::max(0.0f, layout.content_h - w->h);
             if (range <= 0) break;
             d->scroll_y = std::clamp(d->scroll_y - (float)dz * ctx->style.scroll_step, 0.0f, range);
             ctx->dirty = 1;
@@ -818,16 +800,16 @@ static int _list_key(KA_GUI_CTX *ctx, int keycode) {
         _close_list(ctx);
         return 1;
     case ALLEGRO_KEY_HOME:
-        _move_highlight(d, 0, g.rows);
+        _move_highlight(d, 0, g);
         return 1;
     case ALLEGRO_KEY_END:
-        _move_highlight(d, n - 1, g.rows);
+        _move_highlight(d, n - 1, g);
         return 1;
     case ALLEGRO_KEY_UP:
-        _move_highlight(d, h < 0 ? std::max(0, d->selected_index) : h - 1, g.rows);
+        _move_highlight(d, h < 0 ? std::max(0, d->selected_index) : h - 1, g);
         return 1;
     case ALLEGRO_KEY_DOWN:
-        _move_highlight(d, h < 0 ? std::max(0, d->selected_index) : h + 1, g.rows);
+        _move_highlight(d, h < 0 ? std::max(0, d->selected_index) : h + 1, g);
         return 1;
     default:
         return 0;

@@ -160,13 +160,6 @@ static int _copy(KA_GUI_CTX *ctx, KA_GUI_TEXTAREA_DATA *d) {
     return 1;
 }
 
-// Index of the visual line holding pos: the last line starting at or before it.
-static size_t _line_of(const std::vector<KA_GUI_LINE> &lines, size_t pos) {
-    size_t i = 0;
-    while (i + 1 < lines.size() && lines[i + 1].start <= pos) i++;
-    return i;
-}
-
 // Up and Down in a multi-line text area: the visual line above or below, as wrapped on screen.
 static size_t _vertical(KA_GUI_CTX *ctx, int id, int down) {
     KA_GUI_WIDGET *widget = _gui_widget(ctx, id, KA_GUI_TEXTAREA);
@@ -177,7 +170,7 @@ static size_t _vertical(KA_GUI_CTX *ctx, int id, int down) {
     KA_GUI_TEXT_LAYOUT layout;
     _gui_textarea_layout(ctx, win, widget, font, &layout);
     if (layout.lines.empty()) return down ? d->text_len : 0;
-    size_t row = _line_of(layout.lines, d->cursor_pos);
+    size_t row = _gui_line_of(layout.lines, d->cursor_pos);
     const KA_GUI_LINE &cur = layout.lines[row];
     size_t upto = std::min(d->cursor_pos, cur.end);
     float x = _gui_text_width(font, d->text + cur.start, upto - cur.start);

@@ -28,6 +28,8 @@ int _gui_zorder_group(int z_order);
 void _gui_sort_windows(KA_GUI_CTX *ctx);
 // Recomputes the widget's fractions of its window's size (an axis of size 0 keeps them).
 void _gui_widget_update_norm(const KA_GUI_WINDOW *win, KA_GUI_WIDGET *widget);
+// How far the open windows reach: the largest right and bottom edges (0 when none is open).
+void _gui_extent(const KA_GUI_CTX *ctx, float *right, float *bottom);
 // The front-most open window containing the display point, or null.
 KA_GUI_WINDOW *_gui_window_at(KA_GUI_CTX *ctx, float x, float y);
 // The last-added visible, enabled widget of win containing the display point, or null.
@@ -67,8 +69,10 @@ int _gui_slider_from_pointer(KA_GUI_CTX *ctx, KA_GUI_WINDOW *win, KA_GUI_WIDGET 
 // Geometry of an open combobox list in display coordinates.
 struct KA_GUI_LIST_GEOM {
     float x, y, w, h, item_h;
-    int rows;      // rows shown at a time
-    int scrollbar; // more items than rows
+    int rows;       // rows shown at a time
+    int scrollbar;  // more items than rows
+    float strip_w;  // width of the scrollbar strip at the right edge (0 without a scrollbar)
+    int max_scroll; // largest first row shown
 };
 void _gui_combobox_list_geom(KA_GUI_CTX *ctx, KA_GUI_WINDOW *win, KA_GUI_WIDGET *widget,
                              KA_GUI_LIST_GEOM *g);
@@ -93,6 +97,18 @@ struct KA_GUI_TEXT_LAYOUT {
 };
 void _gui_textarea_layout(KA_GUI_CTX *ctx, KA_GUI_WINDOW *win, KA_GUI_WIDGET *widget,
                           ALLEGRO_FONT *font, KA_GUI_TEXT_LAYOUT *layout);
+// Index of the visual line holding pos: the last line starting at or before it.
+size_t _gui_line_of(const std::vector<KA_GUI_LINE> &lines, size_t pos);
+// Layout of a justified label as drawn: wrapped at wrap_w, re-wrapped narrower when the lines
+// overflow and a scrollbar takes room; content_h is their height with the top padding.
+struct KA_GUI_LABEL_LAYOUT {
+    float wrap_w;
+    float content_h;
+    int scrollbar;
+    std::vector<KA_GUI_LINE> lines;
+};
+void _gui_label_layout(const KA_GUI_CTX *ctx, const KA_GUI_WIDGET *widget, ALLEGRO_FONT *font,
+                       KA_GUI_LABEL_LAYOUT *layout);
 // Top-left corner of the text's first line as drawn, after scrolling.
 void _gui_textarea_origin(const KA_GUI_TEXTAREA_DATA *d, const KA_GUI_TEXT_LAYOUT *layout,
                           float *ox, float *oy);
@@ -122,6 +138,10 @@ void _gui_state_colors(const KA_GUI_WIDGET *widget, ALLEGRO_COLOR *bg, ALLEGRO_C
                        ALLEGRO_COLOR *text);
 void _gui_themed_rect(const KA_GUI_THEME *theme, float x, float y, float w, float h,
                       ALLEGRO_COLOR bg, ALLEGRO_COLOR border, int rounded);
+// A scrollbar thumb's offset and length along a track of length len with the given padding at
+// both ends, for content shown view at a time, scrolled by scroll.
+void _gui_thumb(float len, float padding, float thumb_min, float view, float content, float scroll,
+                float *at, float *thumb);
 // A vertical scrollbar for content of content_h shown in view_h, scrolled by scroll.
 void _gui_draw_vscrollbar(const KA_GUI_CTX *ctx, KA_GUI_SB_TRACK *track, float x, float y, float w,
                           float h, float content_h, float view_h, float scroll);

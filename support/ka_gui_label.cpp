@@ -34,6 +34,19 @@ static float _gui_label_wrap(ALLEGRO_FONT *font, const KA_GUI_LABEL_DATA *d, flo
     return (float)lines->size() * (float)al_get_font_line_height(font);
 }
 
+void _gui_label_layout(const KA_GUI_CTX *ctx, const KA_GUI_WIDGET *w, ALLEGRO_FONT *font,
+                       KA_GUI_LABEL_LAYOUT *l) {
+    const KA_GUI_LABEL_DATA *d = (const KA_GUI_LABEL_DATA *)w->data;
+    float p = ctx->style.label_padding;
+    l->wrap_w = w->w - 2 * p;
+    l->content_h = _gui_label_wrap(font, d, l->wrap_w, &l->lines) + p / 2;
+    l->scrollbar = l->content_h > w->h;
+    if (l->scrollbar) {
+        l->wrap_w -= ctx->style.scrollbar_size;
+        l->content_h = _gui_label_wrap(font, d, l->wrap_w, &l->lines) + p / 2;
+    }
+}
+
 int ka_gui_label_fits(KA_GUI_CTX *ctx, int id, float *needed_w, float *needed_h) {
     if (needed_w) *needed_w = 0;
     if (needed_h) *needed_h = 0;
@@ -144,29 +157,23 @@ void _gui_draw_label(KA_GUI_CTX *ctx, KA_GUI_WINDOW *, KA_GUI_WIDGET *w, float a
     size_t len = strlen(d->text);
 
     if (d->align == KA_GUI_ALIGN_JUSTIFY) {
-        std::vector<KA_GUI_LINE> lines;
-        float ww = w->w - 2 * p;
-        float total = _gui_label_wrap(font, d, ww, &lines) + p / 2;
-        int scrollbar = total > w->h;
-        if (scrollbar) {
-            ww -= ctx->style.scrollbar_size;
-            total = _gui_label_wrap(font, d, ww, &lines) + p / 2;
-        }
-        d->scroll_y = std::clamp(d->scroll_y, 0.0f, std::max(0.0f, total - w->h));
+        KA_GUI_LABEL_LAYOUT l;
+        _gui_label_layout(ctx, w, font, &l);
+        d->scroll_y = std::clamp(d->scroll_y, 0.0f, std::max(0.0f, l.content_h - w->h));
         int saved[4];
         _gui_clip_push(ax, ay, w->w, w->h, saved);
         float y = ay + p / 2 - d->scroll_y;
-        for (const KA_GUI_LINE &line : lines) {
+        for (const KA_GUI_LINE &line : l.lines) {
             if (y + line_h >= ay && y <= ay + w->h) {
                 _gui_label_selection(font, w, d, line.start, line.end, ax + p, y, line_h);
-                _gui_label_justified(d, font, color, ax + p, y, std::max(1.0f, ww), line);
+                _gui_label_justified(d, font, color, ax + p, y, std::max(1.0f, l.wrap_w), line);
             }
             y += line_h;
         }
         _gui_clip_pop(saved);
-        if (scrollbar) {
+        if (l.scrollbar) {
             float sb = ctx->style.scrollbar_size;
-            _gui_draw_vscrollbar(ctx, &w->sb_v, ax + w->w - sb, ay, sb, w->h, total, w->h,
+            _gui_draw_vscrollbar(ctx, &w->sb_v, ax + w->w - sb, ay, sb, w->h, l.content_h, w->h,
                                  d->scroll_y);
         }
         return;

@@ -130,6 +130,12 @@ void _gui_textarea_origin(const KA_GUI_TEXTAREA_DATA *d, const KA_GUI_TEXT_LAYOU
     }
 }
 
+size_t _gui_line_of(const std::vector<KA_GUI_LINE> &lines, size_t pos) {
+    size_t i = 0;
+    while (i + 1 < lines.size() && lines[i + 1].start <= pos) i++;
+    return i;
+}
+
 size_t _gui_line_pos_at(ALLEGRO_FONT *font, const char *text, const KA_GUI_LINE &line, float dx) {
     size_t best = line.start;
     float best_d = std::fabs(dx);
@@ -184,10 +190,7 @@ void _gui_draw_textarea(KA_GUI_CTX *ctx, KA_GUI_WINDOW *win, KA_GUI_WIDGET *w, f
     KA_GUI_TEXT_LAYOUT l;
     _gui_textarea_layout(ctx, win, w, font, &l);
     size_t cursor = std::min(d->cursor_pos, d->text_len);
-    size_t cursor_line = 0;
-    for (size_t i = 0; i < l.lines.size(); i++) {
-        if (l.lines[i].start <= cursor) cursor_line = i;
-    }
+    size_t cursor_line = _gui_line_of(l.lines, cursor);
     const KA_GUI_LINE &cl = l.lines[cursor_line];
     float cursor_dx = _gui_text_width(font, d->text + cl.start, cursor - cl.start);
 

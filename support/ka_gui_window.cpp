@@ -1,5 +1,6 @@
 // support/ka_gui_window.cpp: windows: creation, flags, z-order, opening and closing, raising,
 // rectangles with widget scaling, and the geometry and hit tests shared with event handling.
+#include <algorithm>
 #include <cmath>
 
 #include "support/ka_common.hpp"
@@ -99,6 +100,16 @@ KA_GUI_WINDOW *_gui_window_at(KA_GUI_CTX *ctx, float x, float y) {
         if ((win->state & KA_GUI_WIN_OPEN) && _gui_window_contains(win, x, y)) return win;
     }
     return nullptr;
+}
+
+void _gui_extent(const KA_GUI_CTX *ctx, float *right, float *bottom) {
+    *right = *bottom = 0;
+    for (size_t i = 0; i < ctx->nb_windows; i++) {
+        const KA_GUI_WINDOW *win = ctx->windows[i];
+        if (!(win->state & KA_GUI_WIN_OPEN)) continue;
+        *right = std::max(*right, win->x + win->w);
+        *bottom = std::max(*bottom, win->y + win->h);
+    }
 }
 
 KA_GUI_WIDGET *_gui_widget_at(KA_GUI_WINDOW *win, float x, float y) {
