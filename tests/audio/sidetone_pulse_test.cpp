@@ -131,12 +131,13 @@ TEST_F(SidetonePulseTest, FastKeyingReachesTheServerRampedUnbrokenAndInTime) {
     SCOPED_TRACE("sounds found (ms from the recording's start, + length):" + found);
     ASSERT_EQ(seg.size(), presses.size()) << "a press lost, split by a gap or merged";
     // Every edge is late by the same small queue: lengths and spacings keep the key's own, to
-    // within a request and a scheduling delay (the mixer's path misses by up to 25 ms).
+    // within a request and the scheduling delays of a busy machine (the mixer's stream, read
+    // once per 256-sample fragment behind a 1024-sample pull, misses by up to 40 ms).
     for (size_t i = 0; i < seg.size(); i++) {
         double down = edges[2 * i], up = edges[2 * i + 1];
-        EXPECT_NEAR(ms(seg[i].end - seg[i].start, wav.rate), up - down, 10.0) << "press " << i;
+        EXPECT_NEAR(ms(seg[i].end - seg[i].start, wav.rate), up - down, 15.0) << "press " << i;
         if (i > 0) {
-            EXPECT_NEAR(ms(seg[i].start - seg[0].start, wav.rate), down - edges[0], 10.0)
+            EXPECT_NEAR(ms(seg[i].start - seg[0].start, wav.rate), down - edges[0], 15.0)
                 << "press " << i;
         }
     }
