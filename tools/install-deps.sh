@@ -9,6 +9,7 @@ packages=(
   libcjson-dev libx11-dev fonts-dejavu-core
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xdotool xclip imagemagick x11-utils
+  libpulse-dev pulseaudio pulseaudio-utils
 )
 
 missing=()

@@ -6,7 +6,10 @@
 #include <thread>
 #include <allegro5/allegro_audio.h>
 
+#include <strings.h>
+
 #include "audio/sidetone_gen.hpp"
+#include "audio/sidetone_pulse.hpp"
 #include "audio/tone.hpp"
 #include "support/ka_log.hpp"
 
@@ -18,6 +21,8 @@ static constexpr int _FRAGMENTS = 5;
 static constexpr int _FRAGMENT_SAMPLES = 256;
 // How often the fill thread looks at its stop request when no fragment is wanted.
 static constexpr double _WAIT_S = 0.1;
+// Above this the sidetone is heard late enough to trip a fast hand.
+static constexpr double _LATENCY_GOAL_MS = 10.0;
 
 static struct {
     ALLEGRO_AUDIO_STREAM *stream = nullptr;
@@ -28,7 +33,43 @@ static struct {
     std::atomic<int> quit{0};
     SIDETONE_FILL_HOOK hook = nullptr;
     void *hook_user = nullptr;
+    int direct = 0;              // 1 while playing through its own PulseAudio stream
+    bool latency_logged = false; // a late sidetone is reported once per run of the program
 } _st;
+
+// Loop thread of the PulseAudio stream: made at the moment the server asks.
+static void _fill_direct(int16_t *out, size_t n, void *) {
+    sidetone_gen_fill(&_st.gen, out, n, _st.down.load(std::memory_order_relaxed));
+    if (_st.hook) _st.hook(out, n, _st.hook_user);
+}
+
+// The sidetone follows the device the rest of the sound uses: a driver chosen in Allegro's
+// configuration (the wave-file captures of the tests choose OpenAL) keeps it on the mixer.
+static bool _direct_allowed() {
+    ALLEGRO_CONFIG *cfg = al_get_system_config();
+    const char *driver = cfg ? al_get_config_value(cfg, "audio", "driver") : nullptr;
+    return !driver || !driver[0] || strcasecmp(driver, "pulseaudio") == 0;
+}
+
+static void _log_latency_once(double ms, const char *how) {
+    if (_st.latency_logged || ms <= _LATENCY_GOAL_MS) return;
+    _st.latency_logged = true;
+    ka_log(LOG_INFO, "sidetone latency about %.1f ms %s", ms, how);
+}
+
+static int _start_direct(uint32_t hz, uint32_t rate) {
+    SIDETONE_PULSE_INFO info{};
+    if (!_direct_allowed() || !sidetone_pulse_start(rate, _fill_direct, nullptr, &info)) return 0;
+    _st.direct = 1;
+    double request_ms = 1000.0 * info.request_samples / rate;
+    double queue_ms = 1000.0 * info.target_samples / rate;
+    ka_log(LOG_INFO,
+           "sidetone running: %u Hz through PulseAudio, %u-sample requests, %.1f ms "
+           "queued at %u Hz",
+           hz, info.request_samples, queue_ms, rate);
+    _log_latency_once(request_ms + queue_ms, "through PulseAudio");
+    return 1;
+}
 
 static void _fill_thread() {
     ALLEGRO_EVENT ev;
@@ -49,6 +90,9 @@ int sidetone_start(uint32_t hz) {
     if (!tone_available()) return 0;
     ALLEGRO_MIXER *mixer = al_get_default_mixer();
     uint32_t rate = tone_mixer_rate();
+    sidetone_gen_init(&_st.gen, rate, hz, (float)TONE_RAMP_MS, TONE_AMPLITUDE);
+    _st.down.store(0);
+    if (_start_direct(hz, rate)) return 1;
     _st.stream = al_create_audio_stream(_FRAGMENTS, _FRAGMENT_SAMPLES, rate,
                                         ALLEGRO_AUDIO_DEPTH_INT16, ALLEGRO_CHANNEL_CONF_1);
     _st.queue = al_create_event_queue();
@@ -58,8 +102,6 @@ int sidetone_start(uint32_t hz) {
         sidetone_stop();
         return 0;
     }
-    sidetone_gen_init(&_st.gen, rate, hz, (float)TONE_RAMP_MS, TONE_AMPLITUDE);
-    _st.down.store(0);
     _st.quit.store(0);
     al_register_event_source(_st.queue, al_get_audio_stream_event_source(_st.stream));
     try {
@@ -71,6 +113,8 @@ int sidetone_start(uint32_t hz) {
     }
     ka_log(LOG_INFO, "sidetone running: %u Hz, %d x %d samples at %u Hz", hz, _FRAGMENTS,
            _FRAGMENT_SAMPLES, rate);
+    // The stream alone holds this much; the mixer and the device add their own buffers.
+    _log_latency_once(1000.0 * _FRAGMENTS * _FRAGMENT_SAMPLES / rate, "or more through the mixer");
     return 1;
 }
 
@@ -80,6 +124,10 @@ void sidetone_key(int down) {
 
 void sidetone_stop() {
     _st.down.store(0);
+    if (_st.direct) {
+        sidetone_pulse_stop();
+        _st.direct = 0;
+    }
     // The thread is joined before the stream goes: it may be holding one of its fragments.
     if (_st.thread.joinable()) {
         _st.quit.store(1, std::memory_order_release);
@@ -96,8 +144,12 @@ void sidetone_stop() {
     }
 }
 
+int sidetone_direct() {
+    return _st.direct;
+}
+
 void sidetone_set_fill_hook(SIDETONE_FILL_HOOK hook, void *user) {
-    if (_st.thread.joinable()) return;
+    if (_st.thread.joinable() || _st.direct) return;
     _st.hook = hook;
     _st.hook_user = user;
 }

@@ -1,0 +1,47 @@
+// tests/support/pulse_server.hpp: a PulseAudio server of the test's own whose only sink plays
+// into a pipe in real time, so what the server really mixed can be recorded to a WAV file.
+// (A null sink's monitor would do in principle, but it hands its recording over in blocks of
+// up to two seconds and drops what it holds when the recorder stops.)
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+#include <sys/types.h>
+
+#include "support/test_env.hpp"
+
+// Starts the daemon in a temporary folder and points PULSE_SERVER at it for the object's
+// lifetime. ok() is false (with a reason in why()) where no daemon can start here.
+class PulseServer {
+public:
+    explicit PulseServer(uint32_t rate = 44100);
+    ~PulseServer();
+    PulseServer(const PulseServer &) = delete;
+    PulseServer &operator=(const PulseServer &) = delete;
+    bool ok() const { return pid_ > 0; }
+    const std::string &why() const { return why_; }
+    pid_t pid() const { return pid_; }
+    // Ends the daemon at once, as a crash or a restart of the user's session would.
+    void kill_now();
+    // Records what the sink plays (mono, 16-bit, at the sink's rate) until record_stop.
+    // false with a reason when nothing can be recorded.
+    bool record_start(std::string *why);
+    // Ends the recording and returns the WAV file's path ("" when none ran).
+    std::string record_stop();
+
+private:
+    TempDir dir_;
+    std::unique_ptr<ScopedEnv> env_;
+    uint32_t rate_;
+    pid_t pid_ = -1;
+    std::string why_;
+    std::string socket_;
+    std::string fifo_;
+    int fd_ = -1;
+    std::thread reader_;
+    std::atomic<bool> stop_reading_{false};
+    std::vector<char> recorded_;
+};
