@@ -128,8 +128,9 @@ template <typename ACCEPT> static int _load_file(const char *filename, ACCEPT ac
     char *text = store_read_save(filename);
     int accepted = text && accept(text);
     free(text);
-    if (!accepted && store_set_aside(filename))
-        ka_log(LOG_ERR, "%s could not be used, kept as %s.rejected", filename, filename);
+    char kept[1100];
+    if (!accepted && store_set_aside(filename, kept, sizeof kept))
+        ka_log(LOG_ERR, "%s could not be used, kept as %s", filename, kept);
     return accepted;
 }
 

@@ -57,6 +57,18 @@ grep -q '"lang":	"de"' "$save/presets.json" || fail "presets.json does not hold 
 grep -qF 'not a list' "$save/sent_history.json.rejected" || fail "rejected history not kept"
 [[ ! -e "$save/sent_history.json" ]] || fail "a history was written without a send"
 
+echo "== a second damaged file is kept beside the first, under the name the log gives"
+echo '{"presets": "second damage"}' >"$save/presets.json"
+run
+wait_log "first run: 25 default presets installed (presets/defaults_de.json)"
+quit
+second=$(sed -n 's/.*presets\.json could not be used, kept as \(presets\.json\..*\.rejected\)$/\1/p' \
+  "$E2E_TMP/log")
+[[ "$second" =~ ^presets\.json\.[0-9]{8}-[0-9]{6}(-[0-9]+)?\.rejected$ ]] ||
+  fail "second rejected copy not named with its time: '$second'"
+[[ "$(cat "$save/presets.json.rejected")" == '[1, 2, 3]' ]] || fail "first rejected copy replaced"
+grep -qF 'second damage' "$save/$second" || fail "second rejected copy not kept as $second"
+
 echo "== neither presets.json nor a defaults file: start-up fails"
 echo '[1, 2, 3]' >"$save/presets.json"
 rm "$save/settings.json"
@@ -68,5 +80,8 @@ for line in "asset assets/presets/defaults_en.json not found" \
   expect_log "$line"
 done
 [[ "$(cat "$save/presets.json.rejected")" == '[1, 2, 3]' ]] || fail "rejected presets not kept"
+grep -qF 'second damage' "$save/$second" || fail "second rejected copy lost"
+[[ $(find "$save" -name 'presets.json.*.rejected' | wc -l) -eq 2 ]] ||
+  fail "the third damaged file was not kept beside the other two"
 
 echo "all storage start-up checks passed"
