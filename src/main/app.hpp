@@ -14,6 +14,7 @@
 #include "morse/player.hpp"
 #include "platform/wake_event.hpp"
 #include "ui/screen_play.hpp"
+#include "ui/touch_list.hpp"
 
 enum APP_SCREEN {
     SCREEN_HOME = 0,
@@ -60,6 +61,7 @@ struct LUMIKEY_APP {
     int play_requested;
     int stop_requested;
     PRESET_LIST *presets;
+    TOUCH_LIST_VIEW home_list;
     SENT_HISTORY history;
     int msg_field;
 
