@@ -87,6 +87,7 @@ struct LUMIKEY_APP {
     double event_time;
     APP_SCREEN built_screen;
     int wake_source_ready; // wake_source was initialised and must be destroyed
+    double back_time;      // event time of the last back press acted on; negative: none yet
 
     // Home screen: the preset actions and confirm popups, and the preset they act on
     int actions_win, actions_title;
@@ -141,6 +142,10 @@ int app_save_received(LUMIKEY_APP *app);
 // After a failure the next try waits 1 s, doubling up to 30 s, so a full or read-only disk
 // costs neither CPU nor a flood of log lines. 1 when a save was made.
 int app_save_settings_if_due(LUMIKEY_APP *app, double now);
+// Shutdown's last chance for settings still dirty, tried even while a failed save is backing
+// off (the disk may have recovered since). 1 when they were written (logged), 0 when there was
+// nothing to write or the write failed (logged: the change is lost).
+int app_save_settings_at_exit(LUMIKEY_APP *app);
 // Replaces the default presets with those of the current language, keeps the user's own and
 // saves. The number restored, or -1 when the defaults file cannot be used.
 int app_restore_default_presets(LUMIKEY_APP *app);
@@ -161,6 +166,11 @@ struct APP_SCREEN_HOOKS {
 const APP_SCREEN_HOOKS *app_screen_hooks(APP_SCREEN screen);
 // Where the back key leads from screen when the screen has nothing to close.
 APP_SCREEN app_screen_parent(APP_SCREEN screen);
+
+// The back key, pressed at event_time (the event's own time stamp, seconds): the screen closes
+// what it has open, else the loop goes to its parent; on the home screen the program quits. A
+// press within 0.3 s of the last one acted on is a bounce and does nothing.
+void app_back(LUMIKEY_APP *app, double event_time);
 
 // Starts, runs and shuts the program down: 0 after a normal quit, 1 after a failed start-up.
 int app_main(int argc, char **argv);

@@ -184,6 +184,17 @@ int app_save_settings_if_due(LUMIKEY_APP *app, double now) {
     return 0;
 }
 
+int app_save_settings_at_exit(LUMIKEY_APP *app) {
+    __ka_assert(app, return 0);
+    if (!app->settings_dirty) return 0;
+    if (!app_save_settings(app)) {
+        ka_log(LOG_ERR, "settings changed since the last save are lost");
+        return 0;
+    }
+    ka_log(LOG_INFO, "settings saved at exit");
+    return 1;
+}
+
 int app_merge_default_presets(LUMIKEY_APP *app, char *name, size_t name_size) {
     __ka_assert(app, return -1);
     __ka_assert(app->presets, return -1);
