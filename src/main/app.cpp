@@ -11,11 +11,16 @@
 #include <allegro5/allegro_primitives.h>
 #include <allegro5/allegro_ttf.h>
 
+#include "audio/tone.hpp"
 #include "i18n/i18n.hpp"
 #include "model/json_store.hpp"
 #include "phone/screen.hpp"
+#include "phone/torch.hpp"
+#include "phone/vibrator.hpp"
 #include "platform/platform_desktop.hpp"
 #include "support/ka_common.hpp"
+#include "ui/screen_home.hpp"
+#include "ui/screen_play.hpp"
 
 static LUMIKEY_APP app_record;
 
@@ -69,14 +74,26 @@ static void _sync_display_size(LUMIKEY_APP *app) {
     _redraw_burst(app);
 }
 
-// Builds the GUI of app->screen anew on a fresh context. Until the screens exist the context
-// stays empty: the frame is the cleared background. The new context is made before the old one
-// goes, so the clipboard service (and what the user copied) lives on across the rebuild.
-static void _build_gui(LUMIKEY_APP *app) {
+// Builds the GUI of app->screen anew on a fresh context. The new context is made before the
+// old one goes, so the clipboard service (and what the user copied) lives on across the
+// rebuild. A rebuild of the same screen (a resize) keeps the typed message and the focus.
+void app_build_gui(LUMIKEY_APP *app) {
+    if (!app->display) return;
+    char message[512] = "";
+    int refocus_message = 0;
+    if (app->gui && app->screen == app->built_screen && app->screen == SCREEN_HOME &&
+        app->msg_field >= 0) {
+        refocus_message = ka_gui_get_focus(app->gui) == app->msg_field;
+        ka_copy_text(message, sizeof message, ka_gui_textarea_get_text(app->gui, app->msg_field));
+    }
     KA_GUI_CTX *fresh = ka_gui_new_ctx(app->font);
+    // The next loop pass tries again; until then the old screen (or a blank one) stays.
+    __ka_assert(fresh, app->needs_rebuild = 1; return );
     if (app->gui) ka_gui_destroy_ctx(&app->gui);
     app->gui = fresh;
-    __ka_assert(app->gui, return );
+    // Widget ids of the old context mean nothing in the new one.
+    app->msg_field = app->actions_win = app->actions_title = -1;
+    app->confirm_win = app->confirm_label = -1;
     ka_gui_set_display(app->gui, app->display);
     ka_gui_set_display_size(app->gui, (float)app->disp_w, (float)app->disp_h);
     KA_GUI_STYLE *style = &app->gui->style;
@@ -93,31 +110,44 @@ static void _build_gui(LUMIKEY_APP *app) {
     style->textarea_padding = roundf(6 * s);
     style->slider_track_size = roundf(6 * s);
 
+    const APP_SCREEN_HOOKS *hooks = app_screen_hooks(app->screen);
+    if (hooks->build) hooks->build(app);
+    if (message[0] && app->msg_field >= 0)
+        ka_gui_textarea_set_text(app->gui, app->msg_field, message);
+    if (refocus_message && app->msg_field >= 0) ka_gui_set_focus(app->gui, app->msg_field);
+
     app->built_screen = app->screen;
     app->needs_rebuild = 0;
     app->redraw = 1;
 }
 
-static void _draw(LUMIKEY_APP *app) {
-    al_clear_to_color(al_map_rgb(16, 18, 24));
+void app_draw(LUMIKEY_APP *app) {
+    if (!app->display) return;
+    int play = app->built_screen == SCREEN_PLAY;
+    if (play) {
+        screen_play_draw(app);
+    } else {
+        al_clear_to_color(al_map_rgb(16, 18, 24));
+    }
     if (app->gui) ka_gui_draw(app->gui);
+    if (play) screen_play_draw_overlay(app);
     al_flip_display();
     app->redraw = 0;
 }
 
-// The back key (Escape on the desktop). A second press within 0.3 s is a bounce, not a wish
-// to leave two screens.
-static void _on_back(LUMIKEY_APP *app) {
-    static double last_accepted = -1;
-    double now = al_get_time();
-    if (last_accepted >= 0 && now - last_accepted < 0.3) return;
-    last_accepted = now;
+// Timed by the event, not by when the loop gets to it: after a stall (a slow clipboard owner, a
+// slow disk) two deliberate presses are handled back to back, and only their own time stamps
+// still tell them from a bounce.
+void app_back(LUMIKEY_APP *app, double event_time) {
+    __ka_assert(app, return );
+    if (app->back_time >= 0 && event_time - app->back_time < 0.3) return;
+    app->back_time = event_time;
+    const APP_SCREEN_HOOKS *hooks = app_screen_hooks(app->screen);
+    if (hooks->back && hooks->back(app)) return;
     if (app->screen == SCREEN_HOME) {
         app->running = 0;
-    } else if (app->screen == SCREEN_RECEIVED) {
-        app_set_screen(app, SCREEN_RECEIVE);
     } else {
-        app_set_screen(app, SCREEN_HOME);
+        app_set_screen(app, app_screen_parent(app->screen));
     }
 }
 
@@ -128,8 +158,9 @@ template <typename ACCEPT> static int _load_file(const char *filename, ACCEPT ac
     char *text = store_read_save(filename);
     int accepted = text && accept(text);
     free(text);
-    if (!accepted && store_set_aside(filename))
-        ka_log(LOG_ERR, "%s could not be used, kept as %s.rejected", filename, filename);
+    char kept[1100];
+    if (!accepted && store_set_aside(filename, kept, sizeof kept))
+        ka_log(LOG_ERR, "%s could not be used, kept as %s", filename, kept);
     return accepted;
 }
 
@@ -179,6 +210,10 @@ static int _app_init(LUMIKEY_APP *app) {
     set_log_level(LOG_INFO);
     settings_default(&app->settings);
     app->palette_win = -1;
+    app->back_time = -1;
+    app->msg_field = app->actions_win = app->actions_title = -1;
+    app->confirm_win = app->confirm_label = app->target_id = -1;
+    app->light.index = SIZE_MAX;
 
     if (!al_init()) {
         ka_log(LOG_EMERG, "al_init failed");
@@ -215,6 +250,9 @@ static int _app_init(LUMIKEY_APP *app) {
     _load_history(app);
     if (!_load_received(app)) return 0;
 
+    tone_audio_init();
+    app->player = player_new();
+    __ka_assert(app->player, return 0);
     app->queue = al_create_event_queue();
     __ka_assert(app->queue, return 0);
     app->anim_timer = al_create_timer(1.0 / 30);
@@ -231,7 +269,7 @@ static int _app_init(LUMIKEY_APP *app) {
     platform_register_event_sources(app->queue);
 
     app->screen = SCREEN_HOME;
-    _build_gui(app);
+    app_build_gui(app);
 
     ka_log(LOG_INFO, "Lumikey %s started, display %dx%d, density %.2f, ui scale %.2f",
            LUMIKEY_VERSION, app->disp_w, app->disp_h, (double)density, (double)app->ui_scale);
@@ -243,7 +281,12 @@ static void _handle_event(LUMIKEY_APP *app, const ALLEGRO_EVENT &ev) {
     switch (ev.type) {
     case ALLEGRO_EVENT_KEY_DOWN:
         if (ev.keyboard.keycode == ALLEGRO_KEY_BACK || ev.keyboard.keycode == ALLEGRO_KEY_ESCAPE)
-            _on_back(app);
+            app_back(app, ev.any.timestamp);
+        if ((ev.keyboard.keycode == ALLEGRO_KEY_ENTER ||
+             ev.keyboard.keycode == ALLEGRO_KEY_PAD_ENTER) &&
+            app->built_screen == SCREEN_HOME && app->gui && app->msg_field >= 0 &&
+            ka_gui_get_focus(app->gui) == app->msg_field)
+            screen_home_send(app);
         break;
     case ALLEGRO_EVENT_MOUSE_BUTTON_DOWN:
         app->pointer_down = 1;
@@ -254,7 +297,8 @@ static void _handle_event(LUMIKEY_APP *app, const ALLEGRO_EVENT &ev) {
         break;
     case ALLEGRO_EVENT_TIMER:
         app->redraw = 1;
-        if (al_get_time() > app->redraw_until) al_stop_timer(app->anim_timer);
+        if (!player_is_playing(app->player) && al_get_time() > app->redraw_until)
+            al_stop_timer(app->anim_timer);
         break;
     case ALLEGRO_EVENT_DISPLAY_RESIZE:
         al_acknowledge_resize(app->display);
@@ -285,16 +329,29 @@ static void _app_run(LUMIKEY_APP *app) {
         } else {
             _sync_display_size(app);
         }
-        // Settings a screen changed are written here; once sends exist, only while none plays.
-        app_save_settings_if_due(app, al_get_time());
-        if (app->needs_rebuild) _build_gui(app);
+        app_apply_requests(app);
+        const APP_SCREEN_HOOKS *hooks = app_screen_hooks(app->screen);
+        if (app->screen == app->built_screen && hooks->tick) hooks->tick(app);
+        // Settings a screen changed are written here, never while a send plays: the write
+        // could delay the player's next element.
+        if (!player_is_playing(app->player)) app_save_settings_if_due(app, al_get_time());
+        if (app->needs_rebuild) app_build_gui(app);
         int wanted = app->redraw || (app->gui && ka_gui_needs_redraw(app->gui));
-        if (wanted && al_is_event_queue_empty(app->queue)) _draw(app);
+        if (wanted && al_is_event_queue_empty(app->queue)) app_draw(app);
     }
 }
 
 static void _app_shutdown(LUMIKEY_APP *app) {
-    // Nothing is saved here: every file was written when it changed.
+    if (app->player) {
+        app_stop_playback(app);
+        player_free(&app->player);
+    }
+    // Every file is written when it changes; only settings whose save failed and is still
+    // waiting to be retried can be pending here.
+    app_save_settings_at_exit(app);
+    tone_audio_shutdown();
+    torch_shutdown();
+    vibrator_shutdown();
     if (app->gui) ka_gui_destroy_ctx(&app->gui);
     presets_free(&app->presets);
     received_free(&app->received);
