@@ -4,7 +4,9 @@
 
 #include "i18n/i18n.hpp"
 #include "support/ka_common.hpp"
+#include "ui/screen_edit.hpp"
 #include "ui/screen_home.hpp"
+#include "ui/screen_options.hpp"
 #include "ui/screen_play.hpp"
 
 // The screen the back key leads to when the screen itself has nothing to close.
@@ -54,9 +56,9 @@ struct SCREEN_ROW {
 static const SCREEN_ROW _screens[] = {
     {SCREEN_HOME, {screen_home_build, screen_home_tick, screen_home_close_popup}},
     {SCREEN_PLAY, {screen_play_build, _play_tick, _play_back}},
-    {SCREEN_EDIT, {_placeholder_build, nullptr, _edit_back}},
+    {SCREEN_EDIT, {screen_edit_build, nullptr, _edit_back}},
     {SCREEN_HISTORY, {_placeholder_build, nullptr, nullptr}},
-    {SCREEN_OPTIONS, {_placeholder_build, nullptr, nullptr}},
+    {SCREEN_OPTIONS, {screen_options_build, screen_options_update, screen_options_close_popup}},
     {SCREEN_RECEIVE, {_placeholder_build, nullptr, nullptr}},
     {SCREEN_RECEIVED, {_placeholder_build, nullptr, nullptr}},
     {SCREEN_KEY, {_placeholder_build, nullptr, nullptr}},
