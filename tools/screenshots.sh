@@ -48,8 +48,15 @@ go_home() {
 # Centres of the controls, from the screens' layouts.
 nav_x() { local nbw=$(((W - 5 * PAD) / 4)); echo $((PAD + $1 * (nbw + PAD) + nbw / 2)); }
 nav_y() { echo $((H - 28 - BH - PAD - BH / 2)); }
-tab_x() { local tw=$(((W - 4 * PAD) / 3)); echo $((PAD + ($1 % 3) * (tw + PAD) + tw / 2)); }
-tab_y() { echo $((2 * PAD + BH + ($1 / 3) * (PAD / 2 + BH) + BH / 2)); }
+# Tabs: three a line on a portrait display narrower than six tabs of 160, else one line of six.
+per_line() { (( 6 * 160 > W && W <= H )) && echo 3 || echo 6; }
+tab_x() {
+  local n; n=$(per_line)
+  local tw=$(( (W - (n + 1) * PAD) / n ))
+  echo $((PAD + ($1 % n) * (tw + PAD) + tw / 2))
+}
+tab_y() { echo $((2 * PAD + BH + ($1 / $(per_line)) * (PAD / 2 + BH) + BH / 2)); }
+content_top() { echo $(( $(tab_y 5) - BH / 2 + 2 * PAD + BH )); }
 
 run_one() {
   local home=$tmp/home_${lang}_$W
@@ -66,8 +73,13 @@ run_one() {
     sleep 0.1
   done
   [[ -n "$win" ]] || { cat "$out/${lang}_${W}x${H}.log" >&2; echo "no window" >&2; exit 1; }
-  xdotool windowsize "$win" "$W" "$H"
-  sleep 1.2
+  local log="$out/${lang}_${W}x${H}.log"
+  for _ in $(seq 1 100); do grep -q "Lumikey .* started" "$log" && break; sleep 0.1; done
+  if [[ "${W}x$H" != 480x800 ]]; then
+    xdotool windowsize "$win" "$W" "$H"
+    for _ in $(seq 1 100); do grep -q "display size 480x800 -> ${W}x$H" "$log" && break; sleep 0.1; done
+  fi
+  sleep 1.5
   eval "$(xdotool getwindowgeometry --shell "$win")"
   WX=$X WY=$Y
 
@@ -85,9 +97,9 @@ run_one() {
   done
   # The palette popup of the first colour row ("Change", at the first column's right edge).
   local col_w=$((W > H ? (W - 3 * PAD) / 2 : W - 2 * PAD))
-  local top=$((2 * PAD + BH + PAD / 2 + BH + 2 * PAD + BH))
+  local top; top=$(content_top)
   click "$(tab_x 2)" "$(tab_y 2)"
-  click $((PAD + col_w - 55)) $((top + BH * 7 / 10 + PAD + BH / 2))
+  click $((PAD + col_w - 55)) $((top + 36 + PAD + BH / 2))
   shot palette
   go_home
   click $((W - PAD - 55)) $((PAD + BH / 2))

@@ -77,6 +77,13 @@ void screen_edit_build(LUMIKEY_APP *app) {
     KA_GUI_CTX *g = app->gui;
     float W = (float)app->disp_w, H = (float)app->disp_h;
     float pad = app_px(app, 12), row = app_px(app, 52), lab = app_px(app, 30), fw = W - 2 * pad;
+    // A landscape display is too low for one column: the name, category and buttons move to a
+    // second column beside the message and its preview.
+    float x2 = pad;
+    if (W > H) {
+        fw = (W - 3 * pad) / 2;
+        x2 = 2 * pad + fw;
+    }
 
     // A preset deleted meanwhile is saved as a new one rather than lost.
     const PRESET *p = presets_get(app->presets, app->target_id);
@@ -97,19 +104,19 @@ void screen_edit_build(LUMIKEY_APP *app) {
     app->edit_preview =
         ka_gui_add_label(g, win, "", pad, y_prev, fw, 1.4f * row, KA_GUI_ALIGN_JUSTIFY);
 
-    float y_name = y_prev + 1.4f * row + pad;
-    ka_gui_add_label(g, win, i18n_tr("Name (optional)"), pad, y_name, fw, lab, KA_GUI_ALIGN_LEFT);
+    float y_name = x2 > pad ? row + pad : y_prev + 1.4f * row + pad;
+    ka_gui_add_label(g, win, i18n_tr("Name (optional)"), x2, y_name, fw, lab, KA_GUI_ALIGN_LEFT);
     app->edit_name =
-        ka_gui_add_textarea(g, win, pad, y_name + lab, fw, row, 0, 63, nullptr, nullptr);
+        ka_gui_add_textarea(g, win, x2, y_name + lab, fw, row, 0, 63, nullptr, nullptr);
 
     float y_cat = y_name + lab + row + pad;
-    ka_gui_add_label(g, win, i18n_tr("Category"), pad, y_cat, fw, lab, KA_GUI_ALIGN_LEFT);
-    app->edit_cat = ka_gui_add_combobox(g, win, pad, y_cat + lab, fw, row, nullptr, nullptr);
+    ka_gui_add_label(g, win, i18n_tr("Category"), x2, y_cat, fw, lab, KA_GUI_ALIGN_LEFT);
+    app->edit_cat = ka_gui_add_combobox(g, win, x2, y_cat + lab, fw, row, nullptr, nullptr);
     for (const char *name : _cat_names) ka_gui_combobox_add_item(g, app->edit_cat, i18n_tr(name));
 
     float y_btn = y_cat + lab + row + 2 * pad, bw = (fw - pad) / 2;
-    ka_gui_add_button(g, win, i18n_tr("Cancel"), pad, y_btn, bw, row, 1, _on_cancel, app);
-    ka_gui_add_button(g, win, i18n_tr("Save"), 2 * pad + bw, y_btn, bw, row, 1, _on_save, app);
+    ka_gui_add_button(g, win, i18n_tr("Cancel"), x2, y_btn, bw, row, 1, _on_cancel, app);
+    ka_gui_add_button(g, win, i18n_tr("Save"), x2 + pad + bw, y_btn, bw, row, 1, _on_save, app);
 
     if (p) ka_gui_combobox_set_selected(g, app->edit_cat, (int)p->category);
     if (app->draft_valid) {

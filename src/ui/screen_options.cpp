@@ -94,10 +94,12 @@ struct LAYOUT {
     float top;      // content top of both columns
     float bottom;   // column bottom
     float second_x; // x of the second column; negative when there is none
+    float f;        // heights and gaps are scaled by this to fit a tab into its space
+    int dry;        // only measuring: nothing is created
 };
 static LAYOUT _lay;
 
-static void _layout_begin(LUMIKEY_APP *app, int win, float top) {
+static void _layout_begin(LUMIKEY_APP *app, int win, float top, float f, int dry) {
     float W = (float)app->disp_w, H = (float)app->disp_h;
     float pad = app_px(app, 12), bh = app_px(app, 52);
     _lay = {};
@@ -107,6 +109,8 @@ static void _layout_begin(LUMIKEY_APP *app, int win, float top) {
     _lay.top = _lay.y = top;
     _lay.bottom = H - bh - app_px(app, 28) - pad;
     _lay.x = pad;
+    _lay.f = f;
+    _lay.dry = dry;
     if (W > H) {
         _lay.w = (W - 3 * pad) / 2;
         _lay.second_x = 2 * pad + _lay.w;
@@ -114,6 +118,16 @@ static void _layout_begin(LUMIKEY_APP *app, int win, float top) {
         _lay.w = W - 2 * pad;
         _lay.second_x = -1;
     }
+}
+
+// A height of the layout: what it would be, scaled to fit.
+static float _v(float h) {
+    return roundf(h * _lay.f);
+}
+
+// Whether the last item placed ended above the bottom of its column.
+static int _layout_fits() {
+    return _lay.y <= _lay.bottom + 0.5f;
 }
 
 // The top of an item h high; the layout moves on past it.
@@ -128,7 +142,7 @@ static float _place(float h) {
 }
 
 static void _gap(float h) {
-    _lay.y += h;
+    _lay.y += _v(h);
 }
 
 // --- Status line ---
@@ -154,12 +168,12 @@ static void _on_check(int, int checked, void *user) {
 }
 
 static void _add_check(const char *caption, int *flag) {
-    if (_check_count >= sizeof _checks / sizeof _checks[0]) return;
     LUMIKEY_APP *app = _lay.app;
+    float h = _v(app_px(app, 42));
+    float y = _place(h + _v(_lay.pad / 2));
+    if (_lay.dry || _check_count >= sizeof _checks / sizeof _checks[0]) return;
     CHECK_BIND *b = &_checks[_check_count++];
     *b = {app, flag};
-    float h = app_px(app, 42);
-    float y = _place(h + _lay.pad / 2);
     ka_gui_add_checkbox(app->gui, _lay.win, i18n_tr(caption), _lay.x, y, _lay.w, h, *flag,
                         _on_check, b);
 }
@@ -190,12 +204,12 @@ static void _on_slider(int, double value, void *user) {
 
 static void _add_slider(const char *caption, uint32_t *field, double lo, double hi, double step,
                         const char *suffix, int fmt) {
-    if (_slider_count >= sizeof _sliders / sizeof _sliders[0]) return;
     LUMIKEY_APP *app = _lay.app;
     KA_GUI_CTX *g = app->gui;
+    float lh = _v(app_px(app, 30)), sh = _v(app_px(app, 44)), pad = _lay.pad;
+    float y = _place(lh + sh + _v(pad / 2));
+    if (_lay.dry || _slider_count >= sizeof _sliders / sizeof _sliders[0]) return;
     SLIDER_BIND *b = &_sliders[_slider_count++];
-    float lh = app_px(app, 30), sh = app_px(app, 44), pad = _lay.pad;
-    float y = _place(lh + sh + pad / 2);
     int label = ka_gui_add_label(g, _lay.win, "", _lay.x, y, _lay.w, lh, KA_GUI_ALIGN_LEFT);
     *b = {app, field, label, caption, suffix, fmt};
     int s = ka_gui_add_slider(g, _lay.win, _lay.x + pad, y + lh, _lay.w - 2 * pad, sh, lo, hi,
@@ -206,14 +220,25 @@ static void _add_slider(const char *caption, uint32_t *field, double lo, double 
 }
 
 static int _add_label(const char *text, float h, int align) {
+    h = _v(h);
     float y = _place(h);
+    if (_lay.dry) return -1;
     return ka_gui_add_label(_lay.app->gui, _lay.win, text, _lay.x, y, _lay.w, h, align);
+}
+
+// A line of explanation, wrapped onto a second line when the column is too narrow for it.
+static int _add_note(const char *text, float h, int align) {
+    float need =
+        (float)al_get_text_width(_lay.app->font, text) + 2 * _lay.app->gui->style.label_padding;
+    if (need <= _lay.w) return _add_label(text, h, align);
+    return _add_label(text, 2 * h, KA_GUI_ALIGN_JUSTIFY);
 }
 
 static int _add_button(const char *caption, KA_GUI_CLICK_CB cb) {
     LUMIKEY_APP *app = _lay.app;
-    float bh = app_px(app, 52);
+    float bh = _v(app_px(app, 52));
     float y = _place(bh);
+    if (_lay.dry) return -1;
     return ka_gui_add_button(app->gui, _lay.win, i18n_tr(caption), _lay.x, y, _lay.w, bh, 1, cb,
                              app);
 }
@@ -300,8 +325,11 @@ static void _on_palette_cancel(int, void *user) {
 
 static void _build_palette(LUMIKEY_APP *app) {
     KA_GUI_CTX *g = app->gui;
-    float W = (float)app->disp_w, pad = app_px(app, 12), bh = app_px(app, 52);
-    float pw = 0.9f * W, c = (pw - 5 * pad) / 4, ch = 0.6f * c, hb = 1.2f * bh;
+    float W = (float)app->disp_w, H = (float)app->disp_h;
+    float pad = app_px(app, 12), bh = app_px(app, 52), hb = 1.2f * bh;
+    // On a low display the cells shrink until the whole popup, buttons included, is on it.
+    float c_max = (H - 9 * pad - 2 * bh - hb) / 3 / 0.6f;
+    float pw = fminf(0.9f * W, 4 * c_max + 5 * pad), c = (pw - 5 * pad) / 4, ch = 0.6f * c;
     float hy = 3 * (ch + pad) + pad;
     int win = ui_popup(app, pw, hy + bh + pad + hb + pad + bh + pad);
     if (win < 0) return;
@@ -314,7 +342,9 @@ static void _build_palette(LUMIKEY_APP *app) {
                                 pad + (float)(j / 4) * (ch + pad), c, ch, &id);
         if (s) ka_gui_custom_set_mouse(g, id, _palette_mouse, s);
     }
-    ka_gui_add_label(g, win, i18n_tr("Hex (#RRGGBB)"), pad, hy, pw / 2, bh, KA_GUI_ALIGN_LEFT);
+    // The label ends a pad before the field, so the two never touch.
+    ka_gui_add_label(g, win, i18n_tr("Hex (#RRGGBB)"), pad, hy, pw / 2 - 2 * pad, bh,
+                     KA_GUI_ALIGN_LEFT);
     app->palette_hex =
         ka_gui_add_textarea(g, win, pw / 2, hy, pw / 2 - pad, bh, 0, 7, _on_hex, app);
     int id;
@@ -454,8 +484,8 @@ static void _page_timing(LUMIKEY_APP *app) {
     _add_slider(I18N_TEXT("Gap between words"), &t.word_gap_units, 4, 20, 1, I18N_TEXT(" units"),
                 0);
     _gap(_lay.pad);
-    _add_label(i18n_tr("Standard: dash 3, letter gap 3, word gap 7 units"), 0.6f * bh,
-               KA_GUI_ALIGN_LEFT);
+    _add_note(i18n_tr("Standard: dash 3, letter gap 3, word gap 7 units"), 0.6f * bh,
+              KA_GUI_ALIGN_LEFT);
     _gap(_lay.pad);
     _add_button(I18N_TEXT("Reset to defaults"), _on_timing_reset);
 }
@@ -466,14 +496,15 @@ static void _page_colors(LUMIKEY_APP *app) {
     _add_label(i18n_tr("Screen light colours"), 0.7f * bh, KA_GUI_ALIGN_LEFT);
     _gap(pad);
     for (int r = 0; r < 5; r++) {
-        float y = _place(bh);
+        float rh = _v(bh), y = _place(rh);
         _gap(pad);
+        if (_lay.dry) continue;
         int id;
-        _add_swatch(_lay.win, r, 0, _lay.x, y, bh, bh, &id);
-        ka_gui_add_label(g, _lay.win, i18n_tr(_color_rows[r].caption), _lay.x + bh + pad, y,
-                         _lay.w - bh - cw - 2 * pad, bh, KA_GUI_ALIGN_LEFT);
+        _add_swatch(_lay.win, r, 0, _lay.x, y, rh, rh, &id);
+        ka_gui_add_label(g, _lay.win, i18n_tr(_color_rows[r].caption), _lay.x + rh + pad, y,
+                         _lay.w - rh - cw - 2 * pad, rh, KA_GUI_ALIGN_LEFT);
         _changes[r] = {app, r};
-        ka_gui_add_button(g, _lay.win, i18n_tr("Change"), _lay.x + _lay.w - cw, y, cw, bh, 1,
+        ka_gui_add_button(g, _lay.win, i18n_tr("Change"), _lay.x + _lay.w - cw, y, cw, rh, 1,
                           _on_change, &_changes[r]);
     }
     _gap(pad);
@@ -490,9 +521,10 @@ static void _page_receiver(LUMIKEY_APP *app) {
                     500, 5, I18N_TEXT(" ms"), 0);
     _add_check(I18N_TEXT("Debug overlay"), &s.debug_overlay);
     if (s.debug_overlay) _add_check(I18N_TEXT("Receive with the front camera"), &s.rx_front_camera);
-    _add_label(i18n_tr("Camera frame rate"), 0.6f * bh, KA_GUI_ALIGN_LEFT);
-    float y = _place(bh);
-    int box = ka_gui_add_combobox(app->gui, _lay.win, _lay.x, y, _lay.w, bh, _on_fps, app);
+    _add_note(i18n_tr("Camera frame rate"), 0.6f * bh, KA_GUI_ALIGN_LEFT);
+    float y = _place(_v(bh));
+    if (_lay.dry) return;
+    int box = ka_gui_add_combobox(app->gui, _lay.win, _lay.x, y, _lay.w, _v(bh), _on_fps, app);
     int selected = 1;
     for (int i = 0; i < 3; i++) {
         char item[32];
@@ -516,25 +548,29 @@ static void _page_general(LUMIKEY_APP *app) {
     SETTINGS &s = app->settings;
     float bh = app_px(app, 52), pad = _lay.pad;
     _add_label(i18n_tr("Language"), 0.6f * bh, KA_GUI_ALIGN_LEFT);
-    float y = _place(bh);
-    int box = ka_gui_add_combobox(app->gui, _lay.win, _lay.x, y, _lay.w, bh, _on_language, app);
-    int selected = 0;
-    for (int i = 0; i < 6; i++) {
-        ka_gui_combobox_add_item(app->gui, box, i == 0 ? i18n_tr(_lang_names[0]) : _lang_names[i]);
-        if (i > 0 && strcmp(s.lang, _lang_codes[i]) == 0) selected = i;
+    float y = _place(_v(bh));
+    if (!_lay.dry) {
+        int box =
+            ka_gui_add_combobox(app->gui, _lay.win, _lay.x, y, _lay.w, _v(bh), _on_language, app);
+        int selected = 0;
+        for (int i = 0; i < 6; i++) {
+            ka_gui_combobox_add_item(app->gui, box,
+                                     i == 0 ? i18n_tr(_lang_names[0]) : _lang_names[i]);
+            if (i > 0 && strcmp(s.lang, _lang_codes[i]) == 0) selected = i;
+        }
+        ka_gui_combobox_set_selected(app->gui, box, selected);
     }
-    ka_gui_combobox_set_selected(app->gui, box, selected);
     _gap(2 * pad);
     _add_check(I18N_TEXT("Keep the screen on"), &s.keep_screen_on);
     _add_check(I18N_TEXT("Keep running when locked"), &s.run_locked);
     _gap(pad);
     _add_button(I18N_TEXT("Restore default presets"), _on_restore_presets);
     _gap(pad);
-    _add_label(i18n_tr("Your own presets are kept."), 0.6f * bh, KA_GUI_ALIGN_LEFT);
-    _add_label(i18n_tr("Defaults follow the language."), 0.6f * bh, KA_GUI_ALIGN_LEFT);
+    _add_note(i18n_tr("Your own presets are kept."), 0.6f * bh, KA_GUI_ALIGN_LEFT);
+    _add_note(i18n_tr("Defaults follow the language."), 0.6f * bh, KA_GUI_ALIGN_LEFT);
     _gap(3 * pad);
     _add_label("Lumikey v" LUMIKEY_VERSION, 0.6f * bh, KA_GUI_ALIGN_CENTER);
-    _add_label(i18n_tr("Morse code by light, sound and vibration"), 0.6f * bh, KA_GUI_ALIGN_CENTER);
+    _add_note(i18n_tr("Morse code by light, sound and vibration"), 0.6f * bh, KA_GUI_ALIGN_CENTER);
 }
 
 // --- Layout ---
@@ -557,7 +593,8 @@ void screen_options_build(LUMIKEY_APP *app) {
     ka_gui_add_label(g, win, i18n_tr("Options"), back_w + 2 * pad, pad, W - 2 * back_w - 4 * pad,
                      bh, KA_GUI_ALIGN_CENTER);
 
-    int per_line = 6 * app_px(app, 160) > W ? 3 : 6;
+    // A landscape display keeps its little height for the controls: one line of tabs.
+    int per_line = 6 * app_px(app, 160) > W && W <= H ? 3 : 6;
     float tw = per_line == 3 ? (W - 4 * pad) / 3 : (W - 7 * pad) / 6;
     float line_top = 2 * pad + bh;
     for (int j = 0; j < 6; j++) {
@@ -568,27 +605,20 @@ void screen_options_build(LUMIKEY_APP *app) {
                                  j == app->options_tab, _on_tab, &_tabs[j]);
     }
 
-    _layout_begin(app, win, line_top + 2 * pad + bh);
-    switch (app->options_tab) {
-    case 1:
-        _page_timing(app);
-        break;
-    case 2:
-        _page_colors(app);
-        break;
-    case 3:
-        _page_receiver(app);
-        break;
-    case 4:
-        _page_key(app);
-        break;
-    case 5:
-        _page_general(app);
-        break;
-    default:
-        _page_output(app);
-        break;
+    // A tab with more controls than room (a phone's outputs, a landscape display, a longer
+    // translation) is measured first and then built with its heights and gaps narrowed, down
+    // to 70 %, where a caption still has the height of its line.
+    static void (*const pages[6])(LUMIKEY_APP *) = {_page_output,   _page_timing, _page_colors,
+                                                    _page_receiver, _page_key,    _page_general};
+    float f = 1;
+    for (int k = 0; k <= 6; k++) {
+        f = 1 - 0.05f * (float)k;
+        _layout_begin(app, win, line_top + 2 * pad + bh, f, 1);
+        pages[app->options_tab](app);
+        if (_layout_fits()) break;
     }
+    _layout_begin(app, win, line_top + 2 * pad + bh, f, 0);
+    pages[app->options_tab](app);
 
     app->options_status =
         ka_gui_add_label(g, win, app->options_status_text, pad, H - bh - app_px(app, 28),
