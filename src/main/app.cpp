@@ -357,6 +357,10 @@ static void _app_shutdown(LUMIKEY_APP *app) {
         app_stop_playback(app);
         player_free(&app->player);
     }
+    for (int screen = SCREEN_HOME; screen <= SCREEN_KEY; screen++) {
+        const APP_SCREEN_HOOKS *hooks = app_screen_hooks((APP_SCREEN)screen);
+        if (hooks->release) hooks->release(app);
+    }
     tone_audio_shutdown();
     torch_shutdown();
     vibrator_shutdown();

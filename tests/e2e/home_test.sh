@@ -71,6 +71,20 @@ click_at $YES_X $YES_Y
 names | grep -x "Call for help" >/dev/null && fail "Yes did not delete the preset"
 [[ $(names | wc -l) -eq 24 ]] || fail "$(names | wc -l) presets left, not 24"
 
+echo "== a screen not written yet leads back home with its Back button and with Escape"
+card=$(colour_at 240 214)
+click_at 298 682 # "Key"
+sleep 0.3
+[[ "$(colour_at 240 214)" == "52,52,62" ]] || fail "Key did not leave the home screen"
+click_at 72 38 # "Back"
+sleep 0.3
+[[ "$(colour_at 240 214)" == "$card" ]] || fail "Back did not return home"
+click_at 298 682
+sleep 0.3
+escape
+[[ "$(colour_at 240 214)" == "$card" ]] || fail "Escape did not return home"
+running || fail "Escape on another screen ended the program"
+
 echo "== a resize while typing keeps the text, the focus and the scroll position"
 click_at $MSG_X $MSG_Y
 xdotool type --delay 50 "Hallo Welt"
