@@ -1,5 +1,6 @@
-// src/main/app_screens.cpp: which function builds, ticks and answers the back key for each
-// screen. A new screen plugs in by replacing its row of the table.
+// src/main/app_screens.cpp: which function builds, ticks, answers the back key, cleans up when
+// left and releases at shutdown for each screen. A new screen plugs in by replacing its row of
+// the table.
 #include "main/app.hpp"
 
 #include "i18n/i18n.hpp"
@@ -53,15 +54,17 @@ struct SCREEN_ROW {
     APP_SCREEN_HOOKS hooks;
 };
 
+// Columns: build, tick, back, leave, release.
 static const SCREEN_ROW _screens[] = {
-    {SCREEN_HOME, {screen_home_build, screen_home_tick, screen_home_close_popup}},
-    {SCREEN_PLAY, {screen_play_build, _play_tick, _play_back}},
-    {SCREEN_EDIT, {screen_edit_build, nullptr, _edit_back}},
-    {SCREEN_HISTORY, {_placeholder_build, nullptr, nullptr}},
-    {SCREEN_OPTIONS, {screen_options_build, screen_options_update, screen_options_close_popup}},
-    {SCREEN_RECEIVE, {_placeholder_build, nullptr, nullptr}},
-    {SCREEN_RECEIVED, {_placeholder_build, nullptr, nullptr}},
-    {SCREEN_KEY, {_placeholder_build, nullptr, nullptr}},
+    {SCREEN_HOME, {screen_home_build, screen_home_tick, screen_home_close_popup, nullptr, nullptr}},
+    {SCREEN_PLAY, {screen_play_build, _play_tick, _play_back, nullptr, nullptr}},
+    {SCREEN_EDIT, {screen_edit_build, nullptr, _edit_back, nullptr, nullptr}},
+    {SCREEN_HISTORY, {_placeholder_build, nullptr, nullptr, nullptr, nullptr}},
+    {SCREEN_OPTIONS,
+     {screen_options_build, screen_options_update, screen_options_close_popup, nullptr, nullptr}},
+    {SCREEN_RECEIVE, {_placeholder_build, nullptr, nullptr, nullptr, nullptr}},
+    {SCREEN_RECEIVED, {_placeholder_build, nullptr, nullptr, nullptr, nullptr}},
+    {SCREEN_KEY, {_placeholder_build, nullptr, nullptr, nullptr, nullptr}},
 };
 
 const APP_SCREEN_HOOKS *app_screen_hooks(APP_SCREEN screen) {
