@@ -61,6 +61,7 @@ struct LUMIKEY_APP {
     int play_requested;
     int stop_requested;
     PRESET_LIST *presets;
+    TOUCH_LIST_VIEW home_list;
     SENT_HISTORY history;
     int msg_field;
 

@@ -11,6 +11,7 @@
 #include "phone/torch.hpp"
 #include "phone/vibrator.hpp"
 #include "support/ka_common.hpp"
+#include "ui/touch_list.hpp"
 #include "ui/ui_popup.hpp"
 
 static const char *const _cat_names[PRESET_CAT_COUNT] = {
@@ -25,6 +26,59 @@ struct TOGGLE_BIND {
     int *flag;
 };
 static TOGGLE_BIND _toggles[5];
+
+// --- The preset list: a header per category that has presets, in the fixed category order,
+// then its presets in list order ---
+
+static int _cat_used(const PRESET_LIST *list, int cat) {
+    for (size_t i = 0; i < list->count; i++)
+        if ((int)list->items[i].category == cat) return 1;
+    return 0;
+}
+
+static size_t _src_count(const void *user) {
+    const LUMIKEY_APP *app = (const LUMIKEY_APP *)user;
+    const PRESET_LIST *list = app->presets;
+    if (!list) return 0;
+    size_t n = list->count;
+    for (int cat = 0; cat < PRESET_CAT_COUNT; cat++) n += (size_t)_cat_used(list, cat);
+    return n;
+}
+
+static void _src_row(const void *user, size_t i, TOUCH_ROW *out) {
+    const LUMIKEY_APP *app = (const LUMIKEY_APP *)user;
+    const PRESET_LIST *list = app->presets;
+    if (!list) return;
+    size_t at = 0;
+    for (int cat = 0; cat < PRESET_CAT_COUNT; cat++) {
+        if (!_cat_used(list, cat)) continue;
+        if (at++ == i) {
+            out->header = 1;
+            out->title = i18n_tr(_cat_names[cat]);
+            return;
+        }
+        for (size_t k = 0; k < list->count; k++) {
+            const PRESET &p = list->items[k];
+            if ((int)p.category != cat) continue;
+            if (at++ == i) {
+                out->id = p.id;
+                out->title = p.name;
+                out->subtitle = p.text;
+                return;
+            }
+        }
+    }
+}
+
+static void _play_preset(LUMIKEY_APP *app, int id);
+
+static void _src_tap(void *user, int id) {
+    _play_preset((LUMIKEY_APP *)user, id);
+}
+
+static void _src_long(void *user, int id) {
+    app_open_preset_actions((LUMIKEY_APP *)user, id);
+}
 
 // --- Popups ---
 
@@ -169,7 +223,10 @@ static void _on_options(int, void *user) {
     app_set_screen((LUMIKEY_APP *)user, SCREEN_OPTIONS);
 }
 
-void screen_home_tick(LUMIKEY_APP *) {}
+void screen_home_tick(LUMIKEY_APP *app) {
+    __ka_assert(app, return );
+    touch_list_tick(&app->home_list);
+}
 
 // --- Layout ---
 
@@ -260,6 +317,13 @@ void screen_home_build(LUMIKEY_APP *app) {
     for (int k = 0; k < 4; k++)
         ka_gui_add_button(g, win, i18n_tr(nav[k]), pad + (float)k * (nbw + pad), y_nav, nbw, bh, 1,
                           cbs[k], app);
+
+    TOUCH_LIST_VIEW *list = &app->home_list;
+    list->src = {_src_count, _src_row, _src_tap, _src_long, app};
+    list->empty_text = i18n_tr("No presets: tap + New or Restore defaults");
+    list->wrap = 0;
+    float y_list = 2 * bh + 3 * pad;
+    touch_list_add(app, list, win, 0, y_list, W, y_nav - pad - y_list);
 
     ka_gui_open_window(g, win);
     _build_popups(app, W, pad, bh);
