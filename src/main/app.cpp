@@ -113,6 +113,7 @@ void app_build_gui(LUMIKEY_APP *app) {
     app->confirm_win = app->confirm_label = -1;
     app->options_status = app->palette_win = app->palette_hex = -1;
     app->edit_text = app->edit_name = app->edit_cat = app->edit_preview = -1;
+    app->hist_actions_win = app->recv_actions_win = app->recv_actions_title = -1;
     ka_gui_set_display(app->gui, app->display);
     ka_gui_set_display_size(app->gui, (float)app->disp_w, (float)app->disp_h);
     KA_GUI_STYLE *style = &app->gui->style;
@@ -249,6 +250,8 @@ static int _app_init(LUMIKEY_APP *app) {
     app->confirm_win = app->confirm_label = app->target_id = -1;
     app->options_status = app->color_target = app->palette_hex = -1;
     app->edit_text = app->edit_name = app->edit_cat = app->edit_preview = -1;
+    app->hist_actions_win = app->recv_actions_win = app->recv_actions_title = -1;
+    app->hist_target = app->recv_target = -1;
     app->light.index = SIZE_MAX;
 
     if (!al_init()) {
