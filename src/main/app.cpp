@@ -360,7 +360,16 @@ static void _app_run(LUMIKEY_APP *app) {
         ALLEGRO_EVENT ev;
         if (platform_wait_event(app->queue, &ev)) {
             _handle_event(app, ev);
-            if (app->gui && !app->display_halted) {
+            // Keys that key are the key screen's alone: a focused widget never sees them.
+            int keyed = 0;
+            if (app->screen == SCREEN_KEY && app->built_screen == SCREEN_KEY &&
+                !app->display_halted) {
+                if (ev.type == ALLEGRO_EVENT_TOUCH_BEGIN || ev.type == ALLEGRO_EVENT_TOUCH_END ||
+                    ev.type == ALLEGRO_EVENT_TOUCH_CANCEL)
+                    screen_key_touch(app, &ev);
+                keyed = screen_key_keyboard(app, &ev);
+            }
+            if (app->gui && !app->display_halted && !keyed) {
                 app->event_time = ev.any.timestamp;
                 ka_gui_process_event(app->gui, ev);
                 app->event_time = 0;

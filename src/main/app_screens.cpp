@@ -9,6 +9,7 @@
 #include "ui/screen_history.hpp"
 #include "ui/screen_home.hpp"
 #include "ui/screen_options.hpp"
+#include "ui/screen_key.hpp"
 #include "ui/screen_play.hpp"
 #include "ui/screen_received.hpp"
 
@@ -32,10 +33,6 @@ static int _placeholder_window(LUMIKEY_APP *app) {
                       1, _on_placeholder_back, app);
     ka_gui_open_window(app->gui, win);
     return win;
-}
-
-static void _placeholder_build(LUMIKEY_APP *app) {
-    _placeholder_window(app);
 }
 
 static void _on_placeholder_received(int, void *user) {
@@ -71,6 +68,13 @@ static int _edit_back(LUMIKEY_APP *app) {
     return 0;
 }
 
+// The key screen gives back the keyer, the sidetone and the outputs when left; at shutdown its
+// decoder goes too.
+static void _key_release(LUMIKEY_APP *app) {
+    app_key_release(app);
+    decoder_free(&app->key.decoder);
+}
+
 struct SCREEN_ROW {
     APP_SCREEN screen;
     APP_SCREEN_HOOKS hooks;
@@ -84,11 +88,12 @@ static const SCREEN_ROW _screens[] = {
     {SCREEN_HISTORY,
      {screen_history_build, screen_history_tick, screen_history_close_popup, nullptr, nullptr}},
     {SCREEN_OPTIONS,
-     {screen_options_build, screen_options_update, screen_options_close_popup, nullptr, nullptr}},
+     {screen_options_build, screen_options_update, screen_options_close_popup, screen_options_leave,
+      nullptr}},
     {SCREEN_RECEIVE, {_receive_placeholder_build, nullptr, nullptr, nullptr, nullptr}},
     {SCREEN_RECEIVED,
      {screen_received_build, screen_received_tick, screen_received_close_popup, nullptr, nullptr}},
-    {SCREEN_KEY, {_placeholder_build, nullptr, nullptr, nullptr, nullptr}},
+    {SCREEN_KEY, {screen_key_build, screen_key_update, nullptr, app_key_release, _key_release}},
 };
 
 const APP_SCREEN_HOOKS *app_screen_hooks(APP_SCREEN screen) {

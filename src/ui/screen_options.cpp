@@ -12,6 +12,7 @@
 #include "audio/tone.hpp"
 #include "i18n/i18n.hpp"
 #include "main/app.hpp"
+#include "morse/decoder.hpp"
 #include "phone/torch.hpp"
 #include "phone/vibrator.hpp"
 #include "support/ka_common.hpp"
@@ -287,6 +288,11 @@ static int _palette_mouse(int, const KA_GUI_MOUSE_EVENT *ev, void *user) {
 }
 
 // --- The palette popup ---
+
+void screen_options_leave(LUMIKEY_APP *app) {
+    __ka_assert(app, return );
+    decoder_free(&app->key.decoder);
+}
 
 int screen_options_close_popup(LUMIKEY_APP *app) {
     __ka_assert(app, return 0);

@@ -11,3 +11,6 @@ void screen_options_build(LUMIKEY_APP *app);
 void screen_options_update(LUMIKEY_APP *app);
 // The back key: closes the palette popup. 1 when it was open, else 0 (the app goes home).
 int screen_options_close_popup(LUMIKEY_APP *app);
+// Leaving the screen: the key screen's decoder goes, so the next one is made with the settings
+// as they are now.
+void screen_options_leave(LUMIKEY_APP *app);

@@ -55,6 +55,10 @@ ScreenKit::ScreenKit(int w, int h) {
 }
 
 ScreenKit::~ScreenKit() {
+    for (int screen = SCREEN_HOME; screen <= SCREEN_KEY; screen++) {
+        const APP_SCREEN_HOOKS *hooks = app_screen_hooks((APP_SCREEN)screen);
+        if (hooks->release) hooks->release(app);
+    }
     if (app->gui) ka_gui_destroy_ctx(&app->gui);
     presets_free(&app->presets);
     received_free(&app->received);
