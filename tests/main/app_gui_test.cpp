@@ -36,6 +36,8 @@ protected:
         a->disp_w = 480;
         a->disp_h = 800;
         a->ui_scale = 1;
+        // The program always has its large font (a built-in one at worst); screens rely on it.
+        a->font_big = font;
         a->msg_field = a->target_id = -1;
     }
     void TearDown() override {
