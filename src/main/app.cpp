@@ -11,11 +11,16 @@
 #include <allegro5/allegro_primitives.h>
 #include <allegro5/allegro_ttf.h>
 
+#include "audio/tone.hpp"
 #include "i18n/i18n.hpp"
 #include "model/json_store.hpp"
 #include "phone/screen.hpp"
+#include "phone/torch.hpp"
+#include "phone/vibrator.hpp"
 #include "platform/platform_desktop.hpp"
 #include "support/ka_common.hpp"
+#include "ui/screen_home.hpp"
+#include "ui/screen_play.hpp"
 
 static LUMIKEY_APP app_record;
 
@@ -69,14 +74,28 @@ static void _sync_display_size(LUMIKEY_APP *app) {
     _redraw_burst(app);
 }
 
-// Builds the GUI of app->screen anew on a fresh context. Until the screens exist the context
-// stays empty: the frame is the cleared background. The new context is made before the old one
-// goes, so the clipboard service (and what the user copied) lives on across the rebuild.
-static void _build_gui(LUMIKEY_APP *app) {
+// Builds the GUI of app->screen anew on a fresh context. The new context is made before the
+// old one goes, so the clipboard service (and what the user copied) lives on across the
+// rebuild. A rebuild of the same screen (a resize) keeps the typed message and the focus.
+void app_build_gui(LUMIKEY_APP *app) {
+    if (!app->display) return;
+    char message[512] = "";
+    int refocus_message = 0;
+    KA_GUI_TEXTAREA_DATA caret{}; // where the user was typing, so typing goes on there
+    if (app->gui && app->screen == app->built_screen && app->screen == SCREEN_HOME &&
+        app->msg_field >= 0) {
+        refocus_message = ka_gui_get_focus(app->gui) == app->msg_field;
+        ka_copy_text(message, sizeof message, ka_gui_textarea_get_text(app->gui, app->msg_field));
+        KA_GUI_WIDGET *w = ka_gui_get_widget(app->gui, app->msg_field);
+        if (w && w->type == KA_GUI_TEXTAREA && w->data) caret = *(KA_GUI_TEXTAREA_DATA *)w->data;
+    }
     KA_GUI_CTX *fresh = ka_gui_new_ctx(app->font);
+    __ka_assert(fresh, return );
     if (app->gui) ka_gui_destroy_ctx(&app->gui);
     app->gui = fresh;
-    __ka_assert(app->gui, return );
+    // Widget ids of the old context mean nothing in the new one.
+    app->msg_field = app->actions_win = app->actions_title = -1;
+    app->confirm_win = app->confirm_label = -1;
     ka_gui_set_display(app->gui, app->display);
     ka_gui_set_display_size(app->gui, (float)app->disp_w, (float)app->disp_h);
     KA_GUI_STYLE *style = &app->gui->style;
@@ -93,14 +112,37 @@ static void _build_gui(LUMIKEY_APP *app) {
     style->textarea_padding = roundf(6 * s);
     style->slider_track_size = roundf(6 * s);
 
+    const APP_SCREEN_HOOKS *hooks = app_screen_hooks(app->screen);
+    if (hooks->build) hooks->build(app);
+    if (message[0] && app->msg_field >= 0) {
+        ka_gui_textarea_set_text(app->gui, app->msg_field, message);
+        KA_GUI_WIDGET *w = ka_gui_get_widget(app->gui, app->msg_field);
+        if (w && w->type == KA_GUI_TEXTAREA && w->data) {
+            KA_GUI_TEXTAREA_DATA *t = (KA_GUI_TEXTAREA_DATA *)w->data;
+            // Offsets from the old field fit the same text; clamped all the same.
+            auto fit = [t](size_t v) { return v < t->text_len ? v : t->text_len; };
+            t->cursor_pos = fit(caret.cursor_pos);
+            t->sel_start = fit(caret.sel_start);
+            t->sel_end = fit(caret.sel_end);
+        }
+    }
+    if (refocus_message && app->msg_field >= 0) ka_gui_set_focus(app->gui, app->msg_field);
+
     app->built_screen = app->screen;
     app->needs_rebuild = 0;
     app->redraw = 1;
 }
 
-static void _draw(LUMIKEY_APP *app) {
-    al_clear_to_color(al_map_rgb(16, 18, 24));
+void app_draw(LUMIKEY_APP *app) {
+    if (!app->display) return;
+    int play = app->built_screen == SCREEN_PLAY;
+    if (play) {
+        screen_play_draw(app);
+    } else {
+        al_clear_to_color(al_map_rgb(16, 18, 24));
+    }
     if (app->gui) ka_gui_draw(app->gui);
+    if (play) screen_play_draw_overlay(app);
     al_flip_display();
     app->redraw = 0;
 }
@@ -112,12 +154,12 @@ static void _on_back(LUMIKEY_APP *app) {
     double now = al_get_time();
     if (last_accepted >= 0 && now - last_accepted < 0.3) return;
     last_accepted = now;
+    const APP_SCREEN_HOOKS *hooks = app_screen_hooks(app->screen);
+    if (hooks->back && hooks->back(app)) return;
     if (app->screen == SCREEN_HOME) {
         app->running = 0;
-    } else if (app->screen == SCREEN_RECEIVED) {
-        app_set_screen(app, SCREEN_RECEIVE);
     } else {
-        app_set_screen(app, SCREEN_HOME);
+        app_set_screen(app, app_screen_parent(app->screen));
     }
 }
 
@@ -179,6 +221,9 @@ static int _app_init(LUMIKEY_APP *app) {
     set_log_level(LOG_INFO);
     settings_default(&app->settings);
     app->palette_win = -1;
+    app->msg_field = app->actions_win = app->actions_title = -1;
+    app->confirm_win = app->confirm_label = app->target_id = -1;
+    app->light.index = SIZE_MAX;
 
     if (!al_init()) {
         ka_log(LOG_EMERG, "al_init failed");
@@ -215,6 +260,9 @@ static int _app_init(LUMIKEY_APP *app) {
     _load_history(app);
     if (!_load_received(app)) return 0;
 
+    tone_audio_init();
+    app->player = player_new();
+    __ka_assert(app->player, return 0);
     app->queue = al_create_event_queue();
     __ka_assert(app->queue, return 0);
     app->anim_timer = al_create_timer(1.0 / 30);
@@ -231,7 +279,7 @@ static int _app_init(LUMIKEY_APP *app) {
     platform_register_event_sources(app->queue);
 
     app->screen = SCREEN_HOME;
-    _build_gui(app);
+    app_build_gui(app);
 
     ka_log(LOG_INFO, "Lumikey %s started, display %dx%d, density %.2f, ui scale %.2f",
            LUMIKEY_VERSION, app->disp_w, app->disp_h, (double)density, (double)app->ui_scale);
@@ -244,6 +292,11 @@ static void _handle_event(LUMIKEY_APP *app, const ALLEGRO_EVENT &ev) {
     case ALLEGRO_EVENT_KEY_DOWN:
         if (ev.keyboard.keycode == ALLEGRO_KEY_BACK || ev.keyboard.keycode == ALLEGRO_KEY_ESCAPE)
             _on_back(app);
+        if ((ev.keyboard.keycode == ALLEGRO_KEY_ENTER ||
+             ev.keyboard.keycode == ALLEGRO_KEY_PAD_ENTER) &&
+            app->built_screen == SCREEN_HOME && app->gui && app->msg_field >= 0 &&
+            ka_gui_get_focus(app->gui) == app->msg_field)
+            screen_home_send(app);
         break;
     case ALLEGRO_EVENT_MOUSE_BUTTON_DOWN:
         app->pointer_down = 1;
@@ -254,7 +307,8 @@ static void _handle_event(LUMIKEY_APP *app, const ALLEGRO_EVENT &ev) {
         break;
     case ALLEGRO_EVENT_TIMER:
         app->redraw = 1;
-        if (al_get_time() > app->redraw_until) al_stop_timer(app->anim_timer);
+        if (!player_is_playing(app->player) && al_get_time() > app->redraw_until)
+            al_stop_timer(app->anim_timer);
         break;
     case ALLEGRO_EVENT_DISPLAY_RESIZE:
         al_acknowledge_resize(app->display);
@@ -285,16 +339,27 @@ static void _app_run(LUMIKEY_APP *app) {
         } else {
             _sync_display_size(app);
         }
-        // Settings a screen changed are written here; once sends exist, only while none plays.
-        app_save_settings_if_due(app, al_get_time());
-        if (app->needs_rebuild) _build_gui(app);
+        app_apply_requests(app);
+        const APP_SCREEN_HOOKS *hooks = app_screen_hooks(app->screen);
+        if (app->screen == app->built_screen && hooks->tick) hooks->tick(app);
+        // Settings a screen changed are written here, never while a send plays: the write
+        // could delay the player's next element.
+        if (!player_is_playing(app->player)) app_save_settings_if_due(app, al_get_time());
+        if (app->needs_rebuild) app_build_gui(app);
         int wanted = app->redraw || (app->gui && ka_gui_needs_redraw(app->gui));
-        if (wanted && al_is_event_queue_empty(app->queue)) _draw(app);
+        if (wanted && al_is_event_queue_empty(app->queue)) app_draw(app);
     }
 }
 
 static void _app_shutdown(LUMIKEY_APP *app) {
     // Nothing is saved here: every file was written when it changed.
+    if (app->player) {
+        app_stop_playback(app);
+        player_free(&app->player);
+    }
+    tone_audio_shutdown();
+    torch_shutdown();
+    vibrator_shutdown();
     if (app->gui) ka_gui_destroy_ctx(&app->gui);
     presets_free(&app->presets);
     received_free(&app->received);

@@ -11,7 +11,10 @@
 #include "model/presets.hpp"
 #include "model/received.hpp"
 #include "model/settings.hpp"
+#include "morse/player.hpp"
 #include "platform/wake_event.hpp"
+#include "ui/screen_play.hpp"
+#include "ui/touch_list.hpp"
 
 enum APP_SCREEN {
     SCREEN_HOME = 0,
@@ -52,11 +55,15 @@ struct LUMIKEY_APP {
 
     // Settings, sending and presets
     SETTINGS settings;
+    MORSE_PLAYER *player;
+    SCREEN_LIGHT light;
     char play_text[1024];
     int play_requested;
     int stop_requested;
     PRESET_LIST *presets;
+    TOUCH_LIST_VIEW home_list;
     SENT_HISTORY history;
+    int msg_field;
 
     // Soft keyboard, screen lock and background work
     int kb_overlap;
@@ -80,14 +87,49 @@ struct LUMIKEY_APP {
     double event_time;
     APP_SCREEN built_screen;
     int wake_source_ready; // wake_source was initialised and must be destroyed
+
+    // Home screen: the preset actions and confirm popups, and the preset they act on
+    int actions_win, actions_title;
+    int confirm_win, confirm_label, confirm_kind;
+    int target_id; // -1: the editor makes a new preset
+
+    // Preset editor draft, restored on the editor's next build
+    int draft_valid;
+    char draft_text[512];
+    char draft_name[64];
+    int draft_cat;
 };
 
 // v base pixels at the current UI scale, rounded to whole pixels.
 float app_px(const LUMIKEY_APP *app, float v);
 // An Allegro colour from 0xRRGGBB.
 ALLEGRO_COLOR app_rgb(uint32_t rgb);
-// Switches screens; the GUI is rebuilt in the same loop pass.
+// Switches screens after the clean-up the screen left behind needs; the GUI is rebuilt in the
+// same loop pass.
 void app_set_screen(LUMIKEY_APP *app, APP_SCREEN screen);
+// Asks the loop to send text (cut to play_text) once the GUI has finished with the event.
+void app_request_play(LUMIKEY_APP *app, const char *text);
+// Asks the loop to stop the send.
+void app_request_stop(LUMIKEY_APP *app);
+// A typed message: on top of the sent history (saved when it changed), then requested as a send
+// that the play screen offers to keep as a preset.
+void app_send_message(LUMIKEY_APP *app, const char *text);
+// Starts sending play_text on every enabled output (any send in progress ends first) and shows
+// the play screen. 1 when the player started, 0 when nothing was started.
+int app_start_playback(LUMIKEY_APP *app);
+// Stops the player, the tone and the animation timer; the screen stays as it is.
+void app_stop_playback(LUMIKEY_APP *app);
+// Fills channels (room for PLAYER_MAX_CHANNELS) for a send of seq: the screen light first, then
+// sound, flashlight and vibration as enabled and available, each with its lead. The number
+// filled. The sound is prepared here, so the caller releases it when the send does not start.
+size_t app_playback_channels(LUMIKEY_APP *app, const MORSE_SEQUENCE *seq, PLAYER_CHANNEL *channels);
+// Opens the preset editor on a new preset holding text (null counts as "").
+void app_edit_new_preset_from(LUMIKEY_APP *app, const char *text);
+// Applies the play and stop requests the GUI callbacks of this loop pass recorded.
+void app_apply_requests(LUMIKEY_APP *app);
+// Rebuilds the GUI of the current screen, and draws one frame; both do nothing without a display.
+void app_build_gui(LUMIKEY_APP *app);
+void app_draw(LUMIKEY_APP *app);
 // Saves write their file from the model in memory: 1 on success; 0, logged as "could not save
 // <file>", when nothing could be written (the model is kept). A successful settings save
 // clears settings_dirty.
@@ -107,6 +149,18 @@ void app_defaults_asset_name(const LUMIKEY_APP *app, char *out, size_t out_size)
 // Reads the defaults asset of the interface language (its name written to name) into the
 // preset list, keeping the user's own presets; saves nothing. The number installed, or -1.
 int app_merge_default_presets(LUMIKEY_APP *app, char *name, size_t name_size);
+
+// What the loop asks of each screen. Any hook may be null. back returns non-zero when it
+// consumed the back press (a popup closed); otherwise the loop goes to the screen's parent.
+struct APP_SCREEN_HOOKS {
+    void (*build)(LUMIKEY_APP *app);
+    void (*tick)(LUMIKEY_APP *app);
+    int (*back)(LUMIKEY_APP *app);
+};
+// The hooks of screen; a value out of range gets the home screen's.
+const APP_SCREEN_HOOKS *app_screen_hooks(APP_SCREEN screen);
+// Where the back key leads from screen when the screen has nothing to close.
+APP_SCREEN app_screen_parent(APP_SCREEN screen);
 
 // Starts, runs and shuts the program down: 0 after a normal quit, 1 after a failed start-up.
 int app_main(int argc, char **argv);

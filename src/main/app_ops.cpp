@@ -5,14 +5,131 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "audio/tone.hpp"
 #include "i18n/i18n.hpp"
 #include "model/json_store.hpp"
+#include "phone/screen.hpp"
+#include "phone/torch.hpp"
+#include "phone/vibrator.hpp"
 #include "platform/platform_desktop.hpp"
 #include "support/ka_common.hpp"
 
+// The flashlight cannot switch faster than this; a shorter unit would blur its dots together.
+static const uint32_t TORCH_UNIT_FLOOR_MS = 60;
+
 void app_set_screen(LUMIKEY_APP *app, APP_SCREEN screen) {
+    __ka_assert(app, return );
+    // A switch to the screen already shown only rebuilds it: its state must survive.
     app->screen = screen;
     app->needs_rebuild = 1;
+}
+
+void app_request_play(LUMIKEY_APP *app, const char *text) {
+    __ka_assert(app, return );
+    __ka_assert(text, return );
+    ka_copy_text(app->play_text, sizeof app->play_text, text);
+    app->play_requested = 1;
+}
+
+void app_request_stop(LUMIKEY_APP *app) {
+    __ka_assert(app, return );
+    app->stop_requested = 1;
+}
+
+void app_send_message(LUMIKEY_APP *app, const char *text) {
+    __ka_assert(app, return );
+    __ka_assert(text, return );
+    if (history_push(&app->history, text)) app_save_history(app);
+    app->play_from_message = 1;
+    app_request_play(app, text);
+}
+
+size_t app_playback_channels(LUMIKEY_APP *app, const MORSE_SEQUENCE *seq,
+                             PLAYER_CHANNEL *channels) {
+    __ka_assert(app, return 0);
+    __ka_assert(seq, return 0);
+    __ka_assert(channels, return 0);
+    const SETTINGS &s = app->settings;
+    size_t n = 0;
+    // The light always takes part: the play screen follows the send through it, even when the
+    // screen output is off.
+    channels[n++] = screen_light_channel(app);
+    if (s.out_sound && tone_prepare(seq, s.tone_hz, s.audio_latency_ms, &channels[n])) n++;
+    if (s.out_torch && torch_available()) channels[n++] = torch_channel(s.torch_latency_ms);
+    if (s.out_vibrate && vibrator_prepare(seq, s.vibrate_latency_ms, &channels[n])) n++;
+    return n;
+}
+
+void app_stop_playback(LUMIKEY_APP *app) {
+    __ka_assert(app, return );
+    int was_playing = player_is_playing(app->player);
+    player_stop(app->player);
+    tone_release();
+    if (app->anim_timer) al_stop_timer(app->anim_timer);
+    if (was_playing || app->screen == SCREEN_PLAY) screen_max_brightness(0);
+}
+
+int app_start_playback(LUMIKEY_APP *app) {
+    __ka_assert(app, return 0);
+    __ka_assert(app->player, return 0);
+    app_stop_playback(app);
+    MORSE_TIMING timing = app->settings.timing;
+    if (app->settings.out_torch && torch_available() && timing.unit_ms < TORCH_UNIT_FLOOR_MS) {
+        ka_log(LOG_INFO, "unit %u ms raised to %u ms for the flashlight", timing.unit_ms,
+               TORCH_UNIT_FLOOR_MS);
+        timing.unit_ms = TORCH_UNIT_FLOOR_MS;
+    }
+    MORSE_SEQUENCE *seq = morse_sequence_build(app->play_text, &timing);
+    if (!seq) return 0;
+    if (seq->skipped) ka_log(LOG_INFO, "%zu unsupported character(s) skipped", seq->skipped);
+
+    PLAYER_CHANNEL channels[PLAYER_MAX_CHANNELS];
+    size_t n = app_playback_channels(app, seq, channels);
+    // Anything beyond the light may go on with the display off.
+    app->play_bg = n > 1;
+
+    if (app->settings.out_screen) screen_max_brightness(1);
+    app_set_screen(app, SCREEN_PLAY);
+    // The play screen is on the display before the first element is due.
+    app_build_gui(app);
+    if (!app->display_halted) app_draw(app);
+    if (!player_start(app->player, seq, app->settings.loop, channels, n)) {
+        // Nothing uses the prepared tone or the raised brightness now.
+        tone_release();
+        screen_max_brightness(0);
+        app_set_screen(app, SCREEN_HOME);
+        return 0;
+    }
+    if (app->anim_timer) al_start_timer(app->anim_timer);
+    return 1;
+}
+
+void app_edit_new_preset_from(LUMIKEY_APP *app, const char *text) {
+    __ka_assert(app, return );
+    ka_copy_text(app->draft_text, sizeof app->draft_text, text);
+    app->draft_name[0] = '\0';
+    app->draft_cat = PRESET_CAT_CUSTOM;
+    app->draft_valid = 1;
+    app->target_id = -1;
+    app_set_screen(app, SCREEN_EDIT);
+}
+
+void app_apply_requests(LUMIKEY_APP *app) {
+    __ka_assert(app, return );
+    if (app->stop_requested) {
+        app->stop_requested = 0;
+        app_stop_playback(app);
+        if (app->save_after_stop) {
+            app_edit_new_preset_from(app, app->play_text);
+        } else if (app->screen != SCREEN_RECEIVE) {
+            app_set_screen(app, SCREEN_HOME);
+        }
+        app->save_after_stop = 0;
+    }
+    if (app->play_requested) {
+        app->play_requested = 0;
+        if (!app_start_playback(app)) ka_log(LOG_INFO, "nothing playable in '%s'", app->play_text);
+    }
 }
 
 void app_defaults_asset_name(const LUMIKEY_APP *app, char *out, size_t out_size) {

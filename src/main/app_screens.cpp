@@ -1,0 +1,73 @@
+// src/main/app_screens.cpp: which function builds, ticks and answers the back key for each
+// screen. A new screen plugs in by replacing its row of the table.
+#include "main/app.hpp"
+
+#include "i18n/i18n.hpp"
+#include "support/ka_common.hpp"
+#include "ui/screen_home.hpp"
+#include "ui/screen_play.hpp"
+
+// The screen the back key leads to when the screen itself has nothing to close.
+static APP_SCREEN _parent_of(APP_SCREEN screen) {
+    return screen == SCREEN_RECEIVED ? SCREEN_RECEIVE : SCREEN_HOME;
+}
+
+static void _on_placeholder_back(int, void *user) {
+    LUMIKEY_APP *app = (LUMIKEY_APP *)user;
+    app_set_screen(app, _parent_of(app->screen));
+}
+
+// A screen that is not written yet: an empty page whose only control leads back.
+static void _placeholder_build(LUMIKEY_APP *app) {
+    float W = (float)app->disp_w, H = (float)app->disp_h, pad = app_px(app, 12);
+    int win = ka_gui_add_window(app->gui, "Lumikey", 0, 0, W, H);
+    if (win < 0) return;
+    ka_gui_window_set_flags(app->gui, win, KA_GUI_WIN_FIXED_POSITION | KA_GUI_WIN_FRAMELESS);
+    ka_gui_add_button(app->gui, win, i18n_tr("Back"), pad, pad, app_px(app, 120), app_px(app, 52),
+                      1, _on_placeholder_back, app);
+    ka_gui_open_window(app->gui, win);
+}
+
+// The send has ended by itself once the light says so and the player is idle.
+static void _play_tick(LUMIKEY_APP *app) {
+    if (screen_light_stopped(&app->light) && !player_is_playing(app->player)) {
+        app_stop_playback(app);
+        app_set_screen(app, SCREEN_HOME);
+    }
+}
+
+static int _play_back(LUMIKEY_APP *app) {
+    app_stop_playback(app);
+    return 0;
+}
+
+static int _edit_back(LUMIKEY_APP *app) {
+    if (app->gui) ka_gui_set_focus(app->gui, -1);
+    return 0;
+}
+
+struct SCREEN_ROW {
+    APP_SCREEN screen;
+    APP_SCREEN_HOOKS hooks;
+};
+
+static const SCREEN_ROW _screens[] = {
+    {SCREEN_HOME, {screen_home_build, screen_home_tick, screen_home_close_popup}},
+    {SCREEN_PLAY, {screen_play_build, _play_tick, _play_back}},
+    {SCREEN_EDIT, {_placeholder_build, nullptr, _edit_back}},
+    {SCREEN_HISTORY, {_placeholder_build, nullptr, nullptr}},
+    {SCREEN_OPTIONS, {_placeholder_build, nullptr, nullptr}},
+    {SCREEN_RECEIVE, {_placeholder_build, nullptr, nullptr}},
+    {SCREEN_RECEIVED, {_placeholder_build, nullptr, nullptr}},
+    {SCREEN_KEY, {_placeholder_build, nullptr, nullptr}},
+};
+
+const APP_SCREEN_HOOKS *app_screen_hooks(APP_SCREEN screen) {
+    for (const SCREEN_ROW &row : _screens)
+        if (row.screen == screen) return &row.hooks;
+    return &_screens[0].hooks;
+}
+
+APP_SCREEN app_screen_parent(APP_SCREEN screen) {
+    return _parent_of(screen);
+}

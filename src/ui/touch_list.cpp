@@ -1,0 +1,308 @@
+// src/ui/touch_list.cpp: layout, drawing and pointer handling of the touch list. Nothing is
+// cached: every draw and every hit test asks the source for all rows again, so the list always
+// shows the model as it is now (the lists hold at most a few hundred rows).
+#include "ui/touch_list.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <allegro5/allegro.h>
+#include <allegro5/allegro_primitives.h>
+
+#include "main/app.hpp"
+#include "support/ka_common.hpp"
+#include "ui/text_wrap.hpp"
+
+static const uint32_t COL_TITLE = 0xE8EAF0;
+static const uint32_t COL_SUBTITLE = 0x7A8090; // also the empty text
+static const uint32_t COL_HEADER = 0xFFD54A;
+static const uint32_t COL_CARD = 0x1C1F27;
+static const uint32_t COL_CARD_PRESSED = 0x2E3442;
+static const uint32_t COL_SCROLLBAR = 0x4A5060;
+
+static const double LONG_PRESS_S = 0.5;
+static const float WHEEL_STEP = 68; // one two-line row per wheel notch, in base pixels
+static const size_t MAX_WRAP_LINES = 128;
+static const size_t FIT_MAX_BYTES = 1020;
+
+// The layout of one row, in content coordinates.
+struct LIST_ROW {
+    TOUCH_ROW row;
+    float y, h;
+};
+
+// One layout pass: the rows (freed with the pass) and the content height.
+struct LIST_LAYOUT {
+    LIST_ROW *rows = nullptr;
+    size_t n = 0;
+    float content_h = 0;
+    ~LIST_LAYOUT() {
+        if (rows) Free(rows);
+    }
+};
+
+// Line storage for counting and drawing wrapped texts; main thread only, one text at a time.
+static TEXT_LINE _wrap_lines[MAX_WRAP_LINES];
+
+static size_t _lines(const ALLEGRO_FONT *font, const char *s, float tw) {
+    size_t n = text_wrap(s ? s : "", tw, text_wrap_font_width, (void *)font, nullptr, 0);
+    return std::clamp<size_t>(n, 1, MAX_WRAP_LINES);
+}
+
+static void _fresh_row(const TOUCH_LIST_VIEW *v, size_t i, TOUCH_ROW *out) {
+    *out = TOUCH_ROW{};
+    out->id = -1;
+    v->src.row(v->src.user, i, out);
+}
+
+static void _layout(const TOUCH_LIST_VIEW *v, LIST_LAYOUT *lay) {
+    const LUMIKEY_APP *app = v->app;
+    size_t n = v->src.count && v->src.row ? v->src.count(v->src.user) : 0;
+    if (n == 0 || !app) return;
+    LIST_ROW *rows;
+    if (!Malloc(rows, LIST_ROW, n)) return;
+    lay->rows = rows;
+    lay->n = n;
+    const ALLEGRO_FONT *font = app->font;
+    float line_h = font ? (float)al_get_font_line_height(font) : 0;
+    float tw = v->view_w - 3 * app_px(app, 12);
+    float y = 0;
+    for (size_t i = 0; i < n; i++) {
+        LIST_ROW *r = &rows[i];
+        _fresh_row(v, i, &r->row);
+        r->y = y;
+        if (r->row.header) {
+            r->h = app_px(app, 40);
+        } else {
+            int sub = r->row.subtitle != nullptr;
+            r->h = app_px(app, sub ? 68 : 52);
+            if (v->wrap && v->view_w > 0 && font) {
+                size_t lines = _lines(font, r->row.title, tw);
+                if (sub) lines += _lines(font, r->row.subtitle, tw);
+                float wrapped = ((float)lines - (sub ? 2 : 1)) * line_h + r->h;
+                r->h = std::max(r->h, wrapped);
+            }
+        }
+        y += r->h;
+    }
+    lay->content_h = y + app_px(app, 16);
+}
+
+static float _max_scroll(const TOUCH_LIST_VIEW *v) {
+    return std::max(0.0f, v->content_h - v->view_h);
+}
+
+static int _id_at(const TOUCH_LIST_VIEW *v, float py) {
+    LIST_LAYOUT lay;
+    _layout(v, &lay);
+    float cy = py + v->scroll;
+    for (size_t i = 0; i < lay.n; i++) {
+        const LIST_ROW *r = &lay.rows[i];
+        if (r->y <= cy && cy < r->y + r->h) return r->row.header ? -1 : r->row.id;
+    }
+    return -1;
+}
+
+size_t touch_list_fit(const ALLEGRO_FONT *font, const char *text, float max_w, char *out,
+                      size_t out_size) {
+    __ka_assert(out && out_size > 0, return 0);
+    out[0] = '\0';
+    __ka_assert(font, return 0);
+    if (!text) return 0;
+    size_t len = strcspn(text, "\n");
+    len = ka_utf8_cut_len(text, std::min({len, FIT_MAX_BYTES, out_size - 1}));
+    memcpy(out, text, len);
+    out[len] = '\0';
+    if (len == 0 || text_wrap_font_width(out, len, (void *)font) <= max_w) return len;
+    // Too wide: the longest body ending on a character boundary that fits with "..." after
+    // it. Width grows with the prefix, so a binary search over the boundaries finds the cut that
+    // trimming one character at a time would find, without measuring every prefix.
+    static const char ELLIPSIS[] = "...";
+    const size_t ell = sizeof ELLIPSIS - 1;
+    if (out_size <= ell) return len;
+    size_t bounds[FIT_MAX_BYTES + 1];
+    size_t nb = 1;
+    bounds[0] = 0;
+    for (size_t i = 1; i < len; i++)
+        if (((unsigned char)text[i] & 0xC0) != 0x80) bounds[nb++] = i;
+    char buf[FIT_MAX_BYTES + sizeof ELLIPSIS];
+    auto fits = [&](size_t body) {
+        memcpy(buf, text, body);
+        memcpy(buf + body, ELLIPSIS, ell);
+        return text_wrap_font_width(buf, body + ell, (void *)font) <= max_w;
+    };
+    // bounds[lo] is a body that fits (or the empty one); bounds[hi] (or len) does not.
+    size_t lo = 0, hi = nb;
+    while (hi - lo > 1) {
+        size_t mid = lo + (hi - lo) / 2;
+        if (fits(bounds[mid]))
+            lo = mid;
+        else
+            hi = mid;
+    }
+    size_t body = ka_utf8_cut_len(text, std::min(bounds[lo], out_size - 1 - ell));
+    memcpy(out, text, body);
+    memcpy(out + body, ELLIPSIS, ell);
+    out[body + ell] = '\0';
+    return body + ell;
+}
+
+static void _draw_fit(const ALLEGRO_FONT *font, const char *text, float x, float y, float max_w,
+                      uint32_t rgb) {
+    char buf[FIT_MAX_BYTES + 4];
+    if (touch_list_fit(font, text, max_w, buf, sizeof buf) == 0) return;
+    al_draw_text(font, app_rgb(rgb), x, y, ALLEGRO_ALIGN_LEFT, buf);
+}
+
+// Draws text wrapped at tw from top y; returns the bottom of the last line.
+static float _draw_lines(const ALLEGRO_FONT *font, const char *text, float x, float y, float tw,
+                         uint32_t rgb) {
+    float line_h = (float)al_get_font_line_height(font);
+    const char *s = text ? text : "";
+    size_t n =
+        std::min(text_wrap(s, tw, text_wrap_font_width, (void *)font, _wrap_lines, MAX_WRAP_LINES),
+                 MAX_WRAP_LINES);
+    ALLEGRO_COLOR col = app_rgb(rgb);
+    for (size_t i = 0; i < n; i++) {
+        ALLEGRO_USTR_INFO info;
+        const ALLEGRO_USTR *u = al_ref_buffer(&info, s + _wrap_lines[i].start, _wrap_lines[i].len);
+        al_draw_ustr(font, col, x, y + (float)i * line_h, ALLEGRO_ALIGN_LEFT, u);
+    }
+    return y + (float)std::max<size_t>(n, 1) * line_h;
+}
+
+static void _draw_wrapped(const TOUCH_LIST_VIEW *v, const ALLEGRO_FONT *font, const TOUCH_ROW *row,
+                          float tx, float ry, float tw) {
+    float bottom = _draw_lines(font, row->title, tx, ry + app_px(v->app, 9), tw, COL_TITLE);
+    if (row->subtitle)
+        _draw_lines(font, row->subtitle, tx, bottom + app_px(v->app, 2), tw, COL_SUBTITLE);
+}
+
+// Thin rounded bar at the right edge; shared look with the text view.
+static void _draw_scrollbar(float x, float y, float W, float H, float content_h, float scroll,
+                            float bw) {
+    float bl = H * H / content_h;
+    float top = y + scroll / (content_h - H) * (H - bl);
+    al_draw_filled_rounded_rectangle(x + W - bw - 2, top, x + W - 2, top + bl, bw / 2, bw / 2,
+                                     app_rgb(COL_SCROLLBAR));
+}
+
+static void _draw(KA_GUI_WIDGET *widget, float x, float y, ALLEGRO_FONT *font, void *user) {
+    TOUCH_LIST_VIEW *v = (TOUCH_LIST_VIEW *)user;
+    if (!v || !v->app || !font) return;
+    const LUMIKEY_APP *app = v->app;
+    float W = widget->w, H = widget->h;
+    float pad = app_px(app, 12);
+    float L = (float)al_get_font_line_height(font);
+
+    v->view_w = W;
+    LIST_LAYOUT lay;
+    _layout(v, &lay);
+    v->content_h = lay.content_h;
+    v->view_h = H;
+    v->scroll = std::clamp(v->scroll, 0.0f, _max_scroll(v));
+
+    int cx, cy, cw, ch;
+    al_get_clipping_rectangle(&cx, &cy, &cw, &ch);
+    al_set_clipping_rectangle((int)x, (int)y, (int)W, (int)H);
+
+    if (lay.n == 0 && v->empty_text)
+        al_draw_text(font, app_rgb(COL_SUBTITLE), x + W / 2, y + 2 * pad, ALLEGRO_ALIGN_CENTRE,
+                     v->empty_text);
+
+    for (size_t i = 0; i < lay.n; i++) {
+        const LIST_ROW *r = &lay.rows[i];
+        float ry = y + r->y - v->scroll, h = r->h;
+        if (ry + h < y || ry > y + H) continue;
+        TOUCH_ROW row;
+        _fresh_row(v, i, &row);
+        if (row.header) {
+            _draw_fit(font, row.title, x + pad, ry + h - L - app_px(app, 6), W - 2 * pad,
+                      COL_HEADER);
+            continue;
+        }
+        int pressed = v->pressing && !v->moved && row.id == v->press_id;
+        al_draw_filled_rounded_rectangle(x + pad / 2, ry + app_px(app, 3), x + W - pad / 2,
+                                         ry + h - app_px(app, 3), app_px(app, 8), app_px(app, 8),
+                                         app_rgb(pressed ? COL_CARD_PRESSED : COL_CARD));
+        float tx = x + 1.5f * pad, tw = W - 3 * pad;
+        if (v->wrap) {
+            _draw_wrapped(v, font, &row, tx, ry, tw);
+        } else if (row.subtitle) {
+            _draw_fit(font, row.title, tx, ry + app_px(app, 9), tw, COL_TITLE);
+            _draw_fit(font, row.subtitle, tx, ry + app_px(app, 9) + L + app_px(app, 2), tw,
+                      COL_SUBTITLE);
+        } else {
+            _draw_fit(font, row.title, tx, ry + (h - L) / 2, tw, COL_TITLE);
+        }
+    }
+
+    if (lay.content_h > H) _draw_scrollbar(x, y, W, H, lay.content_h, v->scroll, app_px(app, 4));
+    al_set_clipping_rectangle(cx, cy, cw, ch);
+}
+
+static int _mouse(int, const KA_GUI_MOUSE_EVENT *ev, void *user) {
+    TOUCH_LIST_VIEW *v = (TOUCH_LIST_VIEW *)user;
+    if (!v || !v->app || !ev) return 0;
+    LUMIKEY_APP *app = v->app;
+    switch (ev->type) {
+    case KA_GUI_MOUSE_PRESS:
+        if (ev->button != 1) return 0;
+        v->pressing = 1;
+        v->moved = 0;
+        v->long_fired = 0;
+        v->down_y = ev->y;
+        v->down_scroll = v->scroll;
+        v->down_time = al_get_time();
+        v->press_id = _id_at(v, ev->y);
+        break;
+    case KA_GUI_MOUSE_DRAG:
+        if (!v->pressing) return 0;
+        // A finger never holds perfectly still: small movements stay a tap or a hold.
+        if (!v->moved && std::abs(ev->y - v->down_y) > app_px(app, 12)) v->moved = 1;
+        if (v->moved)
+            v->scroll = std::clamp(v->down_scroll - (ev->y - v->down_y), 0.0f, _max_scroll(v));
+        break;
+    case KA_GUI_MOUSE_RELEASE: {
+        if (!v->pressing) return 0;
+        v->pressing = 0;
+        if (v->moved || v->long_fired) break;
+        int id = v->press_id;
+        if (id >= 0 && _id_at(v, ev->y) == id && v->src.on_tap) v->src.on_tap(v->src.user, id);
+        break;
+    }
+    case KA_GUI_MOUSE_WHEEL:
+        v->scroll =
+            std::clamp(v->scroll - app_px(app, WHEEL_STEP) * (float)ev->dz, 0.0f, _max_scroll(v));
+        break;
+    default:
+        return 0;
+    }
+    app->redraw = 1;
+    return 1;
+}
+
+int touch_list_add(LUMIKEY_APP *app, TOUCH_LIST_VIEW *v, int win, float x, float y, float w,
+                   float h) {
+    __ka_assert(app && v, return -1);
+    v->app = app;
+    v->pressing = 0;
+    v->view_w = w;
+    v->widget_id = ka_gui_add_custom(app->gui, win, x, y, w, h, _draw, v);
+    if (v->widget_id >= 0) ka_gui_custom_set_mouse(app->gui, v->widget_id, _mouse, v);
+    return v->widget_id;
+}
+
+void touch_list_tick(TOUCH_LIST_VIEW *v) {
+    __ka_assert(v, return );
+    if (!v->pressing || v->moved || v->long_fired || v->press_id < 0 || !v->src.on_long) return;
+    if (al_get_time() - v->down_time < LONG_PRESS_S) return;
+    v->long_fired = 1;
+    v->src.on_long(v->src.user, v->press_id);
+}
+
+void touch_list_scroll_top(TOUCH_LIST_VIEW *v) {
+    __ka_assert(v, return );
+    v->scroll = 0;
+}

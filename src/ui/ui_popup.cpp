@@ -1,0 +1,26 @@
+// src/ui/ui_popup.cpp: one shape for every popup, so they look and stack alike.
+#include "ui/ui_popup.hpp"
+
+#include "main/app.hpp"
+#include "support/ka_common.hpp"
+
+static const uint32_t POPUP_BG_RGB = 0x262A34;
+static const uint32_t POPUP_BORDER_RGB = 0xFFD54A;
+
+int ui_popup(LUMIKEY_APP *app, float w, float h) {
+    __ka_assert(app, return -1);
+    __ka_assert(app->gui, return -1);
+    float W = (float)app->disp_w, H = (float)app->disp_h;
+    int win = ka_gui_add_window(app->gui, "", (W - w) / 2, 0.25f * H, w, h);
+    if (win < 0) return -1;
+    ka_gui_window_set_flags(app->gui, win, KA_GUI_WIN_FIXED_POSITION | KA_GUI_WIN_FRAMELESS);
+    // In front of the screen's window, taking the presses over it.
+    ka_gui_window_set_zorder(app->gui, win, KA_GUI_ZORDER_POPUP, 0);
+    KA_GUI_WINDOW *pw = ka_gui_get_window(app->gui, win);
+    if (pw) {
+        pw->theme.bg_normal = app_rgb(POPUP_BG_RGB);
+        pw->theme.border_normal = app_rgb(POPUP_BORDER_RGB);
+    }
+    ka_gui_close_window(app->gui, win);
+    return win;
+}

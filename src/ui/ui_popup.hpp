@@ -1,0 +1,8 @@
+// src/ui/ui_popup.hpp: the small centred popup window the screens use for actions and questions.
+#pragma once
+
+struct LUMIKEY_APP;
+
+// A closed popup of w × h, centred across the display a quarter of the way down, kept in front
+// of the screen's window. Its id, or -1.
+int ui_popup(LUMIKEY_APP *app, float w, float h);
