@@ -356,10 +356,10 @@ const LightRow LIGHT_ROWS[] = {
     {"noise 8", 0, 8, 0, 0},
     {"drift 40/30 s, noise 2", 0, 2, 40, 0},
     {"drift 40/30 s, noise 8", 0, 8, 40, 0},
-    {"bloom 1 frame, noise 2", 0, 2, 0, 1},
-    {"bloom 1 frame, noise 8", 0, 8, 0, 1},
+    {"bloom 33 ms, noise 2", 0, 2, 0, 33},
+    {"bloom 33 ms, noise 8", 0, 8, 0, 33},
     {"sigma 0.05, noise 2", 0.05, 2, 0, 0},
-    {"all: noise 8, drift, bloom", 0, 8, 40, 1},
+    {"all: noise 8, drift, bloom", 0, 8, 40, 33},
 };
 
 LIGHT_MODEL light_model(const LightRow &r, double fps, uint64_t seed) {
@@ -369,8 +369,8 @@ LIGHT_MODEL light_model(const LightRow &r, double fps, uint64_t seed) {
     lm.jitter_ms = 2;
     lm.seed = seed * 7919;
     lm.drift = r.drift;
-    // Half the glow is gone after bloom frames: the half-level edge comes that much late.
-    lm.afterglow_ms = r.bloom * (1000.0 / fps) / std::log(2.0);
+    // The glow is half gone after bloom ms: the half-level edge of every mark comes that late.
+    lm.afterglow_ms = r.bloom / std::log(2.0);
     return lm;
 }
 
@@ -418,22 +418,23 @@ void print_light_table(double fps) {
     }
 }
 
-// A minute of a camera looking at nothing but noise: every character is made up.
+// A minute of a camera looking at nothing but noise: every character is made up, and so is
+// every frame after the first two seconds on which the meter shows a signal.
 void print_noise_only() {
     const double levels[] = {1, 2, 4, 8, 16, 32, 64};
-    printf("\n60 s of pure sensor noise around level 40: characters produced (first front end "
-           "| current), %d seeds\n",
+    printf("\n60 s of pure sensor noise around level 40, %d seeds: characters produced / frames "
+           "showing a signal after the first 2 s (first front end | current)\n",
            SEEDS);
-    printf("%-27s", "fps \\ noise");
+    printf("%-10s", "fps\\noise");
     for (int side = 0; side < 2; side++) {
-        for (double n : levels) printf("%6.0f", n);
+        for (double n : levels) printf("%10.0f", n);
         printf(side ? "\n" : "  |");
     }
     for (double fps : {15.0, 30.0, 60.0}) {
-        printf("%-27.0f", fps);
+        printf("%-10.0f", fps);
         for (int side = 0; side < 2; side++) {
             for (double n : levels) {
-                size_t chars = 0;
+                size_t chars = 0, signal = 0;
                 for (uint64_t seed = 1; seed <= SEEDS; seed++) {
                     LIGHT_MODEL lm;
                     lm.fps = fps;
@@ -442,10 +443,25 @@ void print_noise_only() {
                     lm.lead_ms = 60000;
                     lm.tail_ms = 0;
                     lm.seed = seed;
-                    std::string got = decode_light(runs_to_light({}, lm), side == 0);
-                    chars += morse_text_length(got);
+                    MORSE_DECODER *d = decoder_new(nullptr);
+                    ClassicLight old{d};
+                    DECODED_MESSAGE m{};
+                    for (const LIGHT_SAMPLE &smp : runs_to_light({}, lm)) {
+                        DECODER_STATUS st;
+                        if (side == 0) {
+                            old.feed(smp.t, smp.luma);
+                            st.has_signal = old.hi - old.lo >= std::max(8.0f * old.noise, 12.0f);
+                        } else {
+                            decoder_feed(d, smp.t, smp.luma);
+                            decoder_status(d, &st);
+                        }
+                        signal += smp.t > 2000 && st.has_signal;
+                        if (decoder_poll_message(d, &m)) chars += morse_text_length(m.text);
+                    }
+                    if (decoder_finish(d, &m)) chars += morse_text_length(m.text);
+                    decoder_free(&d);
                 }
-                printf("%6zu", chars);
+                printf("%5zu/%-4zu", chars, signal);
             }
             printf(side ? "\n" : "  |");
         }
