@@ -468,6 +468,42 @@ void print_noise_only() {
     }
 }
 
+// The failure that matters most in a room: the lamp sends one message and goes, the camera
+// keeps looking at the dark for a minute. Errors (edit distance to the message, summed over
+// the seeds) count both a misread message and text made out of the noise that follows.
+void print_noise_after_message() {
+    const double levels[] = {1, 2, 4, 8};
+    const char *text = TEXTS[1];
+    printf("\n\"%s\" at 8 WPM (drifting room, blooming lamp), then 60 s of the dark: errors over "
+           "%d seeds (first front end | current)\n",
+           text, SEEDS);
+    printf("%-10s", "fps\\noise");
+    for (int side = 0; side < 2; side++) {
+        for (double n : levels) printf("%6.0f", n);
+        printf(side ? "\n" : "  |");
+    }
+    MORSE_SEQUENCE *seq = build(text);
+    for (double fps : {15.0, 30.0, 60.0}) {
+        printf("%-10.0f", fps);
+        for (int side = 0; side < 2; side++) {
+            for (double n : levels) {
+                size_t errors = 0;
+                for (uint64_t seed = 1; seed <= SEEDS; seed++) {
+                    LightRow r{"", 0, n, 40, 33};
+                    LIGHT_MODEL lm = light_model(r, fps, seed);
+                    lm.tail_ms = 60000;
+                    std::vector<RUN> runs = hand_runs(seq, jitter(8, seed, 0));
+                    errors +=
+                        morse_text_distance(text, decode_light(runs_to_light(runs, lm), side == 0));
+                }
+                printf("%6zu", errors);
+            }
+            printf(side ? "\n" : "  |");
+        }
+    }
+    morse_sequence_free(&seq);
+}
+
 // One whole decode of a keyed sentence, for the benchmark framework's own timing.
 void BM_DecodeKeyedSentence(benchmark::State &state) {
     MORSE_SEQUENCE *seq = build(TEXTS[0]);
@@ -486,6 +522,7 @@ int main(int argc, char **argv) {
     print_short_rows();
     for (double fps : {15.0, 30.0, 60.0}) print_light_table(fps);
     print_noise_only();
+    print_noise_after_message();
     printf("\n");
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

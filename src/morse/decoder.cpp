@@ -113,8 +113,13 @@ static constexpr double _FORGET_FACTOR = 10.0;
 static constexpr double _EDGE_FRAMES = 2.5;
 // Frames after an edge that still tell more about the lamp than about the sensor's noise.
 static constexpr double _SETTLE_FRAMES = 3.0;
+// How much clearer than any other mark the first mark of a message must stand.
+static constexpr double _FIRST_MARK_MARGIN = 1.5;
 // A sample within this fraction of the range from a baseline is taken as a sample of it.
 static constexpr double _NEAR_LEVEL = 0.25;
+// ... and so is one within this many times the noise figure: a band narrower than the noise
+// would keep only one side of it, and the figure and the baseline would both drift off.
+static constexpr double _NEAR_NOISE = 4.0;
 // A state that has lasted this long shows its level, even far from the old baseline.
 static constexpr double _LONG_STATE_MS = 1000.0;
 
@@ -169,6 +174,11 @@ static double _light_edge(const MORSE_DECODER *d, int on, double t_ms, double fa
     return fallback;
 }
 
+// How far from a baseline a sample may lie and still be taken as a sample of that level.
+static double _near_band(const MORSE_DECODER *d) {
+    return std::max(_NEAR_LEVEL * ((double)d->hi - d->lo), _NEAR_NOISE * d->noise);
+}
+
 // Each baseline follows the samples of its own state that lie near it; the other one fades
 // slowly towards them. Frames at an edge are left out, and so is the glow of a lamp that is
 // still fading, which belongs to neither level, unless the state has lasted long enough for
@@ -176,8 +186,11 @@ static double _light_edge(const MORSE_DECODER *d, int on, double t_ms, double fa
 static void _follow_baselines(MORSE_DECODER *d, double t_ms, double dt, double s, bool signal) {
     double tau = d->cfg.baseline_tau_ms;
     double k = tau > 0 ? std::exp(-dt / tau) : 0.0;
-    double k_forget = tau > 0 ? std::exp(-dt / (_FORGET_FACTOR * tau)) : 0.0;
-    double band = _NEAR_LEVEL * ((double)d->hi - d->lo);
+    // Between messages the lamp is gone as far as anyone knows: its level is let go at the
+    // baselines' own pace, and a lamp that comes back is believed again at once (above).
+    double forget = d->on || d->nruns > 0 ? _FORGET_FACTOR * tau : tau;
+    double k_forget = tau > 0 ? std::exp(-dt / forget) : 0.0;
+    double band = _near_band(d);
     bool near = !signal || t_ms - d->t_state >= _LONG_STATE_MS ||
                 (d->on ? s > d->hi - band : s < d->lo + band);
     double own = near ? 1 - k : 0.0;
@@ -215,8 +228,12 @@ void decoder_feed(MORSE_DECODER *dec, double t_ms, float luma) {
     // A mark already begun is kept while the range stands half as clear of the noise: the
     // noise figure wanders by a factor of two over a few dozen frames, and a lost mark in the
     // middle of a dash costs more than a late end.
+    // The first mark of a message must stand half as clear again: it is the one that turns a
+    // dark room into text, and the dark level may lag a drifting room by a few levels.
     bool signal = _light_signal(d, range);
-    bool strong = d->on ? _light_signal(d, 2 * range) : signal;
+    bool strong = d->on           ? _light_signal(d, 2 * range)
+                  : d->nruns == 0 ? _light_signal(d, range / _FIRST_MARK_MARGIN)
+                                  : signal;
     // A transition starts beyond the far level and is confirmed by the next frame beyond the
     // middle: a short element seen by a slow camera may fill one frame and half of the next.
     bool pending_on = d->cand_frames > 0 && d->cand == 1;
@@ -264,7 +281,7 @@ void decoder_feed(MORSE_DECODER *dec, double t_ms, float luma) {
     // Dark for a few frames and near the dark level: the edge's half-lit frame and most of a
     // lamp's afterglow are past.
     bool quiet = !moved && !d->on && t_ms - d->t_state >= _SETTLE_FRAMES * d->frame_ms &&
-                 (!signal || s < lo + _NEAR_LEVEL * range);
+                 (!signal || s < lo + _near_band(d));
     if (quiet && d->quiet >= 2) _note_noise(d, luma);
     d->quiet = quiet ? d->quiet + 1 : 0;
     d->t_last = t_ms;
