@@ -14,6 +14,8 @@
 #include "morse/player.hpp"
 #include "platform/wake_event.hpp"
 #include "ui/screen_play.hpp"
+#include "ui/screen_receive.hpp"
+#include "ui/text_view.hpp"
 #include "ui/touch_list.hpp"
 
 enum APP_SCREEN {
@@ -98,6 +100,13 @@ struct LUMIKEY_APP {
     char draft_text[512];
     char draft_name[64];
     int draft_cat;
+
+    // Receive screen: the receiver shared with the capture thread, its live text and the
+    // preview's rotation
+    RECEIVER rx;
+    int rx_ready; // rx.lock exists
+    TEXT_VIEW rx_text;
+    int rx_orientation;
 };
 
 // v base pixels at the current UI scale, rounded to whole pixels.

@@ -6,6 +6,7 @@
 #include "support/ka_common.hpp"
 #include "ui/screen_home.hpp"
 #include "ui/screen_play.hpp"
+#include "ui/screen_receive.hpp"
 
 // The screen the back key leads to when the screen itself has nothing to close.
 static APP_SCREEN _parent_of(APP_SCREEN screen) {
@@ -57,7 +58,7 @@ static const SCREEN_ROW _screens[] = {
     {SCREEN_EDIT, {_placeholder_build, nullptr, _edit_back}},
     {SCREEN_HISTORY, {_placeholder_build, nullptr, nullptr}},
     {SCREEN_OPTIONS, {_placeholder_build, nullptr, nullptr}},
-    {SCREEN_RECEIVE, {_placeholder_build, nullptr, nullptr}},
+    {SCREEN_RECEIVE, {screen_receive_build, screen_receive_update, screen_receive_back}},
     {SCREEN_RECEIVED, {_placeholder_build, nullptr, nullptr}},
     {SCREEN_KEY, {_placeholder_build, nullptr, nullptr}},
 };
