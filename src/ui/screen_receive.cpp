@@ -304,7 +304,8 @@ void screen_receive_release(LUMIKEY_APP *app) {
 
 // --- Start and stop ---
 
-static void _start(LUMIKEY_APP *app) {
+void screen_receive_start_stop(LUMIKEY_APP *app) {
+    __ka_assert(app, return );
     RECEIVER *rx = &app->rx;
     if (rx->active) {
         app_receiver_stop(app);
@@ -362,7 +363,7 @@ static void _start(LUMIKEY_APP *app) {
 }
 
 static void _on_start(int, void *user) {
-    _start((LUMIKEY_APP *)user);
+    screen_receive_start_stop((LUMIKEY_APP *)user);
 }
 
 // --- Live text ---

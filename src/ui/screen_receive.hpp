@@ -54,6 +54,8 @@ void screen_receive_build(LUMIKEY_APP *app);
 // Every loop pass while the screen is built: saves queued messages, notices a camera that went
 // away and the end of a duplex send.
 void screen_receive_update(LUMIKEY_APP *app);
+// What "Start" and "Stop" do: starts receiving (or explains why it cannot), or stops.
+void screen_receive_start_stop(LUMIKEY_APP *app);
 // Stops the camera and the decoder and saves what was decoded, the message in progress too.
 void app_receiver_stop(LUMIKEY_APP *app);
 // Destroys the preview bitmap (it does not outlive a display).
