@@ -106,6 +106,7 @@ void app_build_gui(LUMIKEY_APP *app) {
     app->confirm_win = app->confirm_label = -1;
     app->rx.msg_field = app->rx.send_button = app->rx.warn_win = -1;
     app->rx.status_label = app->rx.start_button = -1;
+    app->hist_actions_win = app->recv_actions_win = app->recv_actions_title = -1;
     ka_gui_set_display(app->gui, app->display);
     ka_gui_set_display_size(app->gui, (float)app->disp_w, (float)app->disp_h);
     KA_GUI_STYLE *style = &app->gui->style;
@@ -234,6 +235,8 @@ static int _app_init(LUMIKEY_APP *app) {
     app->palette_win = -1;
     app->msg_field = app->actions_win = app->actions_title = -1;
     app->confirm_win = app->confirm_label = app->target_id = -1;
+    app->hist_actions_win = app->recv_actions_win = app->recv_actions_title = -1;
+    app->hist_target = app->recv_target = -1;
     app->light.index = SIZE_MAX;
 
     if (!al_init()) {

@@ -24,6 +24,7 @@
 #include "platform/wake_event.hpp"
 #include "support/ka_common.hpp"
 #include "ui/text_view.hpp"
+#include "ui/touch_list.hpp"
 #include "ui/ui_popup.hpp"
 
 static const uint32_t TEXT_RGB = 0xE8EAF0;
@@ -676,6 +677,7 @@ static void _on_back(int, void *user) {
 
 static void _on_received(int, void *user) {
     LUMIKEY_APP *app = (LUMIKEY_APP *)user;
+    touch_list_scroll_top(&app->recv_list); // the newest message first
     app_set_screen(app, SCREEN_RECEIVED);
 }
 
