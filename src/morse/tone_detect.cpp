@@ -111,6 +111,10 @@ struct TONE_DETECT {
     // A dry run over the history measures the marks' level before they are keyed.
     int dry;
     float dry_max;
+    // A change of state waiting to last long enough.
+    int pending;
+    int64_t pending_pos;
+    int debounce_ms;
 };
 
 void tone_detect_config_default(TONE_DETECT_CONFIG *cfg) {
@@ -166,6 +170,7 @@ static void _clear_keying(TONE_DETECT *td) {
     memset(td->zq, 0, sizeof td->zq);
     td->frame_i = td->frame_q = 0;
     td->frame_n = 0;
+    td->pending = 0;
     td->smooth_idx = 0;
     td->smooth_fill = 0;
     td->sum_i = td->sum_q = 0;
@@ -228,6 +233,7 @@ static void _init(TONE_DETECT *td) {
     }
     td->smooth_len = 0;
     _set_smooth(td, 4);
+    td->debounce_ms = 6;
     _clear_keying(td);
     td->level_db = td->noise_db = td->signal_db = -140.0f;
     td->th_on_db = td->th_off_db = -140.0f;
@@ -327,6 +333,7 @@ static void _update_smooth(TONE_DETECT *td) {
         unit = 0;
     }
     _set_smooth(td, unit > 0 ? (int)lround(0.5 * unit) : 4);
+    td->debounce_ms = unit > 0 ? std::clamp((int)lround(0.3 * unit), 6, 40) : 6;
 }
 
 static void _note_run(TONE_DETECT *td, int64_t pos) {
@@ -406,10 +413,20 @@ static void _frame(TONE_DETECT *td, double fi, double fq, int64_t pos) {
     int want =
         td->on ? (td->has_signal && e >= td->th_off_db) : (td->has_signal && e >= td->th_on_db);
     if (want) td->last_on = pos;
-    if (want != td->on) {
+    // A change counts once it has lasted debounce_ms; its edge is dated back to its start.
+    // Noise breaks a weak mark into pieces and adds specks to a space: handed on, they would
+    // teach the decoder a unit of a few milliseconds.
+    if (want == td->on) {
+        td->pending = 0;
+    } else if (!td->pending) {
+        td->pending = 1;
+        td->pending_pos = pos - TD_FRAME;
+    }
+    if (td->pending && (pos - td->pending_pos) >= td->debounce_ms * TD_FRAME) {
         td->on = want;
-        _note_run(td, pos);
-        if (td->cfg.on_edge) td->cfg.on_edge(pos / TD_PER_MS, want, td->cfg.user);
+        td->pending = 0;
+        _note_run(td, td->pending_pos);
+        if (td->cfg.on_edge) td->cfg.on_edge(td->pending_pos / TD_PER_MS, want, td->cfg.user);
     }
 }
 
