@@ -27,6 +27,9 @@ constexpr int64_t TD_RING = 32768;
 constexpr uint32_t TD_MAX_HISTORY_MS = 3500;
 // The level is smoothed over up to this many frames (ms).
 constexpr int TD_MAX_SMOOTH = 64;
+// Before the speed is known: a third of a unit at 40 WPM.
+constexpr int TD_SMOOTH_START = 10;
+constexpr int TD_DEBOUNCE_START = 8;
 // Runs remembered for the detector's own speed estimate; shorter ones are noise, not Morse.
 constexpr int TD_RUNS = 16;
 constexpr double TD_RUN_MIN_MS = 10.0;
@@ -232,8 +235,8 @@ static void _init(TONE_DETECT *td) {
         td->noise_gain[len] = energy / sq;
     }
     td->smooth_len = 0;
-    _set_smooth(td, 4);
-    td->debounce_ms = 6;
+    _set_smooth(td, TD_SMOOTH_START);
+    td->debounce_ms = TD_DEBOUNCE_START;
     _clear_keying(td);
     td->level_db = td->noise_db = td->signal_db = -140.0f;
     td->th_on_db = td->th_off_db = -140.0f;
@@ -332,8 +335,8 @@ static void _update_smooth(TONE_DETECT *td) {
     } else {
         unit = 0;
     }
-    _set_smooth(td, unit > 0 ? (int)lround(0.5 * unit) : 4);
-    td->debounce_ms = unit > 0 ? std::clamp((int)lround(0.3 * unit), 6, 40) : 6;
+    _set_smooth(td, unit > 0 ? (int)lround(0.5 * unit) : TD_SMOOTH_START);
+    td->debounce_ms = unit > 0 ? std::clamp((int)lround(0.3 * unit), 6, 40) : TD_DEBOUNCE_START;
 }
 
 static void _note_run(TONE_DETECT *td, int64_t pos) {
@@ -386,7 +389,9 @@ static void _frame(TONE_DETECT *td, double fi, double fq, int64_t pos) {
     td->hist_total += 1.0;
     // A level above the marks' raises it at once (a stronger tone, or a first estimate made
     // from a spectrum that only caught the start of a mark); else it fades slowly.
-    if (e > sig)
+    if (e > sig + TD_THR_MAX_DB) // far above: no estimate was right
+        sig = e - 6.0f;
+    else if (e > sig)
         sig += 0.02f * (e - sig);
     else
         sig -= TD_SIGNAL_FADE_DB_PER_MS;
