@@ -600,7 +600,8 @@ void tone_detect_process(TONE_DETECT *td, const float *samples, size_t n) {
 
 double tone_detect_time_ms(const TONE_DETECT *td) {
     __ka_assert(td, return 0);
-    return td->env_pos / TD_PER_MS;
+    // A change still proving itself will be dated back to its start.
+    return (td->pending ? td->pending_pos : td->env_pos) / TD_PER_MS;
 }
 
 void tone_detect_flush(TONE_DETECT *td) {
@@ -639,7 +640,7 @@ void tone_detect_status(const TONE_DETECT *td, TONE_STATUS *out) {
     out->signal_db = td->signal_db;
     out->th_on_db = td->th_on_db;
     out->th_off_db = td->th_off_db;
-    out->time_ms = td->env_pos / TD_PER_MS;
+    out->time_ms = tone_detect_time_ms(td);
 }
 
 void tone_detect_edge_to_decoder(double t_ms, int down, void *user) {
