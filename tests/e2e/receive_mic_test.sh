@@ -65,6 +65,7 @@ import -window root -crop "456x40+$((WX + 12))+$((WY + 140))" "$E2E_TMP/meter.pn
 import -window root -crop "456x200+$((WX + 12))+$((WY + 190))" "$E2E_TMP/live.png"
 wait_log "received '"
 heard=$(sed -n "s/.*received '\\(.*\\)' (unit .*/\\1/p" "$E2E_TMP/log" | head -1)
+echo "heard: $heard"
 [[ "$heard" == *"CQ TEST" ]] || fail "heard '$heard', not the message ending in CQ TEST"
 ink() { # ink FILE COLOUR: pixels of that colour
   convert "$1" -fuzz 6% -fill black +opaque "$2" -fill white -opaque "$2" -format '%[fx:mean*w*h]' info:
