@@ -190,6 +190,32 @@ inline std::vector<LIGHT_SAMPLE> runs_to_light(const std::vector<RUN> &runs, con
     return samples;
 }
 
+// What a receiver makes of camera samples: the messages the decoder hands out (the last one
+// taken at the end), and what its meter showed.
+struct LIGHT_READING {
+    std::vector<std::string> messages;
+    size_t signal_frames = 0; // frames from skip_ms on that showed a signal
+    bool signal_at_end = false;
+};
+
+inline LIGHT_READING read_light(const std::vector<LIGHT_SAMPLE> &samples, double skip_ms = 0) {
+    LIGHT_READING r;
+    MORSE_DECODER *d = decoder_new(nullptr);
+    if (!d) return r;
+    DECODED_MESSAGE m{};
+    DECODER_STATUS st{};
+    for (const LIGHT_SAMPLE &s : samples) {
+        decoder_feed(d, s.t, s.luma);
+        decoder_status(d, &st);
+        r.signal_frames += s.t >= skip_ms && st.has_signal;
+        if (decoder_poll_message(d, &m)) r.messages.push_back(m.text);
+    }
+    r.signal_at_end = st.has_signal;
+    if (decoder_finish(d, &m)) r.messages.push_back(m.text);
+    decoder_free(&d);
+    return r;
+}
+
 // Edit distance between two UTF-8 texts, counted in code points.
 inline size_t morse_text_distance(const std::string &a, const std::string &b) {
     auto points = [](const std::string &s) {
