@@ -165,8 +165,9 @@ static void _note_crossing(MORSE_DECODER *d, double t_ms, double s) {
         d->t_down = d->t_last + (p - mid) / (p - s) * (t_ms - d->t_last);
 }
 
-// The time of an edge towards state on, confirmed at t_ms: the latest crossing of the middle
-// level in that direction when it is recent and after the current state began, else fallback.
+// The time of an edge into state on (1: light, 0: dark), confirmed at t_ms: the latest crossing of
+// the middle level in that direction when it is recent and after the current state began, else
+// fallback.
 static double _light_edge(const MORSE_DECODER *d, int on, double t_ms, double fallback) {
     double t = on ? d->t_up : d->t_down;
     double recent = d->frame_ms > 0 ? t_ms - _EDGE_FRAMES * d->frame_ms : d->t_last;
@@ -225,11 +226,11 @@ void decoder_feed(MORSE_DECODER *dec, double t_ms, float luma) {
     _note_crossing(d, t_ms, s);
     double lo = d->lo, range = (double)d->hi - d->lo, mid = lo + 0.5 * range;
     double on_level = lo + _ON_LEVEL * range, off_level = lo + _OFF_LEVEL * range;
-    // A mark already begun is kept while the range stands half as clear of the noise: the
-    // noise figure wanders by a factor of two over a few dozen frames, and a lost mark in the
-    // middle of a dash costs more than a late end.
-    // The first mark of a message must stand half as clear again: it is the one that turns a
-    // dark room into text, and the dark level may lag a drifting room by a few levels.
+    // How clear of the noise the range must stand depends on what is at stake. A mark already
+    // begun is kept at half the usual range: the noise figure wanders by a factor of two over a
+    // few dozen frames, and a dash cut in two costs more than a late end. The first mark of a
+    // message needs half as much again: it is the one that turns a dark room into text, and
+    // the dark level may lag a drifting room by a few levels.
     bool signal = _light_signal(d, range);
     bool strong = d->on           ? _light_signal(d, 2 * range)
                   : d->nruns == 0 ? _light_signal(d, range / _FIRST_MARK_MARGIN)
