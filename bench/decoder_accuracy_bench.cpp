@@ -222,9 +222,14 @@ void print_short_rows() {
            sizeof SHORT_TEXTS / sizeof *SHORT_TEXTS, SEEDS);
     struct {
         const char *name;
-        double sigma, sym_gap;
+        double sigma, sym_gap, dash, letter;
     } rows[] = {
-        {"exact", 0, 1}, {"sigma 0.10", 0.10, 1}, {"symbol gaps 1.5 units, s.05", 0.05, 1.5}};
+        {"exact", 0, 1, 3, 3},
+        {"sigma 0.10", 0.10, 1, 3, 3},
+        {"symbol gaps 1.5 units, s.05", 0.05, 1.5, 3, 3},
+        {"dash 4, letter gaps 2.5, s.05", 0.05, 1, 4, 2.5},
+        {"dash 4, letter gaps 2.2, s.05", 0.05, 1, 4, 2.2},
+    };
     for (const auto &r : rows) {
         Score sc;
         std::string example;
@@ -233,6 +238,8 @@ void print_short_rows() {
             for (uint64_t seed = 1; seed <= SEEDS; seed++) {
                 HAND_MODEL h = jitter(15, seed, r.sigma);
                 h.sym_gap_units = r.sym_gap;
+                h.dash_units = r.dash;
+                h.letter_units = r.letter;
                 std::string got = decode_keyed(hand_runs(seq, h), 1);
                 if (morse_text_distance(text, got) && seed == 1)
                     example += std::string(example.empty() ? "" : ", ") + text + " -> " + got;

@@ -132,12 +132,15 @@ static void _estimate_machine(MORSE_DECODER *d, size_t non, size_t noff) {
 // Classes of one family of spaces: symbol, letter and word gaps, found by the best split of
 // the sorted logarithms into two or three segments. A class boundary is only believed when
 // the classes are far enough apart and the split removes most of the spread.
-static GAP_CLASSES _gap_clusters(MORSE_DECODER *d, double *v, size_t count, double dash) {
+static GAP_CLASSES _gap_clusters(MORSE_DECODER *d, double *v, size_t count, double dot,
+                                 double dash) {
     GAP_CLASSES g{};
     // Below need: a symbol gap (one unit); above: a letter gap (three units). The boundary sits
     // near the geometric middle of the two, about 1.9 units. Taken above a dash, it would read
     // letter gaps as symbol gaps whenever a family holds no symbol gap, as in "AT" or "ET".
-    const double need = dash / 1.6;
+    // An operator with long dashes (4 units) and tight letter gaps (2.5) would still see his
+    // letter gaps fall under a dash's share, so two dots bound it as well.
+    const double need = std::min(dash / 1.6, 2 * dot);
     if (d->nruns == 1 || count == 0) {
         g.n = count;
         g.th_letter = 2 * dash / 3;
@@ -326,8 +329,8 @@ static void _estimate_human(MORSE_DECODER *d, size_t non, size_t noff) {
         else if (mark >= 1.25 * th_dash)
             d->scratch_off_dash[n1++] = r.ms;
     }
-    GAP_CLASSES g0 = _gap_clusters(d, d->scratch_off_dot, n0, dash);
-    GAP_CLASSES g1 = _gap_clusters(d, d->scratch_off_dash, n1, dash);
+    GAP_CLASSES g0 = _gap_clusters(d, d->scratch_off_dot, n0, dot, dash);
+    GAP_CLASSES g1 = _gap_clusters(d, d->scratch_off_dash, n1, dot, dash);
     _gap_merge(&g0, &g1);
     if (d->nruns > 1 && (g0.sym > 0 || g1.sym > 0)) _word_cut(d, &g0, &g1, th_dash);
     if (g0.sym > 0) dot = (dot + g0.sym) / 2; // the gap after a dot measures a dot again

@@ -134,3 +134,20 @@ TEST(DecoderEstimateRuleTest, TightLetterGapsAfterDashesKeepTheirOwnThreshold) {
     DECODED_MESSAGE m = finish(k.d);
     EXPECT_STREQ(m.text, "TTIATETAT");
 }
+
+// Long dashes and tight letter gaps: with dashes of 4 dots, letter gaps of 2.5 dots are still
+// letter gaps, in words that hold no symbol gap after a dot (AI is not L, NO is not ?).
+TEST(DecoderEstimateRuleTest, TightLetterGapsOfALongDashStyleSplitShortWords) {
+    for (const char *text : {"AI", "NO", "ET", "AT", "TU"}) {
+        HAND_MODEL h;
+        h.unit_ms = 80;
+        h.dash_units = 4;
+        h.letter_units = 2.5;
+        MORSE_TIMING t{100, 3, 3, 7};
+        MORSE_SEQUENCE *seq = morse_sequence_build(text, &t);
+        Decoder k(human_cfg());
+        key_runs(k.d, hand_runs(seq, h));
+        morse_sequence_free(&seq);
+        EXPECT_STREQ(finish(k.d).text, text);
+    }
+}
