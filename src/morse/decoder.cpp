@@ -253,8 +253,9 @@ static void _decode(const MORSE_DECODER *d, DECODED_MESSAGE *out) {
     char code[DECODER_MAX_CODE + 1];
     size_t ncode = 0;
     bool after_dash = false;
+    const RUN *runs = _view(d);
     for (size_t i = 0; i < d->nruns; i++) {
-        const RUN &r = d->runs[i];
+        const RUN &r = runs[i];
         if (r.on) {
             after_dash = r.ms >= d->th_dash;
             if (ncode < DECODER_MAX_CODE) code[ncode++] = after_dash ? '-' : '.';

@@ -258,11 +258,12 @@ static void _gap_merge(GAP_CLASSES *g0, GAP_CLASSES *g1) {
 // letter gaps from word gaps; without one, a word gap must be longer than all of them.
 static void _word_cut(MORSE_DECODER *d, GAP_CLASSES *g0, GAP_CLASSES *g1, double th_dash) {
     double *v = d->scratch_off;
+    const RUN *runs = _view(d);
     size_t count = 0;
     for (size_t i = 1; i < d->nruns; i++) {
-        const RUN &r = d->runs[i];
-        if (r.on || !d->runs[i - 1].on) continue;
-        double th_letter = d->runs[i - 1].ms >= th_dash ? g1->th_letter : g0->th_letter;
+        const RUN &r = runs[i];
+        if (r.on || !runs[i - 1].on) continue;
+        double th_letter = runs[i - 1].ms >= th_dash ? g1->th_letter : g0->th_letter;
         if (r.ms >= th_letter) v[count++] = r.ms;
     }
     if (count == 0) return;
@@ -318,12 +319,13 @@ static void _estimate_human(MORSE_DECODER *d, size_t non, size_t noff) {
     }
 
     // Spaces by the mark before them; marks too close to the dash threshold say nothing.
+    const RUN *runs = _view(d);
     size_t n0 = 0, n1 = 0;
     for (size_t i = 1; i < d->nruns; i++) {
-        const RUN &r = d->runs[i];
-        if (r.on || !d->runs[i - 1].on) continue;
+        const RUN &r = runs[i];
+        if (r.on || !runs[i - 1].on) continue;
         if (d->unit > 0 && r.ms >= DECODER_PAUSE_UNITS * d->unit) continue;
-        double mark = d->runs[i - 1].ms;
+        double mark = runs[i - 1].ms;
         if (mark <= th_dash / 1.25)
             d->scratch_off_dot[n0++] = r.ms;
         else if (mark >= 1.25 * th_dash)
@@ -352,17 +354,22 @@ void _estimate(MORSE_DECODER *d) {
         return;
     }
     if (d->nruns == 0) return;
+    d->following = 0;
+    if (d->cfg.human && !d->follow_off) _follow(d);
+    const RUN *runs = _view(d);
     size_t non = 0, noff = 0;
     for (size_t i = 0; i < d->nruns; i++) {
-        const RUN &r = d->runs[i];
+        const RUN &r = runs[i];
         if (r.on)
             d->scratch_on[non++] = r.ms;
         else if (!(d->unit > 0 && r.ms >= DECODER_PAUSE_UNITS * d->unit))
             d->scratch_off[noff++] = r.ms;
     }
     if (non == 0) return;
-    if (d->cfg.human)
+    if (d->cfg.human) {
         _estimate_human(d, non, noff);
-    else
+        if (!d->follow_off) _estimate_uneven(d);
+    } else {
         _estimate_machine(d, non, noff);
+    }
 }

@@ -44,7 +44,29 @@ struct MORSE_DECODER {
     double scratch_off_dot[DECODER_MAX_RUNS];
     double scratch_off_dash[DECODER_MAX_RUNS];
     double scratch_gap[2 * (DECODER_MAX_CLUSTER + 1)];
+
+    // Following a hand-keying operator whose speed changes within a message (decoder_follow.cpp).
+    int follow_off;               // 1: one set of thresholds per message, as benchmarks compare
+    int following;                // the estimation and the decoding read `scaled`
+    RUN scaled[DECODER_MAX_RUNS]; // the runs brought to the speed of the latest mark
+    double follow_mark[DECODER_MAX_RUNS / 2 + 1];  // per mark: log duration, then log unit sample
+    double follow_th[DECODER_MAX_RUNS / 2 + 1];    // per mark: local log dot/dash threshold
+    double follow_ratio[DECODER_MAX_RUNS / 2 + 1]; // per mark: local log dash/dot ratio
+    double follow_unit[DECODER_MAX_RUNS / 2 + 1];  // per mark: log of the local unit
+    double follow_tmp[DECODER_MAX_RUNS / 2 + 1];
 };
+
+// The runs the estimation and the decoding read: the recorded ones, or their rescaled copy
+// while the decoder follows a change of speed.
+inline const RUN *_view(const MORSE_DECODER *d) {
+    return d->following ? d->scaled : d->runs;
+}
 
 // Sets unit, bias and the five thresholds from the runs of the current message.
 void _estimate(MORSE_DECODER *d);
+// Hand keying: decides whether the speed changes within the message and, when it does, fills
+// `scaled` with the runs brought to one speed and sets `following`.
+void _follow(MORSE_DECODER *d);
+// Hand keying: when the marks vary too much for the gap classes to be told apart by their
+// spread alone, sets the thresholds from a model of Morse timing fitted to the message.
+void _estimate_uneven(MORSE_DECODER *d);
