@@ -355,7 +355,10 @@ void _estimate(MORSE_DECODER *d) {
     }
     if (d->nruns == 0) return;
     d->following = 0;
-    if (d->cfg.human && !d->follow_off) _follow(d);
+    if (d->cfg.human && !d->follow_off) {
+        _follow(d);
+        if (_estimate_uneven(d)) return;
+    }
     const RUN *runs = _view(d);
     size_t non = 0, noff = 0;
     for (size_t i = 0; i < d->nruns; i++) {
@@ -368,7 +371,6 @@ void _estimate(MORSE_DECODER *d) {
     if (non == 0) return;
     if (d->cfg.human) {
         _estimate_human(d, non, noff);
-        if (!d->follow_off) _estimate_uneven(d);
     } else {
         _estimate_machine(d, non, noff);
     }

@@ -74,43 +74,47 @@ static double _median(double *v, size_t n) {
 
 void _follow(MORSE_DECODER *d) {
     d->following = 0;
-    // The marks' log durations, in order.
-    double *lm = d->follow_mark;
+    // The marks' log durations, in order; those before the final windows are kept from the
+    // last time (only the latest mark can still change).
     size_t nm = 0;
-    for (size_t i = 0; i < d->nruns; i++) {
-        if (d->runs[i].on) lm[nm++] = std::log(std::max(d->runs[i].ms, 1e-3));
+    for (size_t i = 0; i < d->nruns; i++) nm += d->runs[i].on != 0;
+    if (d->follow_final > nm) d->follow_final = d->follow_unit_final = 0; // a new message
+    double *lm = d->follow_mark;
+    for (size_t i = 0, j = 0; i < d->nruns; i++) {
+        if (!d->runs[i].on) continue;
+        if (j >= d->follow_final) lm[j] = std::log(std::max(d->runs[i].ms, 1e-3));
+        j++;
     }
     if (nm < FOLLOW_MIN_MARKS) return;
 
-    // Dots and dashes by their neighbours: the middle of the two centres of each window.
+    // Dots and dashes by their neighbours: the middle of the two centres of each window (not a
+    // number when the window holds one kind only). A window that ends before the latest mark
+    // never changes again, so it is worked out once per message.
     double *th = d->follow_th, *ratio = d->follow_ratio;
-    long first_valid = -1;
-    for (size_t j = 0; j < nm; j++) {
+    for (size_t j = d->follow_final; j < nm; j++) {
         size_t a, b;
         _window(j, FOLLOW_CLASS_HALF, nm, &a, &b);
         double cs, cl;
         _centres(lm + a, b - a, &cs, &cl);
-        if (cl - cs >= FOLLOW_KINDS_APART) {
-            th[j] = (cs + cl) / 2;
-            ratio[j] = cl - cs;
-            if (first_valid < 0) first_valid = (long)j;
-        } else {
-            th[j] = NAN;
-        }
+        th[j] = cl - cs >= FOLLOW_KINDS_APART ? (cs + cl) / 2 : NAN;
+        ratio[j] = cl - cs;
     }
-    if (first_valid < 0) return; // marks of one kind all along: nothing to measure speed by
-    // A window of one kind takes the threshold of the window before it (the first ones, of the
-    // first window that had both).
-    for (size_t j = 0; j < nm; j++) {
-        if (!std::isnan(th[j])) continue;
-        size_t from = j > 0 ? j - 1 : (size_t)first_valid;
-        th[j] = th[from];
-        ratio[j] = ratio[from];
-    }
+    d->follow_final = nm > FOLLOW_CLASS_HALF + 1 ? nm - FOLLOW_CLASS_HALF - 1 : 0;
 
-    // Unit samples: a dot is a unit, a dash is its local ratio of units.
-    double *s = d->follow_tmp;
-    for (size_t j = 0; j < nm; j++) s[j] = lm[j] >= th[j] ? lm[j] - ratio[j] : lm[j];
+    // Unit samples: a dot is a unit, a dash is its local ratio of units. A window of one kind
+    // takes the threshold of the window before it (the first ones, of the first that had both).
+    size_t first = 0;
+    while (first < nm && std::isnan(th[first])) first++;
+    if (first == nm) return; // marks of one kind all along: nothing to measure speed by
+    double *s = d->follow_sample;
+    double cur_th = th[first], cur_ratio = ratio[first];
+    for (size_t j = 0; j < nm; j++) {
+        if (!std::isnan(th[j])) {
+            cur_th = th[j];
+            cur_ratio = ratio[j];
+        }
+        s[j] = lm[j] >= cur_th ? lm[j] - cur_ratio : lm[j];
+    }
 
     // The local unit: the median of the samples around each mark.
     double *unit = d->follow_unit;
@@ -119,11 +123,18 @@ void _follow(MORSE_DECODER *d) {
     for (size_t j = 0; j < nm; j++) mean += s[j];
     mean /= (double)nm;
     double spread = 0, left = 0, lo = 0, hi = 0;
+    // Medians of samples that are all final stay as they were.
+    size_t keep = first == d->follow_first ? std::min(d->follow_unit_final, nm) : 0;
+    d->follow_first = first;
+    d->follow_unit_final =
+        d->follow_final > FOLLOW_UNIT_HALF ? d->follow_final - FOLLOW_UNIT_HALF : 0;
     for (size_t j = 0; j < nm; j++) {
-        size_t a, b;
-        _window(j, FOLLOW_UNIT_HALF, nm, &a, &b);
-        std::copy(s + a, s + b, window);
-        unit[j] = _median(window, b - a);
+        if (j >= keep) {
+            size_t a, b;
+            _window(j, FOLLOW_UNIT_HALF, nm, &a, &b);
+            std::copy(s + a, s + b, window);
+            unit[j] = _median(window, b - a);
+        }
         spread += (s[j] - mean) * (s[j] - mean);
         left += (s[j] - unit[j]) * (s[j] - unit[j]);
         lo = j ? std::min(lo, unit[j]) : unit[j];
@@ -179,41 +190,48 @@ static double _cost(const _MIXTURE &m, size_t c, double x) {
     return z * z / 2 + std::log(sd) - std::log(m.w[c]);
 }
 
-// Rounds of expectation and maximisation on the durations x, from the start in m.
+// Rounds of expectation and maximisation on the durations x, from the start in m, until the
+// classes settle.
 static void _fit(const double *x, size_t n, _MIXTURE *m) {
     for (int round = 0; round < 20; round++) {
-        double sr[3] = {0, 0, 0}, sx[3] = {0, 0, 0};
+        double inv[3], offset[3];
+        for (size_t c = 0; c < m->k; c++) {
+            double sd = m->rho * m->mu[c];
+            inv[c] = 1 / (2 * sd * sd);
+            offset[c] = std::log(sd) - std::log(m->w[c]);
+        }
+        double sr[3] = {0, 0, 0}, sx[3] = {0, 0, 0}, sxx[3] = {0, 0, 0};
         for (size_t i = 0; i < n; i++) {
-            double c0 = _cost(*m, 0, x[i]), p[3], total = 0;
-            for (size_t c = 1; c < m->k; c++) c0 = std::min(c0, _cost(*m, c, x[i]));
+            double cost[3], best = 0, p[3], total = 0;
             for (size_t c = 0; c < m->k; c++) {
-                p[c] = std::exp(c0 - _cost(*m, c, x[i]));
+                double dx = x[i] - m->mu[c];
+                cost[c] = dx * dx * inv[c] + offset[c];
+                best = c ? std::min(best, cost[c]) : cost[c];
+            }
+            for (size_t c = 0; c < m->k; c++) {
+                p[c] = std::exp(best - cost[c]);
                 total += p[c];
             }
             for (size_t c = 0; c < m->k; c++) {
-                sr[c] += p[c] / total;
-                sx[c] += p[c] / total * x[i];
+                double r = p[c] / total;
+                sr[c] += r;
+                sx[c] += r * x[i];
+                sxx[c] += r * x[i] * x[i];
             }
         }
+        double var = 0, moved = 0;
         for (size_t c = 0; c < m->k; c++) {
             if (sr[c] < 1e-9) continue; // an empty class keeps its place
-            m->mu[c] = std::max(sx[c] / sr[c], 1e-3);
+            double mu = std::max(sx[c] / sr[c], 1e-3);
+            moved = std::max(moved, std::fabs(mu / m->mu[c] - 1));
+            m->mu[c] = mu;
             m->w[c] = std::max(sr[c] / (double)n, 0.01);
+            var += std::max(sxx[c] - 2 * mu * sx[c] + mu * mu * sr[c], 0.0) / (mu * mu);
         }
-        double var = 0;
-        for (size_t i = 0; i < n; i++) {
-            double c0 = _cost(*m, 0, x[i]), p[3], total = 0;
-            for (size_t c = 1; c < m->k; c++) c0 = std::min(c0, _cost(*m, c, x[i]));
-            for (size_t c = 0; c < m->k; c++) {
-                p[c] = std::exp(c0 - _cost(*m, c, x[i]));
-                total += p[c];
-            }
-            for (size_t c = 0; c < m->k; c++) {
-                double z = (x[i] - m->mu[c]) / m->mu[c];
-                var += p[c] / total * z * z;
-            }
-        }
-        m->rho = std::clamp(std::sqrt(var / (double)n), 0.03, 0.6);
+        double rho = std::clamp(std::sqrt(var / (double)n), 0.03, 0.6);
+        moved = std::max(moved, std::fabs(rho / m->rho - 1));
+        m->rho = rho;
+        if (moved < 1e-3) break;
     }
 }
 
@@ -230,27 +248,27 @@ static double _boundary(const _MIXTURE &m, size_t c) {
     return (a + b) / 2;
 }
 
-void _estimate_uneven(MORSE_DECODER *d) {
+int _estimate_uneven(MORSE_DECODER *d) {
     const RUN *runs = _view(d);
     // The latest marks.
-    double *x = d->follow_tmp;
+    double *x = d->scratch_on; // collected again if the estimation goes on
     size_t n = 0;
     for (size_t i = d->nruns; i-- > 0 && n < UNEVEN_MAX_VALUES;) {
         if (runs[i].on) x[n++] = std::max(runs[i].ms, 1e-3);
     }
-    if (n < UNEVEN_MIN_MARKS) return;
-    double *lx = d->follow_th; // free once _follow is done
+    if (n < UNEVEN_MIN_MARKS) return 0;
+    double *lx = d->scratch_off;
     for (size_t i = 0; i < n; i++) lx[i] = std::log(x[i]);
     double cs, cl;
     _centres(lx, n, &cs, &cl);
-    if (cl - cs < FOLLOW_KINDS_APART) return;
+    if (cl - cs < FOLLOW_KINDS_APART) return 0;
     double mid = (cs + cl) / 2, ss = 0;
     for (size_t i = 0; i < n; i++) {
         double dx = lx[i] - (lx[i] <= mid ? cs : cl);
         ss += dx * dx;
     }
     double spread = std::sqrt(ss / (double)n);
-    if (spread < UNEVEN_SPREAD) return;
+    if (spread < UNEVEN_SPREAD) return 0;
 
     _MIXTURE marks{2, {std::exp(cs), std::exp(cl), 0}, {0.6, 0.4, 0}, spread};
     _fit(x, n, &marks);
@@ -264,11 +282,13 @@ void _estimate_uneven(MORSE_DECODER *d) {
         if (runs[i].ms >= 10 * dot) continue;
         x[n++] = std::max(runs[i].ms, 1e-3);
     }
-    if (n < UNEVEN_MIN_MARKS / 2) return;
+    if (n < UNEVEN_MIN_MARKS / 2) return 0;
     _MIXTURE gaps{3, {dot, 3 * dot, 7 * dot}, {0.55, 0.3, 0.15}, marks.rho};
     _fit(x, n, &gaps);
     d->th_dash = th_dash;
     d->th_letter = d->th_letter_dash = _boundary(gaps, 0);
     d->th_word = d->th_word_dash = _boundary(gaps, 1);
     d->unit = (dot + gaps.mu[0]) / 2;
+    d->bias = 0;
+    return 1;
 }

@@ -49,11 +49,14 @@ struct MORSE_DECODER {
     int follow_off;               // 1: one set of thresholds per message, as benchmarks compare
     int following;                // the estimation and the decoding read `scaled`
     RUN scaled[DECODER_MAX_RUNS]; // the runs brought to the speed of the latest mark
-    double follow_mark[DECODER_MAX_RUNS / 2 + 1];  // per mark: log duration, then log unit sample
-    double follow_th[DECODER_MAX_RUNS / 2 + 1];    // per mark: local log dot/dash threshold
-    double follow_ratio[DECODER_MAX_RUNS / 2 + 1]; // per mark: local log dash/dot ratio
-    double follow_unit[DECODER_MAX_RUNS / 2 + 1];  // per mark: log of the local unit
-    double follow_tmp[DECODER_MAX_RUNS / 2 + 1];
+    double follow_mark[DECODER_MAX_RUNS / 2 + 1];   // per mark: log duration
+    double follow_th[DECODER_MAX_RUNS / 2 + 1];     // per mark: local log dot/dash threshold
+    double follow_ratio[DECODER_MAX_RUNS / 2 + 1];  // per mark: local log dash/dot ratio
+    double follow_unit[DECODER_MAX_RUNS / 2 + 1];   // per mark: log of the local unit
+    double follow_sample[DECODER_MAX_RUNS / 2 + 1]; // per mark: log of its unit sample
+    size_t follow_final;      // leading marks whose follow_th and follow_ratio are final
+    size_t follow_unit_final; // leading marks whose follow_unit is final
+    size_t follow_first;      // the first mark whose window held dots and dashes
 };
 
 // The runs the estimation and the decoding read: the recorded ones, or their rescaled copy
@@ -68,5 +71,6 @@ void _estimate(MORSE_DECODER *d);
 // `scaled` with the runs brought to one speed and sets `following`.
 void _follow(MORSE_DECODER *d);
 // Hand keying: when the marks vary too much for the gap classes to be told apart by their
-// spread alone, sets the thresholds from a model of Morse timing fitted to the message.
-void _estimate_uneven(MORSE_DECODER *d);
+// spread alone, sets the unit and the thresholds from a model of Morse timing fitted to the
+// message and returns 1; else changes nothing and returns 0.
+int _estimate_uneven(MORSE_DECODER *d);
