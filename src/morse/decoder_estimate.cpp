@@ -354,7 +354,7 @@ void _estimate(MORSE_DECODER *d) {
         return;
     }
     if (d->nruns == 0) return;
-    d->following = 0;
+    d->following = d->uneven = 0;
     if (d->cfg.human && !d->follow_off) {
         _follow(d);
         if (_estimate_uneven(d)) return;

@@ -290,5 +290,6 @@ int _estimate_uneven(MORSE_DECODER *d) {
     d->th_word = d->th_word_dash = _boundary(gaps, 1);
     d->unit = (dot + gaps.mu[0]) / 2;
     d->bias = 0;
+    d->uneven = 1;
     return 1;
 }

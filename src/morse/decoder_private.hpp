@@ -48,6 +48,7 @@ struct MORSE_DECODER {
     // Following a hand-keying operator whose speed changes within a message (decoder_follow.cpp).
     int follow_off;               // 1: one set of thresholds per message, as benchmarks compare
     int following;                // the estimation and the decoding read `scaled`
+    int uneven;                   // the thresholds come from the fitted model of very uneven keying
     RUN scaled[DECODER_MAX_RUNS]; // the runs brought to the speed of the latest mark
     double follow_mark[DECODER_MAX_RUNS / 2 + 1];   // per mark: log duration
     double follow_th[DECODER_MAX_RUNS / 2 + 1];     // per mark: local log dot/dash threshold
