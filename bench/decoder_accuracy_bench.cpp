@@ -1,7 +1,9 @@
 // bench/decoder_accuracy_bench.cpp: how well the decoder reads imperfect Morse. Texts are keyed
-// by seeded random operators (jitter, personal style, Farnsworth spacing, a change of speed) or
-// shown to a simulated 30 fps camera with noise, decoded, and compared with the reference by
-// edit distance. Prints the character error rate per model and speed.
+// by seeded random operators (jitter, personal style, Farnsworth spacing, changes of speed,
+// drift) or shown to a simulated 30 fps camera with noise, decoded, and compared with the
+// reference by edit distance. Prints the character error rate per model and speed; for hand
+// keying, side by side from the same keyed messages, with one set of thresholds per message
+// (before) and following the operator (after).
 #include <benchmark/benchmark.h>
 
 #include <cstdio>

@@ -78,6 +78,8 @@ void _follow(MORSE_DECODER *d) {
     // last time (only the latest mark can still change).
     size_t nm = 0;
     for (size_t i = 0; i < d->nruns; i++) nm += d->runs[i].on != 0;
+    // Marks and spaces alternate, so the marks fit; anything else is not keying to follow.
+    if (nm > DECODER_MAX_MARKS) return;
     if (d->follow_final > nm) d->follow_final = d->follow_unit_final = 0; // a new message
     double *lm = d->follow_mark;
     for (size_t i = 0, j = 0; i < d->nruns; i++) {

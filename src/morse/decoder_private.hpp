@@ -5,6 +5,8 @@
 
 // A message holds at most this many runs; later runs are dropped until it is taken.
 constexpr size_t DECODER_MAX_RUNS = 4096;
+// Runs alternate from a mark on, so a message holds at most this many marks.
+constexpr size_t DECODER_MAX_MARKS = DECODER_MAX_RUNS / 2 + 1;
 // At most this many spaces take part in one clustering (the most recent ones).
 constexpr size_t DECODER_MAX_CLUSTER = 256;
 // Samples whose differences give the noise estimate.
@@ -50,11 +52,11 @@ struct MORSE_DECODER {
     int following;                // the estimation and the decoding read `scaled`
     int uneven;                   // the thresholds come from the fitted model of very uneven keying
     RUN scaled[DECODER_MAX_RUNS]; // the runs brought to the speed of the latest mark
-    double follow_mark[DECODER_MAX_RUNS / 2 + 1];   // per mark: log duration
-    double follow_th[DECODER_MAX_RUNS / 2 + 1];     // per mark: local log dot/dash threshold
-    double follow_ratio[DECODER_MAX_RUNS / 2 + 1];  // per mark: local log dash/dot ratio
-    double follow_unit[DECODER_MAX_RUNS / 2 + 1];   // per mark: log of the local unit
-    double follow_sample[DECODER_MAX_RUNS / 2 + 1]; // per mark: log of its unit sample
+    double follow_mark[DECODER_MAX_MARKS];   // per mark: log duration
+    double follow_th[DECODER_MAX_MARKS];     // per mark: local log dot/dash threshold
+    double follow_ratio[DECODER_MAX_MARKS];  // per mark: local log dash/dot ratio
+    double follow_unit[DECODER_MAX_MARKS];   // per mark: log of the local unit
+    double follow_sample[DECODER_MAX_MARKS]; // per mark: log of its unit sample
     size_t follow_final;      // leading marks whose follow_th and follow_ratio are final
     size_t follow_unit_final; // leading marks whose follow_unit is final
     size_t follow_first;      // the first mark whose window held dots and dashes
