@@ -4,7 +4,8 @@
 // message from the marks alone (a dot or a dash is told by its neighbours), and when it really
 // changes, every run is brought to the speed of the latest mark; the estimation then reads the
 // rescaled message as if it were keyed at one speed. A message of steady speed is left alone,
-// so it reads exactly as without this step.
+// so it reads exactly as without this step. Further down: keying so uneven that the clustering
+// of gaps fails, read with a fitted model of Morse timing instead.
 #include "morse/decoder_private.hpp"
 
 #include <algorithm>
