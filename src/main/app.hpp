@@ -155,12 +155,16 @@ void app_defaults_asset_name(const LUMIKEY_APP *app, char *out, size_t out_size)
 // preset list, keeping the user's own presets; saves nothing. The number installed, or -1.
 int app_merge_default_presets(LUMIKEY_APP *app, char *name, size_t name_size);
 
-// What the loop asks of each screen. Any hook may be null. back returns non-zero when it
-// consumed the back press (a popup closed); otherwise the loop goes to the screen's parent.
+// What the loop asks of each screen. Any hook may be null. build fills the fresh GUI context;
+// tick runs once per loop pass while the screen is built; back returns non-zero when it
+// consumed the back press (a popup closed), otherwise the loop goes to the screen's parent;
+// leave runs when app_set_screen switches to another screen; release runs at shutdown.
 struct APP_SCREEN_HOOKS {
     void (*build)(LUMIKEY_APP *app);
     void (*tick)(LUMIKEY_APP *app);
     int (*back)(LUMIKEY_APP *app);
+    void (*leave)(LUMIKEY_APP *app);
+    void (*release)(LUMIKEY_APP *app);
 };
 // The hooks of screen; a value out of range gets the home screen's.
 const APP_SCREEN_HOOKS *app_screen_hooks(APP_SCREEN screen);
