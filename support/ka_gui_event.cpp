@@ -218,41 +218,6 @@ static void _combo_toggle(KA_GUI_CTX *ctx, KA_GUI_WINDOW *win, KA_GUI_WIDGET *w)
 
 // ---- labels
 
-// Byte offset of the character nearest to the point in a label's text, following the way the
-// label is laid out (aligned single line, lines split at newlines, or wrapped).
-static int _label_pos_at(KA_GUI_CTX *ctx, KA_GUI_WINDOW *win, KA_GUI_WIDGET *w, float px,
-                         float py) {
-    KA_GUI_LABEL_DATA *d = (KA_GUI_LABEL_DATA *)w->data;
-    ALLEGRO_FONT *font = _gui_font(ctx, win, w);
-    size_t len = strlen(d->text);
-    if (!font || len == 0) return 0;
-    float ax, ay;
-    _gui_widget_origin(win, w, &ax, &ay);
-    float p = ctx->style.label_padding, lh = (float)al_get_font_line_height(font);
-    std::vector<KA_GUI_LINE> lines;
-    float top;
-    if (d->align == KA_GUI_ALIGN_JUSTIFY) {
-        KA_GUI_LABEL_LAYOUT layout;
-        _gui_label_layout(ctx, w, font, &layout);
-        lines.swap(layout.lines);
-        top = ay + p / 2 - d->scroll_y;
-    } else {
-        _gui_wrap(font, d->text, len, 1e9f, 0, &lines);
-        float block = lh * (float)lines.size();
-        top = ay + std::max(0.0f, (w->h - block) / 2);
-    }
-    if (lines.empty()) return 0;
-    long row = lh > 0 ? (long)std::floor((py - top) / lh) : 0;
-    if (row < 0) return 0;
-    if ((size_t)row >= lines.size()) return (int)len;
-    const KA_GUI_LINE &line = lines[(size_t)row];
-    float lw = _gui_text_width(font, d->text + line.start, line.end - line.start);
-    float lx = ax + p;
-    if (d->align == KA_GUI_ALIGN_CENTER && lw <= w->w - 2 * p) lx = ax + (w->w - lw) / 2;
-    if (d->align == KA_GUI_ALIGN_RIGHT && lw <= w->w - 2 * p) lx = ax + w->w - p - lw;
-    return (int)_gui_line_pos_at(font, d->text, line, px - lx);
-}
-
 // The selected text of a label, or "".
 static std::string _label_selection(KA_GUI_WIDGET *w) {
     KA_GUI_LABEL_DATA *d = (KA_GUI_LABEL_DATA *)w->data;
@@ -376,7 +341,7 @@ static int _primary_down(KA_GUI_CTX *ctx, float px, float py) {
     case KA_GUI_LABEL: {
         _clear_label_selections(ctx);
         KA_GUI_LABEL_DATA *d = (KA_GUI_LABEL_DATA *)w->data;
-        d->sel_start = d->sel_end = _label_pos_at(ctx, win, w, px, py);
+        d->sel_start = d->sel_end = _gui_label_pos_at(ctx, win, w, px, py);
         d->sel_dragging = 1;
         break;
     }
@@ -508,7 +473,7 @@ static int _motion(KA_GUI_CTX *ctx, float px, float py) {
                 d->scroll_from_wheel = 0;
             } else if (w->type == KA_GUI_LABEL) {
                 KA_GUI_LABEL_DATA *d = (KA_GUI_LABEL_DATA *)w->data;
-                if (d->sel_dragging) d->sel_end = _label_pos_at(ctx, wwin, w, px, py);
+                if (d->sel_dragging) d->sel_end = _gui_label_pos_at(ctx, wwin, w, px, py);
             } else if (w->type == KA_GUI_CUSTOM) {
                 _custom_send(ctx, id, KA_GUI_MOUSE_DRAG, 1, 0);
             }

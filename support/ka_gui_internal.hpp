@@ -109,6 +109,10 @@ struct KA_GUI_LABEL_LAYOUT {
 };
 void _gui_label_layout(const KA_GUI_CTX *ctx, const KA_GUI_WIDGET *widget, ALLEGRO_FONT *font,
                        KA_GUI_LABEL_LAYOUT *layout);
+// Byte offset of the character boundary nearest to the display point (px, py) in a label's
+// text, where the label draws it. Above or below the text, the nearest line's.
+int _gui_label_pos_at(KA_GUI_CTX *ctx, KA_GUI_WINDOW *win, KA_GUI_WIDGET *widget, float px,
+                      float py);
 // Top-left corner of the text's first line as drawn, after scrolling.
 void _gui_textarea_origin(const KA_GUI_TEXTAREA_DATA *d, const KA_GUI_TEXT_LAYOUT *layout,
                           float *ox, float *oy);

@@ -5,13 +5,14 @@
 // needs to see a threshold change made "at the same moment" by another thread.
 #include "support/ka_log.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <fcntl.h>
-#include <string>
 #include <unistd.h>
 
 const LOG_LEVELS prioritynames[9] = {
@@ -43,55 +44,72 @@ static const char *_level_name(int level) {
     return (level >= 0 && level <= 7) ? prioritynames[level].c_name : "";
 }
 
+// Put where a message cannot be formatted at all (a conversion the C library refuses, a
+// result longer than it can count).
+static const char LOG_UNFORMATTED[] = "<log: vasprintf failed>";
+
+// A line is built in one buffer on the stack and leaves in one write, so lines of two threads
+// never interleave. Only a line longer than the buffer needs the heap: logging is how an
+// allocation failure is reported, so without memory the line is cut instead of lost, and
+// nothing here may throw or abort.
 void _ka_log(int level, const char *file, const char *func, int line, const char *format, ...) {
     if (level == KA_LOG_NONE || level > LOG_LEVEL.load(std::memory_order_relaxed)) return;
     if (!file) file = "NULL";
     if (!func) func = "NULL";
+    bool to_syslog = LOG_TYPE.load(std::memory_order_relaxed) == KA_LOG_SYSLOG;
+    bool colours = !to_syslog && terminal_support_colors.load(std::memory_order_relaxed) == 1;
+    const char *tail = colours ? "\x1b[0m\n" : "\n";
+    size_t tail_len = strlen(tail);
 
-    std::string message;
+    char fixed[2048];
+    size_t head = 0; // bytes of the line before the message
+    if (!to_syslog) {
+        int n = snprintf(fixed, sizeof fixed, "%s%s:%jd:%s->%s:%d ",
+                         colours ? _level_colour(level) : "", _level_name(level),
+                         (intmax_t)time(nullptr), file, func, line);
+        // Absurdly long source names keep half the buffer for the message.
+        head = n < 0 ? 0 : std::min((size_t)n, sizeof fixed / 2);
+    }
+    char *text = fixed;
+    char *heap = nullptr;
+    size_t room = sizeof fixed - head - tail_len; // for the message and its NUL
+    size_t len = 0;
     if (format) {
         va_list args;
         va_start(args, format);
-        char small[512];
         va_list again;
         va_copy(again, args);
-        int n = vsnprintf(small, sizeof small, format, args);
-        if (n >= 0 && (size_t)n < sizeof small) {
-            message.assign(small, (size_t)n);
-        } else if (n >= 0) {
-            message.resize((size_t)n + 1);
-            vsnprintf(message.data(), message.size(), format, again);
-            message.resize((size_t)n);
+        int n = vsnprintf(fixed + head, room, format, args);
+        if (n < 0) {
+            len = std::min(sizeof LOG_UNFORMATTED - 1, room - 1);
+            memcpy(fixed + head, LOG_UNFORMATTED, len);
+        } else if ((size_t)n < room) {
+            len = (size_t)n;
+        } else {
+            heap = (char *)malloc(head + (size_t)n + tail_len + 1);
+            if (heap && vsnprintf(heap + head, (size_t)n + 1, format, again) == n) {
+                memcpy(heap, fixed, head);
+                text = heap;
+                len = (size_t)n;
+            } else {
+                len = room - 1; // what fitted
+            }
         }
         va_end(again);
         va_end(args);
     }
+    text[head + len] = '\0';
 
-    if (LOG_TYPE.load(std::memory_order_relaxed) == KA_LOG_SYSLOG) {
-        syslog(level, "%s->%s:%d %s", file, func, line, message.c_str());
-        return;
+    if (to_syslog) {
+        syslog(level, "%s->%s:%d %s", file, func, line, text);
+    } else {
+        memcpy(text + head + len, tail, tail_len);
+        FILE *out = log_file.load(std::memory_order_relaxed);
+        if (!out) out = stderr;
+        fwrite(text, 1, head + len + tail_len, out);
+        fflush(out);
     }
-
-    bool colours = terminal_support_colors.load(std::memory_order_relaxed) == 1;
-    // The whole line goes out in one write, so lines of two threads never interleave.
-    std::string text;
-    text.reserve(message.size() + 96);
-    char prefix[256];
-    snprintf(prefix, sizeof prefix, "%s%s:%jd:", colours ? _level_colour(level) : "",
-             _level_name(level), (intmax_t)time(nullptr));
-    text += prefix;
-    text += file;
-    text += "->";
-    text += func;
-    snprintf(prefix, sizeof prefix, ":%d ", line);
-    text += prefix;
-    text += message;
-    text += colours ? "\x1b[0m\n" : "\n";
-
-    FILE *out = log_file.load(std::memory_order_relaxed);
-    if (!out) out = stderr;
-    fwrite(text.data(), 1, text.size(), out);
-    fflush(out);
+    free(heap);
 }
 
 void set_log_level(int value) {

@@ -98,7 +98,8 @@ void app_build_gui(LUMIKEY_APP *app) {
         if (w && w->type == KA_GUI_TEXTAREA && w->data) caret = *(KA_GUI_TEXTAREA_DATA *)w->data;
     }
     KA_GUI_CTX *fresh = ka_gui_new_ctx(app->font);
-    __ka_assert(fresh, return );
+    // The next loop pass tries again; until then the old screen (or a blank one) stays.
+    __ka_assert(fresh, app->needs_rebuild = 1; return );
     if (app->gui) ka_gui_destroy_ctx(&app->gui);
     app->gui = fresh;
     // Widget ids of the old context mean nothing in the new one.
@@ -159,13 +160,13 @@ void app_draw(LUMIKEY_APP *app) {
     app->redraw = 0;
 }
 
-// The back key (Escape on the desktop). A second press within 0.3 s is a bounce, not a wish
-// to leave two screens.
-static void _on_back(LUMIKEY_APP *app) {
-    static double last_accepted = -1;
-    double now = al_get_time();
-    if (last_accepted >= 0 && now - last_accepted < 0.3) return;
-    last_accepted = now;
+// Timed by the event, not by when the loop gets to it: after a stall (a slow clipboard owner, a
+// slow disk) two deliberate presses are handled back to back, and only their own time stamps
+// still tell them from a bounce.
+void app_back(LUMIKEY_APP *app, double event_time) {
+    __ka_assert(app, return );
+    if (app->back_time >= 0 && event_time - app->back_time < 0.3) return;
+    app->back_time = event_time;
     const APP_SCREEN_HOOKS *hooks = app_screen_hooks(app->screen);
     if (hooks->back && hooks->back(app)) return;
     if (app->screen == SCREEN_HOME) {
@@ -182,8 +183,9 @@ template <typename ACCEPT> static int _load_file(const char *filename, ACCEPT ac
     char *text = store_read_save(filename);
     int accepted = text && accept(text);
     free(text);
-    if (!accepted && store_set_aside(filename))
-        ka_log(LOG_ERR, "%s could not be used, kept as %s.rejected", filename, filename);
+    char kept[1100];
+    if (!accepted && store_set_aside(filename, kept, sizeof kept))
+        ka_log(LOG_ERR, "%s could not be used, kept as %s", filename, kept);
     return accepted;
 }
 
@@ -233,6 +235,7 @@ static int _app_init(LUMIKEY_APP *app) {
     set_log_level(LOG_INFO);
     settings_default(&app->settings);
     app->palette_win = -1;
+    app->back_time = -1;
     app->msg_field = app->actions_win = app->actions_title = -1;
     app->confirm_win = app->confirm_label = app->target_id = -1;
     app->hist_actions_win = app->recv_actions_win = app->recv_actions_title = -1;
@@ -307,7 +310,7 @@ static void _handle_event(LUMIKEY_APP *app, const ALLEGRO_EVENT &ev) {
     switch (ev.type) {
     case ALLEGRO_EVENT_KEY_DOWN:
         if (ev.keyboard.keycode == ALLEGRO_KEY_BACK || ev.keyboard.keycode == ALLEGRO_KEY_ESCAPE)
-            _on_back(app);
+            app_back(app, ev.any.timestamp);
         if ((ev.keyboard.keycode == ALLEGRO_KEY_ENTER ||
              ev.keyboard.keycode == ALLEGRO_KEY_PAD_ENTER) &&
             app->built_screen == SCREEN_HOME && app->gui && app->msg_field >= 0 &&
@@ -352,7 +355,16 @@ static void _app_run(LUMIKEY_APP *app) {
         ALLEGRO_EVENT ev;
         if (platform_wait_event(app->queue, &ev)) {
             _handle_event(app, ev);
-            if (app->gui && !app->display_halted) {
+            // Keys that key are the key screen's alone: a focused widget never sees them.
+            int keyed = 0;
+            if (app->screen == SCREEN_KEY && app->built_screen == SCREEN_KEY &&
+                !app->display_halted) {
+                if (ev.type == ALLEGRO_EVENT_TOUCH_BEGIN || ev.type == ALLEGRO_EVENT_TOUCH_END ||
+                    ev.type == ALLEGRO_EVENT_TOUCH_CANCEL)
+                    screen_key_touch(app, &ev);
+                keyed = screen_key_keyboard(app, &ev);
+            }
+            if (app->gui && !app->display_halted && !keyed) {
                 app->event_time = ev.any.timestamp;
                 ka_gui_process_event(app->gui, ev);
                 app->event_time = 0;
@@ -373,13 +385,17 @@ static void _app_run(LUMIKEY_APP *app) {
 }
 
 static void _app_shutdown(LUMIKEY_APP *app) {
-    // Nothing is saved here: every file was written when it changed.
     if (app->player) {
         app_stop_playback(app);
         player_free(&app->player);
     }
-    if (app->rx_ready) app_receiver_stop(app);
-    screen_receive_release(app);
+    for (int screen = SCREEN_HOME; screen <= SCREEN_KEY; screen++) {
+        const APP_SCREEN_HOOKS *hooks = app_screen_hooks((APP_SCREEN)screen);
+        if (hooks->release) hooks->release(app);
+    }
+    // Every file is written when it changes; only settings whose save failed and is still
+    // waiting to be retried can be pending here.
+    app_save_settings_at_exit(app);
     tone_audio_shutdown();
     torch_shutdown();
     vibrator_shutdown();

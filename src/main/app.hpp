@@ -13,6 +13,7 @@
 #include "model/settings.hpp"
 #include "morse/player.hpp"
 #include "platform/wake_event.hpp"
+#include "ui/screen_key.hpp"
 #include "ui/screen_play.hpp"
 #include "ui/screen_receive.hpp"
 #include "ui/text_view.hpp"
@@ -27,12 +28,6 @@ enum APP_SCREEN {
     SCREEN_RECEIVE = 5,
     SCREEN_RECEIVED = 6,
     SCREEN_KEY = 7,
-};
-
-enum KEY_MODE {
-    KEY_MODE_SEND = 0,
-    KEY_MODE_TRANSCRIBE = 1,
-    KEY_MODE_PADDLES = 2,
 };
 
 // The whole program's state, owned by the main thread. Zero-filled at start; fields whose
@@ -89,6 +84,7 @@ struct LUMIKEY_APP {
     double event_time;
     APP_SCREEN built_screen;
     int wake_source_ready; // wake_source was initialised and must be destroyed
+    double back_time;      // event time of the last back press acted on; negative: none yet
 
     // Home screen: the preset actions and confirm popups, and the preset they act on
     int actions_win, actions_title;
@@ -100,6 +96,10 @@ struct LUMIKEY_APP {
     char draft_text[512];
     char draft_name[64];
     int draft_cat;
+
+    // Key screen
+    KEYPAD key;
+    TEXT_VIEW key_text;
 
     // History and received-messages screens: their lists, actions popups and the entry acted on
     TOUCH_LIST_VIEW hist_list;
@@ -156,6 +156,10 @@ int app_save_received(LUMIKEY_APP *app);
 // After a failure the next try waits 1 s, doubling up to 30 s, so a full or read-only disk
 // costs neither CPU nor a flood of log lines. 1 when a save was made.
 int app_save_settings_if_due(LUMIKEY_APP *app, double now);
+// Shutdown's last chance for settings still dirty, tried even while a failed save is backing
+// off (the disk may have recovered since). 1 when they were written (logged), 0 when there was
+// nothing to write or the write failed (logged: the change is lost).
+int app_save_settings_at_exit(LUMIKEY_APP *app);
 // Replaces the default presets with those of the current language, keeps the user's own and
 // saves. The number restored, or -1 when the defaults file cannot be used.
 int app_restore_default_presets(LUMIKEY_APP *app);
@@ -165,17 +169,26 @@ void app_defaults_asset_name(const LUMIKEY_APP *app, char *out, size_t out_size)
 // preset list, keeping the user's own presets; saves nothing. The number installed, or -1.
 int app_merge_default_presets(LUMIKEY_APP *app, char *name, size_t name_size);
 
-// What the loop asks of each screen. Any hook may be null. back returns non-zero when it
-// consumed the back press (a popup closed); otherwise the loop goes to the screen's parent.
+// What the loop asks of each screen. Any hook may be null. build fills the fresh GUI context;
+// tick runs once per loop pass while the screen is built; back returns non-zero when it
+// consumed the back press (a popup closed), otherwise the loop goes to the screen's parent;
+// leave runs when app_set_screen switches to another screen; release runs at shutdown.
 struct APP_SCREEN_HOOKS {
     void (*build)(LUMIKEY_APP *app);
     void (*tick)(LUMIKEY_APP *app);
     int (*back)(LUMIKEY_APP *app);
+    void (*leave)(LUMIKEY_APP *app);
+    void (*release)(LUMIKEY_APP *app);
 };
 // The hooks of screen; a value out of range gets the home screen's.
 const APP_SCREEN_HOOKS *app_screen_hooks(APP_SCREEN screen);
 // Where the back key leads from screen when the screen has nothing to close.
 APP_SCREEN app_screen_parent(APP_SCREEN screen);
+
+// The back key, pressed at event_time (the event's own time stamp, seconds): the screen closes
+// what it has open, else the loop goes to its parent; on the home screen the program quits. A
+// press within 0.3 s of the last one acted on is a bounce and does nothing.
+void app_back(LUMIKEY_APP *app, double event_time);
 
 // Starts, runs and shuts the program down: 0 after a normal quit, 1 after a failed start-up.
 int app_main(int argc, char **argv);

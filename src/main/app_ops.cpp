@@ -24,13 +24,9 @@ static const uint32_t DUPLEX_TORCH_UNIT_FLOOR_MS = 150;
 void app_set_screen(LUMIKEY_APP *app, APP_SCREEN screen) {
     __ka_assert(app, return );
     // A switch to the screen already shown only rebuilds it: its state must survive.
-    if (app->screen == SCREEN_RECEIVE && screen != SCREEN_RECEIVE) {
-        if (app->rx.sending) {
-            app_stop_playback(app);
-            app->rx.sending = 0;
-        }
-        if (app->rx_ready) app_receiver_stop(app);
-        app->rx.status[0] = '\0';
+    if (screen != app->screen) {
+        const APP_SCREEN_HOOKS *old = app_screen_hooks(app->screen);
+        if (old->leave) old->leave(app);
     }
     if (screen == SCREEN_HOME) {
         app->rx.duplex = 0;
@@ -223,6 +219,17 @@ int app_save_settings_if_due(LUMIKEY_APP *app, double now) {
     app->settings_retry_s = wait < 1.0 ? 1.0 : (wait > 30.0 ? 30.0 : wait);
     app->settings_retry_at = now + app->settings_retry_s;
     return 0;
+}
+
+int app_save_settings_at_exit(LUMIKEY_APP *app) {
+    __ka_assert(app, return 0);
+    if (!app->settings_dirty) return 0;
+    if (!app_save_settings(app)) {
+        ka_log(LOG_ERR, "settings changed since the last save are lost");
+        return 0;
+    }
+    ka_log(LOG_INFO, "settings saved at exit");
+    return 1;
 }
 
 int app_merge_default_presets(LUMIKEY_APP *app, char *name, size_t name_size) {

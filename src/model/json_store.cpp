@@ -11,7 +11,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <allegro5/allegro.h>
 
@@ -167,19 +169,71 @@ int store_write_save(const char *filename, const char *data) {
     return durable;
 }
 
-int store_set_aside(const char *filename) {
+// Moves from to to unless something already has that name. 1 when moved; 0 when the name is
+// taken; -1 on any other failure (errno says why). The check and the move are one step where
+// the file system allows it, so even a file appearing meanwhile is never replaced.
+static int _move_unless_taken(const char *from, const char *to) {
+    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 1;
+    if (errno == EEXIST) return 0;
+    if (errno != EINVAL && errno != ENOSYS) return -1;
+    // No such rename here: a hard link is refused over an existing name just the same.
+    if (link(from, to) == 0) {
+        unlink(from);
+        return 1;
+    }
+    if (errno == EEXIST) return 0;
+    if (errno != EPERM && errno != EOPNOTSUPP) return -1;
+    // No hard links either (FAT): look first. Only this program writes the save folder.
+    struct stat st;
+    if (lstat(to, &st) == 0) return 0;
+    return rename(from, to) == 0 ? 1 : -1;
+}
+
+// The suffix of the attempt-th name tried for a rejected file: ".rejected" first, then the
+// local time ".20241231-235959.rejected", then the same with "-2", "-3"...
+static void _aside_suffix(int attempt, const struct tm *now, char *out, size_t out_size) {
+    if (attempt == 0) {
+        snprintf(out, out_size, ".rejected");
+        return;
+    }
+    char stamp[32];
+    strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", now);
+    if (attempt == 1) {
+        snprintf(out, out_size, ".%s.rejected", stamp);
+    } else {
+        snprintf(out, out_size, ".%s-%d.rejected", stamp, attempt);
+    }
+}
+
+int store_set_aside(const char *filename, char *kept, size_t kept_size) {
+    if (kept && kept_size) kept[0] = '\0';
     __ka_assert(filename, return 0);
     char path[1024];
     if (!platform_save_path(filename, path, sizeof path)) return 0;
-    char aside[1040];
-    snprintf(aside, sizeof aside, "%s.rejected", path);
+    time_t t = time(nullptr);
+    struct tm now;
+    localtime_r(&t, &now);
     platform_begin_save_io();
-    int moved = rename(path, aside) == 0;
-    if (moved) {
-        _sync_parent_dir(path);
-    } else if (errno != ENOENT) {
-        ka_log(LOG_ERR, "rename %s -> %s failed", path, aside);
+    int moved = 0;
+    char aside[1100];
+    char suffix[64];
+    // A thousand copies within one second would take a runaway loop of damaged files; stop
+    // rather than spin.
+    for (int attempt = 0; attempt < 1000; attempt++) {
+        _aside_suffix(attempt, &now, suffix, sizeof suffix);
+        if ((size_t)snprintf(aside, sizeof aside, "%s%s", path, suffix) >= sizeof aside) break;
+        moved = _move_unless_taken(path, aside);
+        if (moved != 0) break;
     }
+    if (moved == 1) {
+        _sync_parent_dir(path);
+        if (kept) snprintf(kept, kept_size, "%s%s", filename, suffix);
+    } else if (moved < 0 && errno != ENOENT) { // ENOENT: nothing there to keep
+        ka_log(LOG_ERR, "rename %s -> %s failed: %s", path, aside, strerror(errno));
+    } else if (moved == 0) {
+        ka_log(LOG_ERR, "cannot keep %s aside: no free name", path);
+    }
+    moved = moved == 1;
     platform_end_save_io();
     return moved;
 }

@@ -21,7 +21,10 @@ char *store_read_save(const char *filename);
 // a power cut.
 int store_write_save(const char *filename, const char *data);
 
-// Moves a save file that exists but could not be used to "<filename>.rejected" (replacing an
-// older one), so that the next save does not destroy what may still be repaired by hand. 1 if
-// a file was moved; 0 when there was none (quietly) or it could not be moved (logged).
-int store_set_aside(const char *filename);
+// Moves a save file that exists but could not be used out of the way, so that the next save
+// does not destroy what may still be repaired by hand. It becomes "<filename>.rejected" when
+// that name is free, else "<filename>.<date>-<time>.rejected" (with "-2", "-3"... when even
+// that is taken): an earlier rejected copy is never replaced. The name given is written to
+// kept (kept_size bytes, may be null). 1 if the file was moved; 0 when there was none
+// (quietly) or it could not be moved (logged).
+int store_set_aside(const char *filename, char *kept, size_t kept_size);

@@ -57,6 +57,41 @@ grep -q '"lang":	"de"' "$save/presets.json" || fail "presets.json does not hold 
 grep -qF 'not a list' "$save/sent_history.json.rejected" || fail "rejected history not kept"
 [[ ! -e "$save/sent_history.json" ]] || fail "a history was written without a send"
 
+echo "== a second damaged file is kept beside the first, under the name the log gives"
+echo '{"presets": "second damage"}' >"$save/presets.json"
+run
+wait_log "first run: 25 default presets installed (presets/defaults_de.json)"
+quit
+second=$(sed -n 's/.*presets\.json could not be used, kept as \(presets\.json\..*\.rejected\)$/\1/p' \
+  "$E2E_TMP/log")
+[[ "$second" =~ ^presets\.json\.[0-9]{8}-[0-9]{6}(-[0-9]+)?\.rejected$ ]] ||
+  fail "second rejected copy not named with its time: '$second'"
+[[ "$(cat "$save/presets.json.rejected")" == '[1, 2, 3]' ]] || fail "first rejected copy replaced"
+grep -qF 'second damage' "$save/$second" || fail "second rejected copy not kept as $second"
+
+echo "== a setting changed while a failed save waits for its retry is written at exit"
+rm -f "$save/settings.json"
+mkdir "$save/settings.json.tmp" # the settings cannot be written
+run
+win=$(wait_window)
+wait_log "started"
+# The home screen's first output toggle, "Screen", switches the screen light off.
+xdotool mousemove --window "$win" 30 100 click 1
+# Failed saves back off 1 s, then 2 s, then 4 s: after the third failure there is time to
+# mend the disk and quit before the next try.
+for _ in $(seq 1 100); do
+  [[ $(grep -c "could not save settings.json" "$E2E_TMP/log") -ge 3 ]] && break
+  sleep 0.1
+done
+[[ $(grep -c "could not save settings.json" "$E2E_TMP/log") -ge 3 ]] || fail "saves did not fail"
+rmdir "$save/settings.json.tmp"
+xdotool key --window "$win" Escape
+wait_exit 20
+[[ $EXIT_STATUS -eq 0 ]] || fail "status $EXIT_STATUS after Escape"
+expect_log "settings saved at exit"
+grep -q '"out_screen":	false' "$save/settings.json" ||
+  fail "the changed setting was not written: $(cat "$save/settings.json" 2>&1)"
+
 echo "== neither presets.json nor a defaults file: start-up fails"
 echo '[1, 2, 3]' >"$save/presets.json"
 rm "$save/settings.json"
@@ -68,5 +103,8 @@ for line in "asset assets/presets/defaults_en.json not found" \
   expect_log "$line"
 done
 [[ "$(cat "$save/presets.json.rejected")" == '[1, 2, 3]' ]] || fail "rejected presets not kept"
+grep -qF 'second damage' "$save/$second" || fail "second rejected copy lost"
+[[ $(find "$save" -name 'presets.json.*.rejected' | wc -l) -eq 2 ]] ||
+  fail "the third damaged file was not kept beside the other two"
 
 echo "all storage start-up checks passed"

@@ -312,6 +312,36 @@ TEST_F(GuiDrawTest, WrappedLabelsJustifyAllButTheLastLineOfAParagraph) {
     EXPECT_LE(rightmost(last), 24 + (int)width(last) + 2); // a paragraph's last line is not
 }
 
+TEST_F(GuiDrawTest, AJustifiedLabelHighlightsTheSelectedWordWhereItIsDrawn) {
+    // "a b" is justified over the 92-pixel line: "b" ends at the right padding.
+    const char *text = "a b cccccccccccc dd";
+    int id = ka_gui_add_label(ctx, win, text, 20, 100, 100, 80, KA_GUI_ALIGN_JUSTIFY);
+    KA_GUI_LABEL_DATA *d = (KA_GUI_LABEL_DATA *)ka_gui_get_widget(ctx, id)->data;
+    d->sel_start = 2;
+    d->sel_end = 3;
+    draw();
+    ASSERT_NE(locked, nullptr);
+    std::vector<KA_GUI_LINE> lines;
+    _gui_wrap(font, text, strlen(text), 92, 0, &lines);
+    ASSERT_GE(lines.size(), 2u);
+    ASSERT_EQ(lines[0].end, 3u) << "the first line is \"a b\"";
+    int lh = al_get_font_line_height(font);
+    int top = 100 + 2, right = 20 + 4 + 92;
+    int b_left = right - (int)_gui_text_width(font, "b", 1);
+    RGB marked = blend(ctx->default_theme.selection_color, body());
+    auto count = [&](int x0, int x1) {
+        int n = 0;
+        for (int y = top + 1; y < top + lh - 1; y++)
+            for (int x = x0; x < x1; x++) n += near(at(x, y), marked);
+        return n;
+    };
+    int inside = (right - 1 - (b_left + 1)) * (lh - 2);
+    EXPECT_GT(count(b_left + 1, right - 1), inside / 2) << "behind the drawn b";
+    // Where a plain run of text would have put it, right after "a ".
+    int plain = 20 + 4 + (int)_gui_text_width(font, "a ", 2);
+    EXPECT_EQ(count(20, b_left - 1), 0) << "plain position starts at " << plain;
+}
+
 TEST_F(GuiDrawTest, WithoutTheXServiceTheClipboardFallsBackToAllegros) {
     ka_clipboard_destroy();
     {

@@ -158,6 +158,14 @@ TEST_F(GuiClipboardTest, MouseSelectionsBecomePrimary) {
     k.feed(gui_ev_key(true, ALLEGRO_KEY_C));
     EXPECT_EQ(take(ka_clipboard_get(KA_CLIPBOARD_CLIPBOARD)), "dit");
     EXPECT_EQ(k.data<KA_GUI_LABEL_DATA>(other)->sel_end, 3);
+    // A justified line: the word copied is the one drawn under the pointer ("b" at 88..96).
+    ka_gui_add_label(k.ctx, win, "a b cccccccccccc dd", 0, 70, 100, 30, KA_GUI_ALIGN_JUSTIFY);
+    k.press(88, 175);
+    k.move(96, 175);
+    k.release(96, 175);
+    EXPECT_EQ(take(ka_clipboard_get(KA_CLIPBOARD_PRIMARY)), "b");
+    k.feed(gui_ev_key(true, ALLEGRO_KEY_C));
+    EXPECT_EQ(take(ka_clipboard_get(KA_CLIPBOARD_CLIPBOARD)), "b");
     ka_gui_destroy_ctx(&k.ctx);
     al_destroy_display(display);
 }

@@ -374,6 +374,58 @@ TEST(GuiComboTest, ClosedComboboxSelectsWithArrowKeys) {
     EXPECT_EQ(c.d()->is_open, 0) << "keys never open the list";
 }
 
+// ---- label selections (built-in font: every character 8 pixels wide; label padding 4)
+
+struct LabelSel {
+    GuiKit k;
+    int id = -1;
+    LabelSel(const char *text, float x, float y, float w, float h, int align) {
+        int win = k.window(0, 0, 400, 400);
+        id = ka_gui_add_label(k.ctx, win, text, x, y, w, h, align);
+    }
+    KA_GUI_LABEL_DATA *d() { return k.data<KA_GUI_LABEL_DATA>(id); }
+    // Presses at (x, y), drags to (x2, y2), releases; the selection as [from, to).
+    std::pair<int, int> drag(int x, int y, int x2, int y2) {
+        k.move(x, y);
+        k.press(x, y);
+        k.move(x2, y2);
+        k.release(x2, y2);
+        return {d()->sel_start, d()->sel_end};
+    }
+};
+
+TEST(GuiLabelTest, JustifiedLabelsSelectTheWordsWhereTheyAreDrawn) {
+    // Wrapped to 92 pixels: "a b" (justified: "b" drawn at 4 + 92 - 8 = 88), "cccccccccccc"
+    // (one word, wider than the line), "dd" (a paragraph's last line, not spread). Lines are 8
+    // pixels high from y = 2.
+    LabelSel l("a b cccccccccccc dd", 0, 0, 100, 60, KA_GUI_ALIGN_JUSTIFY);
+    using Sel = std::pair<int, int>;
+    EXPECT_EQ(l.drag(88, 5, 96, 5), Sel(2, 3)) << "the drawn b";
+    EXPECT_EQ(l.drag(96, 5, 88, 5), Sel(3, 2)) << "dragged leftwards";
+    EXPECT_EQ(l.drag(4, 5, 96, 5), Sel(0, 3));
+    // In the wide gap, the nearer word's edge.
+    EXPECT_EQ(l.drag(30, 5, 70, 5), Sel(1, 2));
+    EXPECT_EQ(l.drag(4 + 3 * 8, 13, 4 + 5 * 8, 13), Sel(7, 9)) << "the long word";
+    EXPECT_EQ(l.drag(4 + 8, 21, 4 + 16, 21), Sel(18, 19)) << "the last line, unspread";
+    EXPECT_EQ(l.drag(4 + 8, 55, 4 + 8, 55), Sel(18, 18)) << "below the text: the last line";
+}
+
+TEST(GuiLabelTest, APressAboveOrBelowTheTextTakesTheColumnUnderThePointer) {
+    using Sel = std::pair<int, int>;
+    // One line, drawn in the middle of a 40-pixel-high label at y = 100.
+    LabelSel one("morse code", 0, 100, 400, 40, 0);
+    EXPECT_EQ(one.drag(4 + 6 * 8, 102, 4 + 10 * 8, 102), Sel(6, 10)) << "above the text";
+    EXPECT_EQ(one.drag(4 + 3 * 8, 138, 4 + 5 * 8, 138), Sel(3, 5)) << "below the text";
+    EXPECT_EQ(one.drag(4 + 8, 120, 4 + 2 * 8, 139), Sel(1, 2)) << "dragged out below";
+    // Centred text: the columns follow it.
+    LabelSel centred("dit dah", 0, 0, 100, 40, KA_GUI_ALIGN_CENTER);
+    float left = (100 - 7 * 8) / 2.0f;
+    EXPECT_EQ(centred.drag((int)left + 4 * 8, 1, (int)left + 7 * 8, 39), Sel(4, 7));
+    // Several lines: the first line above them, the last below.
+    LabelSel lines("ab\ncd\nef", 0, 0, 100, 100, 0);
+    EXPECT_EQ(lines.drag(4 + 8, 2, 4 + 8, 98), Sel(1, 7));
+}
+
 // ---- focus and keyboard activation
 
 TEST(GuiFocusTest, TabWalksFocusableWidgetsInOrderAndWraps) {

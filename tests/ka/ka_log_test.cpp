@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <cstring>
 #include <regex>
+#include <string>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include "support/ka_common.hpp"
 #include "support/test_env.hpp"
@@ -98,6 +101,69 @@ TEST(LogLine, LongMessagesAreWrittenWhole) {
     ka_log(LOG_INFO, "%s|end", big.c_str());
     EXPECT_TRUE(capture.contains(big + "|end\n"));
 }
+
+TEST(LogLine, LinesAroundTheStackBufferAreWrittenWholeAndOnce) {
+    LogCapture capture(LOG_DEBUG);
+    std::string expected;
+    for (size_t n = 1900; n < 2100; n += 7) {
+        std::string body(n, (char)('a' + n % 26));
+        ka_log(LOG_INFO, "%s|end", body.c_str());
+        expected += body + "|end\n";
+    }
+    std::string text = capture.text();
+    std::string messages;
+    std::regex prefix(R"(^INFO:\d+:tests/ka/ka_log_test\.cpp->TestBody:\d+ )");
+    for (size_t at = 0; at < text.size();) {
+        size_t nl = text.find('\n', at);
+        ASSERT_NE(nl, std::string::npos);
+        std::string line = text.substr(at, nl + 1 - at);
+        std::smatch m;
+        ASSERT_TRUE(std::regex_search(line, m, prefix)) << line.substr(0, 80);
+        messages += m.suffix().str();
+        at = nl + 1;
+    }
+    EXPECT_EQ(messages, expected);
+}
+
+TEST(LogLine, AMessageThatCannotBeFormattedIsReplacedByAPlaceholder) {
+    LogCapture capture(LOG_DEBUG);
+    // No wide character beyond ASCII converts in the C locale, which tests run in.
+    ka_log(LOG_ERR, "summer: %ls", L"\u00e9t\u00e9");
+    ka_log(LOG_ERR, "next line");
+    std::regex shape(R"(^ERR:\d+:tests/ka/ka_log_test\.cpp->TestBody:\d+ <log: vasprintf failed>\n)"
+                     R"(ERR:\d+:\S+ next line\n$)");
+    std::string text = capture.text();
+    EXPECT_TRUE(std::regex_match(text, shape)) << text;
+}
+
+// Address space limits mean nothing under the sanitizers, which reserve terabytes up front.
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+// A long line while memory has run out: the line is cut to what fits the logger's own buffer
+// and the process goes on. Runs in a child process of its own.
+void log_without_memory() {
+    set_log_level(LOG_INFO);
+    std::string huge(64u << 20, 'x');
+    long pages = 0;
+    if (FILE *statm = fopen("/proc/self/statm", "r")) {
+        if (fscanf(statm, "%ld", &pages) != 1) pages = 0;
+        fclose(statm);
+    }
+    if (pages <= 0) _exit(3);
+    // What is mapped now and 16 MiB more: a second copy of the text cannot be had.
+    rlim_t limit = (rlim_t)pages * (rlim_t)sysconf(_SC_PAGESIZE) + (16u << 20);
+    struct rlimit rl = {limit, limit};
+    if (setrlimit(RLIMIT_AS, &rl) != 0) _exit(4);
+    ka_log(LOG_ERR, "huge %s|end", huge.c_str());
+    ka_log(LOG_ERR, "still logging");
+    _exit(0);
+}
+
+TEST(LogLineDeathTest, WithoutMemoryALongLineIsCutAndTheProcessGoesOn) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(log_without_memory(), ::testing::ExitedWithCode(0),
+                "ERR:[0-9]+:[^\n]* huge x{1000}x*\n[^\n]* still logging");
+}
+#endif
 
 TEST(LogFile, SetLogFileAppendsAndCreatesPrivateFile) {
     TempDir dir;

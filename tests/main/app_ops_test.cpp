@@ -250,3 +250,24 @@ TEST_F(AppOps, ASentMessageIsKeptInTheHistoryEvenWhenItsSaveFails) {
     EXPECT_NE(file.find("SECOND"), std::string::npos) << file;
     EXPECT_NE(file.find("THIRD"), std::string::npos) << file;
 }
+
+// The bounce guard compares the presses' own time stamps: after a stall of the loop two
+// deliberate presses 0.4 s apart arrive together and both count; 0.2 s apart is a bounce.
+TEST_F(AppOps, TheBackKeyTellsABounceByTheEventsOwnTimes) {
+    a->back_time = -1;
+    a->screen = SCREEN_KEY;
+    app_back(a, 20.0);
+    EXPECT_EQ(a->screen, SCREEN_HOME);
+    a->screen = SCREEN_RECEIVED;
+    app_back(a, 20.4);
+    EXPECT_EQ(a->screen, SCREEN_RECEIVE) << "0.4 s later, handled at once";
+    app_back(a, 20.6);
+    EXPECT_EQ(a->screen, SCREEN_RECEIVE) << "0.2 s later: a bounce";
+    app_back(a, 20.75);
+    EXPECT_EQ(a->screen, SCREEN_HOME) << "0.35 s after the last press acted on";
+    a->running = 1;
+    app_back(a, 20.8);
+    EXPECT_EQ(a->running, 1) << "a bounce on the home screen does not quit";
+    app_back(a, 21.2);
+    EXPECT_EQ(a->running, 0);
+}

@@ -126,6 +126,38 @@ TEST(AppSaves, AFailingSettingsSaveIsRetriedWithAGrowingPause) {
     EXPECT_FALSE(fs::exists(save.file("settings.json")));
 }
 
+// Quitting while a failed settings save waits for its retry: the exit makes one more try.
+TEST(AppSaves, SettingsStillDirtyAtExitGetOneLastTryEvenWhileBackingOff) {
+    SaveDir save;
+    App app;
+    fs::create_directory(save.file("settings.json.tmp"));
+    app->settings_dirty = 1;
+    LogCapture log;
+    EXPECT_EQ(app_save_settings_if_due(app.get(), 50.0), 0);
+    app->settings.tone_hz = 990; // changed within the pause
+    fs::remove(save.file("settings.json.tmp"));
+    EXPECT_EQ(app_save_settings_if_due(app.get(), 50.5), 0) << "the loop still waits";
+    EXPECT_EQ(app_save_settings_at_exit(app.get()), 1);
+    EXPECT_EQ(app->settings_dirty, 0);
+    EXPECT_TRUE(log.contains("settings saved at exit")) << log.text();
+    SETTINGS s;
+    settings_default(&s);
+    ASSERT_EQ(settings_from_json(&s, read_file(save.file("settings.json")).c_str()), 1);
+    EXPECT_EQ(s.tone_hz, 990u);
+
+    // Clean settings are not written again.
+    fs::remove(save.file("settings.json"));
+    EXPECT_EQ(app_save_settings_at_exit(app.get()), 0);
+    EXPECT_FALSE(fs::exists(save.file("settings.json")));
+
+    // A disk that still refuses: the loss is said.
+    fs::create_directory(save.file("settings.json.tmp"));
+    app->settings_dirty = 1;
+    EXPECT_EQ(app_save_settings_at_exit(app.get()), 0);
+    EXPECT_TRUE(log.contains("settings changed since the last save are lost")) << log.text();
+    EXPECT_EQ(app_save_settings_at_exit(nullptr), 0);
+}
+
 TEST(AppPresets, RestoreUsesTheInterfaceLanguageAndSaves) {
     SaveDir save;
     App app;

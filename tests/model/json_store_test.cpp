@@ -5,9 +5,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <regex>
+#include <set>
 #include <string>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <vector>
 
 #include "model/model_test_env.hpp"
 
@@ -148,13 +151,55 @@ TEST(JsonStoreWrite, ANameTooLongForThePathBufferFailsWithoutTouchingTheDisk) {
 TEST(JsonStoreSetAside, MovesAnUnusableFileOutOfTheWayAndIgnoresAMissingOne) {
     SaveDir save;
     ASSERT_TRUE(write_file(save.file("presets.json"), "[damaged"));
-    ASSERT_TRUE(write_file(save.file("presets.json.rejected"), "older damage"));
-    EXPECT_EQ(store_set_aside("presets.json"), 1);
+    char kept[128] = "junk";
+    EXPECT_EQ(store_set_aside("presets.json", kept, sizeof kept), 1);
+    EXPECT_STREQ(kept, "presets.json.rejected");
     EXPECT_FALSE(fs::exists(save.file("presets.json")));
     EXPECT_EQ(read_file(save.file("presets.json.rejected")), "[damaged");
 
     LogCapture log;
-    EXPECT_EQ(store_set_aside("presets.json"), 0);
+    EXPECT_EQ(store_set_aside("presets.json", kept, sizeof kept), 0);
+    EXPECT_STREQ(kept, "");
     EXPECT_EQ(log.text(), "");
-    EXPECT_EQ(store_set_aside(nullptr), 0);
+    EXPECT_EQ(store_set_aside(nullptr, kept, sizeof kept), 0);
+    EXPECT_EQ(store_set_aside("presets.json", nullptr, 0), 0);
+}
+
+// Each rejected copy may hold the user's only presets: none replaces another, and each gets
+// the name reported for it.
+TEST(JsonStoreSetAside, NeverReplacesAnEarlierRejectedCopy) {
+    SaveDir save;
+    std::vector<std::string> names;
+    for (int i = 0; i < 4; i++) {
+        ASSERT_TRUE(write_file(save.file("presets.json"), "damage " + std::to_string(i)));
+        char kept[128] = "";
+        ASSERT_EQ(store_set_aside("presets.json", kept, sizeof kept), 1) << i;
+        names.push_back(kept);
+    }
+    EXPECT_EQ(names[0], "presets.json.rejected");
+    // Later copies carry the time and, within one second, a counter.
+    std::regex stamped(R"(presets\.json\.\d{8}-\d{6}(-\d+)?\.rejected)");
+    for (size_t i = 1; i < names.size(); i++)
+        EXPECT_TRUE(std::regex_match(names[i], stamped)) << names[i];
+    std::set<std::string> distinct(names.begin(), names.end());
+    EXPECT_EQ(distinct.size(), names.size());
+    for (size_t i = 0; i < names.size(); i++)
+        EXPECT_EQ(read_file(save.file(names[i])), "damage " + std::to_string(i)) << names[i];
+    EXPECT_FALSE(fs::exists(save.file("presets.json")));
+    size_t files = 0;
+    for (const auto &entry : fs::directory_iterator(save.dir())) files += entry.exists();
+    EXPECT_EQ(files, names.size()) << "no temporary or stray file is left";
+}
+
+TEST(JsonStoreSetAside, ACopyThatCannotBeMovedIsLoggedAndLeftInPlace) {
+    SaveDir save;
+    // A name the file system takes, but not with the suffix added.
+    std::string name(250, 'n');
+    ASSERT_TRUE(write_file(save.file(name), "[damaged"));
+    LogCapture log;
+    char kept[128] = "junk";
+    EXPECT_EQ(store_set_aside(name.c_str(), kept, sizeof kept), 0);
+    EXPECT_STREQ(kept, "");
+    EXPECT_TRUE(log.contains(name + ".rejected failed")) << log.text();
+    EXPECT_EQ(read_file(save.file(name)), "[damaged");
 }

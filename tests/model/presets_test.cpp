@@ -323,3 +323,39 @@ TEST(PresetDefaults, EveryShippedLanguageLoadsAndSendsWithoutSkippedCharacters) 
         EXPECT_TRUE(have_sos && have_paris) << name;
     }
 }
+
+// Texts are sent, names only shown. A mark standing apart is sent as a Morse word of its own,
+// so no shipped text has one; names follow each language's own punctuation.
+TEST(PresetDefaults, ShippedPunctuationSendsMarksWithTheirWordAndShowsNamesNatively) {
+    auto count = [](const std::string &s, const std::string &what) {
+        size_t n = 0;
+        for (size_t at = s.find(what); at != std::string::npos; at = s.find(what, at + 1)) n++;
+        return n;
+    };
+    for (const char *lang : {"en", "fr", "es", "de", "it"}) {
+        std::string asset = std::string("presets/defaults_") + lang + ".json";
+        char *json = store_read_asset(asset.c_str());
+        ASSERT_NE(json, nullptr) << asset;
+        List list;
+        ASSERT_GT(presets_restore_defaults(list.l, json), 0) << asset;
+        free(json);
+        for (size_t i = 0; i < list->count; i++) {
+            std::string text = list[i].text, name = list[i].name;
+            for (const char *lone : {" ?", " !", " :", " ;"})
+                EXPECT_EQ(text.find(lone), std::string::npos) << asset << ": " << text;
+            if (strcmp(lang, "es") == 0) {
+                EXPECT_EQ(count(name, "\u00bf"), count(name, "?")) << "opening mark: " << name;
+                EXPECT_EQ(count(name, "\u00a1"), count(name, "!")) << "opening mark: " << name;
+            }
+            if (strcmp(lang, "fr") == 0) {
+                for (const char *mark : {"?", "!"}) {
+                    size_t marks = count(name, mark);
+                    size_t spaced = count(name, std::string(" ") + mark) +
+                                    count(name, std::string("\u00a0") + mark) +
+                                    count(name, std::string("\u202f") + mark);
+                    EXPECT_EQ(spaced, marks) << "space before the mark: " << name;
+                }
+            }
+        }
+    }
+}

@@ -1,0 +1,84 @@
+// tests/main/app_gui_test.cpp: building the GUI of a screen on a real (virtual) display, and
+// trying again when a build could not be made.
+// ctest-label: display
+#include <memory>
+#include <gtest/gtest.h>
+#include <allegro5/allegro.h>
+#include <allegro5/allegro_font.h>
+
+#include "main/app.hpp"
+
+namespace {
+
+class AppGui : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        ASSERT_TRUE(al_init());
+        al_init_font_addon();
+        // The X server may still be resetting after the previous test program: retry a while.
+        for (int i = 0; i < 50 && !display; i++) {
+            display = al_create_display(480, 800);
+            if (!display) al_rest(0.1);
+        }
+        ASSERT_NE(display, nullptr);
+        font = al_create_builtin_font();
+        ASSERT_NE(font, nullptr);
+    }
+    static void TearDownTestSuite() {
+        if (font) al_destroy_font(font);
+        if (display) al_destroy_display(display);
+    }
+    void SetUp() override {
+        app_.reset(new LUMIKEY_APP());
+        a = app_.get();
+        settings_default(&a->settings);
+        a->display = display;
+        a->disp_w = 480;
+        a->disp_h = 800;
+        a->ui_scale = 1;
+        a->msg_field = a->target_id = -1;
+    }
+    void TearDown() override {
+        if (a->gui) ka_gui_destroy_ctx(&a->gui);
+    }
+
+    static ALLEGRO_DISPLAY *display;
+    static ALLEGRO_FONT *font;
+    std::unique_ptr<LUMIKEY_APP> app_;
+    LUMIKEY_APP *a = nullptr;
+};
+ALLEGRO_DISPLAY *AppGui::display = nullptr;
+ALLEGRO_FONT *AppGui::font = nullptr;
+
+// A context the toolkit cannot make (here: no font to give it) must not leave the window blank
+// for good: the build stays asked for, and the loop's next pass makes it.
+TEST_F(AppGui, ABuildThatFailsIsTriedAgainOnTheNextPass) {
+    a->screen = SCREEN_KEY;
+    a->built_screen = SCREEN_HOME;
+    a->needs_rebuild = 0; // the first build at start-up is not asked for through the flag
+    app_build_gui(a);
+    EXPECT_EQ(a->gui, nullptr);
+    EXPECT_EQ(a->needs_rebuild, 1);
+    EXPECT_EQ(a->built_screen, SCREEN_HOME);
+
+    a->font = font;
+    app_build_gui(a);
+    ASSERT_NE(a->gui, nullptr);
+    EXPECT_EQ(a->needs_rebuild, 0);
+    EXPECT_EQ(a->built_screen, SCREEN_KEY);
+
+    // A failed switch keeps the screen shown and still asks for the new one.
+    KA_GUI_CTX *shown = a->gui;
+    a->font = nullptr;
+    app_set_screen(a, SCREEN_HISTORY);
+    app_build_gui(a);
+    EXPECT_EQ(a->gui, shown);
+    EXPECT_EQ(a->built_screen, SCREEN_KEY);
+    EXPECT_EQ(a->needs_rebuild, 1);
+    a->font = font;
+    app_build_gui(a);
+    EXPECT_EQ(a->built_screen, SCREEN_HISTORY);
+    EXPECT_EQ(a->needs_rebuild, 0);
+}
+
+} // namespace
