@@ -91,4 +91,10 @@ green=$(ink "$E2E_TMP/saved.png" '#00E676')
 echo "== Stop releases the input"
 click_at 140 746
 wait_log "microphone stopped"
+
+echo "== Escape twice quits cleanly"
+sleep 0.4; xdotool key --window "$win" Escape; sleep 0.5; xdotool key --window "$win" Escape
+wait_exit 20
+[[ $EXIT_STATUS -eq 0 ]] || fail "quit with status $EXIT_STATUS"
+grep -q "Sanitizer" "$E2E_TMP/log" && fail "a sanitizer reported a fault"
 echo "PASS"

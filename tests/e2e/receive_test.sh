@@ -71,4 +71,10 @@ sleep 0.4; xdotool key --window "$win" Escape; sleep 0.5
 status_shot back
 [[ "$(compare -metric AE "$E2E_TMP/before.png" "$E2E_TMP/back.png" null: 2>&1)" == "0" ]] ||
   fail "Escape on the received list did not return to the receive screen"
+
+echo "== Escape twice quits cleanly"
+sleep 0.4; xdotool key --window "$win" Escape; sleep 0.5; xdotool key --window "$win" Escape
+wait_exit 20
+[[ $EXIT_STATUS -eq 0 ]] || fail "quit with status $EXIT_STATUS"
+grep -q "Sanitizer" "$E2E_TMP/log" && fail "a sanitizer reported a fault"
 echo "PASS"
