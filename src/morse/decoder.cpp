@@ -68,8 +68,7 @@ constexpr double BOUNCE_DOT_SHARE = 0.4;
 // ... but never below this many milliseconds, which covers the chatter of a real contact.
 constexpr double BOUNCE_FLOOR_MS = 5.0;
 // Runs so few that the estimate may have taken a dash for the dot (a message that starts with
-// T or M): the shortest of them, a dot or a gap inside a letter, stands for the dot instead, and
-// a first mark alone, which may be a dash, for three.
+// T or M): the shortest of them, a dot or a gap inside a letter, stands for the dot instead.
 constexpr size_t BOUNCE_EARLY_RUNS = 9;
 
 // The longest run that counts as key bounce, merged into its neighbours instead of recorded.
@@ -77,9 +76,7 @@ static double _bounce_limit(const MORSE_DECODER *d) {
     double limit = d->cfg.bounce_ms;
     if (d->follow_off || !(d->unit > 0)) return limit;
     double dot = d->unit;
-    if (d->nruns == 1) {
-        dot = std::min(dot, d->runs[0].ms / 3);
-    } else if (d->nruns < BOUNCE_EARLY_RUNS) {
+    if (d->nruns < BOUNCE_EARLY_RUNS) {
         for (size_t i = 0; i < d->nruns; i++) dot = std::min(dot, d->runs[i].ms);
     }
     return std::min(limit, std::max(BOUNCE_FLOOR_MS, BOUNCE_DOT_SHARE * dot));
