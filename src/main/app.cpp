@@ -81,10 +81,13 @@ void app_build_gui(LUMIKEY_APP *app) {
     if (!app->display) return;
     char message[512] = "";
     int refocus_message = 0;
+    KA_GUI_TEXTAREA_DATA caret{}; // where the user was typing, so typing goes on there
     if (app->gui && app->screen == app->built_screen && app->screen == SCREEN_HOME &&
         app->msg_field >= 0) {
         refocus_message = ka_gui_get_focus(app->gui) == app->msg_field;
         ka_copy_text(message, sizeof message, ka_gui_textarea_get_text(app->gui, app->msg_field));
+        KA_GUI_WIDGET *w = ka_gui_get_widget(app->gui, app->msg_field);
+        if (w && w->type == KA_GUI_TEXTAREA && w->data) caret = *(KA_GUI_TEXTAREA_DATA *)w->data;
     }
     KA_GUI_CTX *fresh = ka_gui_new_ctx(app->font);
     // The next loop pass tries again; until then the old screen (or a blank one) stays.
@@ -112,8 +115,18 @@ void app_build_gui(LUMIKEY_APP *app) {
 
     const APP_SCREEN_HOOKS *hooks = app_screen_hooks(app->screen);
     if (hooks->build) hooks->build(app);
-    if (message[0] && app->msg_field >= 0)
+    if (message[0] && app->msg_field >= 0) {
         ka_gui_textarea_set_text(app->gui, app->msg_field, message);
+        KA_GUI_WIDGET *w = ka_gui_get_widget(app->gui, app->msg_field);
+        if (w && w->type == KA_GUI_TEXTAREA && w->data) {
+            KA_GUI_TEXTAREA_DATA *t = (KA_GUI_TEXTAREA_DATA *)w->data;
+            // Offsets from the old field fit the same text; clamped all the same.
+            auto fit = [t](size_t v) { return v < t->text_len ? v : t->text_len; };
+            t->cursor_pos = fit(caret.cursor_pos);
+            t->sel_start = fit(caret.sel_start);
+            t->sel_end = fit(caret.sel_end);
+        }
+    }
     if (refocus_message && app->msg_field >= 0) ka_gui_set_focus(app->gui, app->msg_field);
 
     app->built_screen = app->screen;
