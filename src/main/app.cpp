@@ -97,6 +97,7 @@ void app_build_gui(LUMIKEY_APP *app) {
     // Widget ids of the old context mean nothing in the new one.
     app->msg_field = app->actions_win = app->actions_title = -1;
     app->confirm_win = app->confirm_label = -1;
+    app->hist_actions_win = app->recv_actions_win = app->recv_actions_title = -1;
     ka_gui_set_display(app->gui, app->display);
     ka_gui_set_display_size(app->gui, (float)app->disp_w, (float)app->disp_h);
     KA_GUI_STYLE *style = &app->gui->style;
@@ -226,6 +227,8 @@ static int _app_init(LUMIKEY_APP *app) {
     app->back_time = -1;
     app->msg_field = app->actions_win = app->actions_title = -1;
     app->confirm_win = app->confirm_label = app->target_id = -1;
+    app->hist_actions_win = app->recv_actions_win = app->recv_actions_title = -1;
+    app->hist_target = app->recv_target = -1;
     app->light.index = SIZE_MAX;
 
     if (!al_init()) {

@@ -99,6 +99,12 @@ struct LUMIKEY_APP {
     char draft_text[512];
     char draft_name[64];
     int draft_cat;
+
+    // History and received-messages screens: their lists, actions popups and the entry acted on
+    TOUCH_LIST_VIEW hist_list;
+    int hist_actions_win, hist_target; // hist_target: index into history
+    TOUCH_LIST_VIEW recv_list;
+    int recv_actions_win, recv_target, recv_actions_title; // recv_target: a message id
 };
 
 // v base pixels at the current UI scale, rounded to whole pixels.

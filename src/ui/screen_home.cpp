@@ -206,7 +206,9 @@ static void _on_send(int, void *user) {
 }
 
 static void _on_history(int, void *user) {
-    app_set_screen((LUMIKEY_APP *)user, SCREEN_HISTORY);
+    LUMIKEY_APP *app = (LUMIKEY_APP *)user;
+    touch_list_scroll_top(&app->hist_list); // the newest message first
+    app_set_screen(app, SCREEN_HISTORY);
 }
 
 static void _on_receive(int, void *user) {
