@@ -13,8 +13,10 @@
 #include "model/settings.hpp"
 #include "morse/player.hpp"
 #include "platform/wake_event.hpp"
+#include "ui/screen_key.hpp"
 #include "ui/screen_play.hpp"
 #include "ui/touch_list.hpp"
+#include "ui/text_view.hpp"
 
 enum APP_SCREEN {
     SCREEN_HOME = 0,
@@ -25,12 +27,6 @@ enum APP_SCREEN {
     SCREEN_RECEIVE = 5,
     SCREEN_RECEIVED = 6,
     SCREEN_KEY = 7,
-};
-
-enum KEY_MODE {
-    KEY_MODE_SEND = 0,
-    KEY_MODE_TRANSCRIBE = 1,
-    KEY_MODE_PADDLES = 2,
 };
 
 // The whole program's state, owned by the main thread. Zero-filled at start; fields whose
@@ -105,6 +101,9 @@ struct LUMIKEY_APP {
     int hist_actions_win, hist_target; // hist_target: index into history
     TOUCH_LIST_VIEW recv_list;
     int recv_actions_win, recv_target, recv_actions_title; // recv_target: a message id
+    // Key screen
+    KEYPAD key;
+    TEXT_VIEW key_text;
 };
 
 // v base pixels at the current UI scale, rounded to whole pixels.

@@ -6,6 +6,7 @@
 #include "support/ka_common.hpp"
 #include "ui/screen_history.hpp"
 #include "ui/screen_home.hpp"
+#include "ui/screen_key.hpp"
 #include "ui/screen_play.hpp"
 #include "ui/screen_received.hpp"
 
@@ -81,7 +82,7 @@ static const SCREEN_ROW _screens[] = {
     {SCREEN_OPTIONS, {_placeholder_build, nullptr, nullptr}},
     {SCREEN_RECEIVE, {_receive_placeholder_build, nullptr, nullptr}},
     {SCREEN_RECEIVED, {screen_received_build, screen_received_tick, screen_received_close_popup}},
-    {SCREEN_KEY, {_placeholder_build, nullptr, nullptr}},
+    {SCREEN_KEY, {screen_key_build, screen_key_update, nullptr}},
 };
 
 const APP_SCREEN_HOOKS *app_screen_hooks(APP_SCREEN screen) {
