@@ -15,8 +15,9 @@
 #include "platform/wake_event.hpp"
 #include "ui/screen_key.hpp"
 #include "ui/screen_play.hpp"
-#include "ui/touch_list.hpp"
+#include "ui/screen_receive.hpp"
 #include "ui/text_view.hpp"
+#include "ui/touch_list.hpp"
 
 enum APP_SCREEN {
     SCREEN_HOME = 0,
@@ -104,6 +105,12 @@ struct LUMIKEY_APP {
     // Key screen
     KEYPAD key;
     TEXT_VIEW key_text;
+    // Receive screen: the receiver shared with the capture thread, its live text and the
+    // preview's rotation
+    RECEIVER rx;
+    int rx_ready; // rx.lock exists
+    TEXT_VIEW rx_text;
+    int rx_orientation;
 };
 
 // v base pixels at the current UI scale, rounded to whole pixels.

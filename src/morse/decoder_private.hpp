@@ -22,10 +22,13 @@ struct MORSE_DECODER {
     float noise;        // sample noise estimated before the first mark
     float diffs[DECODER_NOISE_RING];
     size_t ndiffs;
-    int cand;         // state a pending transition goes to
-    double cand_edge; // time of the pending edge
-    int cand_frames;  // frames that voted for it (0: nothing pending)
-    double frame_ms;  // smoothed interval between samples
+    int cand;            // state a pending transition goes to
+    double cand_edge;    // time of the pending edge
+    int cand_frames;     // frames that voted for it (0: nothing pending)
+    double frame_ms;     // smoothed interval between samples
+    float luma_before;   // the sample before luma
+    double t_up, t_down; // latest crossings of the middle level, rising and falling
+    int quiet;           // settled dark samples in a row up to luma (fit for the noise figure)
 
     int on;         // current state
     double t_state; // time at which it began

@@ -110,6 +110,10 @@ inline std::vector<KEY_EDGE_AT> runs_to_edges(const std::vector<RUN> &runs, doub
 
 // A camera watching a light: frames at fps, each integrating the light over the exposure before
 // its time stamp, between the levels dark and bright, plus Gaussian noise and time-stamp jitter.
+// A real room adds two slow troubles: the background light drifts (a cloud, a lamp switched on:
+// the ambient level adds to dark and bright alike), and a lamp that blooms keeps glowing after
+// it is switched off, fading exponentially, so the camera sees every mark longer, with a soft
+// trailing edge. Values are clipped to the 0-255 range of a camera.
 struct LIGHT_MODEL {
     double fps = 30;
     double exposure = 1.0; // fraction of the frame interval the shutter is open
@@ -118,6 +122,9 @@ struct LIGHT_MODEL {
     double jitter_ms = 0; // standard deviation of the frame times
     double lead_ms = 2000;
     double tail_ms = 6000;
+    double drift = 0;               // levels the background rises and falls by
+    double drift_period_ms = 60000; // one rise and fall (the phase follows the seed)
+    double afterglow_ms = 0;        // time constant of the lamp's fading after a mark
     uint64_t seed = 1;
 };
 
@@ -125,6 +132,29 @@ struct LIGHT_SAMPLE {
     double t;
     float luma;
 };
+
+// The light a lamp gives off over [a, b], in full-light milliseconds: the marks themselves plus
+// the fading glow after each, which lasts until the next mark starts (the lamp is then full on
+// again). Marks and their glow wholly before a are skipped from *first on, which only grows.
+inline double lamp_light(const std::vector<double> &starts, const std::vector<double> &ends,
+                         double afterglow_ms, double a, double b, size_t *first) {
+    auto glow_end = [&](size_t i) {
+        double next = i + 1 < starts.size() ? starts[i + 1] : 1e300;
+        return afterglow_ms > 0 ? std::min(next, ends[i] + 20 * afterglow_ms) : ends[i];
+    };
+    while (*first < ends.size() && glow_end(*first) <= a) (*first)++;
+    double lit = 0;
+    for (size_t i = *first; i < starts.size() && starts[i] < b; i++) {
+        lit += std::max(0.0, std::min(ends[i], b) - std::max(starts[i], a));
+        if (afterglow_ms <= 0) continue;
+        double g0 = std::max(ends[i], a), g1 = std::min(glow_end(i), b);
+        if (g1 > g0) {
+            lit += afterglow_ms * (std::exp(-(g0 - ends[i]) / afterglow_ms) -
+                                   std::exp(-(g1 - ends[i]) / afterglow_ms));
+        }
+    }
+    return lit;
+}
 
 inline std::vector<LIGHT_SAMPLE> runs_to_light(const std::vector<RUN> &runs, const LIGHT_MODEL &m) {
     std::vector<double> starts, ends; // the marks, in ms from the first frame
@@ -139,6 +169,9 @@ inline std::vector<LIGHT_SAMPLE> runs_to_light(const std::vector<RUN> &runs, con
     double total = t + m.tail_ms, frame = 1000.0 / m.fps, open = frame * m.exposure;
     std::mt19937_64 rng(m.seed);
     std::normal_distribution<double> gauss(0.0, 1.0);
+    // Its own stream, so that a drift leaves the noise of a case unchanged.
+    std::mt19937_64 phase_rng(m.seed ^ 0x9e3779b97f4a7c15ull);
+    double phase = std::uniform_real_distribution<double>(0.0, 2 * M_PI)(phase_rng);
     std::vector<LIGHT_SAMPLE> samples;
     size_t first = 0;
     double prev = -1e9;
@@ -146,14 +179,13 @@ inline std::vector<LIGHT_SAMPLE> runs_to_light(const std::vector<RUN> &runs, con
         double tk = k * frame + (m.jitter_ms > 0 ? m.jitter_ms * gauss(rng) : 0.0);
         tk = std::max(tk, prev + 1.0); // a camera never stamps frames out of order
         prev = tk;
-        double a = tk - open, lit = 0;
-        while (first < ends.size() && ends[first] <= a) first++;
-        for (size_t i = first; i < starts.size() && starts[i] < tk; i++) {
-            lit += std::max(0.0, std::min(ends[i], tk) - std::max(starts[i], a));
-        }
+        double lit = lamp_light(starts, ends, m.afterglow_ms, tk - open, tk, &first);
         double v = m.dark + (m.bright - m.dark) * (open > 0 ? lit / open : 0.0);
+        if (m.drift != 0) {
+            v += m.drift * 0.5 * (1 - std::cos(2 * M_PI * tk / m.drift_period_ms + phase));
+        }
         if (m.noise > 0) v += m.noise * gauss(rng);
-        samples.push_back(LIGHT_SAMPLE{tk, (float)v});
+        samples.push_back(LIGHT_SAMPLE{tk, (float)std::clamp(v, 0.0, 255.0)});
     }
     return samples;
 }
