@@ -116,6 +116,10 @@ static void _sync_background(LUMIKEY_APP *app) {
     }
     int sending = app->play_bg && player_is_playing(app->player);
     int wanted = (sending ? BG_SENDING : 0) | (app->rx.active ? BG_RECEIVING : 0);
+    // With the display away nothing new may be announced (a phone's system would not let
+    // background work begin then), so until the resume the announcement only narrows: work
+    // that ended leaves it even when other work began meanwhile.
+    if (app->display_halted) wanted &= app->bg_kinds;
     if (!wanted) {
         if (app->bg_kinds) {
             background_stop();
@@ -124,9 +128,6 @@ static void _sync_background(LUMIKEY_APP *app) {
         return;
     }
     if (wanted == app->bg_kinds) return;
-    // With the display away nothing new may start: the system would not let a phone begin
-    // background work then, so the announcement only narrows until the resume.
-    if (app->display_halted && (wanted & ~app->bg_kinds)) return;
     static const char *const texts[] = {"", I18N_TEXT("Sending Morse"),
                                         I18N_TEXT("Receiving Morse light"),
                                         I18N_TEXT("Sending and receiving Morse")};
@@ -206,5 +207,8 @@ void app_background_tick(LUMIKEY_APP *app) {
         app->needs_rebuild = 1;
         app->screen = SCREEN_HOME;
     }
+    // A hidden desktop window must not hold the screen saver off for a send that ended or was
+    // stopped at the halt.
+    _sync_keep_on(app);
     _sync_background(app);
 }
