@@ -15,6 +15,7 @@
 #include "audio/tone.hpp"
 #include "main/app.hpp"
 #include "model/model_test_env.hpp"
+#include "support/app_rig.hpp"
 #include "support/fake_system.hpp"
 #include "support/ka_log.hpp"
 #include "support/test_env.hpp"
@@ -45,59 +46,12 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(save_.ok());
         resize(480, 800);
-        app_.reset(new LUMIKEY_APP());
-        a = app_.get();
-        settings_default(&a->settings);
-        a->settings.out_torch = a->settings.out_vibrate = 0;
-        a->display = display;
-        a->disp_w = 480;
-        a->disp_h = 800;
-        a->ui_scale = 1;
-        a->font = al_create_builtin_font();
-        a->font_big = al_create_builtin_font();
-        a->palette_win = -1;
-        a->back_time = -1;
-        a->msg_field = a->actions_win = a->actions_title = -1;
-        a->confirm_win = a->confirm_label = a->target_id = -1;
-        a->hist_actions_win = a->recv_actions_win = a->recv_actions_title = -1;
-        a->hist_target = a->recv_target = -1;
-        a->light.index = SIZE_MAX;
-        a->presets = presets_new();
-        a->received = received_new();
-        ASSERT_EQ(app_receiver_init(a), 1);
-        a->rx_ready = 1;
-        a->player = player_new();
-        a->queue = al_create_event_queue();
-        a->anim_timer = al_create_timer(1.0 / 30);
-        al_init_user_event_source(&a->wake_source);
-        a->wake_source_ready = 1;
-        al_init_user_event_source(&injected_);
-        al_register_event_source(a->queue, &injected_);
-        tone_audio_init();
-        a->screen = SCREEN_HOME;
-        app_build_gui(a);
+        rig_.reset(new AppRig(display));
+        a = rig_->app;
         ASSERT_NE(a->gui, nullptr);
-        a->running = 1;
+        ASSERT_EQ(a->rx_ready, 1);
     }
-    void TearDown() override {
-        a->rx.active = 0;
-        app_stop_playback(a);
-        player_free(&a->player);
-        app_receiver_stop(a);
-        app_key_release(a);
-        decoder_free(&a->key.decoder);
-        tone_audio_shutdown();
-        if (a->gui) ka_gui_destroy_ctx(&a->gui);
-        presets_free(&a->presets);
-        received_free(&a->received);
-        app_receiver_destroy(a);
-        al_destroy_event_queue(a->queue);
-        al_destroy_user_event_source(&injected_);
-        al_destroy_user_event_source(&a->wake_source);
-        al_destroy_timer(a->anim_timer);
-        al_destroy_font(a->font);
-        al_destroy_font(a->font_big);
-    }
+    void TearDown() override { rig_.reset(); }
 
     static void resize(int w, int h) {
         if (al_get_display_width(display) == w && al_get_display_height(display) == h) return;
@@ -106,15 +60,8 @@ protected:
         ASSERT_EQ(al_get_display_width(display), w);
         ASSERT_EQ(al_get_display_height(display), h);
     }
-    ALLEGRO_EVENT display_event(unsigned type) {
-        ALLEGRO_EVENT ev{};
-        ev.type = type;
-        ev.display.source = display;
-        ev.any.timestamp = al_get_time();
-        return ev;
-    }
     void pass(const ALLEGRO_EVENT &ev) { app_loop_pass(a, &ev); }
-    void pass(unsigned type) { pass(display_event(type)); }
+    void pass(unsigned type) { pass(rig_->display_event(type)); }
     void idle() { app_loop_pass(a, nullptr); }
     // Loop passes without events until done() or 10 s.
     template <typename DONE> bool idle_until(DONE done) {
@@ -159,9 +106,8 @@ protected:
     static ALLEGRO_DISPLAY *display;
     SaveDir save_;
     FakeSystem sys;
-    std::unique_ptr<LUMIKEY_APP> app_;
+    std::unique_ptr<AppRig> rig_;
     LUMIKEY_APP *a = nullptr;
-    ALLEGRO_EVENT_SOURCE injected_;
 };
 ALLEGRO_DISPLAY *Life::display = nullptr;
 
@@ -199,8 +145,8 @@ TEST_F(Life, AHaltStopsAnUnannouncedSendAndTheResumeRebuildsAtTheNewSize) {
     resize(400, 700);
     ALLEGRO_EVENT stale{};
     stale.user.type = LUMIKEY_WAKE_EVENT;
-    al_emit_user_event(&injected_, &stale, nullptr);
-    al_emit_user_event(&injected_, &stale, nullptr);
+    rig_->inject(stale);
+    rig_->inject(stale);
     idle();
     EXPECT_EQ(a->built_screen, SCREEN_PLAY);
     EXPECT_EQ(a->disp_w, 480) << "the size is read at the resume, not while away";
