@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# ctest-label: threaded
 # The screen-on lock seen from outside the program: the X server's screen saver, set to come on
 # after 1 s without input, stays off while a send plays (the window shown or hidden) and comes on
 # again once it stopped; a desktop session's locker on the session bus (a double on a private

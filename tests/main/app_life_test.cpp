@@ -2,6 +2,7 @@
 // its calls: the soft keyboard and its room, the screen-on lock, the background announcement,
 // and the display halting and resuming, driven by the display events a phone sends.
 // ctest-label: display
+// ctest-label: threaded
 #include <chrono>
 #include <fstream>
 #include <memory>
