@@ -24,7 +24,10 @@ static const uint32_t DUPLEX_TORCH_UNIT_FLOOR_MS = 150;
 void app_set_screen(LUMIKEY_APP *app, APP_SCREEN screen) {
     __ka_assert(app, return );
     // A switch to the screen already shown only rebuilds it: its state must survive.
-    if (app->screen == SCREEN_KEY && screen != SCREEN_KEY) app_key_release(app);
+    if (screen != app->screen) {
+        const APP_SCREEN_HOOKS *old = app_screen_hooks(app->screen);
+        if (old->leave) old->leave(app);
+    }
     if (app->screen == SCREEN_RECEIVE && screen != SCREEN_RECEIVE) {
         if (app->rx.sending) {
             app_stop_playback(app);

@@ -1,5 +1,6 @@
-// src/main/app_screens.cpp: which function builds, ticks and answers the back key for each
-// screen. A new screen plugs in by replacing its row of the table.
+// src/main/app_screens.cpp: which function builds, ticks, answers the back key, cleans up when
+// left and releases at shutdown for each screen. A new screen plugs in by replacing its row of
+// the table.
 #include "main/app.hpp"
 
 #include "i18n/i18n.hpp"
@@ -55,20 +56,30 @@ static int _edit_back(LUMIKEY_APP *app) {
     return 0;
 }
 
+// At shutdown the key goes up before its decoder goes.
+static void _key_release(LUMIKEY_APP *app) {
+    app_key_release(app);
+    decoder_free(&app->key.decoder);
+}
+
 struct SCREEN_ROW {
     APP_SCREEN screen;
     APP_SCREEN_HOOKS hooks;
 };
 
+// Columns: build, tick, back, leave, release.
 static const SCREEN_ROW _screens[] = {
-    {SCREEN_HOME, {screen_home_build, screen_home_tick, screen_home_close_popup}},
-    {SCREEN_PLAY, {screen_play_build, _play_tick, _play_back}},
-    {SCREEN_EDIT, {_placeholder_build, nullptr, _edit_back}},
-    {SCREEN_HISTORY, {screen_history_build, screen_history_tick, screen_history_close_popup}},
-    {SCREEN_OPTIONS, {_placeholder_build, nullptr, nullptr}},
-    {SCREEN_RECEIVE, {screen_receive_build, screen_receive_update, screen_receive_back}},
-    {SCREEN_RECEIVED, {screen_received_build, screen_received_tick, screen_received_close_popup}},
-    {SCREEN_KEY, {screen_key_build, screen_key_update, nullptr}},
+    {SCREEN_HOME, {screen_home_build, screen_home_tick, screen_home_close_popup, nullptr, nullptr}},
+    {SCREEN_PLAY, {screen_play_build, _play_tick, _play_back, nullptr, nullptr}},
+    {SCREEN_EDIT, {_placeholder_build, nullptr, _edit_back, nullptr, nullptr}},
+    {SCREEN_HISTORY,
+     {screen_history_build, screen_history_tick, screen_history_close_popup, nullptr, nullptr}},
+    {SCREEN_OPTIONS, {_placeholder_build, nullptr, nullptr, nullptr, nullptr}},
+    {SCREEN_RECEIVE,
+     {screen_receive_build, screen_receive_update, screen_receive_back, nullptr, nullptr}},
+    {SCREEN_RECEIVED,
+     {screen_received_build, screen_received_tick, screen_received_close_popup, nullptr, nullptr}},
+    {SCREEN_KEY, {screen_key_build, screen_key_update, nullptr, app_key_release, _key_release}},
 };
 
 const APP_SCREEN_HOOKS *app_screen_hooks(APP_SCREEN screen) {

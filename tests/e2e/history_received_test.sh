@@ -24,9 +24,10 @@ COL_POPUP=38,42,52    # a popup's background
 COL_BG=52,52,62   # a screen window's background (not WINDOW: xdotool sets that)
 COL_PREVIEW=28,31,39 # the receive screen's camera preview without a picture
 at() { pixel_at $((X + $1)) $((Y + $2)); }
-# wait_pixel X Y COLOUR WHAT: waits up to 10 s for the window's pixel to take the colour.
+# wait_pixel X Y COLOUR WHAT [SECONDS]: waits (10 s by default) for the window's pixel to take
+# the colour.
 wait_pixel() {
-  for _ in $(seq 1 100); do
+  for _ in $(seq 1 $((${5:-10} * 10))); do
     [[ "$(at "$1" "$2")" == "$3" ]] && return 0
     sleep 0.1
   done
@@ -74,7 +75,8 @@ eval "$(xdotool getwindowgeometry --shell "$win")"
 # Layout at 480 x 800, scale 1: the home screen's "History" and "Receive" sit in the row above
 # the message field; the history list starts at y 119 with rows 52 px high.
 echo "== a tap on a history entry sends it again and puts it on top"
-wait_pixel 20 100 91,91,111 "home screen's output toggles"
+# The first frame can take long under a sanitizer on a busy machine.
+wait_pixel 20 100 91,91,111 "home screen's output toggles" 60
 click 64 682
 wait_pixel 460 160 $COL_CARD "history's first row"
 wait_pixel 20 100 $COL_BG "history screen"

@@ -10,8 +10,10 @@
 // paddles, each element started with a half-unit press and timed by the keyer.
 // Prints one line per edge, "edge DOWN BEFORE_MS AFTER_MS": the monotonic time just before the
 // fake event was sent and after the server had taken it (the X server stamps the event in
-// between). With WATCH_FILE, the file's size is polled every half millisecond meanwhile and
-// every change printed as "size T_MS BYTES", after the edges.
+// between). OPERATOR_JITTER in the environment (say 0.1) makes a straight key's timing human;
+// the paddles are timed by the keyer. With WATCH_FILE, the file's size is polled every half
+// millisecond meanwhile and every change printed as "size T_MS BYTES", after the edges.
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cstdio>
@@ -19,6 +21,7 @@
 #include <ctime>
 #include <dlfcn.h>
 #include <map>
+#include <random>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
@@ -51,8 +54,15 @@ struct Press {
     int down;
 };
 
-// The presses and releases that key text at unit ms.
-std::vector<Press> plan(const std::string &how, const std::string &text, double u) {
+// The presses and releases that key text at unit ms. A straight key's marks and spaces are each
+// scaled by 1 + jitter x N(0, 1) (never below a quarter), like a human hand; seeded, so runs
+// repeat.
+std::vector<Press> plan(const std::string &how, const std::string &text, double u, double jitter) {
+    std::mt19937_64 rng(1);
+    std::normal_distribution<double> gauss(0.0, 1.0);
+    auto hand = [&](double units) {
+        return jitter > 0 ? units * std::max(0.25, 1.0 + jitter * gauss(rng)) : units;
+    };
     static const std::map<char, const char *> code = {
         {'A', ".-"},    {'B', "-..."},  {'C', "-.-."},  {'D', "-.."},   {'E', "."},
         {'F', "..-."},  {'G', "--."},   {'H', "...."},  {'I', ".."},    {'J', ".---"},
@@ -67,7 +77,7 @@ std::vector<Press> plan(const std::string &how, const std::string &text, double 
     double t = 0;
     for (char c : text) {
         if (c == ' ') {
-            t += 4 * u;
+            t += hand(4) * u;
             continue;
         }
         auto it = code.find((char)toupper((unsigned char)c));
@@ -75,12 +85,12 @@ std::vector<Press> plan(const std::string &how, const std::string &text, double 
         for (const char *e = it->second; *e; e++) {
             double len = *e == '-' ? 3 : 1;
             int paddle = straight ? 0 : *e == '-';
-            double hold = straight ? len * u : 0.5 * u;
+            double hold = straight ? hand(len) * u : 0.5 * u;
             out.push_back({t, paddle, 1});
             out.push_back({t + hold, paddle, 0});
-            t += (len + 1) * u;
+            t += straight ? hold + hand(1) * u : (len + 1) * u;
         }
-        t += 2 * u;
+        t += (straight ? hand(2) : 2) * u;
     }
     return out;
 }
@@ -114,7 +124,7 @@ int main(int argc, char **argv) {
     std::thread watcher;
     if (argc > 4) {
         std::string path = argv[4];
-        watcher = std::thread([&] {
+        watcher = std::thread([path, &done, &sizes] {
             long long last = -1;
             while (!done.load()) {
                 struct stat st;
@@ -126,7 +136,8 @@ int main(int argc, char **argv) {
         });
     }
 
-    std::vector<Press> presses = plan(how, argv[3], unit);
+    const char *jitter = getenv("OPERATOR_JITTER");
+    std::vector<Press> presses = plan(how, argv[3], unit, jitter ? atof(jitter) : 0);
     double t0 = now_ms() + 300;
     std::vector<std::pair<double, double>> times;
     for (const Press &p : presses) {

@@ -24,6 +24,7 @@ struct HAND_MODEL {
     double letter_units = 3;  // gap between letters
     double word_units = 7;    // gap between words
     double unit2_ms = 0;      // non-zero: the speed changes to this unit halfway through
+    double drift = 0;         // the unit goes steadily from (1 - drift) to (1 + drift) times itself
     uint64_t seed = 1;
 };
 
@@ -73,6 +74,8 @@ inline std::vector<RUN> hand_runs(const MORSE_SEQUENCE *seq, const HAND_MODEL &m
             break;
         }
         double unit = i >= step_at ? m.unit2_ms : m.unit_ms;
+        if (m.drift != 0 && seq->count > 1)
+            unit *= 1 - m.drift + 2 * m.drift * (double)i / (double)(seq->count - 1);
         double scale = m.sigma > 0 ? std::max(0.25, 1.0 + m.sigma * gauss(rng)) : 1.0;
         runs.push_back(RUN{seq->events[i].state < MORSE_SYM_GAP ? 1 : 0, units * unit * scale});
     }
@@ -188,6 +191,32 @@ inline std::vector<LIGHT_SAMPLE> runs_to_light(const std::vector<RUN> &runs, con
         samples.push_back(LIGHT_SAMPLE{tk, (float)std::clamp(v, 0.0, 255.0)});
     }
     return samples;
+}
+
+// What a receiver makes of camera samples: the messages the decoder hands out (the last one
+// taken at the end), and what its meter showed.
+struct LIGHT_READING {
+    std::vector<std::string> messages;
+    size_t signal_frames = 0; // frames from skip_ms on that showed a signal
+    bool signal_at_end = false;
+};
+
+inline LIGHT_READING read_light(const std::vector<LIGHT_SAMPLE> &samples, double skip_ms = 0) {
+    LIGHT_READING r;
+    MORSE_DECODER *d = decoder_new(nullptr);
+    if (!d) return r;
+    DECODED_MESSAGE m{};
+    DECODER_STATUS st{};
+    for (const LIGHT_SAMPLE &s : samples) {
+        decoder_feed(d, s.t, s.luma);
+        decoder_status(d, &st);
+        r.signal_frames += s.t >= skip_ms && st.has_signal;
+        if (decoder_poll_message(d, &m)) r.messages.push_back(m.text);
+    }
+    r.signal_at_end = st.has_signal;
+    if (decoder_finish(d, &m)) r.messages.push_back(m.text);
+    decoder_free(&d);
+    return r;
 }
 
 // Edit distance between two UTF-8 texts, counted in code points.
