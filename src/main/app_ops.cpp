@@ -103,7 +103,8 @@ int app_start_playback(LUMIKEY_APP *app) {
     int duplex = app->screen == SCREEN_RECEIVE && app->rx.duplex;
     int camera_flash = duplex && capture_state() > 0 && capture_has_flash();
     // A send from any other screen takes the outputs (and the flash) from the camera.
-    if (!duplex && capture_state() != 0 && app->rx_ready) app_receiver_stop(app);
+    if (!duplex && (capture_state() != 0 || app->rx.active) && app->rx_ready)
+        app_receiver_stop(app);
     uint32_t floor_ms = camera_flash ? DUPLEX_TORCH_UNIT_FLOOR_MS : TORCH_UNIT_FLOOR_MS;
     if (app->settings.out_torch && torch_available() && timing.unit_ms < floor_ms) {
         ka_log(LOG_INFO, "unit %u ms raised to %u ms for the flashlight", timing.unit_ms, floor_ms);

@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <allegro5/allegro_primitives.h>
 
+#include "audio/mic.hpp"
 #include "audio/tone.hpp"
 #include "i18n/i18n.hpp"
 #include "main/app.hpp"
@@ -24,6 +25,7 @@
 #include "platform/wake_event.hpp"
 #include "support/ka_common.hpp"
 #include "ui/text_view.hpp"
+#include "ui/touch_list.hpp"
 #include "ui/ui_popup.hpp"
 
 static const uint32_t TEXT_RGB = 0xE8EAF0;
@@ -117,6 +119,46 @@ void screen_receive_sink(double t_ms, float luma, void *user) {
     }
 }
 
+// The microphone's sink: the edges the tone detector found in one block of sound, and how far
+// the keying is decided. Capture thread, like the camera's frames.
+static void _mic_sink(const MIC_BLOCK *block, void *user) {
+    LUMIKEY_APP *app = (LUMIKEY_APP *)user;
+    RECEIVER *rx = &app->rx;
+    ALLEGRO_EVENT_SOURCE *wake;
+    {
+        RX_HOLD hold(rx);
+        if (rx->tracing) {
+            size_t slot = rx->trace_count % RX_TRACE_MAX;
+            rx->trace_t[slot] = (float)block->t_ms;
+            rx->trace_luma[slot] = block->level;
+            rx->trace_count++;
+        }
+        if (rx->decoder) {
+            mic_feed(block, rx->decoder);
+            if (rx->nqueue < (int)RX_QUEUE_MAX &&
+                decoder_poll_message(rx->decoder, &rx->queue[rx->nqueue]))
+                rx->nqueue++;
+        }
+        wake = rx->wake;
+    }
+    if (wake) {
+        ALLEGRO_EVENT ev;
+        memset(&ev, 0, sizeof ev);
+        ev.user.type = LUMIKEY_WAKE_EVENT;
+        al_emit_user_event(wake, &ev, nullptr);
+    }
+}
+
+// When the microphone's clock began (its times count the samples received since its start),
+// so that its trace rows meet the screen light's edges. Main thread.
+static int64_t _mic_t0_ns = -1;
+
+static int64_t _mono_ns() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (int64_t)ts.tv_sec * 1000000000 + ts.tv_nsec;
+}
+
 // --- Trace files ---
 
 size_t screen_receive_format_trace(LUMIKEY_APP *app, const char *text, int64_t t0_mono_ns,
@@ -187,7 +229,7 @@ int screen_receive_dump_trace(LUMIKEY_APP *app, const char *text) {
     __ka_assert(app, return 0);
     RECEIVER *rx = &app->rx;
     if (!text) text = "";
-    int64_t t0 = capture_t0_mono_ns();
+    int64_t t0 = rx->source == RX_SOURCE_MIC ? _mic_t0_ns : capture_t0_mono_ns();
     char *buf = nullptr;
     size_t samples = 0;
     {
@@ -246,8 +288,10 @@ void app_receiver_stop(LUMIKEY_APP *app) {
         rx->waiting_permission = 0;
         return;
     }
-    // Not under the lock: the frame under way needs it to finish, and capture_stop waits for it.
+    // Not under the lock: the frame or block under way needs it to finish, and both stops wait
+    // for it. Stopping the source that does not run costs nothing.
     capture_stop();
+    mic_stop();
     static DECODED_MESSAGE taken[RX_QUEUE_MAX];
     static DECODED_MESSAGE last;
     int n, finished = 0;
@@ -276,7 +320,11 @@ void app_receiver_stop(LUMIKEY_APP *app) {
 void screen_receive_update(LUMIKEY_APP *app) {
     __ka_assert(app, return );
     RECEIVER *rx = &app->rx;
-    if (rx->active && capture_state() < 0) {
+    if (rx->active && rx->source == RX_SOURCE_MIC && mic_state() < 0) {
+        app_receiver_stop(app);
+        _set_button(app, rx->start_button, "Start");
+        screen_receive_status(app, i18n_tr("The sound input stopped (sound server gone?)"));
+    } else if (rx->active && rx->source == RX_SOURCE_CAMERA && capture_state() < 0) {
         app_receiver_stop(app);
         _set_button(app, rx->start_button, "Start");
         screen_receive_status(app, i18n_tr("The camera stopped (in use by another app?)"));
@@ -304,12 +352,61 @@ void screen_receive_release(LUMIKEY_APP *app) {
 
 // --- Start and stop ---
 
-static void _start(LUMIKEY_APP *app) {
+// A decoder for light or sound, with the user's end-of-message silence. Null when out of memory.
+static MORSE_DECODER *_new_decoder(LUMIKEY_APP *app) {
+    DECODER_CONFIG cfg;
+    decoder_config_default(&cfg);
+    cfg.eom_timeout_ms = app->settings.eom_timeout_ms;
+    return decoder_new(&cfg);
+}
+
+// Hands the receiver a fresh decoder and an empty queue and trace before a source starts.
+static void _arm(LUMIKEY_APP *app, MORSE_DECODER *dec) {
+    RECEIVER *rx = &app->rx;
+    RX_HOLD hold(rx);
+    decoder_free(&rx->decoder);
+    rx->decoder = dec;
+    rx->nqueue = 0;
+    rx->trace_count = 0;
+    rx->tracing = app->settings.debug_overlay;
+    rx->wake = app->wake_source_ready ? &app->wake_source : nullptr;
+}
+
+static void _disarm(RECEIVER *rx) {
+    RX_HOLD hold(rx);
+    decoder_free(&rx->decoder);
+}
+
+static void _start_mic(LUMIKEY_APP *app) {
+    RECEIVER *rx = &app->rx;
+    MORSE_DECODER *dec = _new_decoder(app);
+    if (!dec) {
+        screen_receive_status(app, i18n_tr("No sound input: is a sound server running?"));
+        return;
+    }
+    _arm(app, dec);
+    _mic_t0_ns = _mono_ns();
+    rx->active = mic_start(_mic_sink, app) == 1;
+    if (rx->active) {
+        screen_receive_status(app, i18n_tr("Listening: play Morse to the microphone"));
+    } else {
+        _disarm(rx);
+        screen_receive_status(app, i18n_tr("No sound input: is a sound server running?"));
+    }
+    _set_button(app, rx->start_button, rx->active ? "Stop" : "Start");
+}
+
+void screen_receive_start_stop(LUMIKEY_APP *app) {
+    __ka_assert(app, return );
     RECEIVER *rx = &app->rx;
     if (rx->active) {
         app_receiver_stop(app);
         _set_button(app, rx->start_button, "Start");
         screen_receive_status(app, i18n_tr("Stopped"));
+        return;
+    }
+    if (rx->source == RX_SOURCE_MIC) {
+        _start_mic(app);
         return;
     }
     if (!capture_supported()) {
@@ -324,33 +421,19 @@ static void _start(LUMIKEY_APP *app) {
     }
     // The camera session may need the flash; a send in duplex mode keeps its own.
     if (!rx->duplex) torch_shutdown();
-    DECODER_CONFIG cfg;
-    decoder_config_default(&cfg);
-    cfg.eom_timeout_ms = app->settings.eom_timeout_ms;
-    MORSE_DECODER *dec = decoder_new(&cfg);
+    MORSE_DECODER *dec = _new_decoder(app);
     if (!dec) {
         screen_receive_status(app, i18n_tr("The camera could not be opened"));
         return;
     }
-    {
-        RX_HOLD hold(rx);
-        decoder_free(&rx->decoder);
-        rx->decoder = dec;
-        rx->nqueue = 0;
-        rx->trace_count = 0;
-        rx->tracing = app->settings.debug_overlay;
-        rx->wake = app->wake_source_ready ? &app->wake_source : nullptr;
-    }
+    _arm(app, dec);
     float cx = 0.5f, cy = 0.5f;
     capture_get_roi(&cx, &cy, nullptr);
     capture_set_roi(cx, cy, (float)app->settings.roi_pct / 100.0f);
     capture_set_front(app->settings.rx_front_camera);
     int rc = capture_start(320, 240, (int)app->settings.fps_target, screen_receive_sink, app);
     rx->active = rc == 1 || rc == 2;
-    if (!rx->active) {
-        RX_HOLD hold(rx);
-        decoder_free(&rx->decoder);
-    }
+    if (!rx->active) _disarm(rx);
     if (rx->active) {
         screen_receive_status(app, i18n_tr("Point the camera at the blinking light"));
     } else if (rc == -1) {
@@ -362,7 +445,7 @@ static void _start(LUMIKEY_APP *app) {
 }
 
 static void _on_start(int, void *user) {
-    _start((LUMIKEY_APP *)user);
+    screen_receive_start_stop((LUMIKEY_APP *)user);
 }
 
 // --- Live text ---
@@ -411,6 +494,8 @@ static void _draw_meter(KA_GUI_WIDGET *widget, float x, float y, ALLEGRO_FONT *,
         RX_HOLD hold(rx);
         if (rx->decoder) decoder_status(rx->decoder, &st);
     }
+    // The sound's level, noise, marks and thresholds take the place of the light's.
+    if (rx->source == RX_SOURCE_MIC) mic_meter(&st);
     float W = widget->w, p = app_px(app, 8), l = app_px(app, 14), mh = app_px(app, 14);
     float my = y + p, mx = x + 2 * l + 2 * p, mw = W - 2 * l - 3 * p;
     if (rx->duplex) {
@@ -679,6 +764,25 @@ static void _on_received(int, void *user) {
     app_set_screen(app, SCREEN_RECEIVED);
 }
 
+void screen_receive_set_source(LUMIKEY_APP *app, int source) {
+    __ka_assert(app, return );
+    __ka_assert(source == RX_SOURCE_CAMERA || source == RX_SOURCE_MIC, return );
+    RECEIVER *rx = &app->rx;
+    if (rx->active) app_receiver_stop(app);
+    // The status spoke of the other source.
+    if (rx->source != source) rx->status[0] = '\0';
+    rx->source = source;
+    app->needs_rebuild = 1;
+}
+
+static void _on_camera(int, void *user) {
+    screen_receive_set_source((LUMIKEY_APP *)user, RX_SOURCE_CAMERA);
+}
+
+static void _on_mic(int, void *user) {
+    screen_receive_set_source((LUMIKEY_APP *)user, RX_SOURCE_MIC);
+}
+
 // --- Layout ---
 
 // A wrapped label whose height follows its text (at least min_h, at most max_h).
@@ -741,6 +845,17 @@ void screen_receive_build(LUMIKEY_APP *app) {
     ka_gui_add_button(g, win, i18n_tr("Received"), W - bw - pad, pad, bw, bh, 1, _on_received, app);
 
     float y = 2 * pad + bh;
+    // The source row, where the sound input can stand in for a camera.
+    if (mic_supported()) {
+        float hw = (W - 3 * pad) / 2;
+        ka_gui_add_toggle_button(g, win, i18n_tr("Camera"), pad, y, hw, bh, 1,
+                                 rx->source == RX_SOURCE_CAMERA, _on_camera, app);
+        ka_gui_add_toggle_button(g, win, i18n_tr("Microphone"), 2 * pad + hw, y, hw, bh, 1,
+                                 rx->source == RX_SOURCE_MIC, _on_mic, app);
+        y += bh + pad;
+    } else {
+        rx->source = RX_SOURCE_CAMERA;
+    }
     float bottom = H - app_px(app, 28) - bh - pad;
     float content_end = bottom;
     if (rx->duplex) {
@@ -780,7 +895,7 @@ void screen_receive_build(LUMIKEY_APP *app) {
         pw = W - 2 * pad;
         ph = (W - 2 * pad) / a;
     }
-    if (ph >= 2 * L) {
+    if (ph >= 2 * L && rx->source == RX_SOURCE_CAMERA) {
         int prev = ka_gui_add_custom(g, win, (W - pw) / 2, y, pw, ph, _draw_preview, app);
         ka_gui_custom_set_mouse(g, prev, _preview_mouse, app);
         y += ph + pad;
@@ -805,7 +920,7 @@ void screen_receive_build(LUMIKEY_APP *app) {
     if (!rx->duplex) _build_warning(app, W, H, pad, bh);
 
     _building = 1;
-    if (!capture_supported()) {
+    if (rx->source == RX_SOURCE_CAMERA && !capture_supported()) {
         screen_receive_status(app, i18n_tr("The camera receiver needs Android"));
     } else if (rx->sending) {
         screen_receive_send_started(app, 0);
@@ -813,6 +928,8 @@ void screen_receive_build(LUMIKEY_APP *app) {
         screen_receive_status(app, i18n_tr("Turn on the flashlight, sound or vibration to send"));
     } else if (rx->status[0]) {
         screen_receive_status(app, rx->status);
+    } else if (!rx->active && rx->source == RX_SOURCE_MIC) {
+        screen_receive_status(app, i18n_tr("Press Start to listen to the microphone"));
     } else if (!rx->active) {
         screen_receive_status(app, i18n_tr("Tap the preview to move the detection square"));
     }

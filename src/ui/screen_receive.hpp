@@ -14,6 +14,9 @@
 struct LUMIKEY_APP;
 
 constexpr size_t RX_QUEUE_MAX = 4;
+// Where the receiver's samples come from: a camera's brightness frames, or the tone the sound
+// input hears.
+enum RX_SOURCE { RX_SOURCE_CAMERA = 0, RX_SOURCE_MIC = 1 };
 constexpr size_t RX_TRACE_MAX = 1800;
 
 // The receiver's state in the application record. lock guards decoder, queue, nqueue, the
@@ -43,6 +46,7 @@ struct RECEIVER {
     int warn_win;
     char msg_text[512];
     char status[160];
+    int source; // RX_SOURCE, chosen on the screen; the camera unless the user picks the microphone
 };
 
 // Creates the lock and sets the widget ids to none; once, at start-up.
@@ -54,6 +58,8 @@ void screen_receive_build(LUMIKEY_APP *app);
 // Every loop pass while the screen is built: saves queued messages, notices a camera that went
 // away and the end of a duplex send.
 void screen_receive_update(LUMIKEY_APP *app);
+// What "Start" and "Stop" do: starts receiving (or explains why it cannot), or stops.
+void screen_receive_start_stop(LUMIKEY_APP *app);
 // Stops the camera and the decoder and saves what was decoded, the message in progress too.
 void app_receiver_stop(LUMIKEY_APP *app);
 // Destroys the preview bitmap (it does not outlive a display).
@@ -67,6 +73,8 @@ int screen_receive_back(LUMIKEY_APP *app);
 
 // The capture sink: one frame's brightness at t_ms (capture clock). Capture thread.
 void screen_receive_sink(double t_ms, float luma, void *user);
+// Chooses the source (stopping a receiver that runs) and rebuilds the screen.
+void screen_receive_set_source(LUMIKEY_APP *app, int source);
 // Sets the status line (kept in status, shown when the label exists).
 void screen_receive_status(LUMIKEY_APP *app, const char *text);
 // Writes the trace of the samples since the last dump into the save folder, headed by text,

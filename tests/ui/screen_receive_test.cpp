@@ -307,6 +307,35 @@ TEST_F(ReceiveScreen, TheWarningComesFirstAndBackClosesItThenStopsASend) {
     a->rx.sending = 0;
 }
 
+TEST_F(ReceiveScreen, ChoosingTheMicrophoneStopsTheCameraAndNeedsASoundServer) {
+    TempDir none;
+    ScopedEnv server("PULSE_SERVER", ("unix:" + none.file("nobody-here")).c_str());
+    ScopedEnv conf("PULSE_CLIENTCONFIG", none.file("none.conf").c_str());
+    cam_.set_frames({});
+    build();
+    click("Start");
+    ASSERT_EQ(a->rx.active, 1);
+    LIGHT_MODEL m;
+    m.tail_ms = 300;
+    feed(light_of({"TEST"}, 12, m));
+    click("Microphone");
+    EXPECT_EQ(a->rx.active, 0);
+    EXPECT_EQ(capture_state(), 0) << "the camera is released when the source changes";
+    EXPECT_EQ(received_texts(), std::vector<std::string>{"TEST"});
+    EXPECT_EQ(a->needs_rebuild, 1);
+
+    ka_gui_destroy_ctx(&kit_->kit.ctx);
+    kit_->kit.ctx = a->gui = ka_gui_new_ctx(kit_->kit.font);
+    build();
+    EXPECT_EQ(a->rx.source, RX_SOURCE_MIC);
+    EXPECT_EQ(label_text(a->rx.status_label), "Press Start to listen to the microphone");
+    click("Start");
+    EXPECT_EQ(label_text(a->rx.status_label), "No sound input: is a sound server running?");
+    EXPECT_EQ(a->rx.active, 0);
+    EXPECT_EQ(a->rx.decoder, nullptr);
+    EXPECT_EQ(cam_.starts, 1) << "the microphone source never opens the camera";
+}
+
 TEST_F(ReceiveScreen, LongTextsAreShortenedOnACharacterBoundary) {
     char out[64];
     screen_receive_short_text("SHORT", out, sizeof out);
