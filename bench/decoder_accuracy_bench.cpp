@@ -232,6 +232,13 @@ HAND_MODEL drifting(uint32_t wpm, uint64_t seed, double sigma, double drift) {
     return h;
 }
 
+// A key whose contact chatters for up to 4 ms at every edge.
+HAND_MODEL chattering(uint32_t wpm, uint64_t seed, double sigma) {
+    HAND_MODEL h = jitter(wpm, seed, sigma);
+    h.chatter_ms = 4;
+    return h;
+}
+
 struct Row {
     const char *name;
     HAND_MODEL (*make)(uint32_t wpm, uint64_t seed);
@@ -246,6 +253,8 @@ const Row KEY_ROWS[] = {
     {"sigma 0.12", [](uint32_t w, uint64_t s) { return jitter(w, s, 0.12); }, 1},
     {"sigma 0.20", [](uint32_t w, uint64_t s) { return jitter(w, s, 0.20); }, 1},
     {"sigma 0.30", [](uint32_t w, uint64_t s) { return jitter(w, s, 0.30); }, 1},
+    {"sigma 0.10, chatter 4 ms", [](uint32_t w, uint64_t s) { return chattering(w, s, 0.10); }, 1},
+    {"sigma 0.20, chatter 4 ms", [](uint32_t w, uint64_t s) { return chattering(w, s, 0.20); }, 1},
     {"slowing 15 %, s.05", [](uint32_t w, uint64_t s) { return drifting(w, s, 0.05, 0.15); }, 1},
     {"speeding 15 %, s.05", [](uint32_t w, uint64_t s) { return drifting(w, s, 0.05, -0.15); }, 1},
     {"slowing 15 %, s.10", [](uint32_t w, uint64_t s) { return drifting(w, s, 0.10, 0.15); }, 1},

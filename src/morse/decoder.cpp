@@ -60,6 +60,28 @@ void decoder_reset(MORSE_DECODER *dec) {
     dec->cfg = cfg;
 }
 
+// A key's contact chatters for a few milliseconds at each edge; the configured bounce time
+// covers the worst key, and before the speed is known it is the limit. Once it is known, a fast
+// and uneven hand keys real elements shorter than that (a jittered dot at 50 WPM lasts 10 to
+// 15 ms), so the limit is then at most this share of a dot...
+constexpr double BOUNCE_DOT_SHARE = 0.4;
+// ... but never below this many milliseconds, which covers the chatter of a real contact.
+constexpr double BOUNCE_FLOOR_MS = 5.0;
+// Runs so few that the estimate may have taken a dash for the dot (a message that starts with
+// T or M): the shortest of them, a dot or a gap inside a letter, stands for the dot instead.
+constexpr size_t BOUNCE_EARLY_RUNS = 9;
+
+// The longest run that counts as key bounce, merged into its neighbours instead of recorded.
+static double _bounce_limit(const MORSE_DECODER *d) {
+    double limit = d->cfg.bounce_ms;
+    if (d->follow_off || !(d->unit > 0)) return limit;
+    double dot = d->unit;
+    if (d->nruns < BOUNCE_EARLY_RUNS) {
+        for (size_t i = 0; i < d->nruns; i++) dot = std::min(dot, d->runs[i].ms);
+    }
+    return std::min(limit, std::max(BOUNCE_FLOOR_MS, BOUNCE_DOT_SHARE * dot));
+}
+
 // Records one finished run of the current message, absorbing what cannot be a real element:
 // leading spaces, a too-short first mark, key bounce and light glitches.
 static void _push_run(MORSE_DECODER *d, int on, double ms) {
@@ -70,7 +92,7 @@ static void _push_run(MORSE_DECODER *d, int on, double ms) {
         if (d->unit <= 0) {
             if (ms < c.min_unit_ms) return;
             if (c.human && ms < c.bounce_ms) return;
-        } else if (c.human && ms < c.bounce_ms) {
+        } else if (c.human && ms < _bounce_limit(d)) {
             return;
         }
         d->runs[0] = RUN{1, ms};
@@ -80,7 +102,7 @@ static void _push_run(MORSE_DECODER *d, int on, double ms) {
     }
     double glitch = d->unit > 0 ? d->unit / 4 : c.min_unit_ms / 2.0;
     if (d->frame_ms > 0 && d->frame_ms < glitch) glitch = d->frame_ms;
-    if (c.human) glitch = c.bounce_ms;
+    if (c.human) glitch = _bounce_limit(d);
     if (d->merge_next) {
         // The glitch went into the run before it; this run continues that same run.
         d->runs[d->nruns - 1].ms += ms;

@@ -53,7 +53,7 @@ struct MORSE_DECODER {
     double scratch_gap[2 * (DECODER_MAX_CLUSTER + 1)];
 
     // Following a hand-keying operator whose speed changes within a message (decoder_follow.cpp).
-    int follow_off;               // 1: one set of thresholds per message, as benchmarks compare
+    int follow_off;               // 1: one set of thresholds, fixed bounce limit (benchmarks)
     int following;                // the estimation and the decoding read `scaled`
     int uneven;                   // the thresholds come from the fitted model of very uneven keying
     RUN scaled[DECODER_MAX_RUNS]; // the runs brought to the speed of the latest mark

@@ -19,11 +19,13 @@ struct Reading {
     std::string live_halfway; // what the screen showed after the first half of the edges
 };
 
-// Keys the runs by hand into a new decoder and takes the message after the silence.
-Reading key(const std::vector<RUN> &runs, bool follow = true) {
+// Keys the runs by hand into a new decoder (with this key bounce time) and takes the message
+// after the silence.
+Reading key(const std::vector<RUN> &runs, bool follow = true, uint32_t bounce_ms = 15) {
     DECODER_CONFIG c;
     decoder_config_default(&c);
     c.human = 1;
+    c.bounce_ms = bounce_ms;
     MORSE_DECODER *d = decoder_new(&c);
     d->follow_off = follow ? 0 : 1;
     std::vector<KEY_EDGE_AT> edges = runs_to_edges(runs, 1000);
@@ -162,4 +164,52 @@ TEST(DecoderFollowTest, UnevenKeyingRereadsLettersThatAreNoCharacter) {
     }
     EXPECT_EQ(unknown, 0u);
     EXPECT_LT(after, 6 * morse_text_length(text) / 20);
+}
+
+// At 50 WPM a dot lasts 24 ms, and an uneven hand keys some elements shorter than the 15 ms a
+// key's contact may bounce. Once the speed is known they are read as elements, while the few
+// milliseconds of chatter a real contact makes at every edge are still absorbed.
+TEST(DecoderFollowTest, FastUnevenKeyingAndContactChatterBothReadRight) {
+    const char *text = "TEST PARIS PARIS";
+    std::vector<RUN> runs = keyed(text, at_wpm(50, 0.05, 1));
+    // The first dot of each P keyed as half a dot.
+    size_t word = 0, second = 0, third = 0;
+    for (size_t i = 0; i < runs.size(); i++) {
+        if (runs[i].on || runs[i].ms < 5 * 24) continue;
+        (word++ == 0 ? second : third) = i + 1;
+    }
+    ASSERT_GT(second, 0u);
+    ASSERT_GT(third, second);
+    ASSERT_LT(third, runs.size());
+    runs[second].ms = 12;
+    runs[third].ms = 13;
+    Reading plain = key(runs);
+    EXPECT_EQ(plain.text, text);
+    EXPECT_NEAR(plain.unit_ms, 24, 2);
+
+    // A jittered hand at 50 WPM keys elements shorter than the configured 15 ms: the setting
+    // no longer decides how they read.
+    std::string sentence = std::string(SENTENCE) + " " + SENTENCE;
+    size_t short_ones = 0, errors = 0;
+    for (uint64_t seed = 1; seed <= 3; seed++) {
+        std::vector<RUN> jittered = keyed(sentence.c_str(), at_wpm(50, 0.15, seed));
+        for (const RUN &r : jittered) short_ones += r.ms < 15;
+        Reading r = key(jittered);
+        EXPECT_EQ(key(jittered, true, 5).text, r.text) << seed;
+        errors += morse_text_distance(sentence, r.text);
+    }
+    ASSERT_GT(short_ones, 0u); // the case is really there
+    EXPECT_LT(errors, 3 * morse_text_length(sentence) / 20);
+
+    // Chatter of up to 4 ms at every edge of fast keying reads as the same keying without it,
+    // with the same unit, up to 60 WPM, where a dot lasts 20 ms.
+    for (double wpm : {30.0, 50.0, 60.0}) {
+        for (uint64_t seed = 1; seed <= 2; seed++) {
+            std::vector<RUN> clean = keyed(sentence.c_str(), at_wpm(wpm, 0.10, seed));
+            Reading a = key(clean), b = key(add_chatter(clean, 4, seed));
+            EXPECT_EQ(b.text, a.text) << wpm << " " << seed;
+            EXPECT_EQ(b.unit_ms, a.unit_ms) << wpm << " " << seed;
+            EXPECT_LT(morse_text_distance(sentence, a.text), morse_text_length(sentence) / 20);
+        }
+    }
 }

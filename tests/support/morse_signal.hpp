@@ -25,6 +25,7 @@ struct HAND_MODEL {
     double word_units = 7;    // gap between words
     double unit2_ms = 0;      // non-zero: the speed changes to this unit halfway through
     double drift = 0;         // the unit goes steadily from (1 - drift) to (1 + drift) times itself
+    double chatter_ms = 0;    // non-zero: the contact chatters at every edge (add_chatter)
     uint64_t seed = 1;
 };
 
@@ -36,6 +37,39 @@ inline void farnsworth_gaps(double char_wpm, double eff_wpm, double *letter_unit
     double delay_ms = (60.0 * char_wpm - 37.2 * eff_wpm) / (char_wpm * eff_wpm) * 1000.0;
     *letter_units = 3.0 * delay_ms / 19.0 / unit;
     *word_units = 7.0 * delay_ms / 19.0 / unit;
+}
+
+// Contact bounce: at every closing and opening (the first press and the last release too) the
+// key chatters for half to all of chatter_ms, in one to three pulses of each state, before it
+// settles. The chatter is taken out of the run before the edge, so every settled edge keeps its
+// time. Drawn from a generator of its own, so adding it leaves the keyed timing as it was.
+inline std::vector<RUN> add_chatter(const std::vector<RUN> &runs, double chatter_ms,
+                                    uint64_t seed) {
+    std::mt19937_64 rng(seed * 2654435761u + 17);
+    std::uniform_real_distribution<double> share(0.5, 1.0), weight(0.2, 1.0);
+    std::uniform_int_distribution<int> pairs(1, 3);
+    std::vector<RUN> out;
+    auto chatter = [&](int from, int to) {
+        std::vector<RUN> burst;
+        double sum = 0, total = share(rng) * chatter_ms;
+        for (int n = pairs(rng); n > 0; n--) {
+            burst.push_back(RUN{to, weight(rng)});
+            burst.push_back(RUN{from, weight(rng)});
+            sum += burst[burst.size() - 2].ms + burst.back().ms;
+        }
+        for (RUN &r : burst) r.ms *= total / sum;
+        if (!out.empty()) {
+            if (out.back().ms < 2 * total) return; // too short a run to chatter within
+            out.back().ms -= total;
+        }
+        out.insert(out.end(), burst.begin(), burst.end());
+    };
+    for (size_t i = 0; i < runs.size(); i++) {
+        chatter(i ? runs[i - 1].on : 0, runs[i].on);
+        out.push_back(runs[i]);
+    }
+    if (!runs.empty() && runs.back().on) chatter(1, 0);
+    return out;
 }
 
 // The runs (mark first, alternating, no trailing space) an operator of model m keys for seq.
@@ -79,6 +113,7 @@ inline std::vector<RUN> hand_runs(const MORSE_SEQUENCE *seq, const HAND_MODEL &m
         double scale = m.sigma > 0 ? std::max(0.25, 1.0 + m.sigma * gauss(rng)) : 1.0;
         runs.push_back(RUN{seq->events[i].state < MORSE_SYM_GAP ? 1 : 0, units * unit * scale});
     }
+    if (m.chatter_ms > 0) return add_chatter(runs, m.chatter_ms, m.seed);
     return runs;
 }
 
