@@ -422,8 +422,6 @@ static void _app_shutdown(LUMIKEY_APP *app) {
         const APP_SCREEN_HOOKS *hooks = app_screen_hooks((APP_SCREEN)screen);
         if (hooks->release) hooks->release(app);
     }
-    if (app->rx_ready) app_receiver_stop(app);
-    screen_receive_release(app);
     // Every file is written when it changes; only settings whose save failed and is still
     // waiting to be retried can be pending here.
     app_save_settings_at_exit(app);

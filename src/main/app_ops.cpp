@@ -28,14 +28,6 @@ void app_set_screen(LUMIKEY_APP *app, APP_SCREEN screen) {
         const APP_SCREEN_HOOKS *old = app_screen_hooks(app->screen);
         if (old->leave) old->leave(app);
     }
-    if (app->screen == SCREEN_RECEIVE && screen != SCREEN_RECEIVE) {
-        if (app->rx.sending) {
-            app_stop_playback(app);
-            app->rx.sending = 0;
-        }
-        if (app->rx_ready) app_receiver_stop(app);
-        app->rx.status[0] = '\0';
-    }
     if (screen == SCREEN_HOME) {
         app->rx.duplex = 0;
         app->rx.msg_text[0] = '\0';

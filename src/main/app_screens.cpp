@@ -56,6 +56,12 @@ static int _edit_back(LUMIKEY_APP *app) {
     return 0;
 }
 
+// At shutdown the message being received is saved before the preview bitmap goes.
+static void _receive_release(LUMIKEY_APP *app) {
+    if (app->rx_ready) app_receiver_stop(app);
+    screen_receive_release(app);
+}
+
 // At shutdown the key goes up before its decoder goes.
 static void _key_release(LUMIKEY_APP *app) {
     app_key_release(app);
@@ -76,7 +82,8 @@ static const SCREEN_ROW _screens[] = {
      {screen_history_build, screen_history_tick, screen_history_close_popup, nullptr, nullptr}},
     {SCREEN_OPTIONS, {_placeholder_build, nullptr, nullptr, nullptr, nullptr}},
     {SCREEN_RECEIVE,
-     {screen_receive_build, screen_receive_update, screen_receive_back, nullptr, nullptr}},
+     {screen_receive_build, screen_receive_update, screen_receive_back, screen_receive_leave,
+      _receive_release}},
     {SCREEN_RECEIVED,
      {screen_received_build, screen_received_tick, screen_received_close_popup, nullptr, nullptr}},
     {SCREEN_KEY, {screen_key_build, screen_key_update, nullptr, app_key_release, _key_release}},

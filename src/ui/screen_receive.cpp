@@ -344,6 +344,16 @@ void screen_receive_update(LUMIKEY_APP *app) {
     }
 }
 
+void screen_receive_leave(LUMIKEY_APP *app) {
+    __ka_assert(app, return );
+    if (app->rx.sending) {
+        app_stop_playback(app);
+        app->rx.sending = 0;
+    }
+    if (app->rx_ready) app_receiver_stop(app);
+    app->rx.status[0] = '\0';
+}
+
 void screen_receive_release(LUMIKEY_APP *app) {
     __ka_assert(app, return );
     if (app->rx.preview_bmp) al_destroy_bitmap(app->rx.preview_bmp);

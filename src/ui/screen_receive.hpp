@@ -60,6 +60,9 @@ void screen_receive_build(LUMIKEY_APP *app);
 void screen_receive_update(LUMIKEY_APP *app);
 // What "Start" and "Stop" do: starts receiving (or explains why it cannot), or stops.
 void screen_receive_start_stop(LUMIKEY_APP *app);
+// Leaving the screen: a duplex send ends, the receiver stops (saving what it decoded) and the
+// status is forgotten.
+void screen_receive_leave(LUMIKEY_APP *app);
 // Stops the camera and the decoder and saves what was decoded, the message in progress too.
 void app_receiver_stop(LUMIKEY_APP *app);
 // Destroys the preview bitmap (it does not outlive a display).

@@ -36,7 +36,6 @@ protected:
         a->disp_w = 480;
         a->disp_h = 800;
         a->ui_scale = 1;
-        a->font_big = font; // the key screen sizes its live text with it
         a->msg_field = a->target_id = -1;
     }
     void TearDown() override {
