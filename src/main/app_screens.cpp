@@ -9,8 +9,8 @@
 #include "ui/screen_home.hpp"
 #include "ui/screen_key.hpp"
 #include "ui/screen_play.hpp"
-#include "ui/screen_receive.hpp"
 #include "ui/screen_received.hpp"
+#include "ui/screen_receive.hpp"
 
 // The screen the back key leads to when the screen itself has nothing to close.
 static APP_SCREEN _parent_of(APP_SCREEN screen) {
