@@ -5,12 +5,14 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <cmath>
 #include <ctime>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "morse/decoder.hpp"
+#include "morse/decoder_private.hpp"
 #include "tests/support/morse_signal.hpp"
 
 namespace {
@@ -36,7 +38,7 @@ struct Stopwatch {
 };
 
 // A keyed text long enough to fill the decoder (more than 4096 runs).
-std::vector<RUN> long_keyed_runs(double sigma, uint64_t seed) {
+std::vector<RUN> long_keyed_runs(double sigma, uint64_t seed, double unit2_ms = 0) {
     std::string text;
     for (int i = 0; i < 50; i++) text += "THE QUICK BROWN FOX JUMPS OVER 1234 ";
     MORSE_TIMING t{100, 3, 3, 7};
@@ -45,6 +47,7 @@ std::vector<RUN> long_keyed_runs(double sigma, uint64_t seed) {
     h.unit_ms = 60;
     h.sigma = sigma;
     h.seed = seed;
+    h.unit2_ms = unit2_ms;
     std::vector<RUN> runs = hand_runs(seq, h);
     morse_sequence_free(&seq);
     return runs;
@@ -57,12 +60,14 @@ struct Bucket {
 
 // Keys the runs edge by edge, timing each edge that records a run together with a live decode
 // (the key screen shows the text after every edge); buckets by the message's run count.
-void key_cost(const char *name, int human) {
-    std::vector<RUN> runs = long_keyed_runs(0.1, 3);
+// kind 0: even keying at one speed; 1: a step from 20 to 30 WPM halfway; 2: very uneven keying.
+void key_cost(const char *name, int human, int follow = 1, int kind = 0) {
+    std::vector<RUN> runs = long_keyed_runs(kind == 2 ? 0.3 : 0.1, 3, kind == 1 ? 40 : 0);
     DECODER_CONFIG c;
     decoder_config_default(&c);
     c.human = human;
     MORSE_DECODER *d = decoder_new(&c);
+    d->follow_off = !follow;
     DECODED_MESSAGE *m = new DECODED_MESSAGE;
     std::vector<Bucket> buckets(17);
     double worst = 0, total = 0, worst_wall = 0;
@@ -98,17 +103,18 @@ void key_cost(const char *name, int human) {
     decoder_free(&d);
 }
 
-void light_cost() {
+// Feeds a camera's frames one by one, timing each frame together with the poll the receive
+// screen makes after it: the median frame (no run ends) and the worst (a run ends and the whole
+// message is estimated again) against the frame interval.
+void light_cost(const char *name, const LIGHT_MODEL &lm) {
     std::vector<RUN> runs = long_keyed_runs(0.0, 1);
     for (RUN &r : runs) r.ms *= 100.0 / 60.0; // 12 WPM: a camera can follow it
-    LIGHT_MODEL lm;
-    lm.noise = 2;
     std::vector<LIGHT_SAMPLE> samples = runs_to_light(runs, lm);
     MORSE_DECODER *d = decoder_new(nullptr);
     DECODED_MESSAGE *m = new DECODED_MESSAGE;
-    double worst = 0, total = 0, worst_late = 0, worst_wall = 0;
-    size_t n = 0;
-    DECODER_STATUS st;
+    std::vector<double> cpu;
+    cpu.reserve(samples.size());
+    double worst_late = 0, worst_wall = 0, total = 0;
     for (const LIGHT_SAMPLE &s : samples) {
         Stopwatch sw;
         decoder_feed(d, s.t, s.luma);
@@ -116,16 +122,18 @@ void light_cost() {
         double ms, wall;
         sw.stop(&ms, &wall);
         worst_wall = std::max(worst_wall, wall);
-        worst = std::max(worst, ms);
-        if (n > samples.size() * 3 / 4) worst_late = std::max(worst_late, ms);
+        if (cpu.size() > samples.size() * 3 / 4) worst_late = std::max(worst_late, ms);
         total += ms;
-        n++;
+        cpu.push_back(ms);
     }
-    decoder_status(d, &st);
-    printf("\ncamera, 12 WPM, %zu frames (message grows past 4096 runs), CPU time per frame: "
-           "mean %.4f ms, worst %.3f ms (worst in the last quarter %.3f ms); worst wall-clock "
-           "%.3f ms\n",
-           n, total / n, worst, worst_late, worst_wall);
+    size_t n = cpu.size();
+    std::vector<double> sorted = cpu;
+    std::sort(sorted.begin(), sorted.end());
+    printf("\ncamera, %s, 12 WPM, %zu frames at %.0f fps (the message grows past 4096 runs), CPU "
+           "time per frame: median %.4f ms, mean %.4f ms, 99th percentile %.3f ms, worst %.3f ms "
+           "(worst in the last quarter %.3f ms); worst wall-clock %.3f ms\n",
+           name, n, lm.fps, sorted[n / 2], total / n, sorted[n * 99 / 100], sorted[n - 1],
+           worst_late, worst_wall);
     delete m;
     decoder_free(&d);
 }
@@ -160,8 +168,19 @@ BENCHMARK(BM_HumanEstimateAtCapacity)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char **argv) {
     key_cost("hand keying (human estimation), sigma 0.10, 20 WPM", 1);
+    key_cost("the same with one set of thresholds per message (before following the operator)", 1,
+             0);
+    key_cost("hand keying of a speed step 20 -> 30 WPM, sigma 0.10 (following)", 1, 1, 1);
+    key_cost("hand keying, sigma 0.30 (uneven keying)", 1, 1, 2);
     key_cost("key edges with machine estimation", 0);
-    light_cost();
+    LIGHT_MODEL clean;
+    clean.noise = 2;
+    light_cost("noise 2", clean);
+    LIGHT_MODEL room = clean;
+    room.noise = 8;
+    room.drift = 40;
+    room.afterglow_ms = 33.0 / std::log(2.0);
+    light_cost("noise 8, drifting room, blooming lamp", room);
     printf("\n");
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

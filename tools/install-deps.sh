@@ -6,10 +6,10 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config clang
   liballegro5-dev liballegro-audio5-dev liballegro-ttf5-dev liballegro-image5-dev
-  libcjson-dev libx11-dev fonts-dejavu-core
+  libcjson-dev libx11-dev libxss-dev libdbus-1-dev fonts-dejavu-core libsndfile1-dev libpulse-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xdotool xclip imagemagick x11-utils python3
-  libpulse-dev pulseaudio pulseaudio-utils
+  xvfb xdotool xclip imagemagick x11-utils pulseaudio pulseaudio-utils python3
+  dbus-daemon python3-dbus python3-gi
 )
 
 missing=()

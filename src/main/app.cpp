@@ -14,6 +14,7 @@
 #include "audio/tone.hpp"
 #include "i18n/i18n.hpp"
 #include "model/json_store.hpp"
+#include "phone/background.hpp"
 #include "phone/screen.hpp"
 #include "phone/torch.hpp"
 #include "phone/vibrator.hpp"
@@ -21,6 +22,7 @@
 #include "support/ka_common.hpp"
 #include "ui/screen_home.hpp"
 #include "ui/screen_play.hpp"
+#include "ui/screen_receive.hpp"
 
 static LUMIKEY_APP app_record;
 
@@ -55,8 +57,13 @@ static int _load_fonts(LUMIKEY_APP *app) {
     return normal && big;
 }
 
+int app_reload_fonts(LUMIKEY_APP *app) {
+    __ka_assert(app, return 0);
+    return _load_fonts(app);
+}
+
 // Keeps 30 Hz frames coming for 0.6 s, so a rebuild or resize settles visibly.
-static void _redraw_burst(LUMIKEY_APP *app) {
+void app_redraw_burst(LUMIKEY_APP *app) {
     app->redraw = 1;
     app->redraw_until = al_get_time() + 0.6;
     if (app->anim_timer) al_start_timer(app->anim_timer);
@@ -71,7 +78,7 @@ static void _sync_display_size(LUMIKEY_APP *app) {
     app->disp_w = w;
     app->disp_h = h;
     app->needs_rebuild = 1;
-    _redraw_burst(app);
+    app_redraw_burst(app);
 }
 
 // Builds the GUI of app->screen anew on a fresh context. The new context is made before the
@@ -80,7 +87,14 @@ static void _sync_display_size(LUMIKEY_APP *app) {
 void app_build_gui(LUMIKEY_APP *app) {
     if (!app->display) return;
     char message[512] = "";
-    int refocus_message = 0;
+    int refocus_message = 0, refocus_receive = 0;
+    // The receive screen's message field outlives every rebuild, of that screen or another.
+    if (app->gui && app->built_screen == SCREEN_RECEIVE && app->rx.msg_field >= 0) {
+        refocus_receive =
+            app->screen == SCREEN_RECEIVE && ka_gui_get_focus(app->gui) == app->rx.msg_field;
+        ka_copy_text(app->rx.msg_text, sizeof app->rx.msg_text,
+                     ka_gui_textarea_get_text(app->gui, app->rx.msg_field));
+    }
     KA_GUI_TEXTAREA_DATA caret{}; // where the user was typing, so typing goes on there
     if (app->gui && app->screen == app->built_screen && app->screen == SCREEN_HOME &&
         app->msg_field >= 0) {
@@ -114,6 +128,8 @@ void app_build_gui(LUMIKEY_APP *app) {
     app->options_status = app->palette_win = app->palette_hex = -1;
     app->edit_text = app->edit_name = app->edit_cat = app->edit_preview = -1;
     app->hist_actions_win = app->recv_actions_win = app->recv_actions_title = -1;
+    app->rx.msg_field = app->rx.send_button = app->rx.warn_win = -1;
+    app->rx.status_label = app->rx.start_button = -1;
     ka_gui_set_display(app->gui, app->display);
     ka_gui_set_display_size(app->gui, (float)app->disp_w, (float)app->disp_h);
     KA_GUI_STYLE *style = &app->gui->style;
@@ -150,6 +166,7 @@ void app_build_gui(LUMIKEY_APP *app) {
     } else if (refocus_edit_text && app->edit_text >= 0) {
         ka_gui_set_focus(app->gui, app->edit_text);
     }
+    if (refocus_receive && app->rx.msg_field >= 0) ka_gui_set_focus(app->gui, app->rx.msg_field);
 
     app->built_screen = app->screen;
     app->needs_rebuild = 0;
@@ -287,6 +304,8 @@ static int _app_init(LUMIKEY_APP *app) {
     ka_log(LOG_INFO, "language: %s", i18n_set_language(app->settings.lang));
     if (!_load_presets(app)) return 0;
     _load_history(app);
+    if (!app_receiver_init(app)) return 0;
+    app->rx_ready = 1;
     if (!_load_received(app)) return 0;
 
     tone_audio_init();
@@ -326,6 +345,11 @@ static void _handle_event(LUMIKEY_APP *app, const ALLEGRO_EVENT &ev) {
             app->built_screen == SCREEN_HOME && app->gui && app->msg_field >= 0 &&
             ka_gui_get_focus(app->gui) == app->msg_field)
             screen_home_send(app);
+        if ((ev.keyboard.keycode == ALLEGRO_KEY_ENTER ||
+             ev.keyboard.keycode == ALLEGRO_KEY_PAD_ENTER) &&
+            app->built_screen == SCREEN_RECEIVE && app->gui && app->rx.msg_field >= 0 &&
+            ka_gui_get_focus(app->gui) == app->rx.msg_field)
+            screen_receive_send(app);
         break;
     case ALLEGRO_EVENT_MOUSE_BUTTON_DOWN:
         app->pointer_down = 1;
@@ -349,47 +373,70 @@ static void _handle_event(LUMIKEY_APP *app, const ALLEGRO_EVENT &ev) {
     case ALLEGRO_EVENT_DISPLAY_EXPOSE:
         app->redraw = 1;
         break;
+    case ALLEGRO_EVENT_DISPLAY_HALT_DRAWING:
+        app_on_halt(app);
+        break;
+    case ALLEGRO_EVENT_DISPLAY_RESUME_DRAWING:
+        app_on_resume(app);
+        break;
     default:
         if (ev.type == LUMIKEY_WAKE_EVENT) app->redraw = 1;
         break;
     }
 }
 
+void app_loop_pass(LUMIKEY_APP *app, const ALLEGRO_EVENT *event) {
+    __ka_assert(app, return );
+    if (event) {
+        const ALLEGRO_EVENT &ev = *event;
+        _handle_event(app, ev);
+        // Keys that key are the key screen's alone: a focused widget never sees them.
+        int keyed = 0;
+        if (app->screen == SCREEN_KEY && app->built_screen == SCREEN_KEY && !app->display_halted) {
+            if (ev.type == ALLEGRO_EVENT_TOUCH_BEGIN || ev.type == ALLEGRO_EVENT_TOUCH_END ||
+                ev.type == ALLEGRO_EVENT_TOUCH_CANCEL)
+                screen_key_touch(app, &ev);
+            keyed = screen_key_keyboard(app, &ev);
+        }
+        // The halt itself never reaches the GUI: it has let go of everything already.
+        if (app->gui && !app->display_halted && !keyed) {
+            app->event_time = ev.any.timestamp;
+            ka_gui_process_event(app->gui, ev);
+            app->event_time = 0;
+        }
+    } else if (!app->display_halted) {
+        _sync_display_size(app);
+    }
+    // A halted display builds and draws nothing; what goes on in the background goes on.
+    if (app->display_halted) {
+        app_background_tick(app);
+        return;
+    }
+    app_apply_requests(app);
+    const APP_SCREEN_HOOKS *hooks = app_screen_hooks(app->screen);
+    if (app->screen == app->built_screen && hooks->tick) hooks->tick(app);
+    // Settings a screen changed are written here, never while a send plays: the write
+    // could delay the player's next element.
+    if (!player_is_playing(app->player)) app_save_settings_if_due(app, al_get_time());
+    if (app->needs_rebuild) app_build_gui(app);
+    app_sync_system(app);
+    int wanted = app->redraw || (app->gui && ka_gui_needs_redraw(app->gui));
+    if (wanted && app->queue && al_is_event_queue_empty(app->queue)) app_draw(app);
+}
+
 static void _app_run(LUMIKEY_APP *app) {
     while (app->running) {
         ALLEGRO_EVENT ev;
-        if (platform_wait_event(app->queue, &ev)) {
-            _handle_event(app, ev);
-            // Keys that key are the key screen's alone: a focused widget never sees them.
-            int keyed = 0;
-            if (app->screen == SCREEN_KEY && app->built_screen == SCREEN_KEY &&
-                !app->display_halted) {
-                if (ev.type == ALLEGRO_EVENT_TOUCH_BEGIN || ev.type == ALLEGRO_EVENT_TOUCH_END ||
-                    ev.type == ALLEGRO_EVENT_TOUCH_CANCEL)
-                    screen_key_touch(app, &ev);
-                keyed = screen_key_keyboard(app, &ev);
-            }
-            if (app->gui && !app->display_halted && !keyed) {
-                app->event_time = ev.any.timestamp;
-                ka_gui_process_event(app->gui, ev);
-                app->event_time = 0;
-            }
-        } else {
-            _sync_display_size(app);
-        }
-        app_apply_requests(app);
-        const APP_SCREEN_HOOKS *hooks = app_screen_hooks(app->screen);
-        if (app->screen == app->built_screen && hooks->tick) hooks->tick(app);
-        // Settings a screen changed are written here, never while a send plays: the write
-        // could delay the player's next element.
-        if (!player_is_playing(app->player)) app_save_settings_if_due(app, al_get_time());
-        if (app->needs_rebuild) app_build_gui(app);
-        int wanted = app->redraw || (app->gui && ka_gui_needs_redraw(app->gui));
-        if (wanted && al_is_event_queue_empty(app->queue)) app_draw(app);
+        int got = platform_wait_event(app->queue, &ev);
+        app_loop_pass(app, got ? &ev : nullptr);
     }
 }
 
 static void _app_shutdown(LUMIKEY_APP *app) {
+    if (app->bg_kinds) {
+        background_stop();
+        app->bg_kinds = 0;
+    }
     if (app->player) {
         app_stop_playback(app);
         player_free(&app->player);
@@ -404,9 +451,13 @@ static void _app_shutdown(LUMIKEY_APP *app) {
     tone_audio_shutdown();
     torch_shutdown();
     vibrator_shutdown();
+    screen_shutdown();
+    app->keep_on = 0;
     if (app->gui) ka_gui_destroy_ctx(&app->gui);
     presets_free(&app->presets);
     received_free(&app->received);
+    if (app->rx_ready) app_receiver_destroy(app);
+    app->rx_ready = 0;
     i18n_shutdown();
     if (app->font) al_destroy_font(app->font);
     if (app->font_big) al_destroy_font(app->font_big);

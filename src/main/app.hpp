@@ -15,8 +15,9 @@
 #include "platform/wake_event.hpp"
 #include "ui/screen_key.hpp"
 #include "ui/screen_play.hpp"
-#include "ui/touch_list.hpp"
+#include "ui/screen_receive.hpp"
 #include "ui/text_view.hpp"
+#include "ui/touch_list.hpp"
 
 enum APP_SCREEN {
     SCREEN_HOME = 0,
@@ -109,15 +110,21 @@ struct LUMIKEY_APP {
     char draft_name[64];
     int draft_cat;
 
+    // Key screen
+    KEYPAD key;
+    TEXT_VIEW key_text;
+
     // History and received-messages screens: their lists, actions popups and the entry acted on
     TOUCH_LIST_VIEW hist_list;
     int hist_actions_win, hist_target; // hist_target: index into history
     TOUCH_LIST_VIEW recv_list;
     int recv_actions_win, recv_target, recv_actions_title; // recv_target: a message id
-
-    // Key screen
-    KEYPAD key;
-    TEXT_VIEW key_text;
+    // Receive screen: the receiver shared with the capture thread, its live text and the
+    // preview's rotation
+    RECEIVER rx;
+    int rx_ready; // rx.lock exists
+    TEXT_VIEW rx_text;
+    int rx_orientation;
 };
 
 // v base pixels at the current UI scale, rounded to whole pixels.
@@ -194,6 +201,31 @@ APP_SCREEN app_screen_parent(APP_SCREEN screen);
 // what it has open, else the loop goes to its parent; on the home screen the program quits. A
 // press within 0.3 s of the last one acted on is a bounce and does nothing.
 void app_back(LUMIKEY_APP *app, double event_time);
+
+// One pass of the main loop for event (null: none came within the wait): the event is
+// handled and given to the GUI, requests applied, the screen ticked, settings saved, the GUI
+// rebuilt, the system kept in step and a frame drawn when one is due. While the display is
+// halted only the background goes on (app_background_tick).
+void app_loop_pass(LUMIKEY_APP *app, const ALLEGRO_EVENT *event);
+// Keeps 30 Hz frames coming for 0.6 s, so a rebuild, resize or resume settles visibly.
+void app_redraw_burst(LUMIKEY_APP *app);
+// Loads both fonts again at the current UI scale; a font that fails to load keeps the old one.
+// 1 when both slots hold a font.
+int app_reload_fonts(LUMIKEY_APP *app);
+
+// Once per loop pass, after any rebuild: the soft keyboard follows the focus, the screen
+// content makes room for it, the screen-on lock is held while something is sent, received or
+// keyed with the light, and background work is announced (settings permitting).
+void app_sync_system(LUMIKEY_APP *app);
+// The display goes away: an announced send or receiver goes on, all else stops; the key and
+// the receiver are released and dirty settings saved.
+void app_on_halt(LUMIKEY_APP *app);
+// The display is back: pending events are dropped, audio comes back, the fonts are reloaded
+// and the screen is rebuilt at the display's current size.
+void app_on_resume(LUMIKEY_APP *app);
+// The loop pass while halted: the receiver ticks, a kept send that ended returns to the home
+// screen, and the announcement follows (it may only narrow until the resume).
+void app_background_tick(LUMIKEY_APP *app);
 
 // Starts, runs and shuts the program down: 0 after a normal quit, 1 after a failed start-up.
 int app_main(int argc, char **argv);

@@ -12,42 +12,11 @@
 #include "ui/screen_key.hpp"
 #include "ui/screen_play.hpp"
 #include "ui/screen_received.hpp"
+#include "ui/screen_receive.hpp"
 
 // The screen the back key leads to when the screen itself has nothing to close.
 static APP_SCREEN _parent_of(APP_SCREEN screen) {
     return screen == SCREEN_RECEIVED ? SCREEN_RECEIVE : SCREEN_HOME;
-}
-
-static void _on_placeholder_back(int, void *user) {
-    LUMIKEY_APP *app = (LUMIKEY_APP *)user;
-    app_set_screen(app, _parent_of(app->screen));
-}
-
-// A screen that is not written yet: an empty page whose only control leads back. Its window id.
-static int _placeholder_window(LUMIKEY_APP *app) {
-    float W = (float)app->disp_w, H = (float)app->disp_h, pad = app_px(app, 12);
-    int win = ka_gui_add_window(app->gui, "Lumikey", 0, 0, W, H);
-    if (win < 0) return -1;
-    ka_gui_window_set_flags(app->gui, win, KA_GUI_WIN_FIXED_POSITION | KA_GUI_WIN_FRAMELESS);
-    ka_gui_add_button(app->gui, win, i18n_tr("Back"), pad, pad, app_px(app, 120), app_px(app, 52),
-                      1, _on_placeholder_back, app);
-    ka_gui_open_window(app->gui, win);
-    return win;
-}
-
-static void _on_placeholder_received(int, void *user) {
-    LUMIKEY_APP *app = (LUMIKEY_APP *)user;
-    touch_list_scroll_top(&app->recv_list); // the newest message first
-    app_set_screen(app, SCREEN_RECEIVED);
-}
-
-// The receive screen until it is written: Back, and the way to the messages already received.
-static void _receive_placeholder_build(LUMIKEY_APP *app) {
-    int win = _placeholder_window(app);
-    if (win < 0) return;
-    float W = (float)app->disp_w, pad = app_px(app, 12), bw = app_px(app, 120);
-    ka_gui_add_button(app->gui, win, i18n_tr("Received"), W - bw - pad, pad, bw, app_px(app, 52), 1,
-                      _on_placeholder_received, app);
 }
 
 // The send has ended by itself once the light says so and the player is idle.
@@ -68,8 +37,13 @@ static int _edit_back(LUMIKEY_APP *app) {
     return 0;
 }
 
-// The key screen gives back the keyer, the sidetone and the outputs when left; at shutdown its
-// decoder goes too.
+// At shutdown the message being received is saved before the preview bitmap goes.
+static void _receive_release(LUMIKEY_APP *app) {
+    if (app->rx_ready) app_receiver_stop(app);
+    screen_receive_release(app);
+}
+
+// At shutdown the key goes up before its decoder goes.
 static void _key_release(LUMIKEY_APP *app) {
     app_key_release(app);
     decoder_free(&app->key.decoder);
@@ -90,7 +64,9 @@ static const SCREEN_ROW _screens[] = {
     {SCREEN_OPTIONS,
      {screen_options_build, screen_options_update, screen_options_close_popup, screen_options_leave,
       nullptr}},
-    {SCREEN_RECEIVE, {_receive_placeholder_build, nullptr, nullptr, nullptr, nullptr}},
+    {SCREEN_RECEIVE,
+     {screen_receive_build, screen_receive_update, screen_receive_back, screen_receive_leave,
+      _receive_release}},
     {SCREEN_RECEIVED,
      {screen_received_build, screen_received_tick, screen_received_close_popup, nullptr, nullptr}},
     {SCREEN_KEY, {screen_key_build, screen_key_update, nullptr, app_key_release, _key_release}},

@@ -60,6 +60,28 @@ void decoder_reset(MORSE_DECODER *dec) {
     dec->cfg = cfg;
 }
 
+// A key's contact chatters for a few milliseconds at each edge; the configured bounce time
+// covers the worst key, and before the speed is known it is the limit. Once it is known, a fast
+// and uneven hand keys real elements shorter than that (a jittered dot at 50 WPM lasts 10 to
+// 15 ms), so the limit is then at most this share of a dot...
+constexpr double BOUNCE_DOT_SHARE = 0.4;
+// ... but never below this many milliseconds, which covers the chatter of a real contact.
+constexpr double BOUNCE_FLOOR_MS = 5.0;
+// Runs so few that the estimate may have taken a dash for the dot (a message that starts with
+// T or M): the shortest of them, a dot or a gap inside a letter, stands for the dot instead.
+constexpr size_t BOUNCE_EARLY_RUNS = 9;
+
+// The longest run that counts as key bounce, merged into its neighbours instead of recorded.
+static double _bounce_limit(const MORSE_DECODER *d) {
+    double limit = d->cfg.bounce_ms;
+    if (d->follow_off || !(d->unit > 0)) return limit;
+    double dot = d->unit;
+    if (d->nruns < BOUNCE_EARLY_RUNS) {
+        for (size_t i = 0; i < d->nruns; i++) dot = std::min(dot, d->runs[i].ms);
+    }
+    return std::min(limit, std::max(BOUNCE_FLOOR_MS, BOUNCE_DOT_SHARE * dot));
+}
+
 // Records one finished run of the current message, absorbing what cannot be a real element:
 // leading spaces, a too-short first mark, key bounce and light glitches.
 static void _push_run(MORSE_DECODER *d, int on, double ms) {
@@ -70,7 +92,7 @@ static void _push_run(MORSE_DECODER *d, int on, double ms) {
         if (d->unit <= 0) {
             if (ms < c.min_unit_ms) return;
             if (c.human && ms < c.bounce_ms) return;
-        } else if (c.human && ms < c.bounce_ms) {
+        } else if (c.human && ms < _bounce_limit(d)) {
             return;
         }
         d->runs[0] = RUN{1, ms};
@@ -80,7 +102,7 @@ static void _push_run(MORSE_DECODER *d, int on, double ms) {
     }
     double glitch = d->unit > 0 ? d->unit / 4 : c.min_unit_ms / 2.0;
     if (d->frame_ms > 0 && d->frame_ms < glitch) glitch = d->frame_ms;
-    if (c.human) glitch = c.bounce_ms;
+    if (c.human) glitch = _bounce_limit(d);
     if (d->merge_next) {
         // The glitch went into the run before it; this run continues that same run.
         d->runs[d->nruns - 1].ms += ms;
@@ -101,25 +123,104 @@ static void _push_run(MORSE_DECODER *d, int on, double ms) {
 // The light is taken as on above 60 % of the range between the dark and bright baselines and
 // as off below 40 %; the gap between the two keeps noise near one level from toggling it.
 static constexpr double _ON_LEVEL = 0.6, _OFF_LEVEL = 0.4;
+// Below this the light is plainly off again: the mark ends without waiting for a second frame.
+static constexpr double _RELEASE_LEVEL = 0.3;
+// The baseline of the state not being seen (the bright one in a space, the dark one in a mark)
+// fades this many times slower than each follows its own state: slow enough to carry the lamp's
+// level over the longest pause in a message, fast enough to forget a lamp that has gone, so
+// that noise is then never read against a contrast that no longer exists.
+static constexpr double _FORGET_FACTOR = 10.0;
+// A crossing of the middle level older than this many frames belongs to an earlier flicker,
+// not to the transition being confirmed.
+static constexpr double _EDGE_FRAMES = 2.5;
+// Frames after an edge that still tell more about the lamp than about the sensor's noise.
+static constexpr double _SETTLE_FRAMES = 3.0;
+// How much clearer than any other mark the first mark of a message must stand.
+static constexpr double _FIRST_MARK_MARGIN = 1.5;
+// A sample within this fraction of the range from a baseline is taken as a sample of it.
+static constexpr double _NEAR_LEVEL = 0.25;
+// ... and so is one within this many times the noise figure: a band narrower than the noise
+// would keep only one side of it, and the figure and the baseline would both drift off.
+static constexpr double _NEAR_NOISE = 4.0;
+// A state that has lasted this long shows its level, even far from the old baseline.
+static constexpr double _LONG_STATE_MS = 1000.0;
 
-// The range a signal must span before a first mark is believed: well clear of the noise
-// measured so far, and never below the configured contrast.
+// The range a signal must span before it is believed: well clear of the noise measured in the
+// dark, and never below the configured contrast. Applies to every mark, not just the first:
+// once a lamp has gone, noise alone must never become text.
 static double _signal_range(const MORSE_DECODER *d) {
     return std::max(8.0 * d->noise, (double)d->cfg.min_contrast);
 }
 
-// Remembers how much consecutive samples differ while nothing is being received; the median
-// of the latest differences is a robust noise figure that a real signal must stand out from.
+// Whether a brightness range is a signal: only once the noise has been measured, so that a
+// camera just started on a noisy dark scene does not show a signal for its first second.
+static bool _light_signal(const MORSE_DECODER *d, double range) {
+    return d->ndiffs >= DECODER_MIN_DIFFS && range >= _signal_range(d);
+}
+
+// Remembers how much the latest settled dark samples wobble; the median of the latest figures
+// is a robust noise figure that a real signal must stand out from. The figure is a second
+// difference (s - 2 s1 + s2): a drifting room or the fading glow of a lamp is a slope, which
+// it cancels, so it can be kept up to date during a message, between the marks.
 static void _note_noise(MORSE_DECODER *d, float sample) {
-    d->diffs[d->ndiffs % DECODER_NOISE_RING] = std::fabs(sample - d->luma);
+    d->diffs[d->ndiffs % DECODER_NOISE_RING] = std::fabs(sample - 2.0f * d->luma + d->luma_before);
     d->ndiffs++;
     if (d->ndiffs < 8) return;
     size_t count = std::min(d->ndiffs, DECODER_NOISE_RING);
     float v[DECODER_NOISE_RING];
     memcpy(v, d->diffs, sizeof v); // a full ring holds exactly the latest 32
     std::nth_element(v, v + count / 2, v + count);
-    // The median of absolute differences of Gaussian noise is 0.954 times its deviation.
-    d->noise = v[count / 2] / 0.954f;
+    // A second difference of Gaussian noise has sqrt(6) times its deviation, and the median of
+    // its absolute value is 0.6745 of that.
+    d->noise = v[count / 2] / 1.6522f;
+}
+
+// Notes when the brightness crossed the middle of the range between the previous sample and
+// this one, by linear interpolation. A camera integrating over its frame turns a switched lamp
+// into a ramp one frame long; the middle of that ramp, unlike the frame boundaries, is where
+// every edge is delayed by the same amount, so marks and spaces keep their true lengths.
+static void _note_crossing(MORSE_DECODER *d, double t_ms, double s) {
+    double p = d->luma, mid = d->lo + 0.5 * ((double)d->hi - d->lo);
+    if (p < mid && s >= mid)
+        d->t_up = d->t_last + (mid - p) / (s - p) * (t_ms - d->t_last);
+    else if (p >= mid && s < mid)
+        d->t_down = d->t_last + (p - mid) / (p - s) * (t_ms - d->t_last);
+}
+
+// The time of an edge into state on (1: light, 0: dark), confirmed at t_ms: the latest crossing of
+// the middle level in that direction when it is recent and after the current state began, else
+// fallback.
+static double _light_edge(const MORSE_DECODER *d, int on, double t_ms, double fallback) {
+    double t = on ? d->t_up : d->t_down;
+    double recent = d->frame_ms > 0 ? t_ms - _EDGE_FRAMES * d->frame_ms : d->t_last;
+    if (t > d->t_state && t > recent && t <= t_ms) return t;
+    return fallback;
+}
+
+// How far from a baseline a sample may lie and still be taken as a sample of that level.
+static double _near_band(const MORSE_DECODER *d) {
+    return std::max(_NEAR_LEVEL * ((double)d->hi - d->lo), _NEAR_NOISE * d->noise);
+}
+
+// Each baseline follows the samples of its own state that lie near it; the other one fades
+// slowly towards them. Frames at an edge are left out, and so is the glow of a lamp that is
+// still fading, which belongs to neither level, unless the state has lasted long enough for
+// whatever is seen to be the new level (a room that got brighter).
+static void _follow_baselines(MORSE_DECODER *d, double t_ms, double dt, double s, bool signal) {
+    double tau = d->cfg.baseline_tau_ms;
+    double k = tau > 0 ? std::exp(-dt / tau) : 0.0;
+    // Between messages the lamp is gone as far as anyone knows: its level is let go at the
+    // baselines' own pace, and a lamp that comes back is believed again at once (above).
+    double forget = d->on || d->nruns > 0 ? _FORGET_FACTOR * tau : tau;
+    double k_forget = tau > 0 ? std::exp(-dt / forget) : 0.0;
+    double band = _near_band(d);
+    bool near = !signal || t_ms - d->t_state >= _LONG_STATE_MS ||
+                (d->on ? s > d->hi - band : s < d->lo + band);
+    double own = near ? 1 - k : 0.0;
+    double follow_hi = d->on ? own : 1 - k_forget;
+    double follow_lo = d->on ? 1 - k_forget : own;
+    d->hi = (float)(d->hi + follow_hi * (s - d->hi));
+    d->lo = (float)(d->lo + follow_lo * (s - d->lo));
 }
 
 void decoder_feed(MORSE_DECODER *dec, double t_ms, float luma) {
@@ -138,38 +239,43 @@ void decoder_feed(MORSE_DECODER *dec, double t_ms, float luma) {
     if (dt < DECODER_MAX_FRAME_MS) {
         d->frame_ms = d->frame_ms == 0 ? dt : d->frame_ms + 0.05 * (dt - d->frame_ms);
     }
-    if (d->nruns == 0 && !d->on && d->cand_frames == 0) _note_noise(d, luma);
 
-    // The baselines follow slow changes of light and exposure but jump to a new extreme.
-    double tau = d->cfg.baseline_tau_ms;
-    double k = tau > 0 ? std::exp(-dt / tau) : 0.0;
-    double s = luma, hi = d->hi, lo = d->lo;
-    hi = s > hi ? s : hi + (1 - k) * (s - hi);
-    lo = s < lo ? s : lo + (1 - k) * (s - lo);
-    d->hi = (float)hi;
-    d->lo = (float)lo;
-    double range = hi - lo;
+    // In the dark a light that stands clear of the noise is believed at once, so that the
+    // first mark is seen as it comes; otherwise the bright baseline is a mean, which noise
+    // peaks do not lift.
+    double s = luma;
+    if (!d->on && s > d->hi && _light_signal(d, s - d->lo)) d->hi = luma;
+    _note_crossing(d, t_ms, s);
+    double lo = d->lo, range = (double)d->hi - d->lo, mid = lo + 0.5 * range;
     double on_level = lo + _ON_LEVEL * range, off_level = lo + _OFF_LEVEL * range;
-    double release_level = lo + 0.3 * range;
-    const double contrast = d->cfg.min_contrast;
-    bool strong = range >= contrast && d->ndiffs >= DECODER_MIN_DIFFS;
+    // How clear of the noise the range must stand depends on what is at stake. A mark already
+    // begun is kept at half the usual range: the noise figure wanders by a factor of two over a
+    // few dozen frames, and a dash cut in two costs more than a late end. The first mark of a
+    // message needs half as much again: it is the one that turns a dark room into text, and
+    // the dark level may lag a drifting room by a few levels.
+    bool signal = _light_signal(d, range);
+    bool strong = d->on           ? _light_signal(d, 2 * range)
+                  : d->nruns == 0 ? _light_signal(d, range / _FIRST_MARK_MARGIN)
+                                  : signal;
+    // A transition starts beyond the far level and is confirmed by the next frame beyond the
+    // middle: a short element seen by a slow camera may fill one frame and half of the next.
+    bool pending_on = d->cand_frames > 0 && d->cand == 1;
+    bool pending_off = d->cand_frames > 0 && d->cand == 0;
 
     int target = -1;
+    bool moved = false;
     if (!d->on) {
-        if (d->nruns == 0) {
-            // The first mark must also stand well clear of the noise measured so far.
-            if (range >= _signal_range(d) && d->ndiffs >= DECODER_MIN_DIFFS && s > on_level)
-                target = 1;
-        } else if (strong && s > on_level) {
-            target = 1;
-        }
-    } else if (!(strong && s >= off_level)) {
-        if (s < release_level) {
+        if (strong && (s > on_level || (pending_on && s > mid))) target = 1;
+    } else if (strong && s >= off_level) {
+        if (pending_off && s < mid) target = 0;
+    } else {
+        if (s < lo + _RELEASE_LEVEL * range) {
             // Clearly dark again: no need to wait for a second frame.
-            double edge = (d->t_last + t_ms) / 2;
+            double edge = _light_edge(d, 0, t_ms, (d->t_last + t_ms) / 2);
             _push_run(d, 1, edge - d->t_state);
             d->on = 0;
             d->t_state = edge;
+            moved = true;
         } else {
             target = 0;
         }
@@ -180,17 +286,29 @@ void decoder_feed(MORSE_DECODER *dec, double t_ms, float luma) {
             d->cand = target;
             d->cand_frames = 1;
             d->cand_edge = (d->t_last + t_ms) / 2;
+            d->quiet = 0;
             d->t_last = t_ms;
+            d->luma_before = d->luma;
             d->luma = luma;
             return;
         }
         d->cand_frames++;
-        _push_run(d, d->on, d->cand_edge - d->t_state);
+        double edge = _light_edge(d, d->cand, t_ms, d->cand_edge);
+        _push_run(d, d->on, edge - d->t_state);
         d->on = d->cand;
-        d->t_state = d->cand_edge;
+        d->t_state = edge;
+        moved = true;
     }
     d->cand_frames = 0;
+    if (!moved) _follow_baselines(d, t_ms, dt, s, signal);
+    // Dark for a few frames and near the dark level: the edge's half-lit frame and most of a
+    // lamp's afterglow are past.
+    bool quiet = !moved && !d->on && t_ms - d->t_state >= _SETTLE_FRAMES * d->frame_ms &&
+                 (!signal || s < lo + _near_band(d));
+    if (quiet && d->quiet >= 2) _note_noise(d, luma);
+    d->quiet = quiet ? d->quiet + 1 : 0;
     d->t_last = t_ms;
+    d->luma_before = d->luma;
     d->luma = luma;
 }
 
@@ -244,6 +362,53 @@ static void _flush_letter(_FIELD *text, _FIELD *symbols, char *code, size_t *nco
     *ncode = 0;
 }
 
+// The element of a letter most likely misread: the gap inside it closest to ending the letter
+// and the mark closest to the other kind, each with its distance (log) to its threshold.
+struct _DOUBT {
+    size_t gap_at = 0; // symbols before that gap (0: none yet)
+    double gap = INFINITY;
+    size_t mark_at = 0;
+    double mark = INFINITY;
+};
+
+// Very uneven keying misreads an element now and then, and a letter that reads as no character
+// at all is the trace: it is read again with its most doubtful element the other way round
+// (a gap that ends the letter, or a dot for a dash), when that gives characters.
+static void _flush_doubtful(const MORSE_DECODER *d, _FIELD *text, _FIELD *symbols, char *code,
+                            size_t *ncode, _DOUBT *doubt) {
+    _DOUBT seen = *doubt;
+    *doubt = _DOUBT{};
+    code[*ncode] = '\0';
+    if (!d->uneven || *ncode == 0 || morse_char_of(code) != 0) {
+        _flush_letter(text, symbols, code, ncode);
+        return;
+    }
+    const double most = std::log(1.6); // no further from its threshold than this
+    for (int pass = 0; pass < 2; pass++) {
+        bool split = (pass == 0) == (seen.gap <= seen.mark);
+        if (split && seen.gap_at > 0 && seen.gap < most) {
+            char head[DECODER_MAX_CODE + 1], tail[DECODER_MAX_CODE + 1];
+            size_t nh = seen.gap_at, nt = *ncode - seen.gap_at;
+            memcpy(head, code, nh);
+            head[nh] = '\0';
+            memcpy(tail, code + nh, nt);
+            tail[nt] = '\0';
+            if (morse_char_of(head) && morse_char_of(tail)) {
+                _flush_letter(text, symbols, head, &nh);
+                _append(symbols, " ");
+                _flush_letter(text, symbols, tail, &nt);
+                *ncode = 0;
+                return;
+            }
+        } else if (!split && seen.mark < most) {
+            code[seen.mark_at] = code[seen.mark_at] == '-' ? '.' : '-';
+            if (morse_char_of(code)) break;
+            code[seen.mark_at] = code[seen.mark_at] == '-' ? '.' : '-';
+        }
+    }
+    _flush_letter(text, symbols, code, ncode);
+}
+
 // Reads the whole run list with the current thresholds.
 static void _decode(const MORSE_DECODER *d, DECODED_MESSAGE *out) {
     memset((void *)out, 0, sizeof *out);
@@ -253,18 +418,32 @@ static void _decode(const MORSE_DECODER *d, DECODED_MESSAGE *out) {
     char code[DECODER_MAX_CODE + 1];
     size_t ncode = 0;
     bool after_dash = false;
+    const RUN *runs = _view(d);
+    _DOUBT doubt;
     for (size_t i = 0; i < d->nruns; i++) {
-        const RUN &r = d->runs[i];
+        const RUN &r = runs[i];
         if (r.on) {
             after_dash = r.ms >= d->th_dash;
+            double off = std::fabs(std::log(std::max(r.ms, 1e-3) / d->th_dash));
+            if (ncode < DECODER_MAX_CODE && off < doubt.mark) {
+                doubt.mark = off;
+                doubt.mark_at = ncode;
+            }
             if (ncode < DECODER_MAX_CODE) code[ncode++] = after_dash ? '-' : '.';
             continue;
         }
         // Hand keying stretches the gap after a dash differently from the one after a dot.
         double th_letter = after_dash ? d->th_letter_dash : d->th_letter;
         double th_word = after_dash ? d->th_word_dash : d->th_word;
-        if (r.ms < th_letter) continue;
-        _flush_letter(&text, &symbols, code, &ncode);
+        if (r.ms < th_letter) {
+            double off = std::log(th_letter / std::max(r.ms, 1e-3));
+            if (off < doubt.gap && ncode < DECODER_MAX_CODE) {
+                doubt.gap = off;
+                doubt.gap_at = ncode;
+            }
+            continue;
+        }
+        _flush_doubtful(d, &text, &symbols, code, &ncode, &doubt);
         if (r.ms >= th_word) {
             _append(&text, " ");
             _append(&symbols, " / ");
@@ -272,7 +451,7 @@ static void _decode(const MORSE_DECODER *d, DECODED_MESSAGE *out) {
             _append(&symbols, " ");
         }
     }
-    _flush_letter(&text, &symbols, code, &ncode);
+    _flush_doubtful(d, &text, &symbols, code, &ncode, &doubt);
     out->unit_ms = _round_ms(d->unit);
 }
 
@@ -349,7 +528,7 @@ void decoder_status(const MORSE_DECODER *dec, DECODER_STATUS *out) {
     out->th_on = (float)(dec->lo + _ON_LEVEL * range);
     out->th_off = (float)(dec->lo + _OFF_LEVEL * range);
     out->on = dec->on;
-    out->has_signal = range >= _signal_range(dec);
+    out->has_signal = _light_signal(dec, range);
     out->unit_ms = _round_ms(dec->unit);
     out->last_run_ms = _round_ms(dec->last_run);
     out->receiving = dec->nruns > 0 || dec->on;

@@ -7,11 +7,41 @@
 #include <cstring>
 #include <initializer_list>
 #include <sys/stat.h>
+#include <allegro5/allegro_x.h>
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 #include "support/ka_common.hpp"
 
-// The only state: where save files go. Set once by platform_init on the main thread.
-static struct { char save_dir[1024] = "./save"; } platform;
+static int _desktop_keyboard_visible(void *) {
+    return -1;
+}
+static int _desktop_keyboard_overlap(void *) {
+    return 0;
+}
+static void _desktop_nothing(void *) {}
+static void _desktop_on_resume(ALLEGRO_EVENT_QUEUE *, void *) {}
+static const PLATFORM_SYSTEM _DESKTOP = {
+    _desktop_keyboard_visible, _desktop_nothing,   _desktop_nothing, _desktop_keyboard_overlap,
+    _desktop_nothing,          _desktop_on_resume, nullptr};
+
+// Where save files go (set once by platform_init), the system side, and the watch on the
+// window: all the main thread's.
+static struct {
+    char save_dir[1024] = "./save";
+    PLATFORM_SYSTEM system = _DESKTOP;
+    Display *x = nullptr; // own connection, for the window's map state only
+    Window window = 0;
+    ALLEGRO_DISPLAY *display = nullptr;
+    Atom wm_state = None;
+    int unmapped = 0, iconic = 0; // as last seen
+    int halted = 0;               // as last reported
+} platform;
+
+void platform_set_system(const PLATFORM_SYSTEM *system) {
+    platform.system = system ? *system : _DESKTOP;
+}
 
 int platform_init() {
     const char *xdg = getenv("XDG_DATA_HOME");
@@ -59,20 +89,86 @@ int platform_uses_touch() {
     return 0;
 }
 
+// Allegro tells nothing of a window being minimised or unmapped, so the window's structure
+// and WM_STATE are watched on a connection of our own (selecting them there leaves Allegro's
+// selection alone). Without X (another display driver) there is simply nothing to watch.
+static void _watch_window(ALLEGRO_DISPLAY *display) {
+    if (!display || display == platform.display) return;
+    XID window = al_get_x_window_id(display);
+    if (!window) return;
+    if (!platform.x) platform.x = XOpenDisplay(nullptr);
+    if (!platform.x) return;
+    if (platform.window) XSelectInput(platform.x, platform.window, NoEventMask);
+    platform.display = display;
+    platform.window = (Window)window;
+    platform.wm_state = XInternAtom(platform.x, "WM_STATE", False);
+    platform.unmapped = platform.iconic = platform.halted = 0;
+    XSelectInput(platform.x, platform.window, StructureNotifyMask | PropertyChangeMask);
+    XFlush(platform.x);
+}
+
+// 1 when the window manager's WM_STATE says the window is an icon.
+static int _read_iconic() {
+    Atom type;
+    int format;
+    unsigned long count, after;
+    unsigned char *data = nullptr;
+    int iconic = 0;
+    if (XGetWindowProperty(platform.x, platform.window, platform.wm_state, 0, 2, False,
+                           platform.wm_state, &type, &format, &count, &after, &data) == Success &&
+        data && format == 32 && count >= 1)
+        iconic = ((long *)data)[0] == IconicState;
+    if (data) XFree(data);
+    return iconic;
+}
+
+// Takes what the X server said about the window; 1 with a halt or resume event in *event when
+// the window was hidden or shown since the last report.
+static int _window_event(ALLEGRO_EVENT *event) {
+    if (!platform.x || !platform.window) return 0;
+    while (XPending(platform.x) > 0) {
+        XEvent xe;
+        XNextEvent(platform.x, &xe);
+        if (xe.xany.window != platform.window) continue;
+        if (xe.type == UnmapNotify) platform.unmapped = 1;
+        if (xe.type == MapNotify) platform.unmapped = 0;
+        if (xe.type == DestroyNotify) platform.window = 0;
+        if (xe.type == PropertyNotify && xe.xproperty.atom == platform.wm_state)
+            platform.iconic = _read_iconic();
+        if (!platform.window) return 0;
+    }
+    int hidden = platform.unmapped || platform.iconic;
+    if (hidden == platform.halted) return 0;
+    platform.halted = hidden;
+    memset(event, 0, sizeof *event);
+    event->type =
+        hidden ? ALLEGRO_EVENT_DISPLAY_HALT_DRAWING : ALLEGRO_EVENT_DISPLAY_RESUME_DRAWING;
+    event->display.source = platform.display;
+    event->any.timestamp = al_get_time();
+    ka_log(LOG_INFO, "window %s", hidden ? "hidden" : "shown again");
+    return 1;
+}
+
 int platform_register_event_sources(ALLEGRO_EVENT_QUEUE *queue) {
     __ka_assert(queue, return 0);
+    _watch_window(al_get_current_display());
     return 1;
 }
 
 int platform_wait_event(ALLEGRO_EVENT_QUEUE *queue, ALLEGRO_EVENT *event) {
     __ka_assert(queue, return 0);
     __ka_assert(event, return 0);
+    if (_window_event(event)) return 1;
     return al_wait_for_event_timed(queue, event, 0.1f) ? 1 : 0;
 }
 
-void platform_on_halt() {}
+void platform_on_halt() {
+    if (platform.system.on_halt) platform.system.on_halt(platform.system.user);
+}
 
-void platform_on_resume(ALLEGRO_EVENT_QUEUE *) {}
+void platform_on_resume(ALLEGRO_EVENT_QUEUE *queue) {
+    if (platform.system.on_resume) platform.system.on_resume(queue, platform.system.user);
+}
 
 // 1 when candidate fits out and names a readable file.
 static int _try_asset(char *out, size_t out_size, const char *format, const char *dir,
@@ -113,16 +209,22 @@ void platform_begin_save_io() {}
 
 void platform_end_save_io() {}
 
-void platform_show_keyboard() {}
+void platform_show_keyboard() {
+    if (platform.system.show_keyboard) platform.system.show_keyboard(platform.system.user);
+}
 
-void platform_hide_keyboard() {}
+void platform_hide_keyboard() {
+    if (platform.system.hide_keyboard) platform.system.hide_keyboard(platform.system.user);
+}
 
 int platform_keyboard_visible() {
-    return -1;
+    return platform.system.keyboard_visible ? platform.system.keyboard_visible(platform.system.user)
+                                            : -1;
 }
 
 int platform_keyboard_overlap() {
-    return 0;
+    return platform.system.keyboard_overlap ? platform.system.keyboard_overlap(platform.system.user)
+                                            : 0;
 }
 
 static int _is_lower(char c) {

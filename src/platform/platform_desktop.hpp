@@ -5,6 +5,22 @@
 #include <cstddef>
 #include <allegro5/allegro.h>
 
+// The system side of the soft keyboard and of the display going away and coming back. All
+// calls come from the main thread. The desktop's answers: no keyboard calls, visibility -1
+// (unknown), overlap 0, and nothing to do at a halt or a resume.
+struct PLATFORM_SYSTEM {
+    int (*keyboard_visible)(void *user); // 1 shown, 0 hidden, -1 unknown
+    void (*show_keyboard)(void *user);
+    void (*hide_keyboard)(void *user);
+    int (*keyboard_overlap)(void *user); // pixels covered at the bottom, -1 unknown
+    void (*on_halt)(void *user);
+    void (*on_resume)(ALLEGRO_EVENT_QUEUE *queue, void *user);
+    void *user;
+};
+
+// Installs the system side (copied); null restores the desktop's.
+void platform_set_system(const PLATFORM_SYSTEM *system);
+
 // Resolves and creates the save directory. 1 on success, 0 (logged) on failure.
 int platform_init();
 // Flags for al_set_new_display_flags: a resizable OpenGL window.
@@ -15,10 +31,15 @@ float platform_display_density();
 int platform_display_close_quits();
 // 0: mouse input, desktop-sized scrollbars.
 int platform_uses_touch();
-// Registers platform event sources on queue (none on the desktop). 1 if queue is valid.
+// Registers platform event sources on queue. 1 if queue is valid. On the desktop, called on the
+// main thread after the display is made: the current display's window is watched from then on,
+// and its hiding (minimised, unmapped) and showing come out of platform_wait_event as the
+// halt-drawing and resume-drawing events a phone gives when the program leaves and re-enters
+// the foreground.
 int platform_register_event_sources(ALLEGRO_EVENT_QUEUE *queue);
 // Waits up to 100 ms for one event: 1 if one was taken, else 0.
 int platform_wait_event(ALLEGRO_EVENT_QUEUE *queue, ALLEGRO_EVENT *event);
+// The display has halted drawing / resumed it (after the program's own handling).
 void platform_on_halt();
 void platform_on_resume(ALLEGRO_EVENT_QUEUE *queue);
 // Path of a read-only asset: next to the executable, then ../share/lumikey/assets, then

@@ -24,6 +24,8 @@ struct HAND_MODEL {
     double letter_units = 3;  // gap between letters
     double word_units = 7;    // gap between words
     double unit2_ms = 0;      // non-zero: the speed changes to this unit halfway through
+    double drift = 0;         // the unit goes steadily from (1 - drift) to (1 + drift) times itself
+    double chatter_ms = 0;    // non-zero: the contact chatters at every edge (add_chatter)
     uint64_t seed = 1;
 };
 
@@ -35,6 +37,39 @@ inline void farnsworth_gaps(double char_wpm, double eff_wpm, double *letter_unit
     double delay_ms = (60.0 * char_wpm - 37.2 * eff_wpm) / (char_wpm * eff_wpm) * 1000.0;
     *letter_units = 3.0 * delay_ms / 19.0 / unit;
     *word_units = 7.0 * delay_ms / 19.0 / unit;
+}
+
+// Contact bounce: at every closing and opening (the first press and the last release too) the
+// key chatters for half to all of chatter_ms, in one to three pulses of each state, before it
+// settles. The chatter is taken out of the run before the edge, so every settled edge keeps its
+// time. Drawn from a generator of its own, so adding it leaves the keyed timing as it was.
+inline std::vector<RUN> add_chatter(const std::vector<RUN> &runs, double chatter_ms,
+                                    uint64_t seed) {
+    std::mt19937_64 rng(seed * 2654435761u + 17);
+    std::uniform_real_distribution<double> share(0.5, 1.0), weight(0.2, 1.0);
+    std::uniform_int_distribution<int> pairs(1, 3);
+    std::vector<RUN> out;
+    auto chatter = [&](int from, int to) {
+        std::vector<RUN> burst;
+        double sum = 0, total = share(rng) * chatter_ms;
+        for (int n = pairs(rng); n > 0; n--) {
+            burst.push_back(RUN{to, weight(rng)});
+            burst.push_back(RUN{from, weight(rng)});
+            sum += burst[burst.size() - 2].ms + burst.back().ms;
+        }
+        for (RUN &r : burst) r.ms *= total / sum;
+        if (!out.empty()) {
+            if (out.back().ms < 2 * total) return; // too short a run to chatter within
+            out.back().ms -= total;
+        }
+        out.insert(out.end(), burst.begin(), burst.end());
+    };
+    for (size_t i = 0; i < runs.size(); i++) {
+        chatter(i ? runs[i - 1].on : 0, runs[i].on);
+        out.push_back(runs[i]);
+    }
+    if (!runs.empty() && runs.back().on) chatter(1, 0);
+    return out;
 }
 
 // The runs (mark first, alternating, no trailing space) an operator of model m keys for seq.
@@ -73,9 +108,12 @@ inline std::vector<RUN> hand_runs(const MORSE_SEQUENCE *seq, const HAND_MODEL &m
             break;
         }
         double unit = i >= step_at ? m.unit2_ms : m.unit_ms;
+        if (m.drift != 0 && seq->count > 1)
+            unit *= 1 - m.drift + 2 * m.drift * (double)i / (double)(seq->count - 1);
         double scale = m.sigma > 0 ? std::max(0.25, 1.0 + m.sigma * gauss(rng)) : 1.0;
         runs.push_back(RUN{seq->events[i].state < MORSE_SYM_GAP ? 1 : 0, units * unit * scale});
     }
+    if (m.chatter_ms > 0) return add_chatter(runs, m.chatter_ms, m.seed);
     return runs;
 }
 
@@ -110,6 +148,10 @@ inline std::vector<KEY_EDGE_AT> runs_to_edges(const std::vector<RUN> &runs, doub
 
 // A camera watching a light: frames at fps, each integrating the light over the exposure before
 // its time stamp, between the levels dark and bright, plus Gaussian noise and time-stamp jitter.
+// A real room adds two slow troubles: the background light drifts (a cloud, a lamp switched on:
+// the ambient level adds to dark and bright alike), and a lamp that blooms keeps glowing after
+// it is switched off, fading exponentially, so the camera sees every mark longer, with a soft
+// trailing edge. Values are clipped to the 0-255 range of a camera.
 struct LIGHT_MODEL {
     double fps = 30;
     double exposure = 1.0; // fraction of the frame interval the shutter is open
@@ -118,6 +160,9 @@ struct LIGHT_MODEL {
     double jitter_ms = 0; // standard deviation of the frame times
     double lead_ms = 2000;
     double tail_ms = 6000;
+    double drift = 0;               // levels the background rises and falls by
+    double drift_period_ms = 60000; // one rise and fall (the phase follows the seed)
+    double afterglow_ms = 0;        // time constant of the lamp's fading after a mark
     uint64_t seed = 1;
 };
 
@@ -125,6 +170,29 @@ struct LIGHT_SAMPLE {
     double t;
     float luma;
 };
+
+// The light a lamp gives off over [a, b], in full-light milliseconds: the marks themselves plus
+// the fading glow after each, which lasts until the next mark starts (the lamp is then full on
+// again). Marks and their glow wholly before a are skipped from *first on, which only grows.
+inline double lamp_light(const std::vector<double> &starts, const std::vector<double> &ends,
+                         double afterglow_ms, double a, double b, size_t *first) {
+    auto glow_end = [&](size_t i) {
+        double next = i + 1 < starts.size() ? starts[i + 1] : 1e300;
+        return afterglow_ms > 0 ? std::min(next, ends[i] + 20 * afterglow_ms) : ends[i];
+    };
+    while (*first < ends.size() && glow_end(*first) <= a) (*first)++;
+    double lit = 0;
+    for (size_t i = *first; i < starts.size() && starts[i] < b; i++) {
+        lit += std::max(0.0, std::min(ends[i], b) - std::max(starts[i], a));
+        if (afterglow_ms <= 0) continue;
+        double g0 = std::max(ends[i], a), g1 = std::min(glow_end(i), b);
+        if (g1 > g0) {
+            lit += afterglow_ms * (std::exp(-(g0 - ends[i]) / afterglow_ms) -
+                                   std::exp(-(g1 - ends[i]) / afterglow_ms));
+        }
+    }
+    return lit;
+}
 
 inline std::vector<LIGHT_SAMPLE> runs_to_light(const std::vector<RUN> &runs, const LIGHT_MODEL &m) {
     std::vector<double> starts, ends; // the marks, in ms from the first frame
@@ -139,6 +207,9 @@ inline std::vector<LIGHT_SAMPLE> runs_to_light(const std::vector<RUN> &runs, con
     double total = t + m.tail_ms, frame = 1000.0 / m.fps, open = frame * m.exposure;
     std::mt19937_64 rng(m.seed);
     std::normal_distribution<double> gauss(0.0, 1.0);
+    // Its own stream, so that a drift leaves the noise of a case unchanged.
+    std::mt19937_64 phase_rng(m.seed ^ 0x9e3779b97f4a7c15ull);
+    double phase = std::uniform_real_distribution<double>(0.0, 2 * M_PI)(phase_rng);
     std::vector<LIGHT_SAMPLE> samples;
     size_t first = 0;
     double prev = -1e9;
@@ -146,16 +217,41 @@ inline std::vector<LIGHT_SAMPLE> runs_to_light(const std::vector<RUN> &runs, con
         double tk = k * frame + (m.jitter_ms > 0 ? m.jitter_ms * gauss(rng) : 0.0);
         tk = std::max(tk, prev + 1.0); // a camera never stamps frames out of order
         prev = tk;
-        double a = tk - open, lit = 0;
-        while (first < ends.size() && ends[first] <= a) first++;
-        for (size_t i = first; i < starts.size() && starts[i] < tk; i++) {
-            lit += std::max(0.0, std::min(ends[i], tk) - std::max(starts[i], a));
-        }
+        double lit = lamp_light(starts, ends, m.afterglow_ms, tk - open, tk, &first);
         double v = m.dark + (m.bright - m.dark) * (open > 0 ? lit / open : 0.0);
+        if (m.drift != 0) {
+            v += m.drift * 0.5 * (1 - std::cos(2 * M_PI * tk / m.drift_period_ms + phase));
+        }
         if (m.noise > 0) v += m.noise * gauss(rng);
-        samples.push_back(LIGHT_SAMPLE{tk, (float)v});
+        samples.push_back(LIGHT_SAMPLE{tk, (float)std::clamp(v, 0.0, 255.0)});
     }
     return samples;
+}
+
+// What a receiver makes of camera samples: the messages the decoder hands out (the last one
+// taken at the end), and what its meter showed.
+struct LIGHT_READING {
+    std::vector<std::string> messages;
+    size_t signal_frames = 0; // frames from skip_ms on that showed a signal
+    bool signal_at_end = false;
+};
+
+inline LIGHT_READING read_light(const std::vector<LIGHT_SAMPLE> &samples, double skip_ms = 0) {
+    LIGHT_READING r;
+    MORSE_DECODER *d = decoder_new(nullptr);
+    if (!d) return r;
+    DECODED_MESSAGE m{};
+    DECODER_STATUS st{};
+    for (const LIGHT_SAMPLE &s : samples) {
+        decoder_feed(d, s.t, s.luma);
+        decoder_status(d, &st);
+        r.signal_frames += s.t >= skip_ms && st.has_signal;
+        if (decoder_poll_message(d, &m)) r.messages.push_back(m.text);
+    }
+    r.signal_at_end = st.has_signal;
+    if (decoder_finish(d, &m)) r.messages.push_back(m.text);
+    decoder_free(&d);
+    return r;
 }
 
 // Edit distance between two UTF-8 texts, counted in code points.

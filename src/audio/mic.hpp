@@ -1,0 +1,84 @@
+// src/audio/mic.hpp: Morse from the microphone. Captures the default sound input through the
+// sound server (PulseAudio, or PipeWire's PulseAudio service), runs the tone detector on its
+// own thread, and hands the key edges it finds to a sink, once per block of sound, the way the
+// camera hands brightness samples to the receive screen's sink.
+//
+// How the receive screen uses it (the same RECEIVER, lock, queue and wake event as the camera):
+//
+//   static void _mic_sink(const MIC_BLOCK *block, void *user) {     // capture thread
+//       LUMIKEY_APP *app = (LUMIKEY_APP *)user;
+//       { lock app->rx.lock;
+//         if tracing: record (block->t_ms, block->level) as a trace sample;
+//         if (app->rx.decoder) {
+//             mic_feed(block, app->rx.decoder);                  // edges, clock and unit
+//             if (app->rx.nqueue < 4 && decoder_poll_message(app->rx.decoder, &msg))
+//                 app->rx.queue[app->rx.nqueue++] = msg;
+//         } }
+//       emit the wake event on app->rx.wake;
+//   }
+//   Start: new decoder (defaults, eom_timeout_ms from the settings) under the lock, then
+//          mic_start(_mic_sink, app); 1 means receiving, -1 shows an error status.
+//   Update (main thread): mic_state() < 0 means the input went away: stop as for a failed
+//          camera. Finished messages arrive in the queue and are saved as camera messages are.
+//   Live text: decoder_live under the lock, as for the camera.
+//   Meter: decoder_status under the lock, then mic_meter(&status): the level fields then hold
+//          the sound's level, noise, marks' level and thresholds on the meter's 0..255 scale.
+//   Stop: mic_stop() (without holding the receiver's lock: it waits for the capture thread,
+//          whose sink takes that lock), then finish and save the decoder's message as for the
+//          camera.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "morse/decoder.hpp"
+#include "morse/tone_detect.hpp"
+
+// The capture format asked of the sound server, and the block handed to the sink.
+constexpr uint32_t MIC_RATE = 8000;
+constexpr uint32_t MIC_BLOCK_MS = 10;
+
+// One key edge: the tone came on (down 1) or went off (0) at t_ms of the capture clock.
+struct MIC_EDGE {
+    double t_ms;
+    int down;
+};
+
+// What one block of sound brought. Times are milliseconds since mic_start, on the capture
+// clock (samples received).
+struct MIC_BLOCK {
+    const MIC_EDGE *edges; // in time order; valid during the sink call only
+    size_t nedges;
+    double t_ms; // the keying is decided up to here: a decoder's clock may advance to it
+    float level; // the tone's level on the meter's 0..255 scale (for traces)
+};
+
+// Called on the capture thread for every block (about every MIC_BLOCK_MS ms), and sooner when
+// many edges arrive at once (a tone just found is read again from the sound kept before it).
+typedef void (*MIC_SINK)(const MIC_BLOCK *block, void *user);
+
+// 1: this build captures sound (the desktop does); whether a sound input exists shows at start.
+int mic_supported();
+// Connects to the sound server's default input and starts the capture thread. 1 when
+// capturing; -1 when there is no sound server or input (logged), nothing left running. A
+// running capture is stopped first.
+int mic_start(MIC_SINK sink, void *user);
+// Stops the capture and waits for its thread: no sink call starts after it returns. Harmless
+// when stopped.
+void mic_stop();
+// 0 stopped, 1 capturing, -1 the input failed while capturing (the thread has ended).
+int mic_state();
+// The sink's one call into a decoder: every edge to decoder_key, the clock to t_ms
+// (decoder_tick, so that silence ends a message), and the decoder's unit back to the tone
+// detector. Call it with the decoder's lock held.
+void mic_feed(const MIC_BLOCK *block, MORSE_DECODER *dec);
+// Replaces the level fields of a decoder status (luma, lo, hi, th_on, th_off, on, has_signal)
+// with the microphone's: level, noise, marks' level and the two thresholds, each on the meter's
+// 0..255 scale (0 is -100 dB, 255 a full-scale tone). All zero while stopped.
+void mic_meter(DECODER_STATUS *st);
+// The tone followed, in Hz; 0 while none is (or stopped).
+float mic_tone_hz();
+// A level in dB (relative to a full-scale tone) on the meter's 0..255 scale.
+float mic_meter_units(float db);
+// The tone detector settings of live listening at rate: keying without lookahead (what is
+// heard shows at once) and a 1.5 s memory for reading a newly found tone from its start.
+void mic_tone_config(TONE_DETECT_CONFIG *cfg, uint32_t rate);

@@ -1,0 +1,658 @@
+// src/morse/tone_detect.cpp: the tone detector. The input is brought to one internal rate, kept
+// in a ring, and searched block by block with a short spectrum for a keyed tone; the tone found
+// is mixed down to zero frequency, low-pass filtered and measured once a millisecond, and its
+// level is compared with the noise floor the spectrum shows around it. Searching and keying are
+// two positions in the same ring: the keying may trail the search (lookahead) and, when a tone
+// is first found, reads again the sound kept before it so its first mark is not lost.
+#include "morse/tone_detect.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "morse/decoder.hpp"
+#include "support/ka_common.hpp"
+
+// Everything past the resampler runs at this rate: ample for tones up to 1200 Hz and cheap.
+constexpr uint32_t TD_RATE = 8000;
+constexpr double TD_PER_MS = TD_RATE / 1000.0;
+// The spectrum: 256 samples (32 ms, 31.25 Hz per bin), a new one every 16 ms.
+constexpr int TD_FFT = 256;
+constexpr int TD_HOP = 128;
+constexpr int TD_BINS = TD_FFT / 2 + 1;
+// One level measurement per millisecond.
+constexpr int TD_FRAME = 8;
+// The ring holds a little over 4 s; history and lookahead stay well inside it.
+constexpr int64_t TD_RING = 32768;
+constexpr uint32_t TD_MAX_HISTORY_MS = 3500;
+// The level is smoothed over up to this many frames (ms).
+constexpr int TD_MAX_SMOOTH = 64;
+// Before the speed is known: a third of a unit at 40 WPM.
+constexpr int TD_SMOOTH_START = 10;
+constexpr int TD_DEBOUNCE_START = 8;
+// Runs remembered for the detector's own speed estimate; shorter ones are noise, not Morse.
+constexpr int TD_RUNS = 16;
+constexpr double TD_RUN_MIN_MS = 10.0;
+// The detector's own low-pass: wide enough for 40 WPM, narrow enough that a station 200 Hz
+// away is 40 dB down.
+constexpr double TD_LPF_HZ = 60.0;
+// Spectrum statistics: the long average follows in about a second, the noise floor in 0.16 s.
+constexpr double TD_LONG_ALPHA = TD_HOP / (double)TD_RATE;
+constexpr double TD_NOISE_ALPHA = 0.1;
+// A bin this far above the noise in two successive spectra is a tone at once; a bin whose long
+// average is this far above it is a tone too weak to show in one spectrum.
+constexpr double TD_BURST_RATIO = 10.0;
+constexpr double TD_LONG_RATIO = 2.0;
+// Following another tone takes it being twice as strong on average for half a second.
+constexpr int TD_SWITCH_BLOCKS = 31;
+// The level thresholds, in dB above the noise: half-way to the marks' level, kept within these.
+constexpr float TD_THR_MIN_DB = 4.5f, TD_THR_MAX_DB = 12.0f, TD_HYST_DB = 1.0f;
+constexpr float TD_SIGNAL_MIN_DB = 8.0f;
+// The marks' level is the upper 15 % of the recent levels (about 2 s), in a histogram of 0.5 dB
+// steps; a mark's level outlives a pause, fading by 0.5 dB a second.
+constexpr int TD_HIST = 320;
+constexpr float TD_HIST_LOW_DB = -150.0f, TD_HIST_STEP_DB = 0.5f;
+constexpr double TD_HIST_TAU_MS = 2000.0;
+constexpr double TD_HIST_TOP = 0.15;
+constexpr float TD_SIGNAL_FADE_DB_PER_MS = 0.0005f;
+// Levels are kept in dB; silence reads as this.
+constexpr double TD_FLOOR_POWER = 1e-14;
+
+struct TD_BIQUAD {
+    float b0, b1, b2, a1, a2;
+};
+
+struct TONE_DETECT {
+    TONE_DETECT_CONFIG cfg;
+    // Resampler: anti-alias low-pass (above 8 kHz) and linear interpolation.
+    int downsample;
+    TD_BIQUAD aa[2];
+    float aa_z[2][2];
+    double step, next_pos; // output sample positions, in input samples
+    int64_t in_count;
+    float prev_in;
+    // The ring of internal-rate samples; now is the count written.
+    float ring[TD_RING];
+    int64_t now;
+    // Spectrum.
+    float window[TD_FFT];
+    float tw_re[TD_FFT / 2], tw_im[TD_FFT / 2];
+    float fft_re[TD_FFT], fft_im[TD_FFT];
+    double power[TD_BINS], avg[TD_BINS];
+    int burst[TD_BINS];
+    int bin_lo, bin_hi;
+    double noise_bin; // mean noise power of one bin
+    double win_sum, win_sq;
+    int switch_count, switch_bin;
+    // The tone followed.
+    int locked, fixed;
+    int bin;
+    double hz;
+    // Keying position in the ring and its detector.
+    int64_t env_pos;
+    double osc_re, osc_im, rot_re, rot_im;
+    TD_BIQUAD lpf[2];
+    float zi[2][2], zq[2][2];
+    double frame_i, frame_q;
+    int frame_n;
+    // Detector noise power per unit of bin noise power, for each smoothing length.
+    double noise_gain[TD_MAX_SMOOTH + 1];
+    double smooth_i[TD_MAX_SMOOTH], smooth_q[TD_MAX_SMOOTH];
+    double sum_i, sum_q;
+    int smooth_len, smooth_idx, smooth_fill;
+    float level_db, signal_db, th_on_db, th_off_db, noise_db;
+    int on, has_signal;
+    int64_t last_on; // ring position of the last frame with the tone on
+    // The detector's own view of the speed: the latest runs (ms) and the caller's unit.
+    double runs[TD_RUNS];
+    int nruns, run_idx;
+    int64_t run_start;
+    double unit_hint;
+    float hist[TD_HIST];
+    double hist_total;
+    int hist_frames;
+    // A dry run over the history measures the marks' level before they are keyed.
+    int dry;
+    float dry_max;
+    // A change of state waiting to last long enough.
+    int pending;
+    int64_t pending_pos;
+    int debounce_ms;
+};
+
+void tone_detect_config_default(TONE_DETECT_CONFIG *cfg) {
+    __ka_assert(cfg, return );
+    cfg->rate = 8000;
+    cfg->min_hz = 300.0f;
+    cfg->max_hz = 1200.0f;
+    cfg->history_ms = 1500;
+    cfg->lookahead_ms = 0;
+    cfg->unlock_ms = 8000;
+    cfg->on_edge = nullptr;
+    cfg->user = nullptr;
+}
+
+// Low-pass biquad of the given Q, by the bilinear transform.
+static TD_BIQUAD _lowpass(double fc, double q, double rate) {
+    double w = 2.0 * M_PI * fc / rate, c = cos(w), alpha = sin(w) / (2.0 * q);
+    double a0 = 1.0 + alpha;
+    TD_BIQUAD f;
+    f.b0 = (float)((1.0 - c) / 2.0 / a0);
+    f.b1 = (float)((1.0 - c) / a0);
+    f.b2 = f.b0;
+    f.a1 = (float)(-2.0 * c / a0);
+    f.a2 = (float)((1.0 - alpha) / a0);
+    return f;
+}
+
+// Transposed direct form II: two state words per section.
+static inline float _biquad(const TD_BIQUAD &f, float *z, float x) {
+    float y = f.b0 * x + z[0];
+    z[0] = f.b1 * x - f.a1 * y + z[1];
+    z[1] = f.b2 * x - f.a2 * y;
+    return y;
+}
+
+// The two sections of a fourth-order Butterworth low-pass.
+static void _butterworth4(TD_BIQUAD out[2], double fc, double rate) {
+    out[0] = _lowpass(fc, 0.54119610, rate);
+    out[1] = _lowpass(fc, 1.30656296, rate);
+}
+
+static void _set_smooth(TONE_DETECT *td, int len) {
+    len = std::clamp(len, 1, TD_MAX_SMOOTH);
+    if (len == td->smooth_len) return;
+    td->smooth_len = len;
+    td->smooth_idx = 0;
+    td->smooth_fill = 0;
+    td->sum_i = td->sum_q = 0;
+}
+
+static void _clear_keying(TONE_DETECT *td) {
+    memset(td->zi, 0, sizeof td->zi);
+    memset(td->zq, 0, sizeof td->zq);
+    td->frame_i = td->frame_q = 0;
+    td->frame_n = 0;
+    td->pending = 0;
+    td->smooth_idx = 0;
+    td->smooth_fill = 0;
+    td->sum_i = td->sum_q = 0;
+    td->osc_re = 1;
+    td->osc_im = 0;
+}
+
+static void _set_tone(TONE_DETECT *td, double hz) {
+    td->hz = hz;
+    double w = 2.0 * M_PI * hz / TD_RATE;
+    td->rot_re = cos(w);
+    td->rot_im = -sin(w);
+    td->bin = (int)lround(hz * TD_FFT / TD_RATE);
+}
+
+// The whole fresh state that follows from the configuration.
+static void _init(TONE_DETECT *td) {
+    TONE_DETECT_CONFIG cfg = td->cfg;
+    memset((void *)td, 0, sizeof *td);
+    td->cfg = cfg;
+    td->downsample = cfg.rate > TD_RATE;
+    if (td->downsample) {
+        _butterworth4(td->aa, 3000.0, cfg.rate);
+    }
+    td->step = (double)cfg.rate / TD_RATE;
+    td->next_pos = 0;
+    double sum = 0, sq = 0;
+    for (int i = 0; i < TD_FFT; i++) {
+        td->window[i] = (float)(0.5 - 0.5 * cos(2.0 * M_PI * i / TD_FFT));
+        sum += td->window[i];
+        sq += (double)td->window[i] * td->window[i];
+    }
+    td->win_sum = sum;
+    td->win_sq = sq;
+    for (int i = 0; i < TD_FFT / 2; i++) {
+        td->tw_re[i] = (float)cos(-2.0 * M_PI * i / TD_FFT);
+        td->tw_im[i] = (float)sin(-2.0 * M_PI * i / TD_FFT);
+    }
+    td->bin_lo = std::max(1, (int)ceil(cfg.min_hz * TD_FFT / TD_RATE));
+    td->bin_hi = std::min(TD_BINS - 2, (int)floor(cfg.max_hz * TD_FFT / TD_RATE));
+    _butterworth4(td->lpf, TD_LPF_HZ, TD_RATE);
+    // The detector's noise power for white noise: the energy of its impulse response (the
+    // low-pass, then the mean over len frames of 8 samples), against the spectrum's bin power
+    // (the window's energy) for the same noise.
+    constexpr int IMPULSE = 1200;
+    float z[2][2] = {{0, 0}, {0, 0}};
+    static thread_local double h[IMPULSE + TD_FRAME * TD_MAX_SMOOTH];
+    for (int i = 0; i < IMPULSE + TD_FRAME * TD_MAX_SMOOTH; i++) {
+        float x = i == 0 ? 1.0f : 0.0f;
+        h[i] = i < IMPULSE ? _biquad(td->lpf[1], z[1], _biquad(td->lpf[0], z[0], x)) : 0.0;
+    }
+    for (int len = 1; len <= TD_MAX_SMOOTH; len++) {
+        int box = TD_FRAME * len;
+        double run = 0, energy = 0;
+        for (int i = 0; i < IMPULSE + box; i++) {
+            run += h[i] - (i >= box ? h[i - box] : 0.0);
+            energy += (run / box) * (run / box);
+        }
+        td->noise_gain[len] = energy / sq;
+    }
+    td->smooth_len = 0;
+    _set_smooth(td, TD_SMOOTH_START);
+    td->debounce_ms = TD_DEBOUNCE_START;
+    _clear_keying(td);
+    td->level_db = td->noise_db = td->signal_db = -140.0f;
+    td->th_on_db = td->th_off_db = -140.0f;
+}
+
+TONE_DETECT *tone_detect_new(const TONE_DETECT_CONFIG *cfg) {
+    TONE_DETECT_CONFIG c;
+    if (cfg)
+        c = *cfg;
+    else
+        tone_detect_config_default(&c);
+    if (c.rate < 2000) {
+        ka_log(LOG_ERR, "tone detector: sample rate %u Hz is too low", c.rate);
+        return nullptr;
+    }
+    if (!(c.min_hz > 50.0f)) c.min_hz = 50.0f;
+    if (!(c.max_hz < 0.45f * TD_RATE)) c.max_hz = 0.45f * TD_RATE;
+    if (c.max_hz < c.min_hz + 100.0f) c.max_hz = c.min_hz + 100.0f;
+    c.history_ms = std::min(c.history_ms, TD_MAX_HISTORY_MS);
+    c.lookahead_ms = std::min(c.lookahead_ms, c.history_ms);
+    TONE_DETECT *td = nullptr;
+    Malloc(td, TONE_DETECT, 1);
+    if (!td) return nullptr;
+    td->cfg = c;
+    _init(td);
+    return td;
+}
+
+void tone_detect_free(TONE_DETECT **td) {
+    if (!td || !*td) return;
+    Free(*td);
+}
+
+void tone_detect_reset(TONE_DETECT *td) {
+    __ka_assert(td, return );
+    _init(td);
+}
+
+// In-place radix-2 transform of fft_re/fft_im.
+static void _fft(TONE_DETECT *td) {
+    float *re = td->fft_re, *im = td->fft_im;
+    for (int i = 1, j = 0; i < TD_FFT; i++) {
+        int bit = TD_FFT >> 1;
+        for (; j & bit; bit >>= 1) j ^= bit;
+        j ^= bit;
+        if (i < j) {
+            std::swap(re[i], re[j]);
+            std::swap(im[i], im[j]);
+        }
+    }
+    for (int len = 2; len <= TD_FFT; len <<= 1) {
+        int half = len / 2, stride = TD_FFT / len;
+        for (int i = 0; i < TD_FFT; i += len) {
+            for (int k = 0; k < half; k++) {
+                float wr = td->tw_re[k * stride], wi = td->tw_im[k * stride];
+                float xr = re[i + k + half] * wr - im[i + k + half] * wi;
+                float xi = re[i + k + half] * wi + im[i + k + half] * wr;
+                re[i + k + half] = re[i + k] - xr;
+                im[i + k + half] = im[i + k] - xi;
+                re[i + k] += xr;
+                im[i + k] += xi;
+            }
+        }
+    }
+}
+
+static inline float _ring_at(const TONE_DETECT *td, int64_t pos) {
+    return td->ring[pos & (TD_RING - 1)];
+}
+
+static float _db(double power) {
+    return (float)(10.0 * log10(std::max(power, TD_FLOOR_POWER)));
+}
+
+// The frequency of a spectral peak at bin b, from a parabola through the logs of its neighbours
+// (good to a few Hz with the Hann window).
+static double _peak_hz(const double *p, int b) {
+    double l = log(std::max(p[b - 1], TD_FLOOR_POWER)), c = log(std::max(p[b], TD_FLOOR_POWER)),
+           r = log(std::max(p[b + 1], TD_FLOOR_POWER));
+    double den = l - 2 * c + r, shift = 0;
+    if (den < 0) shift = std::clamp(0.5 * (l - r) / den, -0.5, 0.5);
+    return (b + shift) * TD_RATE / (double)TD_FFT;
+}
+
+// Averaging over half a unit keeps a dot's level nearly whole while averaging its noise. The unit
+// is the caller's (the decoder's), capped by the median of the detector's own latest runs (at
+// least half of Morse's runs are one unit long): a decoder that has seen one dash only takes it
+// for a dot, and smoothing by that would blur the dots that follow into one.
+static void _update_smooth(TONE_DETECT *td) {
+    double unit = td->unit_hint;
+    if (td->nruns >= 8) {
+        double v[TD_RUNS];
+        std::copy(td->runs, td->runs + td->nruns, v);
+        std::nth_element(v, v + td->nruns / 2, v + td->nruns);
+        unit = unit > 0 ? std::min(unit, v[td->nruns / 2]) : v[td->nruns / 2];
+    } else {
+        unit = 0;
+    }
+    _set_smooth(td, unit > 0 ? (int)lround(0.5 * unit) : TD_SMOOTH_START);
+    td->debounce_ms = unit > 0 ? std::clamp((int)lround(0.3 * unit), 6, 40) : TD_DEBOUNCE_START;
+}
+
+static void _note_run(TONE_DETECT *td, int64_t pos) {
+    double ms = (pos - td->run_start) / TD_PER_MS;
+    td->run_start = pos;
+    if (ms < TD_RUN_MIN_MS || ms > 2000.0) return;
+    td->runs[td->run_idx] = ms;
+    td->run_idx = (td->run_idx + 1) % TD_RUNS;
+    if (td->nruns < TD_RUNS) td->nruns++;
+    _update_smooth(td);
+}
+
+// One frame (1 ms) of the tone, mixed down to zero frequency: the mean over the latest frames
+// (an average of the tone itself, not of its power, so the noise falls with the band), levels,
+// thresholds and the on/off decision.
+static void _frame(TONE_DETECT *td, double fi, double fq, int64_t pos) {
+    int k = td->smooth_idx;
+    if (td->smooth_fill == td->smooth_len) {
+        td->sum_i -= td->smooth_i[k];
+        td->sum_q -= td->smooth_q[k];
+    } else {
+        td->smooth_fill++;
+    }
+    td->smooth_i[k] = fi;
+    td->smooth_q[k] = fq;
+    td->sum_i += fi;
+    td->sum_q += fq;
+    td->smooth_idx = (k + 1) % td->smooth_len;
+    if (td->smooth_idx == 0) { // fresh sums now and then: no drift from long additions
+        double si = 0, sq = 0;
+        for (int i = 0; i < td->smooth_fill; i++) {
+            si += td->smooth_i[i];
+            sq += td->smooth_q[i];
+        }
+        td->sum_i = si;
+        td->sum_q = sq;
+    }
+    double mi = td->sum_i / td->smooth_fill, mq = td->sum_q / td->smooth_fill;
+    float e = _db(mi * mi + mq * mq);
+    float n = _db(td->noise_bin * td->noise_gain[td->smooth_fill]);
+    if (td->dry) {
+        td->dry_max = std::max(td->dry_max, e);
+        return;
+    }
+    td->level_db = e;
+    td->noise_db = n;
+    float &sig = td->signal_db;
+    int hb = std::clamp((int)((e - TD_HIST_LOW_DB) / TD_HIST_STEP_DB), 0, TD_HIST - 1);
+    td->hist[hb] += 1.0f;
+    td->hist_total += 1.0;
+    // A level above the marks' raises it at once (a stronger tone, or a first estimate made
+    // from a spectrum that only caught the start of a mark); else it fades slowly.
+    if (e > sig + TD_THR_MAX_DB) // far above: no estimate was right
+        sig = e - 6.0f;
+    else if (e > sig)
+        sig += 0.02f * (e - sig);
+    else
+        sig -= TD_SIGNAL_FADE_DB_PER_MS;
+    if (++td->hist_frames == 8) {
+        td->hist_frames = 0;
+        float decay = (float)exp(-8.0 / TD_HIST_TAU_MS);
+        double need = TD_HIST_TOP * td->hist_total * decay, mass = 0;
+        int top = -1;
+        for (int b = TD_HIST - 1; b >= 0; b--) {
+            td->hist[b] *= decay;
+            if (top < 0 && (mass += td->hist[b]) >= need) top = b;
+        }
+        td->hist_total *= decay;
+        if (top >= 0) sig = std::max(sig, TD_HIST_LOW_DB + (top + 0.5f) * TD_HIST_STEP_DB);
+    }
+    sig = std::max(sig, n);
+    // Half-way in dB between the noise and the marks; on a clean signal no lower than a quarter
+    // of the marks' amplitude, where the filter's tails would lengthen every mark.
+    float thr = std::max(n + std::clamp(0.5f * (sig - n), TD_THR_MIN_DB, TD_THR_MAX_DB),
+                         sig - TD_THR_MAX_DB);
+    td->th_on_db = thr + TD_HYST_DB;
+    td->th_off_db = thr - TD_HYST_DB;
+    td->has_signal = sig - n >= TD_SIGNAL_MIN_DB;
+    int want =
+        td->on ? (td->has_signal && e >= td->th_off_db) : (td->has_signal && e >= td->th_on_db);
+    if (want) td->last_on = pos;
+    // A change counts once it has lasted debounce_ms; its edge is dated back to its start.
+    // Noise breaks a weak mark into pieces and adds specks to a space: handed on, they would
+    // teach the decoder a unit of a few milliseconds.
+    if (want == td->on) {
+        td->pending = 0;
+    } else if (!td->pending) {
+        td->pending = 1;
+        td->pending_pos = pos - TD_FRAME;
+    }
+    if (td->pending && (pos - td->pending_pos) >= td->debounce_ms * TD_FRAME) {
+        td->on = want;
+        td->pending = 0;
+        _note_run(td, td->pending_pos);
+        if (td->cfg.on_edge) td->cfg.on_edge(td->pending_pos / TD_PER_MS, want, td->cfg.user);
+    }
+}
+
+// Runs the keying over the ring up to position end.
+static void _key_until(TONE_DETECT *td, int64_t end) {
+    const TD_BIQUAD *f = td->lpf;
+    double ore = td->osc_re, oim = td->osc_im;
+    for (int64_t pos = td->env_pos; pos < end; pos++) {
+        float x = _ring_at(td, pos);
+        float i = _biquad(f[1], td->zi[1], _biquad(f[0], td->zi[0], (float)(x * ore)));
+        float q = _biquad(f[1], td->zq[1], _biquad(f[0], td->zq[0], (float)(x * oim)));
+        double nre = ore * td->rot_re - oim * td->rot_im;
+        oim = ore * td->rot_im + oim * td->rot_re;
+        ore = nre;
+        td->frame_i += i;
+        td->frame_q += q;
+        if (++td->frame_n == TD_FRAME) {
+            // The phasor's length drifts with rounding; put it back once a frame.
+            double mag = sqrt(ore * ore + oim * oim);
+            ore /= mag;
+            oim /= mag;
+            _frame(td, td->frame_i / TD_FRAME, td->frame_q / TD_FRAME, pos + 1);
+            td->frame_i = td->frame_q = 0;
+            td->frame_n = 0;
+        }
+    }
+    td->osc_re = ore;
+    td->osc_im = oim;
+    if (end > td->env_pos) td->env_pos = end;
+}
+
+// Follows the tone at hz from now on. The keying starts afresh; while no tone was followed it
+// reads the kept history again, so the first mark counts.
+static void _lock(TONE_DETECT *td, double hz, float signal_db) {
+    int was_locked = td->locked;
+    td->locked = 1;
+    _set_tone(td, hz);
+    _clear_keying(td);
+    if (!was_locked) {
+        // The estimate from the spectrum may have caught only the start of the first mark: the
+        // loudest moment of the history read once without keying sets the marks' level.
+        int64_t start = td->env_pos;
+        td->dry = 1;
+        td->dry_max = -200.0f;
+        _key_until(td, td->now - (int64_t)td->cfg.lookahead_ms * (TD_RATE / 1000));
+        td->dry = 0;
+        td->env_pos = start;
+        _clear_keying(td);
+        signal_db = std::max(signal_db, td->dry_max - 1.0f);
+    }
+    if (td->on && td->cfg.on_edge) td->cfg.on_edge(td->env_pos / TD_PER_MS, 0, td->cfg.user);
+    td->on = 0;
+    td->run_start = td->env_pos;
+    td->signal_db = signal_db;
+    memset(td->hist, 0, sizeof td->hist);
+    td->hist_total = 0;
+    td->hist_frames = 0;
+    td->last_on = td->now;
+    td->switch_count = 0;
+    ka_log(LOG_DEBUG, "tone detector: %s %.0f Hz at %.1f s", was_locked ? "moved to" : "found", hz,
+           td->now / (double)TD_RATE);
+}
+
+// One spectrum over the newest samples: noise floor, per-bin statistics, finding the tone,
+// moving to a stronger one and letting it go after a long silence.
+static void _analyse(TONE_DETECT *td) {
+    for (int i = 0; i < TD_FFT; i++) {
+        td->fft_re[i] = _ring_at(td, td->now - TD_FFT + i) * td->window[i];
+        td->fft_im[i] = 0;
+    }
+    _fft(td);
+    int lo = td->bin_lo, hi = td->bin_hi, nb = hi - lo + 1;
+    double sorted[TD_BINS];
+    for (int b = lo; b <= hi; b++) {
+        double p = (double)td->fft_re[b] * td->fft_re[b] + (double)td->fft_im[b] * td->fft_im[b];
+        td->power[b] = p;
+        sorted[b - lo] = p;
+    }
+    // The median bin is noise even with two stations in the band; for noise the mean is the
+    // median over ln 2.
+    std::nth_element(sorted, sorted + nb / 2, sorted + nb);
+    double floor_now = sorted[nb / 2] / M_LN2;
+    if (td->noise_bin <= 0)
+        td->noise_bin = floor_now;
+    else
+        td->noise_bin += TD_NOISE_ALPHA * (floor_now - td->noise_bin);
+    double noise = std::max(td->noise_bin, TD_FLOOR_POWER);
+    int burst_best = -1, avg_best = -1;
+    for (int b = lo; b <= hi; b++) {
+        double p = td->power[b];
+        td->avg[b] += TD_LONG_ALPHA * (p - td->avg[b]);
+        td->burst[b] = p > TD_BURST_RATIO * noise ? td->burst[b] + 1 : 0;
+        if (td->burst[b] >= 2 && (burst_best < 0 || p > td->power[burst_best])) burst_best = b;
+        if (avg_best < 0 || td->avg[b] > td->avg[avg_best]) avg_best = b;
+    }
+    if (td->fixed) return;
+    double tone_scale = td->win_sum * td->win_sum; // a tone's bin power over its detector power
+    int avg_tone = avg_best >= 0 && td->avg[avg_best] > TD_LONG_RATIO * noise;
+    if (!td->locked) {
+        if (burst_best >= 0) {
+            _lock(td, _peak_hz(td->power, burst_best), _db(td->power[burst_best] / tone_scale));
+        } else if (avg_tone) {
+            // Keyed at about half duty: the marks are twice the average's excess.
+            double marks = 2.0 * (td->avg[avg_best] - noise);
+            _lock(td, _peak_hz(td->avg, avg_best), _db(marks / tone_scale));
+        }
+        return;
+    }
+    int far = abs(avg_best - td->bin) >= 2;
+    if (avg_tone && far && td->avg[avg_best] > 2.0 * td->avg[td->bin]) {
+        if (td->switch_bin != avg_best) td->switch_count = 0;
+        td->switch_bin = avg_best;
+        if (++td->switch_count >= TD_SWITCH_BLOCKS) {
+            double marks = 2.0 * (td->avg[avg_best] - noise);
+            _lock(td, _peak_hz(td->avg, avg_best), _db(marks / tone_scale));
+        }
+    } else {
+        td->switch_count = 0;
+    }
+    if (td->env_pos - td->last_on > (int64_t)td->cfg.unlock_ms * (TD_RATE / 1000)) {
+        td->locked = 0;
+        td->hz = 0;
+        ka_log(LOG_DEBUG, "tone detector: let go after %u ms of silence", td->cfg.unlock_ms);
+    }
+}
+
+// Moves the keying up to where the search allows: lookahead behind the input while a tone is
+// followed, else no more than the history behind (the history stays readable).
+static void _advance(TONE_DETECT *td) {
+    int64_t history = (int64_t)td->cfg.history_ms * (TD_RATE / 1000);
+    if (td->locked) {
+        int64_t target = td->now - (int64_t)td->cfg.lookahead_ms * (TD_RATE / 1000);
+        _key_until(td, target);
+    } else if (td->env_pos < td->now - history) {
+        td->env_pos = td->now - history;
+    }
+}
+
+static void _push(TONE_DETECT *td, float x) {
+    td->ring[td->now & (TD_RING - 1)] = x;
+    td->now++;
+    if (td->now >= TD_FFT && td->now % TD_HOP == 0) {
+        _analyse(td);
+        _advance(td);
+    }
+}
+
+void tone_detect_process(TONE_DETECT *td, const float *samples, size_t n) {
+    __ka_assert(td, return );
+    __ka_assert(samples || n == 0, return );
+    for (size_t k = 0; k < n; k++) {
+        float x = samples[k];
+        if (!std::isfinite(x)) x = 0;
+        if (td->downsample) x = _biquad(td->aa[1], td->aa_z[1], _biquad(td->aa[0], td->aa_z[0], x));
+        double pos = (double)td->in_count;
+        // Every internal sample that falls between the previous input sample and this one.
+        while (td->next_pos <= pos) {
+            double frac = td->next_pos - (pos - 1.0);
+            _push(td, td->in_count == 0 ? x : (float)(td->prev_in + frac * (x - td->prev_in)));
+            td->next_pos += td->step;
+        }
+        td->prev_in = x;
+        td->in_count++;
+    }
+}
+
+double tone_detect_time_ms(const TONE_DETECT *td) {
+    __ka_assert(td, return 0);
+    // A change still proving itself will be dated back to its start.
+    return (td->pending ? td->pending_pos : td->env_pos) / TD_PER_MS;
+}
+
+void tone_detect_flush(TONE_DETECT *td) {
+    __ka_assert(td, return );
+    if (td->locked) _key_until(td, td->now);
+}
+
+void tone_detect_set_unit(TONE_DETECT *td, double unit_ms) {
+    __ka_assert(td, return );
+    td->unit_hint = unit_ms > 0 ? unit_ms : 0;
+    _update_smooth(td);
+}
+
+void tone_detect_set_fixed_hz(TONE_DETECT *td, float hz) {
+    __ka_assert(td, return );
+    if (hz > 0) {
+        td->fixed = 1;
+        _lock(td, hz, td->noise_db + 20.0f);
+    } else {
+        td->fixed = 0;
+    }
+}
+
+void tone_detect_status(const TONE_DETECT *td, TONE_STATUS *out) {
+    __ka_assert(td, return );
+    __ka_assert(out, return );
+    out->hz = td->locked ? (float)td->hz : 0.0f;
+    out->locked = td->locked;
+    out->on = td->on;
+    out->has_signal = td->has_signal;
+    // The noise floor is known from the spectrum even before a tone is; without a tone the
+    // level is the noise.
+    float noise = _db(td->noise_bin * td->noise_gain[std::max(td->smooth_fill, 1)]);
+    out->level_db = td->locked ? td->level_db : noise;
+    out->noise_db = noise;
+    out->signal_db = td->signal_db;
+    out->th_on_db = td->th_on_db;
+    out->th_off_db = td->th_off_db;
+    out->time_ms = tone_detect_time_ms(td);
+}
+
+void tone_detect_edge_to_decoder(double t_ms, int down, void *user) {
+    __ka_assert(user, return );
+    decoder_key((MORSE_DECODER *)user, t_ms, down);
+}
+
+void tone_detect_sync_decoder(TONE_DETECT *td, MORSE_DECODER *dec) {
+    __ka_assert(td, return );
+    __ka_assert(dec, return );
+    decoder_tick(dec, tone_detect_time_ms(td));
+    DECODER_STATUS st;
+    decoder_status(dec, &st);
+    tone_detect_set_unit(td, st.unit_ms);
+}
