@@ -9,6 +9,7 @@ packages=(
   libcjson-dev libx11-dev fonts-dejavu-core libsndfile1-dev libpulse-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xdotool xclip imagemagick x11-utils pulseaudio pulseaudio-utils
+  librsvg2-bin dpkg-dev desktop-file-utils appstream man-db
 )
 
 missing=()
