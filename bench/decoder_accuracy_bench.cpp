@@ -1,13 +1,15 @@
 // bench/decoder_accuracy_bench.cpp: how well the decoder reads imperfect Morse. Texts are keyed
-// by seeded random operators (jitter, personal style, Farnsworth spacing, a change of speed) or
-// shown to a simulated camera at 15, 30 and 60 fps in a real room (sensor noise, a drifting
-// background, a blooming lamp), decoded, and compared with the reference by edit distance.
-// Prints the character error rate per model and speed; the light tables put the first light
-// front end (kept below, frozen, for comparison) beside the decoder's own.
+// by seeded random operators (jitter, personal style, Farnsworth spacing, changes of speed,
+// drift) or shown to a simulated camera at 15, 30 and 60 fps in a real room (sensor noise, a
+// drifting background, a blooming lamp), decoded, and compared with the reference by edit
+// distance. Prints the character error rate per model and speed. Hand keying is shown side by
+// side from the same keyed messages, with one set of thresholds per message (before) and
+// following the operator (after); the light tables put the first light front end (kept below,
+// frozen, for comparison) beside the decoder's own.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
-#include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -54,12 +56,15 @@ MORSE_SEQUENCE *build(const char *text) {
     return morse_sequence_build(text, &t);
 }
 
-// Every message the decoder hands out for these key edges, joined by spaces.
-std::string decode_keyed(const std::vector<RUN> &runs, int human) {
+// Every message the decoder hands out for these key edges, joined by spaces. With follow 0 the
+// decoder keeps one set of thresholds for the whole message, as it did before it learnt to
+// follow the operator: the "before" column of every table.
+std::string decode_keyed(const std::vector<RUN> &runs, int human, int follow = 1) {
     DECODER_CONFIG c;
     decoder_config_default(&c);
     c.human = human;
     MORSE_DECODER *d = decoder_new(&c);
+    d->follow_off = !follow;
     DECODED_MESSAGE m{};
     std::string text;
     double end = 0;
@@ -179,9 +184,6 @@ std::string decode_light(const std::vector<LIGHT_SAMPLE> &samples, bool classic 
     return text;
 }
 
-// An operator model for one text and seed at a speed.
-using Model = HAND_MODEL (*)(uint32_t wpm, uint64_t seed);
-
 HAND_MODEL jitter(uint32_t wpm, uint64_t seed, double sigma) {
     HAND_MODEL h;
     h.unit_ms = 1200.0 / wpm;
@@ -199,6 +201,37 @@ HAND_MODEL style(uint32_t wpm, uint64_t seed, double dash) {
     return h;
 }
 
+// An operator drawn by the seed: dash 2.5 to 4, symbol gaps 0.7 to 1.3, letter gaps 2.2 to 4,
+// word gaps from 5 (and at least 1.5 letter gaps, or words would be letters) to 9 units.
+HAND_MODEL operator_style(uint32_t wpm, uint64_t seed, double sigma, double drift) {
+    HAND_MODEL h = jitter(wpm, seed, sigma);
+    std::mt19937_64 rng(seed * 104729);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    h.dash_units = 2.5 + 1.5 * u(rng);
+    h.sym_gap_units = 0.7 + 0.6 * u(rng);
+    h.letter_units = 2.2 + 1.8 * u(rng);
+    double word_lo = std::max(5.0, 1.5 * h.letter_units);
+    h.word_units = word_lo + (9.0 - word_lo) * u(rng);
+    h.drift = (seed % 2 ? 1 : -1) * drift;
+    return h;
+}
+
+HAND_MODEL fixed_style(uint32_t wpm, uint64_t seed, double dash, double sym, double letter,
+                       double word) {
+    HAND_MODEL h = jitter(wpm, seed, 0.05);
+    h.dash_units = dash;
+    h.sym_gap_units = sym;
+    h.letter_units = letter;
+    h.word_units = word;
+    return h;
+}
+
+HAND_MODEL drifting(uint32_t wpm, uint64_t seed, double sigma, double drift) {
+    HAND_MODEL h = jitter(wpm, seed, sigma);
+    h.drift = drift;
+    return h;
+}
+
 struct Row {
     const char *name;
     HAND_MODEL (*make)(uint32_t wpm, uint64_t seed);
@@ -210,132 +243,145 @@ const Row KEY_ROWS[] = {
     {"exact", [](uint32_t w, uint64_t s) { return jitter(w, s, 0); }, 1},
     {"sigma 0.05", [](uint32_t w, uint64_t s) { return jitter(w, s, 0.05); }, 1},
     {"sigma 0.10", [](uint32_t w, uint64_t s) { return jitter(w, s, 0.10); }, 1},
+    {"sigma 0.12", [](uint32_t w, uint64_t s) { return jitter(w, s, 0.12); }, 1},
     {"sigma 0.20", [](uint32_t w, uint64_t s) { return jitter(w, s, 0.20); }, 1},
+    {"sigma 0.30", [](uint32_t w, uint64_t s) { return jitter(w, s, 0.30); }, 1},
+    {"slowing 15 %, s.05", [](uint32_t w, uint64_t s) { return drifting(w, s, 0.05, 0.15); }, 1},
+    {"speeding 15 %, s.05", [](uint32_t w, uint64_t s) { return drifting(w, s, 0.05, -0.15); }, 1},
+    {"slowing 15 %, s.10", [](uint32_t w, uint64_t s) { return drifting(w, s, 0.10, 0.15); }, 1},
+    {"speeding 15 %, s.12", [](uint32_t w, uint64_t s) { return drifting(w, s, 0.12, -0.15); }, 1},
     {"style dash 2.5 +gaps s.05", [](uint32_t w, uint64_t s) { return style(w, s, 2.5); }, 1},
     {"style dash 3.5 +gaps s.05", [](uint32_t w, uint64_t s) { return style(w, s, 3.5); }, 1},
     {"style dash 4.0 +gaps s.05", [](uint32_t w, uint64_t s) { return style(w, s, 4.0); }, 1},
+    {"tight 4/.7/2.2/5, s.05",
+     [](uint32_t w, uint64_t s) { return fixed_style(w, s, 4, 0.7, 2.2, 5); }, 1},
+    {"loose 2.5/1.3/4/9, s.05",
+     [](uint32_t w, uint64_t s) { return fixed_style(w, s, 2.5, 1.3, 4, 9); }, 1},
+    {"operators, s.05", [](uint32_t w, uint64_t s) { return operator_style(w, s, 0.05, 0); }, 1},
+    {"operators, s.12", [](uint32_t w, uint64_t s) { return operator_style(w, s, 0.12, 0); }, 1},
+    {"operators, drift 15 %, s.05",
+     [](uint32_t w, uint64_t s) { return operator_style(w, s, 0.05, 0.15); }, 1},
+    {"operators, drift 15 %, s.12",
+     [](uint32_t w, uint64_t s) { return operator_style(w, s, 0.12, 0.15); }, 1},
 };
 
-Score score_keyed(HAND_MODEL (*make)(uint32_t, uint64_t), uint32_t wpm, int human,
-                  std::string *worst = nullptr) {
-    Score sc;
-    size_t worst_e = 0;
+// The error rate before (one set of thresholds per message) and after (following the
+// operator), from the same keyed messages, and how many messages read differently.
+struct Pair {
+    Score before, after;
+    size_t changed = 0;
+    std::string worst; // the first message the follower still misreads
+    void add(const char *text, const std::vector<RUN> &runs, int human) {
+        std::string b = decode_keyed(runs, human, 0), a = decode_keyed(runs, human, 1);
+        before.add(text, b);
+        after.add(text, a);
+        changed += a != b;
+        if (worst.empty() && a != text) worst = std::string(text) + " -> " + a;
+    }
+};
+
+Pair score_keyed(HAND_MODEL (*make)(uint32_t, uint64_t), uint32_t wpm, int human) {
+    Pair p;
     for (const char *text : TEXTS) {
         MORSE_SEQUENCE *seq = build(text);
-        for (uint64_t seed = 1; seed <= SEEDS; seed++) {
-            std::string got = decode_keyed(hand_runs(seq, make(wpm, seed)), human);
-            size_t e = morse_text_distance(text, got);
-            if (worst && e > worst_e) {
-                worst_e = e;
-                *worst = std::string(text) + " -> " + got;
-            }
-            sc.add(text, got);
-        }
+        for (uint64_t seed = 1; seed <= SEEDS; seed++)
+            p.add(text, hand_runs(seq, make(wpm, seed)), human);
         morse_sequence_free(&seq);
     }
-    return sc;
+    return p;
 }
 
 void print_key_table() {
     printf("\nHand keying (key edges), character error rate %% over %zu texts x %d seeds "
-           "(%s chars per cell)\n",
+           "(%s chars per cell), before -> after following the operator\n",
            sizeof TEXTS / sizeof *TEXTS, SEEDS, "~1300");
-    printf("%-27s", "model \\ WPM");
-    for (uint32_t w : KEY_SPEEDS) printf("%7u", w);
-    printf("\n");
+    printf("%-28s", "model \\ WPM");
+    for (uint32_t w : KEY_SPEEDS) printf("%14u", w);
+    printf("   exact after, changed\n");
     for (const Row &r : KEY_ROWS) {
-        printf("%-27s", r.name);
-        size_t exact = 0, messages = 0;
+        printf("%-28s", r.name);
+        size_t exact = 0, messages = 0, changed = 0;
         std::string worst;
         for (uint32_t w : KEY_SPEEDS) {
-            Score sc = score_keyed(r.make, w, r.human, worst.empty() ? &worst : nullptr);
-            exact += sc.exact;
-            messages += sc.messages;
-            printf("%7.2f", sc.cer());
+            Pair p = score_keyed(r.make, w, r.human);
+            exact += p.after.exact;
+            messages += p.after.messages;
+            changed += p.changed;
+            if (worst.empty()) worst = p.worst;
+            printf(" %6.2f>%6.2f", p.before.cer(), p.after.cer());
         }
-        printf("   %zu/%zu exact\n", exact, messages);
+        printf("   %zu/%zu, %zu\n", exact, messages, changed);
         if (!worst.empty()) printf("      e.g. %s\n", worst.c_str());
     }
 }
 
-// Decodes every text and seed with one operator model; notes the first wrong message.
-Score score_model(const std::function<HAND_MODEL(uint64_t)> &make, std::string *example) {
-    Score sc;
-    for (const char *text : TEXTS) {
-        MORSE_SEQUENCE *seq = build(text);
-        for (uint64_t seed = 1; seed <= SEEDS; seed++) {
-            std::string got = decode_keyed(hand_runs(seq, make(seed)), 1);
-            if (morse_text_distance(text, got) && example->empty())
-                *example = std::string(text) + " -> " + got;
-            sc.add(text, got);
-        }
-        morse_sequence_free(&seq);
-    }
-    return sc;
-}
-
 void print_special_rows() {
-    printf("\nFarnsworth spacing and a change of speed halfway through the message, human "
-           "decoder\n");
+    printf("\nFarnsworth spacing and changes of speed halfway through the message, human "
+           "decoder, before -> after\n");
     for (double sigma : {0.0, 0.05, 0.10}) {
         struct {
             const char *name;
-            std::function<HAND_MODEL(uint64_t)> make;
+            double wpm, wpm2, eff;
         } rows[] = {
-            {"Farnsworth 20 WPM chars at 8 WPM",
-             [&](uint64_t seed) {
-                 HAND_MODEL h = jitter(20, seed, sigma);
-                 farnsworth_gaps(20, 8, &h.letter_units, &h.word_units);
-                 return h;
-             }},
-            {"speed step 15 -> 30 WPM",
-             [&](uint64_t seed) {
-                 HAND_MODEL h = jitter(15, seed, sigma);
-                 h.unit2_ms = 1200.0 / 30;
-                 return h;
-             }},
-            {"speed step 15 -> 20 WPM",
-             [&](uint64_t seed) {
-                 HAND_MODEL h = jitter(15, seed, sigma);
-                 h.unit2_ms = 1200.0 / 20;
-                 return h;
-             }},
+            {"Farnsworth 20 WPM chars at 8 WPM", 20, 0, 8}, {"speed step 15 -> 30 WPM", 15, 30, 0},
+            {"speed step 30 -> 15 WPM", 30, 15, 0},         {"speed step 12 -> 18 WPM", 12, 18, 0},
+            {"speed step 15 -> 20 WPM", 15, 20, 0},
         };
         for (const auto &r : rows) {
-            std::string example;
-            Score sc = score_model(r.make, &example);
-            printf("  sigma %.2f  %-34s CER %7.2f %%  (%zu/%zu messages exact)\n", sigma, r.name,
-                   sc.cer(), sc.exact, sc.messages);
-            if (!example.empty()) printf("      e.g. %s\n", example.c_str());
+            Pair p;
+            for (const char *text : TEXTS) {
+                MORSE_SEQUENCE *seq = build(text);
+                for (uint64_t seed = 1; seed <= SEEDS; seed++) {
+                    HAND_MODEL h = jitter((uint32_t)r.wpm, seed, sigma);
+                    if (r.wpm2 > 0) h.unit2_ms = 1200.0 / r.wpm2;
+                    if (r.eff > 0) farnsworth_gaps(r.wpm, r.eff, &h.letter_units, &h.word_units);
+                    p.add(text, hand_runs(seq, h), 1);
+                }
+                morse_sequence_free(&seq);
+            }
+            printf("  sigma %.2f  %-34s CER %7.2f -> %6.2f %%  (%zu/%zu exact after, %zu "
+                   "changed)\n",
+                   sigma, r.name, p.before.cer(), p.after.cer(), p.after.exact, p.after.messages,
+                   p.changed);
+            if (!p.worst.empty()) printf("      e.g. %s\n", p.worst.c_str());
         }
     }
 }
 
 void print_short_rows() {
-    printf("\nShort messages (%zu texts of 1 to 7 characters x %d seeds), human decoder, 15 WPM\n",
+    printf("\nShort messages (%zu texts of 1 to 7 characters x %d seeds), human decoder, 15 WPM, "
+           "before -> after\n",
            sizeof SHORT_TEXTS / sizeof *SHORT_TEXTS, SEEDS);
     struct {
         const char *name;
-        double sigma, sym_gap;
+        double sigma, sym_gap, dash, letter;
     } rows[] = {
-        {"exact", 0, 1}, {"sigma 0.10", 0.10, 1}, {"symbol gaps 1.5 units, s.05", 0.05, 1.5}};
+        {"exact", 0, 1, 3, 3},
+        {"sigma 0.10", 0.10, 1, 3, 3},
+        {"symbol gaps 1.5 units, s.05", 0.05, 1.5, 3, 3},
+        {"dash 4, letter gaps 2.5, s.05", 0.05, 1, 4, 2.5},
+        {"dash 4, letter gaps 2.2, s.05", 0.05, 1, 4, 2.2},
+    };
     for (const auto &r : rows) {
-        Score sc;
+        Pair p;
         std::string example;
         for (const char *text : SHORT_TEXTS) {
             MORSE_SEQUENCE *seq = build(text);
             for (uint64_t seed = 1; seed <= SEEDS; seed++) {
                 HAND_MODEL h = jitter(15, seed, r.sigma);
                 h.sym_gap_units = r.sym_gap;
-                std::string got = decode_keyed(hand_runs(seq, h), 1);
+                h.dash_units = r.dash;
+                h.letter_units = r.letter;
+                std::vector<RUN> runs = hand_runs(seq, h);
+                std::string got = decode_keyed(runs, 1);
                 if (morse_text_distance(text, got) && seed == 1)
                     example += std::string(example.empty() ? "" : ", ") + text + " -> " + got;
-                sc.add(text, got);
+                p.add(text, runs, 1);
             }
             morse_sequence_free(&seq);
         }
-        printf("  %-30s CER %6.2f %%  (%zu/%zu messages exact)\n", r.name, sc.cer(), sc.exact,
-               sc.messages);
+        printf("  %-30s CER %6.2f -> %6.2f %%  (%zu/%zu exact after, %zu changed)\n", r.name,
+               p.before.cer(), p.after.cer(), p.after.exact, p.after.messages, p.changed);
         if (!example.empty()) printf("      seed 1: %s\n", example.c_str());
     }
 }

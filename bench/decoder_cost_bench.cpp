@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "morse/decoder.hpp"
+#include "morse/decoder_private.hpp"
 #include "tests/support/morse_signal.hpp"
 
 namespace {
@@ -37,7 +38,7 @@ struct Stopwatch {
 };
 
 // A keyed text long enough to fill the decoder (more than 4096 runs).
-std::vector<RUN> long_keyed_runs(double sigma, uint64_t seed) {
+std::vector<RUN> long_keyed_runs(double sigma, uint64_t seed, double unit2_ms = 0) {
     std::string text;
     for (int i = 0; i < 50; i++) text += "THE QUICK BROWN FOX JUMPS OVER 1234 ";
     MORSE_TIMING t{100, 3, 3, 7};
@@ -46,6 +47,7 @@ std::vector<RUN> long_keyed_runs(double sigma, uint64_t seed) {
     h.unit_ms = 60;
     h.sigma = sigma;
     h.seed = seed;
+    h.unit2_ms = unit2_ms;
     std::vector<RUN> runs = hand_runs(seq, h);
     morse_sequence_free(&seq);
     return runs;
@@ -58,12 +60,14 @@ struct Bucket {
 
 // Keys the runs edge by edge, timing each edge that records a run together with a live decode
 // (the key screen shows the text after every edge); buckets by the message's run count.
-void key_cost(const char *name, int human) {
-    std::vector<RUN> runs = long_keyed_runs(0.1, 3);
+// kind 0: even keying at one speed; 1: a step from 20 to 30 WPM halfway; 2: very uneven keying.
+void key_cost(const char *name, int human, int follow = 1, int kind = 0) {
+    std::vector<RUN> runs = long_keyed_runs(kind == 2 ? 0.3 : 0.1, 3, kind == 1 ? 40 : 0);
     DECODER_CONFIG c;
     decoder_config_default(&c);
     c.human = human;
     MORSE_DECODER *d = decoder_new(&c);
+    d->follow_off = !follow;
     DECODED_MESSAGE *m = new DECODED_MESSAGE;
     std::vector<Bucket> buckets(17);
     double worst = 0, total = 0, worst_wall = 0;
@@ -164,6 +168,10 @@ BENCHMARK(BM_HumanEstimateAtCapacity)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char **argv) {
     key_cost("hand keying (human estimation), sigma 0.10, 20 WPM", 1);
+    key_cost("the same with one set of thresholds per message (before following the operator)", 1,
+             0);
+    key_cost("hand keying of a speed step 20 -> 30 WPM, sigma 0.10 (following)", 1, 1, 1);
+    key_cost("hand keying, sigma 0.30 (uneven keying)", 1, 1, 2);
     key_cost("key edges with machine estimation", 0);
     LIGHT_MODEL clean;
     clean.noise = 2;

@@ -321,7 +321,16 @@ static void _app_run(LUMIKEY_APP *app) {
         ALLEGRO_EVENT ev;
         if (platform_wait_event(app->queue, &ev)) {
             _handle_event(app, ev);
-            if (app->gui && !app->display_halted) {
+            // Keys that key are the key screen's alone: a focused widget never sees them.
+            int keyed = 0;
+            if (app->screen == SCREEN_KEY && app->built_screen == SCREEN_KEY &&
+                !app->display_halted) {
+                if (ev.type == ALLEGRO_EVENT_TOUCH_BEGIN || ev.type == ALLEGRO_EVENT_TOUCH_END ||
+                    ev.type == ALLEGRO_EVENT_TOUCH_CANCEL)
+                    screen_key_touch(app, &ev);
+                keyed = screen_key_keyboard(app, &ev);
+            }
+            if (app->gui && !app->display_halted && !keyed) {
                 app->event_time = ev.any.timestamp;
                 ka_gui_process_event(app->gui, ev);
                 app->event_time = 0;
@@ -346,6 +355,8 @@ static void _app_shutdown(LUMIKEY_APP *app) {
         app_stop_playback(app);
         player_free(&app->player);
     }
+    app_key_release(app);
+    decoder_free(&app->key.decoder);
     // Every file is written when it changes; only settings whose save failed and is still
     // waiting to be retried can be pending here.
     app_save_settings_at_exit(app);

@@ -13,7 +13,9 @@
 #include "model/settings.hpp"
 #include "morse/player.hpp"
 #include "platform/wake_event.hpp"
+#include "ui/screen_key.hpp"
 #include "ui/screen_play.hpp"
+#include "ui/text_view.hpp"
 #include "ui/touch_list.hpp"
 
 enum APP_SCREEN {
@@ -25,12 +27,6 @@ enum APP_SCREEN {
     SCREEN_RECEIVE = 5,
     SCREEN_RECEIVED = 6,
     SCREEN_KEY = 7,
-};
-
-enum KEY_MODE {
-    KEY_MODE_SEND = 0,
-    KEY_MODE_TRANSCRIBE = 1,
-    KEY_MODE_PADDLES = 2,
 };
 
 // The whole program's state, owned by the main thread. Zero-filled at start; fields whose
@@ -99,6 +95,10 @@ struct LUMIKEY_APP {
     char draft_text[512];
     char draft_name[64];
     int draft_cat;
+
+    // Key screen
+    KEYPAD key;
+    TEXT_VIEW key_text;
 };
 
 // v base pixels at the current UI scale, rounded to whole pixels.

@@ -5,6 +5,7 @@
 #include "i18n/i18n.hpp"
 #include "support/ka_common.hpp"
 #include "ui/screen_home.hpp"
+#include "ui/screen_key.hpp"
 #include "ui/screen_play.hpp"
 
 // The screen the back key leads to when the screen itself has nothing to close.
@@ -59,7 +60,7 @@ static const SCREEN_ROW _screens[] = {
     {SCREEN_OPTIONS, {_placeholder_build, nullptr, nullptr}},
     {SCREEN_RECEIVE, {_placeholder_build, nullptr, nullptr}},
     {SCREEN_RECEIVED, {_placeholder_build, nullptr, nullptr}},
-    {SCREEN_KEY, {_placeholder_build, nullptr, nullptr}},
+    {SCREEN_KEY, {screen_key_build, screen_key_update, nullptr}},
 };
 
 const APP_SCREEN_HOOKS *app_screen_hooks(APP_SCREEN screen) {

@@ -340,6 +340,53 @@ static void _flush_letter(_FIELD *text, _FIELD *symbols, char *code, size_t *nco
     *ncode = 0;
 }
 
+// The element of a letter most likely misread: the gap inside it closest to ending the letter
+// and the mark closest to the other kind, each with its distance (log) to its threshold.
+struct _DOUBT {
+    size_t gap_at = 0; // symbols before that gap (0: none yet)
+    double gap = INFINITY;
+    size_t mark_at = 0;
+    double mark = INFINITY;
+};
+
+// Very uneven keying misreads an element now and then, and a letter that reads as no character
+// at all is the trace: it is read again with its most doubtful element the other way round
+// (a gap that ends the letter, or a dot for a dash), when that gives characters.
+static void _flush_doubtful(const MORSE_DECODER *d, _FIELD *text, _FIELD *symbols, char *code,
+                            size_t *ncode, _DOUBT *doubt) {
+    _DOUBT seen = *doubt;
+    *doubt = _DOUBT{};
+    code[*ncode] = '\0';
+    if (!d->uneven || *ncode == 0 || morse_char_of(code) != 0) {
+        _flush_letter(text, symbols, code, ncode);
+        return;
+    }
+    const double most = std::log(1.6); // no further from its threshold than this
+    for (int pass = 0; pass < 2; pass++) {
+        bool split = (pass == 0) == (seen.gap <= seen.mark);
+        if (split && seen.gap_at > 0 && seen.gap < most) {
+            char head[DECODER_MAX_CODE + 1], tail[DECODER_MAX_CODE + 1];
+            size_t nh = seen.gap_at, nt = *ncode - seen.gap_at;
+            memcpy(head, code, nh);
+            head[nh] = '\0';
+            memcpy(tail, code + nh, nt);
+            tail[nt] = '\0';
+            if (morse_char_of(head) && morse_char_of(tail)) {
+                _flush_letter(text, symbols, head, &nh);
+                _append(symbols, " ");
+                _flush_letter(text, symbols, tail, &nt);
+                *ncode = 0;
+                return;
+            }
+        } else if (!split && seen.mark < most) {
+            code[seen.mark_at] = code[seen.mark_at] == '-' ? '.' : '-';
+            if (morse_char_of(code)) break;
+            code[seen.mark_at] = code[seen.mark_at] == '-' ? '.' : '-';
+        }
+    }
+    _flush_letter(text, symbols, code, ncode);
+}
+
 // Reads the whole run list with the current thresholds.
 static void _decode(const MORSE_DECODER *d, DECODED_MESSAGE *out) {
     memset((void *)out, 0, sizeof *out);
@@ -349,18 +396,32 @@ static void _decode(const MORSE_DECODER *d, DECODED_MESSAGE *out) {
     char code[DECODER_MAX_CODE + 1];
     size_t ncode = 0;
     bool after_dash = false;
+    const RUN *runs = _view(d);
+    _DOUBT doubt;
     for (size_t i = 0; i < d->nruns; i++) {
-        const RUN &r = d->runs[i];
+        const RUN &r = runs[i];
         if (r.on) {
             after_dash = r.ms >= d->th_dash;
+            double off = std::fabs(std::log(std::max(r.ms, 1e-3) / d->th_dash));
+            if (ncode < DECODER_MAX_CODE && off < doubt.mark) {
+                doubt.mark = off;
+                doubt.mark_at = ncode;
+            }
             if (ncode < DECODER_MAX_CODE) code[ncode++] = after_dash ? '-' : '.';
             continue;
         }
         // Hand keying stretches the gap after a dash differently from the one after a dot.
         double th_letter = after_dash ? d->th_letter_dash : d->th_letter;
         double th_word = after_dash ? d->th_word_dash : d->th_word;
-        if (r.ms < th_letter) continue;
-        _flush_letter(&text, &symbols, code, &ncode);
+        if (r.ms < th_letter) {
+            double off = std::log(th_letter / std::max(r.ms, 1e-3));
+            if (off < doubt.gap && ncode < DECODER_MAX_CODE) {
+                doubt.gap = off;
+                doubt.gap_at = ncode;
+            }
+            continue;
+        }
+        _flush_doubtful(d, &text, &symbols, code, &ncode, &doubt);
         if (r.ms >= th_word) {
             _append(&text, " ");
             _append(&symbols, " / ");
@@ -368,7 +429,7 @@ static void _decode(const MORSE_DECODER *d, DECODED_MESSAGE *out) {
             _append(&symbols, " ");
         }
     }
-    _flush_letter(&text, &symbols, code, &ncode);
+    _flush_doubtful(d, &text, &symbols, code, &ncode, &doubt);
     out->unit_ms = _round_ms(d->unit);
 }
 

@@ -132,12 +132,15 @@ static void _estimate_machine(MORSE_DECODER *d, size_t non, size_t noff) {
 // Classes of one family of spaces: symbol, letter and word gaps, found by the best split of
 // the sorted logarithms into two or three segments. A class boundary is only believed when
 // the classes are far enough apart and the split removes most of the spread.
-static GAP_CLASSES _gap_clusters(MORSE_DECODER *d, double *v, size_t count, double dash) {
+static GAP_CLASSES _gap_clusters(MORSE_DECODER *d, double *v, size_t count, double dot,
+                                 double dash) {
     GAP_CLASSES g{};
     // Below need: a symbol gap (one unit); above: a letter gap (three units). The boundary sits
     // near the geometric middle of the two, about 1.9 units. Taken above a dash, it would read
     // letter gaps as symbol gaps whenever a family holds no symbol gap, as in "AT" or "ET".
-    const double need = dash / 1.6;
+    // An operator with long dashes (4 units) and tight letter gaps (2.5) would still see his
+    // letter gaps fall under a dash's share, so two dots bound it as well.
+    const double need = std::min(dash / 1.6, 2 * dot);
     if (d->nruns == 1 || count == 0) {
         g.n = count;
         g.th_letter = 2 * dash / 3;
@@ -255,11 +258,12 @@ static void _gap_merge(GAP_CLASSES *g0, GAP_CLASSES *g1) {
 // letter gaps from word gaps; without one, a word gap must be longer than all of them.
 static void _word_cut(MORSE_DECODER *d, GAP_CLASSES *g0, GAP_CLASSES *g1, double th_dash) {
     double *v = d->scratch_off;
+    const RUN *runs = _view(d);
     size_t count = 0;
     for (size_t i = 1; i < d->nruns; i++) {
-        const RUN &r = d->runs[i];
-        if (r.on || !d->runs[i - 1].on) continue;
-        double th_letter = d->runs[i - 1].ms >= th_dash ? g1->th_letter : g0->th_letter;
+        const RUN &r = runs[i];
+        if (r.on || !runs[i - 1].on) continue;
+        double th_letter = runs[i - 1].ms >= th_dash ? g1->th_letter : g0->th_letter;
         if (r.ms >= th_letter) v[count++] = r.ms;
     }
     if (count == 0) return;
@@ -315,19 +319,20 @@ static void _estimate_human(MORSE_DECODER *d, size_t non, size_t noff) {
     }
 
     // Spaces by the mark before them; marks too close to the dash threshold say nothing.
+    const RUN *runs = _view(d);
     size_t n0 = 0, n1 = 0;
     for (size_t i = 1; i < d->nruns; i++) {
-        const RUN &r = d->runs[i];
-        if (r.on || !d->runs[i - 1].on) continue;
+        const RUN &r = runs[i];
+        if (r.on || !runs[i - 1].on) continue;
         if (d->unit > 0 && r.ms >= DECODER_PAUSE_UNITS * d->unit) continue;
-        double mark = d->runs[i - 1].ms;
+        double mark = runs[i - 1].ms;
         if (mark <= th_dash / 1.25)
             d->scratch_off_dot[n0++] = r.ms;
         else if (mark >= 1.25 * th_dash)
             d->scratch_off_dash[n1++] = r.ms;
     }
-    GAP_CLASSES g0 = _gap_clusters(d, d->scratch_off_dot, n0, dash);
-    GAP_CLASSES g1 = _gap_clusters(d, d->scratch_off_dash, n1, dash);
+    GAP_CLASSES g0 = _gap_clusters(d, d->scratch_off_dot, n0, dot, dash);
+    GAP_CLASSES g1 = _gap_clusters(d, d->scratch_off_dash, n1, dot, dash);
     _gap_merge(&g0, &g1);
     if (d->nruns > 1 && (g0.sym > 0 || g1.sym > 0)) _word_cut(d, &g0, &g1, th_dash);
     if (g0.sym > 0) dot = (dot + g0.sym) / 2; // the gap after a dot measures a dot again
@@ -349,17 +354,24 @@ void _estimate(MORSE_DECODER *d) {
         return;
     }
     if (d->nruns == 0) return;
+    d->following = d->uneven = 0;
+    if (d->cfg.human && !d->follow_off) {
+        _follow(d);
+        if (_estimate_uneven(d)) return;
+    }
+    const RUN *runs = _view(d);
     size_t non = 0, noff = 0;
     for (size_t i = 0; i < d->nruns; i++) {
-        const RUN &r = d->runs[i];
+        const RUN &r = runs[i];
         if (r.on)
             d->scratch_on[non++] = r.ms;
         else if (!(d->unit > 0 && r.ms >= DECODER_PAUSE_UNITS * d->unit))
             d->scratch_off[noff++] = r.ms;
     }
     if (non == 0) return;
-    if (d->cfg.human)
+    if (d->cfg.human) {
         _estimate_human(d, non, noff);
-    else
+    } else {
         _estimate_machine(d, non, noff);
+    }
 }

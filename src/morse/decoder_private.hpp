@@ -5,6 +5,8 @@
 
 // A message holds at most this many runs; later runs are dropped until it is taken.
 constexpr size_t DECODER_MAX_RUNS = 4096;
+// Runs alternate from a mark on, so a message holds at most this many marks.
+constexpr size_t DECODER_MAX_MARKS = DECODER_MAX_RUNS / 2 + 1;
 // At most this many spaces take part in one clustering (the most recent ones).
 constexpr size_t DECODER_MAX_CLUSTER = 256;
 // Samples whose differences give the noise estimate.
@@ -49,7 +51,34 @@ struct MORSE_DECODER {
     double scratch_off_dot[DECODER_MAX_RUNS];
     double scratch_off_dash[DECODER_MAX_RUNS];
     double scratch_gap[2 * (DECODER_MAX_CLUSTER + 1)];
+
+    // Following a hand-keying operator whose speed changes within a message (decoder_follow.cpp).
+    int follow_off;               // 1: one set of thresholds per message, as benchmarks compare
+    int following;                // the estimation and the decoding read `scaled`
+    int uneven;                   // the thresholds come from the fitted model of very uneven keying
+    RUN scaled[DECODER_MAX_RUNS]; // the runs brought to the speed of the latest mark
+    double follow_mark[DECODER_MAX_MARKS];   // per mark: log duration
+    double follow_th[DECODER_MAX_MARKS];     // per mark: local log dot/dash threshold
+    double follow_ratio[DECODER_MAX_MARKS];  // per mark: local log dash/dot ratio
+    double follow_unit[DECODER_MAX_MARKS];   // per mark: log of the local unit
+    double follow_sample[DECODER_MAX_MARKS]; // per mark: log of its unit sample
+    size_t follow_final;      // leading marks whose follow_th and follow_ratio are final
+    size_t follow_unit_final; // leading marks whose follow_unit is final
+    size_t follow_first;      // the first mark whose window held dots and dashes
 };
+
+// The runs the estimation and the decoding read: the recorded ones, or their rescaled copy
+// while the decoder follows a change of speed.
+inline const RUN *_view(const MORSE_DECODER *d) {
+    return d->following ? d->scaled : d->runs;
+}
 
 // Sets unit, bias and the five thresholds from the runs of the current message.
 void _estimate(MORSE_DECODER *d);
+// Hand keying: decides whether the speed changes within the message and, when it does, fills
+// `scaled` with the runs brought to one speed and sets `following`.
+void _follow(MORSE_DECODER *d);
+// Hand keying: when the marks vary too much for the gap classes to be told apart by their
+// spread alone, sets the unit and the thresholds from a model of Morse timing fitted to the
+// message and returns 1; else changes nothing and returns 0.
+int _estimate_uneven(MORSE_DECODER *d);

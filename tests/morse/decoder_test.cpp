@@ -140,6 +140,20 @@ TEST(DecoderKeyTest, ShortFirstPressesAndBounceAreAbsorbed) {
     EXPECT_NE(dump(k.d).find("runs 1: +510\n"), std::string::npos) << dump(k.d);
 }
 
+// Once a speed is known, the bounce filter still guards the first mark of the next message:
+// a 10 ms contact before a real dash does not start the message with a dot.
+TEST(DecoderKeyTest, BounceBeforeTheFirstMarkOfALaterMessageIsIgnored) {
+    Decoder k(human_cfg());
+    key_runs(k.d, {{1, 80}, {0, 80}, {1, 240}});
+    DECODED_MESSAGE m;
+    ASSERT_EQ(decoder_finish(k.d, &m), 1);
+    ASSERT_STREQ(m.text, "A");
+    key_runs(k.d, {{1, 10}, {0, 300}, {1, 240}, {0, 80}, {1, 80}}, 10000);
+    ASSERT_EQ(decoder_finish(k.d, &m), 1);
+    EXPECT_STREQ(m.text, "N");
+    EXPECT_STREQ(m.symbols, "-.");
+}
+
 TEST(DecoderKeyTest, LightGlitchMergesWithTheRunAfterIt) {
     Decoder k(machine_cfg());
     key_runs(k.d, {{1, 300}, {0, 5}, {1, 200}});
@@ -489,6 +503,71 @@ TEST(DecoderLightTest, SingleFrameSpikesAreNotMarks) {
     decoder_status(k.d, &st);
     EXPECT_EQ(st.receiving, 0);
     EXPECT_EQ(st.has_signal, 1);
+}
+
+// Camera frames at 30 fps of a steady dark light with a little noise, from frame `from` on.
+static void feed_dark(MORSE_DECODER *d, int from, int count) {
+    for (int i = from; i < from + count; i++) decoder_feed(d, i * 33.3, 40.0f + (float)(i % 3));
+}
+
+// A frame that is plainly dark ends a mark at once, halfway between the two frames, instead of
+// waiting for a second frame to agree; a frame only part way down still waits.
+TEST(DecoderLightTest, AClearlyDarkFrameEndsAMarkAtOnce) {
+    Decoder k(machine_cfg());
+    feed_dark(k.d, 0, 40);
+    for (int i = 40; i < 52; i++) decoder_feed(k.d, i * 33.3, 200);
+    DECODER_STATUS st;
+    decoder_status(k.d, &st);
+    ASSERT_EQ(st.on, 1);
+    decoder_feed(k.d, 52 * 33.3, 115); // below the off level, above the release level
+    decoder_status(k.d, &st);
+    EXPECT_EQ(st.on, 1);
+    decoder_feed(k.d, 53 * 33.3, 200);
+    decoder_feed(k.d, 54 * 33.3, 41); // dark
+    decoder_status(k.d, &st);
+    EXPECT_EQ(st.on, 0);
+    EXPECT_EQ(st.receiving, 1);
+    EXPECT_EQ(st.last_run_ms, 466u); // from frame 39.5 to frame 53.5
+}
+
+// A space of two frames between two long marks is a real gap when the frames are that far
+// apart, even though it is shorter than a quarter of the unit that would make it a glitch.
+TEST(DecoderLightTest, AGapOfTwoFramesIsNotAGlitch) {
+    Decoder k(machine_cfg());
+    feed_dark(k.d, 0, 40);
+    // marks of 9 and 27 frames (300 and 900 ms): a unit of 300 ms, a glitch below 75 ms
+    int i = 40;
+    auto mark = [&](int frames, int gap) {
+        for (int j = 0; j < frames; j++, i++) decoder_feed(k.d, i * 33.3, 200);
+        for (int j = 0; j < gap; j++, i++) decoder_feed(k.d, i * 33.3, 40);
+    };
+    mark(9, 9);
+    mark(27, 2);
+    mark(27, 0);
+    feed_dark(k.d, i, 200);
+    DECODED_MESSAGE m;
+    ASSERT_EQ(decoder_finish(k.d, &m), 1);
+    EXPECT_STREQ(m.symbols, ".--") << dump(k.d);
+    EXPECT_STREQ(m.text, "W");
+}
+
+// A light that flashes for single frames before the message is not noise to measure against:
+// the frame after an unconfirmed flash is left out of the noise estimate, so the real signal
+// that follows is still believed.
+TEST(DecoderLightTest, FlashesBeforeTheMessageDoNotRaiseTheNoise) {
+    Decoder k(machine_cfg());
+    feed_dark(k.d, 0, 40);
+    for (int i = 40; i < 119; i++) decoder_feed(k.d, i * 33.3, i % 4 == 3 ? 200.0f : 40.0f);
+    DECODER_STATUS st;
+    decoder_status(k.d, &st);
+    EXPECT_EQ(st.receiving, 0);
+    EXPECT_EQ(st.has_signal, 1);
+    // Two bright frames make a mark.
+    decoder_feed(k.d, 119 * 33.3, 200);
+    decoder_feed(k.d, 120 * 33.3, 200);
+    decoder_status(k.d, &st);
+    EXPECT_EQ(st.on, 1);
+    EXPECT_EQ(st.receiving, 1);
 }
 
 TEST(DecoderLimitTest, RunsBeyondCapacityAreDroppedAndFieldsAreCut) {

@@ -272,6 +272,31 @@ TEST_F(PlayerTest, LoopsWithAWordGapBetweenRepetitionsUntilStopped) {
     EXPECT_EQ(rec.calls().back().kind, STOP);
 }
 
+// A loop whose closing gap cannot be added (here its length would overflow the sequence's
+// time) still keeps the word gap between repetitions, in the period instead of the sequence.
+TEST_F(PlayerTest, ALoopThatCannotBeClosedStillPausesBetweenRepetitions) {
+    LogCapture log(LOG_ERR);
+    MORSE_SEQUENCE *seq = build("E", 20);
+    ASSERT_NE(seq, nullptr);
+    seq->timing.unit_ms = 700'000'000; // seven of these exceed the 32-bit time
+    ASSERT_EQ(play(seq, 1, {0}), 1);
+    EXPECT_EQ(player_sequence(pl.p)->count, 1u); // not closed
+    EXPECT_TRUE(log.contains("message too long")) << log.text();
+    ASSERT_TRUE(rec.wait_for([](const std::vector<Call> &cs) {
+        for (const Call &c : cs)
+            if (c.kind == EVENT && c.index == 0) return true;
+        return false;
+    }));
+    // Without the pause, repetitions of the 20 ms dot would follow each other back to back.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    uint32_t elapsed = 0, rep = 99;
+    ASSERT_EQ(player_position(pl.p, &elapsed, &rep), 1);
+    EXPECT_EQ(rep, 0u);
+    EXPECT_EQ(elapsed, 20u);
+    EXPECT_EQ(rec.of(REP).size(), 1u);
+    player_stop(pl.p);
+}
+
 TEST_F(PlayerTest, StopDuringTheLeadInCallsOnlyOnStop) {
     ASSERT_EQ(play(build("SOS", 100), 1, {0, 1000, 500}), 1);
     uint32_t ms = 77, rep = 77;

@@ -24,6 +24,7 @@ struct HAND_MODEL {
     double letter_units = 3;  // gap between letters
     double word_units = 7;    // gap between words
     double unit2_ms = 0;      // non-zero: the speed changes to this unit halfway through
+    double drift = 0;         // the unit goes steadily from (1 - drift) to (1 + drift) times itself
     uint64_t seed = 1;
 };
 
@@ -73,6 +74,8 @@ inline std::vector<RUN> hand_runs(const MORSE_SEQUENCE *seq, const HAND_MODEL &m
             break;
         }
         double unit = i >= step_at ? m.unit2_ms : m.unit_ms;
+        if (m.drift != 0 && seq->count > 1)
+            unit *= 1 - m.drift + 2 * m.drift * (double)i / (double)(seq->count - 1);
         double scale = m.sigma > 0 ? std::max(0.25, 1.0 + m.sigma * gauss(rng)) : 1.0;
         runs.push_back(RUN{seq->events[i].state < MORSE_SYM_GAP ? 1 : 0, units * unit * scale});
     }
