@@ -8,7 +8,7 @@ packages=(
   liballegro5-dev liballegro-audio5-dev liballegro-ttf5-dev liballegro-image5-dev
   libcjson-dev libx11-dev fonts-dejavu-core libsndfile1-dev libpulse-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xdotool xclip imagemagick x11-utils pulseaudio pulseaudio-utils
+  xvfb xdotool xclip imagemagick x11-utils pulseaudio pulseaudio-utils python3
   librsvg2-bin dpkg-dev desktop-file-utils appstream man-db
 )
 

@@ -81,10 +81,13 @@ void app_build_gui(LUMIKEY_APP *app) {
     if (!app->display) return;
     char message[512] = "";
     int refocus_message = 0;
+    KA_GUI_TEXTAREA_DATA caret{}; // where the user was typing, so typing goes on there
     if (app->gui && app->screen == app->built_screen && app->screen == SCREEN_HOME &&
         app->msg_field >= 0) {
         refocus_message = ka_gui_get_focus(app->gui) == app->msg_field;
         ka_copy_text(message, sizeof message, ka_gui_textarea_get_text(app->gui, app->msg_field));
+        KA_GUI_WIDGET *w = ka_gui_get_widget(app->gui, app->msg_field);
+        if (w && w->type == KA_GUI_TEXTAREA && w->data) caret = *(KA_GUI_TEXTAREA_DATA *)w->data;
     }
     KA_GUI_CTX *fresh = ka_gui_new_ctx(app->font);
     // The next loop pass tries again; until then the old screen (or a blank one) stays.
@@ -94,6 +97,7 @@ void app_build_gui(LUMIKEY_APP *app) {
     // Widget ids of the old context mean nothing in the new one.
     app->msg_field = app->actions_win = app->actions_title = -1;
     app->confirm_win = app->confirm_label = -1;
+    app->hist_actions_win = app->recv_actions_win = app->recv_actions_title = -1;
     ka_gui_set_display(app->gui, app->display);
     ka_gui_set_display_size(app->gui, (float)app->disp_w, (float)app->disp_h);
     KA_GUI_STYLE *style = &app->gui->style;
@@ -112,8 +116,18 @@ void app_build_gui(LUMIKEY_APP *app) {
 
     const APP_SCREEN_HOOKS *hooks = app_screen_hooks(app->screen);
     if (hooks->build) hooks->build(app);
-    if (message[0] && app->msg_field >= 0)
+    if (message[0] && app->msg_field >= 0) {
         ka_gui_textarea_set_text(app->gui, app->msg_field, message);
+        KA_GUI_WIDGET *w = ka_gui_get_widget(app->gui, app->msg_field);
+        if (w && w->type == KA_GUI_TEXTAREA && w->data) {
+            KA_GUI_TEXTAREA_DATA *t = (KA_GUI_TEXTAREA_DATA *)w->data;
+            // Offsets from the old field fit the same text; clamped all the same.
+            auto fit = [t](size_t v) { return v < t->text_len ? v : t->text_len; };
+            t->cursor_pos = fit(caret.cursor_pos);
+            t->sel_start = fit(caret.sel_start);
+            t->sel_end = fit(caret.sel_end);
+        }
+    }
     if (refocus_message && app->msg_field >= 0) ka_gui_set_focus(app->gui, app->msg_field);
 
     app->built_screen = app->screen;
@@ -213,6 +227,8 @@ static int _app_init(LUMIKEY_APP *app) {
     app->back_time = -1;
     app->msg_field = app->actions_win = app->actions_title = -1;
     app->confirm_win = app->confirm_label = app->target_id = -1;
+    app->hist_actions_win = app->recv_actions_win = app->recv_actions_title = -1;
+    app->hist_target = app->recv_target = -1;
     app->light.index = SIZE_MAX;
 
     if (!al_init()) {
@@ -355,8 +371,10 @@ static void _app_shutdown(LUMIKEY_APP *app) {
         app_stop_playback(app);
         player_free(&app->player);
     }
-    app_key_release(app);
-    decoder_free(&app->key.decoder);
+    for (int screen = SCREEN_HOME; screen <= SCREEN_KEY; screen++) {
+        const APP_SCREEN_HOOKS *hooks = app_screen_hooks((APP_SCREEN)screen);
+        if (hooks->release) hooks->release(app);
+    }
     // Every file is written when it changes; only settings whose save failed and is still
     // waiting to be retried can be pending here.
     app_save_settings_at_exit(app);

@@ -99,6 +99,12 @@ struct LUMIKEY_APP {
     // Key screen
     KEYPAD key;
     TEXT_VIEW key_text;
+
+    // History and received-messages screens: their lists, actions popups and the entry acted on
+    TOUCH_LIST_VIEW hist_list;
+    int hist_actions_win, hist_target; // hist_target: index into history
+    TOUCH_LIST_VIEW recv_list;
+    int recv_actions_win, recv_target, recv_actions_title; // recv_target: a message id
 };
 
 // v base pixels at the current UI scale, rounded to whole pixels.
@@ -155,12 +161,16 @@ void app_defaults_asset_name(const LUMIKEY_APP *app, char *out, size_t out_size)
 // preset list, keeping the user's own presets; saves nothing. The number installed, or -1.
 int app_merge_default_presets(LUMIKEY_APP *app, char *name, size_t name_size);
 
-// What the loop asks of each screen. Any hook may be null. back returns non-zero when it
-// consumed the back press (a popup closed); otherwise the loop goes to the screen's parent.
+// What the loop asks of each screen. Any hook may be null. build fills the fresh GUI context;
+// tick runs once per loop pass while the screen is built; back returns non-zero when it
+// consumed the back press (a popup closed), otherwise the loop goes to the screen's parent;
+// leave runs when app_set_screen switches to another screen; release runs at shutdown.
 struct APP_SCREEN_HOOKS {
     void (*build)(LUMIKEY_APP *app);
     void (*tick)(LUMIKEY_APP *app);
     int (*back)(LUMIKEY_APP *app);
+    void (*leave)(LUMIKEY_APP *app);
+    void (*release)(LUMIKEY_APP *app);
 };
 // The hooks of screen; a value out of range gets the home screen's.
 const APP_SCREEN_HOOKS *app_screen_hooks(APP_SCREEN screen);

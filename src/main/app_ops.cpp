@@ -20,7 +20,10 @@ static const uint32_t TORCH_UNIT_FLOOR_MS = 60;
 void app_set_screen(LUMIKEY_APP *app, APP_SCREEN screen) {
     __ka_assert(app, return );
     // A switch to the screen already shown only rebuilds it: its state must survive.
-    if (app->screen == SCREEN_KEY && screen != SCREEN_KEY) app_key_release(app);
+    if (screen != app->screen) {
+        const APP_SCREEN_HOOKS *old = app_screen_hooks(app->screen);
+        if (old->leave) old->leave(app);
+    }
     app->screen = screen;
     app->needs_rebuild = 1;
 }

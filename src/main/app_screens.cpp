@@ -1,12 +1,15 @@
-// src/main/app_screens.cpp: which function builds, ticks and answers the back key for each
-// screen. A new screen plugs in by replacing its row of the table.
+// src/main/app_screens.cpp: which function builds, ticks, answers the back key, cleans up when
+// left and releases at shutdown for each screen. A new screen plugs in by replacing its row of
+// the table.
 #include "main/app.hpp"
 
 #include "i18n/i18n.hpp"
 #include "support/ka_common.hpp"
+#include "ui/screen_history.hpp"
 #include "ui/screen_home.hpp"
 #include "ui/screen_key.hpp"
 #include "ui/screen_play.hpp"
+#include "ui/screen_received.hpp"
 
 // The screen the back key leads to when the screen itself has nothing to close.
 static APP_SCREEN _parent_of(APP_SCREEN screen) {
@@ -18,15 +21,35 @@ static void _on_placeholder_back(int, void *user) {
     app_set_screen(app, _parent_of(app->screen));
 }
 
-// A screen that is not written yet: an empty page whose only control leads back.
-static void _placeholder_build(LUMIKEY_APP *app) {
+// A screen that is not written yet: an empty page whose only control leads back. Its window id.
+static int _placeholder_window(LUMIKEY_APP *app) {
     float W = (float)app->disp_w, H = (float)app->disp_h, pad = app_px(app, 12);
     int win = ka_gui_add_window(app->gui, "Lumikey", 0, 0, W, H);
-    if (win < 0) return;
+    if (win < 0) return -1;
     ka_gui_window_set_flags(app->gui, win, KA_GUI_WIN_FIXED_POSITION | KA_GUI_WIN_FRAMELESS);
     ka_gui_add_button(app->gui, win, i18n_tr("Back"), pad, pad, app_px(app, 120), app_px(app, 52),
                       1, _on_placeholder_back, app);
     ka_gui_open_window(app->gui, win);
+    return win;
+}
+
+static void _placeholder_build(LUMIKEY_APP *app) {
+    _placeholder_window(app);
+}
+
+static void _on_placeholder_received(int, void *user) {
+    LUMIKEY_APP *app = (LUMIKEY_APP *)user;
+    touch_list_scroll_top(&app->recv_list); // the newest message first
+    app_set_screen(app, SCREEN_RECEIVED);
+}
+
+// The receive screen until it is written: Back, and the way to the messages already received.
+static void _receive_placeholder_build(LUMIKEY_APP *app) {
+    int win = _placeholder_window(app);
+    if (win < 0) return;
+    float W = (float)app->disp_w, pad = app_px(app, 12), bw = app_px(app, 120);
+    ka_gui_add_button(app->gui, win, i18n_tr("Received"), W - bw - pad, pad, bw, app_px(app, 52), 1,
+                      _on_placeholder_received, app);
 }
 
 // The send has ended by itself once the light says so and the player is idle.
@@ -47,20 +70,29 @@ static int _edit_back(LUMIKEY_APP *app) {
     return 0;
 }
 
+// At shutdown the key goes up before its decoder goes.
+static void _key_release(LUMIKEY_APP *app) {
+    app_key_release(app);
+    decoder_free(&app->key.decoder);
+}
+
 struct SCREEN_ROW {
     APP_SCREEN screen;
     APP_SCREEN_HOOKS hooks;
 };
 
+// Columns: build, tick, back, leave, release.
 static const SCREEN_ROW _screens[] = {
-    {SCREEN_HOME, {screen_home_build, screen_home_tick, screen_home_close_popup}},
-    {SCREEN_PLAY, {screen_play_build, _play_tick, _play_back}},
-    {SCREEN_EDIT, {_placeholder_build, nullptr, _edit_back}},
-    {SCREEN_HISTORY, {_placeholder_build, nullptr, nullptr}},
-    {SCREEN_OPTIONS, {_placeholder_build, nullptr, nullptr}},
-    {SCREEN_RECEIVE, {_placeholder_build, nullptr, nullptr}},
-    {SCREEN_RECEIVED, {_placeholder_build, nullptr, nullptr}},
-    {SCREEN_KEY, {screen_key_build, screen_key_update, nullptr}},
+    {SCREEN_HOME, {screen_home_build, screen_home_tick, screen_home_close_popup, nullptr, nullptr}},
+    {SCREEN_PLAY, {screen_play_build, _play_tick, _play_back, nullptr, nullptr}},
+    {SCREEN_EDIT, {_placeholder_build, nullptr, _edit_back, nullptr, nullptr}},
+    {SCREEN_HISTORY,
+     {screen_history_build, screen_history_tick, screen_history_close_popup, nullptr, nullptr}},
+    {SCREEN_OPTIONS, {_placeholder_build, nullptr, nullptr, nullptr, nullptr}},
+    {SCREEN_RECEIVE, {_receive_placeholder_build, nullptr, nullptr, nullptr, nullptr}},
+    {SCREEN_RECEIVED,
+     {screen_received_build, screen_received_tick, screen_received_close_popup, nullptr, nullptr}},
+    {SCREEN_KEY, {screen_key_build, screen_key_update, nullptr, app_key_release, _key_release}},
 };
 
 const APP_SCREEN_HOOKS *app_screen_hooks(APP_SCREEN screen) {

@@ -155,9 +155,11 @@ static void _on_act_delete(int, void *user) {
     LUMIKEY_APP *app = (LUMIKEY_APP *)user;
     PRESET *p = presets_get(app->presets, app->target_id);
     if (!p) return;
-    char question[128];
-    snprintf(question, sizeof question, i18n_tr("Delete \"%s\"?"), p->name);
-    question[ka_utf8_cut_len(question, sizeof question - 1)] = '\0';
+    // Formatted in full first, so that the cut to the label's 127 bytes falls on a character
+    // boundary rather than wherever snprintf would stop.
+    char full[256], question[128];
+    snprintf(full, sizeof full, i18n_tr("Delete \"%s\"?"), p->name);
+    ka_copy_text(question, sizeof question, full);
     ka_gui_label_set_text(app->gui, app->confirm_label, question);
     app->confirm_kind = 1;
     ka_gui_close_window(app->gui, app->actions_win);
@@ -206,7 +208,9 @@ static void _on_send(int, void *user) {
 }
 
 static void _on_history(int, void *user) {
-    app_set_screen((LUMIKEY_APP *)user, SCREEN_HISTORY);
+    LUMIKEY_APP *app = (LUMIKEY_APP *)user;
+    touch_list_scroll_top(&app->hist_list); // the newest message first
+    app_set_screen(app, SCREEN_HISTORY);
 }
 
 static void _on_receive(int, void *user) {
