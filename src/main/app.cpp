@@ -21,6 +21,7 @@
 #include "support/ka_common.hpp"
 #include "ui/screen_home.hpp"
 #include "ui/screen_play.hpp"
+#include "ui/screen_receive.hpp"
 
 static LUMIKEY_APP app_record;
 
@@ -80,7 +81,14 @@ static void _sync_display_size(LUMIKEY_APP *app) {
 void app_build_gui(LUMIKEY_APP *app) {
     if (!app->display) return;
     char message[512] = "";
-    int refocus_message = 0;
+    int refocus_message = 0, refocus_receive = 0;
+    // The receive screen's message field outlives every rebuild, of that screen or another.
+    if (app->gui && app->built_screen == SCREEN_RECEIVE && app->rx.msg_field >= 0) {
+        refocus_receive =
+            app->screen == SCREEN_RECEIVE && ka_gui_get_focus(app->gui) == app->rx.msg_field;
+        ka_copy_text(app->rx.msg_text, sizeof app->rx.msg_text,
+                     ka_gui_textarea_get_text(app->gui, app->rx.msg_field));
+    }
     KA_GUI_TEXTAREA_DATA caret{}; // where the user was typing, so typing goes on there
     if (app->gui && app->screen == app->built_screen && app->screen == SCREEN_HOME &&
         app->msg_field >= 0) {
@@ -97,6 +105,8 @@ void app_build_gui(LUMIKEY_APP *app) {
     // Widget ids of the old context mean nothing in the new one.
     app->msg_field = app->actions_win = app->actions_title = -1;
     app->confirm_win = app->confirm_label = -1;
+    app->rx.msg_field = app->rx.send_button = app->rx.warn_win = -1;
+    app->rx.status_label = app->rx.start_button = -1;
     app->hist_actions_win = app->recv_actions_win = app->recv_actions_title = -1;
     ka_gui_set_display(app->gui, app->display);
     ka_gui_set_display_size(app->gui, (float)app->disp_w, (float)app->disp_h);
@@ -129,6 +139,7 @@ void app_build_gui(LUMIKEY_APP *app) {
         }
     }
     if (refocus_message && app->msg_field >= 0) ka_gui_set_focus(app->gui, app->msg_field);
+    if (refocus_receive && app->rx.msg_field >= 0) ka_gui_set_focus(app->gui, app->rx.msg_field);
 
     app->built_screen = app->screen;
     app->needs_rebuild = 0;
@@ -264,6 +275,8 @@ static int _app_init(LUMIKEY_APP *app) {
     ka_log(LOG_INFO, "language: %s", i18n_set_language(app->settings.lang));
     if (!_load_presets(app)) return 0;
     _load_history(app);
+    if (!app_receiver_init(app)) return 0;
+    app->rx_ready = 1;
     if (!_load_received(app)) return 0;
 
     tone_audio_init();
@@ -303,6 +316,11 @@ static void _handle_event(LUMIKEY_APP *app, const ALLEGRO_EVENT &ev) {
             app->built_screen == SCREEN_HOME && app->gui && app->msg_field >= 0 &&
             ka_gui_get_focus(app->gui) == app->msg_field)
             screen_home_send(app);
+        if ((ev.keyboard.keycode == ALLEGRO_KEY_ENTER ||
+             ev.keyboard.keycode == ALLEGRO_KEY_PAD_ENTER) &&
+            app->built_screen == SCREEN_RECEIVE && app->gui && app->rx.msg_field >= 0 &&
+            ka_gui_get_focus(app->gui) == app->rx.msg_field)
+            screen_receive_send(app);
         break;
     case ALLEGRO_EVENT_MOUSE_BUTTON_DOWN:
         app->pointer_down = 1;
@@ -384,6 +402,8 @@ static void _app_shutdown(LUMIKEY_APP *app) {
     if (app->gui) ka_gui_destroy_ctx(&app->gui);
     presets_free(&app->presets);
     received_free(&app->received);
+    if (app->rx_ready) app_receiver_destroy(app);
+    app->rx_ready = 0;
     i18n_shutdown();
     if (app->font) al_destroy_font(app->font);
     if (app->font_big) al_destroy_font(app->font_big);

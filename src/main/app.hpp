@@ -15,6 +15,7 @@
 #include "platform/wake_event.hpp"
 #include "ui/screen_key.hpp"
 #include "ui/screen_play.hpp"
+#include "ui/screen_receive.hpp"
 #include "ui/text_view.hpp"
 #include "ui/touch_list.hpp"
 
@@ -105,6 +106,13 @@ struct LUMIKEY_APP {
     int hist_actions_win, hist_target; // hist_target: index into history
     TOUCH_LIST_VIEW recv_list;
     int recv_actions_win, recv_target, recv_actions_title; // recv_target: a message id
+
+    // Receive screen: the receiver shared with the capture thread, its live text and the
+    // preview's rotation
+    RECEIVER rx;
+    int rx_ready; // rx.lock exists
+    TEXT_VIEW rx_text;
+    int rx_orientation;
 };
 
 // v base pixels at the current UI scale, rounded to whole pixels.

@@ -8,6 +8,7 @@
 #include "audio/tone.hpp"
 #include "i18n/i18n.hpp"
 #include "model/json_store.hpp"
+#include "phone/camera_capture.hpp"
 #include "phone/screen.hpp"
 #include "phone/torch.hpp"
 #include "phone/vibrator.hpp"
@@ -17,12 +18,19 @@
 // The flashlight cannot switch faster than this; a shorter unit would blur its dots together.
 static const uint32_t TORCH_UNIT_FLOOR_MS = 60;
 
+// A send made while the receiver runs keeps the camera and stays on the receive screen.
+static const uint32_t DUPLEX_TORCH_UNIT_FLOOR_MS = 150;
+
 void app_set_screen(LUMIKEY_APP *app, APP_SCREEN screen) {
     __ka_assert(app, return );
     // A switch to the screen already shown only rebuilds it: its state must survive.
     if (screen != app->screen) {
         const APP_SCREEN_HOOKS *old = app_screen_hooks(app->screen);
         if (old->leave) old->leave(app);
+    }
+    if (screen == SCREEN_HOME) {
+        app->rx.duplex = 0;
+        app->rx.msg_text[0] = '\0';
     }
     app->screen = screen;
     app->needs_rebuild = 1;
@@ -59,7 +67,13 @@ size_t app_playback_channels(LUMIKEY_APP *app, const MORSE_SEQUENCE *seq,
     // screen output is off.
     channels[n++] = screen_light_channel(app);
     if (s.out_sound && tone_prepare(seq, s.tone_hz, s.audio_latency_ms, &channels[n])) n++;
-    if (s.out_torch && torch_available()) channels[n++] = torch_channel(s.torch_latency_ms);
+    if (s.out_torch && torch_available()) {
+        // The camera's session drives the flash with its own delay.
+        int camera_flash = app->screen == SCREEN_RECEIVE && app->rx.duplex && capture_state() > 0 &&
+                           capture_has_flash();
+        channels[n++] =
+            torch_channel(camera_flash ? s.duplex_torch_latency_ms : s.torch_latency_ms);
+    }
     if (s.out_vibrate && vibrator_prepare(seq, s.vibrate_latency_ms, &channels[n])) n++;
     return n;
 }
@@ -78,10 +92,15 @@ int app_start_playback(LUMIKEY_APP *app) {
     __ka_assert(app->player, return 0);
     app_stop_playback(app);
     MORSE_TIMING timing = app->settings.timing;
-    if (app->settings.out_torch && torch_available() && timing.unit_ms < TORCH_UNIT_FLOOR_MS) {
-        ka_log(LOG_INFO, "unit %u ms raised to %u ms for the flashlight", timing.unit_ms,
-               TORCH_UNIT_FLOOR_MS);
-        timing.unit_ms = TORCH_UNIT_FLOOR_MS;
+    int duplex = app->screen == SCREEN_RECEIVE && app->rx.duplex;
+    int camera_flash = duplex && capture_state() > 0 && capture_has_flash();
+    // A send from any other screen takes the outputs (and the flash) from the camera.
+    if (!duplex && (capture_state() != 0 || app->rx.active) && app->rx_ready)
+        app_receiver_stop(app);
+    uint32_t floor_ms = camera_flash ? DUPLEX_TORCH_UNIT_FLOOR_MS : TORCH_UNIT_FLOOR_MS;
+    if (app->settings.out_torch && torch_available() && timing.unit_ms < floor_ms) {
+        ka_log(LOG_INFO, "unit %u ms raised to %u ms for the flashlight", timing.unit_ms, floor_ms);
+        timing.unit_ms = floor_ms;
     }
     MORSE_SEQUENCE *seq = morse_sequence_build(app->play_text, &timing);
     if (!seq) return 0;
@@ -91,6 +110,17 @@ int app_start_playback(LUMIKEY_APP *app) {
     size_t n = app_playback_channels(app, seq, channels);
     // Anything beyond the light may go on with the display off.
     app->play_bg = n > 1;
+
+    if (duplex) {
+        if (!player_start(app->player, seq, app->settings.loop, channels, n)) {
+            tone_release();
+            return 0;
+        }
+        app->rx.sending = 1;
+        screen_receive_send_started(app, 1);
+        if (app->anim_timer) al_start_timer(app->anim_timer);
+        return 1;
+    }
 
     if (app->settings.out_screen) screen_max_brightness(1);
     app_set_screen(app, SCREEN_PLAY);
@@ -132,7 +162,10 @@ void app_apply_requests(LUMIKEY_APP *app) {
     }
     if (app->play_requested) {
         app->play_requested = 0;
-        if (!app_start_playback(app)) ka_log(LOG_INFO, "nothing playable in '%s'", app->play_text);
+        if (!app_start_playback(app)) {
+            ka_log(LOG_INFO, "nothing playable in '%s'", app->play_text);
+            if (app->screen == SCREEN_RECEIVE && app->rx.duplex) screen_receive_send_failed(app);
+        }
     }
 }
 

@@ -9,6 +9,7 @@
 #include "ui/screen_home.hpp"
 #include "ui/screen_key.hpp"
 #include "ui/screen_play.hpp"
+#include "ui/screen_receive.hpp"
 #include "ui/screen_received.hpp"
 
 // The screen the back key leads to when the screen itself has nothing to close.
@@ -37,21 +38,6 @@ static void _placeholder_build(LUMIKEY_APP *app) {
     _placeholder_window(app);
 }
 
-static void _on_placeholder_received(int, void *user) {
-    LUMIKEY_APP *app = (LUMIKEY_APP *)user;
-    touch_list_scroll_top(&app->recv_list); // the newest message first
-    app_set_screen(app, SCREEN_RECEIVED);
-}
-
-// The receive screen until it is written: Back, and the way to the messages already received.
-static void _receive_placeholder_build(LUMIKEY_APP *app) {
-    int win = _placeholder_window(app);
-    if (win < 0) return;
-    float W = (float)app->disp_w, pad = app_px(app, 12), bw = app_px(app, 120);
-    ka_gui_add_button(app->gui, win, i18n_tr("Received"), W - bw - pad, pad, bw, app_px(app, 52), 1,
-                      _on_placeholder_received, app);
-}
-
 // The send has ended by itself once the light says so and the player is idle.
 static void _play_tick(LUMIKEY_APP *app) {
     if (screen_light_stopped(&app->light) && !player_is_playing(app->player)) {
@@ -68,6 +54,12 @@ static int _play_back(LUMIKEY_APP *app) {
 static int _edit_back(LUMIKEY_APP *app) {
     if (app->gui) ka_gui_set_focus(app->gui, -1);
     return 0;
+}
+
+// At shutdown the message being received is saved before the preview bitmap goes.
+static void _receive_release(LUMIKEY_APP *app) {
+    if (app->rx_ready) app_receiver_stop(app);
+    screen_receive_release(app);
 }
 
 // At shutdown the key goes up before its decoder goes.
@@ -89,7 +81,9 @@ static const SCREEN_ROW _screens[] = {
     {SCREEN_HISTORY,
      {screen_history_build, screen_history_tick, screen_history_close_popup, nullptr, nullptr}},
     {SCREEN_OPTIONS, {_placeholder_build, nullptr, nullptr, nullptr, nullptr}},
-    {SCREEN_RECEIVE, {_receive_placeholder_build, nullptr, nullptr, nullptr, nullptr}},
+    {SCREEN_RECEIVE,
+     {screen_receive_build, screen_receive_update, screen_receive_back, screen_receive_leave,
+      _receive_release}},
     {SCREEN_RECEIVED,
      {screen_received_build, screen_received_tick, screen_received_close_popup, nullptr, nullptr}},
     {SCREEN_KEY, {screen_key_build, screen_key_update, nullptr, app_key_release, _key_release}},

@@ -129,7 +129,7 @@ wait_pixel 20 100 91,91,111 "home screen"
 # from y 276.
 echo "== Copy puts a received message on the system clipboard"
 click 181 682 # Receive
-wait_pixel 20 100 $COL_BG "receive screen"
+wait_pixel 5 600 $COL_BG "receive screen"
 click 408 38 # Received
 wait_pixel 460 130 $COL_CARD "received list's first row"
 click 240 110
@@ -159,7 +159,7 @@ back
 wait_pixel 42 300 $COL_BG "popup closed by the back key"
 wait_pixel 460 130 $COL_CARD "still on the received list"
 back
-wait_pixel 460 130 $COL_BG "the receive screen"
+wait_pixel 474 130 $COL_BG "the receive screen"
 wait_pixel 460 20 55,55,66 "the receive screen's Received button"
 back
 wait_pixel 20 100 91,91,111 "home screen"

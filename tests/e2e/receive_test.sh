@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# The receive screen of the real program under Xvfb, on a desktop without a camera: it says
+# that the camera receiver needs Android, "Start" says it again and starts nothing, "Send +
+# receive" asks through its warning first (Escape closes the warning, then leaves the screen),
+# and "Received" opens the received messages.
+source "$(dirname "$0")/lib.sh"
+
+# Window coordinates at 480 x 800: the home screen's "Receive"; on the receive screen "Start",
+# "Send + receive", "Received", the status line and a point inside the warning popup.
+RECEIVE_X=181 RECEIVE_Y=682
+START_X=140 START_Y=746
+MODE_X=374 MODE_Y=746
+RECEIVED_X=408 RECEIVED_Y=38
+WARN_X=30 WARN_Y=450
+POPUP_RGB="38,42,52"
+
+click_at() { xdotool mousemove $((WX + $1)) $((WY + $2)); sleep 0.05; xdotool click 1; sleep 0.5; }
+status_shot() { import -window root -crop "456x34+$((WX + 12))+$((WY + 670))" "$E2E_TMP/$1.png"; }
+# The status line's text: its ink (everything not background) trimmed, "width height".
+status_ink() {
+  convert "$E2E_TMP/$1.png" -fuzz 10% -fill black -opaque '#34343E' -trim -format '%w %h\n' info:
+}
+running() { kill -0 "$LUMIKEY_PID" 2>/dev/null; }
+
+start_lumikey
+win=$(wait_window)
+wait_log "started"
+eval "$(xdotool getwindowgeometry --shell "$win")"
+WX=$X WY=$Y
+sleep 0.5
+
+echo "== the receive screen says the camera receiver needs Android"
+click_at $RECEIVE_X $RECEIVE_Y
+status_shot before
+read -r ink_w ink_h < <(status_ink before)
+# "The camera receiver needs Android" in the 18 px font is about 320 px wide and one line high.
+[[ $ink_w -ge 290 && $ink_w -le 350 && $ink_h -ge 10 && $ink_h -le 20 ]] ||
+  fail "the status line holds ${ink_w}x${ink_h} pixels of text, not the camera message"
+
+echo "== Start says it again and starts nothing"
+click_at $START_X $START_Y
+status_shot after
+[[ "$(compare -metric AE "$E2E_TMP/before.png" "$E2E_TMP/after.png" null: 2>&1)" == "0" ]] ||
+  fail "the status line changed after Start"
+grep -q "capture start" "$E2E_TMP/log" && fail "Start tried to open a camera"
+running || fail "the program ended after Start"
+
+echo "== Send + receive asks first; Escape closes the warning, then leaves the screen"
+[[ "$(pixel_at $((WX + WARN_X)) $((WY + WARN_Y)))" == "$POPUP_RGB" ]] && fail "a popup is open already"
+click_at $MODE_X $MODE_Y
+[[ "$(pixel_at $((WX + WARN_X)) $((WY + WARN_Y)))" == "$POPUP_RGB" ]] || fail "no warning popup"
+sleep 0.4; xdotool key --window "$win" Escape; sleep 0.5
+running || fail "Escape with the warning open ended the program"
+[[ "$(pixel_at $((WX + WARN_X)) $((WY + WARN_Y)))" == "$POPUP_RGB" ]] && fail "Escape left the warning open"
+status_shot still
+[[ "$(compare -metric AE "$E2E_TMP/before.png" "$E2E_TMP/still.png" null: 2>&1)" == "0" ]] ||
+  fail "the first Escape left the receive screen"
+sleep 0.4; xdotool key --window "$win" Escape; sleep 0.5
+running || fail "Escape on the receive screen ended the program"
+status_shot home
+[[ "$(compare -metric AE "$E2E_TMP/before.png" "$E2E_TMP/home.png" null: 2>&1)" != "0" ]] ||
+  fail "the second Escape did not leave the receive screen"
+
+echo "== Received opens the received messages, and Escape comes back to Receive"
+click_at $RECEIVE_X $RECEIVE_Y
+click_at $RECEIVED_X $RECEIVED_Y
+status_shot list
+[[ "$(compare -metric AE "$E2E_TMP/before.png" "$E2E_TMP/list.png" null: 2>&1)" != "0" ]] ||
+  fail "Received did not open another screen"
+sleep 0.4; xdotool key --window "$win" Escape; sleep 0.5
+status_shot back
+[[ "$(compare -metric AE "$E2E_TMP/before.png" "$E2E_TMP/back.png" null: 2>&1)" == "0" ]] ||
+  fail "Escape on the received list did not return to the receive screen"
+
+echo "== Escape twice quits cleanly"
+sleep 0.4; xdotool key --window "$win" Escape; sleep 0.5; xdotool key --window "$win" Escape
+wait_exit 20
+[[ $EXIT_STATUS -eq 0 ]] || fail "quit with status $EXIT_STATUS"
+grep -q "Sanitizer" "$E2E_TMP/log" && fail "a sanitizer reported a fault"
+echo "PASS"
