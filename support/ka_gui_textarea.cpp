@@ -32,8 +32,10 @@ int ka_gui_add_textarea(KA_GUI_CTX *ctx, int window_id, float x, float y, float 
 
 void _gui_textarea_store(KA_GUI_TEXTAREA_DATA *d, const char *text) {
     d->text_len = _gui_copy_no_cr(d->text, d->char_limit + 1, text);
+    // Typing goes on at the end of the new text: an empty selection stands for the cursor, so it
+    // moves there too; a real selection is kept, but never left pointing past the new end.
+    if (d->sel_start == d->sel_end) d->sel_start = d->sel_end = d->text_len;
     d->cursor_pos = d->text_len;
-    // The selection is kept, but never left pointing past the new end.
     d->sel_start = std::min(d->sel_start, d->text_len);
     d->sel_end = std::min(d->sel_end, d->text_len);
     d->scroll_x = 0;

@@ -103,6 +103,20 @@ void app_build_gui(LUMIKEY_APP *app) {
         KA_GUI_WIDGET *w = ka_gui_get_widget(app->gui, app->msg_field);
         if (w && w->type == KA_GUI_TEXTAREA && w->data) caret = *(KA_GUI_TEXTAREA_DATA *)w->data;
     }
+    // The editor's unsaved content survives a resize or a language change as a draft.
+    int refocus_edit_text = 0, refocus_edit_name = 0;
+    if (app->gui && app->screen == SCREEN_EDIT && app->built_screen == SCREEN_EDIT &&
+        app->edit_text >= 0) {
+        int focus = ka_gui_get_focus(app->gui);
+        refocus_edit_text = focus == app->edit_text;
+        refocus_edit_name = app->edit_name >= 0 && focus == app->edit_name;
+        ka_copy_text(app->draft_text, sizeof app->draft_text,
+                     ka_gui_textarea_get_text(app->gui, app->edit_text));
+        ka_copy_text(app->draft_name, sizeof app->draft_name,
+                     ka_gui_textarea_get_text(app->gui, app->edit_name));
+        app->draft_cat = ka_gui_combobox_get_selected(app->gui, app->edit_cat);
+        app->draft_valid = 1;
+    }
     KA_GUI_CTX *fresh = ka_gui_new_ctx(app->font);
     // The next loop pass tries again; until then the old screen (or a blank one) stays.
     __ka_assert(fresh, app->needs_rebuild = 1; return );
@@ -114,6 +128,8 @@ void app_build_gui(LUMIKEY_APP *app) {
     app->hist_actions_win = app->recv_actions_win = app->recv_actions_title = -1;
     app->rx.msg_field = app->rx.send_button = app->rx.warn_win = -1;
     app->rx.status_label = app->rx.start_button = -1;
+    app->options_status = app->palette_win = app->palette_hex = -1;
+    app->edit_text = app->edit_name = app->edit_cat = app->edit_preview = -1;
     ka_gui_set_display(app->gui, app->display);
     ka_gui_set_display_size(app->gui, (float)app->disp_w, (float)app->disp_h);
     KA_GUI_STYLE *style = &app->gui->style;
@@ -146,6 +162,11 @@ void app_build_gui(LUMIKEY_APP *app) {
     }
     if (refocus_message && app->msg_field >= 0) ka_gui_set_focus(app->gui, app->msg_field);
     if (refocus_receive && app->rx.msg_field >= 0) ka_gui_set_focus(app->gui, app->rx.msg_field);
+    if (refocus_edit_name && app->edit_name >= 0) {
+        ka_gui_set_focus(app->gui, app->edit_name);
+    } else if (refocus_edit_text && app->edit_text >= 0) {
+        ka_gui_set_focus(app->gui, app->edit_text);
+    }
 
     app->built_screen = app->screen;
     app->needs_rebuild = 0;
@@ -244,6 +265,8 @@ static int _app_init(LUMIKEY_APP *app) {
     app->back_time = -1;
     app->msg_field = app->actions_win = app->actions_title = -1;
     app->confirm_win = app->confirm_label = app->target_id = -1;
+    app->options_status = app->color_target = app->palette_hex = -1;
+    app->edit_text = app->edit_name = app->edit_cat = app->edit_preview = -1;
     app->hist_actions_win = app->recv_actions_win = app->recv_actions_title = -1;
     app->hist_target = app->recv_target = -1;
     app->light.index = SIZE_MAX;

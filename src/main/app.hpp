@@ -91,6 +91,19 @@ struct LUMIKEY_APP {
     int confirm_win, confirm_label, confirm_kind;
     int target_id; // -1: the editor makes a new preset
 
+    // Options screen: the tab shown, its status line (kept across its own rebuilds), the colour
+    // the palette popup edits and the flashlight measurement last shown
+    int options_tab;
+    int options_status;
+    char options_status_text[128];
+    int color_target;
+    int palette_hex;
+    uint32_t palette_rgb;
+    int torch_shown;
+
+    // Preset editor widgets
+    int edit_text, edit_name, edit_cat, edit_preview;
+
     // Preset editor draft, restored on the editor's next build
     int draft_valid;
     char draft_text[512];

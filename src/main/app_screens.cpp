@@ -3,10 +3,11 @@
 // the table.
 #include "main/app.hpp"
 
-#include "i18n/i18n.hpp"
 #include "support/ka_common.hpp"
+#include "ui/screen_edit.hpp"
 #include "ui/screen_history.hpp"
 #include "ui/screen_home.hpp"
+#include "ui/screen_options.hpp"
 #include "ui/screen_key.hpp"
 #include "ui/screen_play.hpp"
 #include "ui/screen_received.hpp"
@@ -15,27 +16,6 @@
 // The screen the back key leads to when the screen itself has nothing to close.
 static APP_SCREEN _parent_of(APP_SCREEN screen) {
     return screen == SCREEN_RECEIVED ? SCREEN_RECEIVE : SCREEN_HOME;
-}
-
-static void _on_placeholder_back(int, void *user) {
-    LUMIKEY_APP *app = (LUMIKEY_APP *)user;
-    app_set_screen(app, _parent_of(app->screen));
-}
-
-// A screen that is not written yet: an empty page whose only control leads back. Its window id.
-static int _placeholder_window(LUMIKEY_APP *app) {
-    float W = (float)app->disp_w, H = (float)app->disp_h, pad = app_px(app, 12);
-    int win = ka_gui_add_window(app->gui, "Lumikey", 0, 0, W, H);
-    if (win < 0) return -1;
-    ka_gui_window_set_flags(app->gui, win, KA_GUI_WIN_FIXED_POSITION | KA_GUI_WIN_FRAMELESS);
-    ka_gui_add_button(app->gui, win, i18n_tr("Back"), pad, pad, app_px(app, 120), app_px(app, 52),
-                      1, _on_placeholder_back, app);
-    ka_gui_open_window(app->gui, win);
-    return win;
-}
-
-static void _placeholder_build(LUMIKEY_APP *app) {
-    _placeholder_window(app);
 }
 
 // The send has ended by itself once the light says so and the player is idle.
@@ -62,7 +42,8 @@ static void _receive_release(LUMIKEY_APP *app) {
     screen_receive_release(app);
 }
 
-// At shutdown the key goes up before its decoder goes.
+// The key screen gives back the keyer, the sidetone and the outputs when left; at shutdown its
+// decoder goes too.
 static void _key_release(LUMIKEY_APP *app) {
     app_key_release(app);
     decoder_free(&app->key.decoder);
@@ -77,10 +58,12 @@ struct SCREEN_ROW {
 static const SCREEN_ROW _screens[] = {
     {SCREEN_HOME, {screen_home_build, screen_home_tick, screen_home_close_popup, nullptr, nullptr}},
     {SCREEN_PLAY, {screen_play_build, _play_tick, _play_back, nullptr, nullptr}},
-    {SCREEN_EDIT, {_placeholder_build, nullptr, _edit_back, nullptr, nullptr}},
+    {SCREEN_EDIT, {screen_edit_build, nullptr, _edit_back, nullptr, nullptr}},
     {SCREEN_HISTORY,
      {screen_history_build, screen_history_tick, screen_history_close_popup, nullptr, nullptr}},
-    {SCREEN_OPTIONS, {_placeholder_build, nullptr, nullptr, nullptr, nullptr}},
+    {SCREEN_OPTIONS,
+     {screen_options_build, screen_options_update, screen_options_close_popup, screen_options_leave,
+      nullptr}},
     {SCREEN_RECEIVE,
      {screen_receive_build, screen_receive_update, screen_receive_back, screen_receive_leave,
       _receive_release}},

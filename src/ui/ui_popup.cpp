@@ -1,6 +1,8 @@
 // src/ui/ui_popup.cpp: one shape for every popup, so they look and stack alike.
 #include "ui/ui_popup.hpp"
 
+#include <cmath>
+
 #include "main/app.hpp"
 #include "support/ka_common.hpp"
 
@@ -11,7 +13,9 @@ int ui_popup(LUMIKEY_APP *app, float w, float h) {
     __ka_assert(app, return -1);
     __ka_assert(app->gui, return -1);
     float W = (float)app->disp_w, H = (float)app->disp_h;
-    int win = ka_gui_add_window(app->gui, "", (W - w) / 2, 0.25f * H, w, h);
+    // A quarter of the way down, unless that would push its lower part off a low display.
+    float y = fminf(0.25f * H, fmaxf(0, (H - h) / 2));
+    int win = ka_gui_add_window(app->gui, "", (W - w) / 2, y, w, h);
     if (win < 0) return -1;
     ka_gui_window_set_flags(app->gui, win, KA_GUI_WIN_FIXED_POSITION | KA_GUI_WIN_FRAMELESS);
     // In front of the screen's window, taking the presses over it.

@@ -90,7 +90,7 @@ fi
 echo "== cmake --install puts the program and its manual page beside lumikey"
 cmake --install "$LUMIKEY_BUILD" --prefix "$E2E_TMP/prefix" >/dev/null
 [[ -x prefix/bin/lumikey && -x prefix/bin/lumikey-decode ]] || fail "programs not installed"
-[[ -s prefix/share/man/man1/lumikey-decode.1 ]] || fail "manual page not installed"
+[[ -s prefix/share/man/man1/lumikey-decode.1.gz ]] || fail "manual page not installed"
 [[ $(prefix/bin/lumikey-decode two.wav | head -1) == "00:01.0  18 WPM  CQ CQ DE F4ABC" ]] ||
   fail "the installed program does not decode"
 

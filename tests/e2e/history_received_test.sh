@@ -112,7 +112,8 @@ wait_pixel 460 160 $COL_CARD "still on the history screen"
 hold 240 145
 wait_pixel 54 300 $COL_POPUP "history actions popup"
 click 240 238 # Save as preset
-wait_pixel 460 160 $COL_BG "the editor screen"
+wait_pixel 460 160 91,91,111 "the editor's message field"
+wait_pixel 460 260 $COL_BG "the editor screen under its preview line"
 back
 wait_pixel 20 100 91,91,111 "home screen"
 

@@ -44,6 +44,20 @@ TEST(GuiTextTest, TypingReportsTheWholeTextEachTime) {
     EXPECT_EQ(t.k.rec.count("text"), 8);
 }
 
+// A text put in by the program (a preset opened for editing, a draft after a rebuild) is typed
+// on at its end; a selection the user made stays selected.
+TEST(GuiTextTest, TypingAfterSetTextGoesOnAtTheEnd) {
+    Text t(63);
+    t.k.type("ab");
+    t.k.key(ALLEGRO_KEY_HOME);
+    ka_gui_textarea_set_text(t.k.ctx, t.id, "CQ CQ");
+    t.k.type(" DE");
+    EXPECT_EQ(t.text(), "CQ CQ DE");
+    t.k.key(ALLEGRO_KEY_LEFT, ALLEGRO_KEYMOD_SHIFT);
+    ka_gui_textarea_set_text(t.k.ctx, t.id, "CQ CQ DX");
+    EXPECT_EQ(t.selected(), "X");
+}
+
 TEST(GuiTextTest, ByteLimitRefusesWholeCharactersSilently) {
     Text t(7);
     t.k.type("abcdefg");
