@@ -22,8 +22,9 @@ constexpr int TD_HOP = 128;
 constexpr int TD_BINS = TD_FFT / 2 + 1;
 // One level measurement per millisecond.
 constexpr int TD_FRAME = 8;
-// The ring holds a little over 4 s; history and lookahead stay well inside it.
-constexpr int64_t TD_RING = 32768;
+// The ring holds a little over 8 s: the history and lookahead, and the sound heard while the
+// speed of a newly found tone is learnt before it is keyed.
+constexpr int64_t TD_RING = 65536;
 constexpr uint32_t TD_MAX_HISTORY_MS = 3500;
 // The level is smoothed over up to this many frames (ms).
 constexpr int TD_MAX_SMOOTH = 64;
@@ -31,11 +32,29 @@ constexpr int TD_MAX_SMOOTH = 64;
 constexpr int TD_SMOOTH_START = 10;
 constexpr int TD_DEBOUNCE_START = 8;
 // Runs remembered for the detector's own speed estimate; shorter ones are noise, not Morse.
-constexpr int TD_RUNS = 16;
+// The estimate needs a few runs, and is the lower quartile of them: at least half of Morse's
+// runs are one unit long (dots and the gaps inside letters), so a quarter of the runs may be
+// noise specks or a text may be mostly dashes and the estimate still lands on a unit.
+constexpr int TD_RUNS = 24;
+constexpr int TD_UNIT_RUNS = 6;
 constexpr double TD_RUN_MIN_MS = 10.0;
+// A newly found tone is first read without handing on anything, until this many runs have shown
+// its speed (or for at most this long after its first mark): keyed before its speed is known,
+// with the short smoothing fast Morse needs, noise would cut a slow mark into pieces, and a
+// single speck teaches the decoder a unit of a few milliseconds for the whole message.
+constexpr int TD_LEARN_RUNS = 8;
+constexpr double TD_LEARN_MAX_MS = 2500.0;
 // The detector's own low-pass: wide enough for 40 WPM, narrow enough that a station 200 Hz
 // away is 40 dB down.
 constexpr double TD_LPF_HZ = 60.0;
+// The spectrum finds a tone to within a fraction of its 31 Hz bins, but the tone is averaged
+// over up to 64 ms, which 16 Hz off would take down by 12 dB. The phase turn over 8 ms inside
+// marks (unambiguous up to 62 Hz, beyond the low-pass) is gathered over TD_TUNE_FRAMES ms of
+// marks, enough to measure it to a few Hz in strong noise; then the tone followed moves towards
+// the tone heard, at most TD_TUNE_MAX_HZ from where it was found.
+constexpr int TD_TUNE_LAG = 8;
+constexpr int TD_TUNE_FRAMES = 96;
+constexpr double TD_TUNE_GAIN = 0.7, TD_TUNE_MAX_HZ = 40.0;
 // Spectrum statistics: the long average follows in about a second, the noise floor in 0.16 s.
 constexpr double TD_LONG_ALPHA = TD_HOP / (double)TD_RATE;
 constexpr double TD_NOISE_ALPHA = 0.1;
@@ -95,6 +114,13 @@ struct TONE_DETECT {
     float zi[2][2], zq[2][2];
     double frame_i, frame_q;
     int frame_n;
+    // Fine tuning: the phase turn over TD_TUNE_LAG frames inside marks shows how far the tone
+    // is from the one followed; lock_hz is where the spectrum found it.
+    double lag_i[TD_TUNE_LAG], lag_q[TD_TUNE_LAG];
+    int lag_idx, on_frames;
+    double turn_re, turn_im;
+    int turn_n;
+    double lock_hz;
     // Detector noise power per unit of bin noise power, for each smoothing length.
     double noise_gain[TD_MAX_SMOOTH + 1];
     double smooth_i[TD_MAX_SMOOTH], smooth_q[TD_MAX_SMOOTH];
@@ -103,11 +129,18 @@ struct TONE_DETECT {
     float level_db, signal_db, th_on_db, th_off_db, noise_db;
     int on, has_signal;
     int64_t last_on; // ring position of the last frame with the tone on
-    // The detector's own view of the speed: the latest runs (ms) and the caller's unit.
+    // The detector's own view of the speed: the latest runs (ms), the unit they show (0 while
+    // unknown) and the caller's unit. No run is counted before the first mark.
     double runs[TD_RUNS];
     int nruns, run_idx;
-    int64_t run_start;
-    double unit_hint;
+    int64_t run_start, first_mark;
+    int marked;
+    double unit, unit_hint;
+    // Learning the speed of a newly found tone: the keying reads ahead without handing on edges;
+    // the real keying then starts again at learn_from.
+    int learning, learn_runs;
+    int64_t learn_from;
+    double learn_unit; // the unit a reading during learning is smoothed for (0: unknown)
     float hist[TD_HIST];
     double hist_total;
     int hist_frames;
@@ -173,6 +206,9 @@ static void _clear_keying(TONE_DETECT *td) {
     memset(td->zq, 0, sizeof td->zq);
     td->frame_i = td->frame_q = 0;
     td->frame_n = 0;
+    td->on_frames = 0;
+    td->turn_re = td->turn_im = 0;
+    td->turn_n = 0;
     td->pending = 0;
     td->smooth_idx = 0;
     td->smooth_fill = 0;
@@ -321,32 +357,75 @@ static double _peak_hz(const double *p, int b) {
     return (b + shift) * TD_RATE / (double)TD_FFT;
 }
 
-// Averaging over half a unit keeps a dot's level nearly whole while averaging its noise. The unit
-// is the caller's (the decoder's), capped by the median of the detector's own latest runs (at
-// least half of Morse's runs are one unit long): a decoder that has seen one dash only takes it
-// for a dot, and smoothing by that would blur the dots that follow into one.
-static void _update_smooth(TONE_DETECT *td) {
-    double unit = td->unit_hint;
-    if (td->nruns >= 8) {
-        double v[TD_RUNS];
-        std::copy(td->runs, td->runs + td->nruns, v);
-        std::nth_element(v, v + td->nruns / 2, v + td->nruns);
-        unit = unit > 0 ? std::min(unit, v[td->nruns / 2]) : v[td->nruns / 2];
-    } else {
-        unit = 0;
-    }
-    _set_smooth(td, unit > 0 ? (int)lround(0.5 * unit) : TD_SMOOTH_START);
-    td->debounce_ms = unit > 0 ? std::clamp((int)lround(0.3 * unit), 6, 40) : TD_DEBOUNCE_START;
+// The unit the latest runs show, 0 while they are too few.
+static double _runs_unit(const TONE_DETECT *td) {
+    if (td->nruns < TD_UNIT_RUNS) return 0;
+    double v[TD_RUNS];
+    std::copy(td->runs, td->runs + td->nruns, v);
+    std::nth_element(v, v + td->nruns / 4, v + td->nruns);
+    return v[td->nruns / 4];
 }
 
-static void _note_run(TONE_DETECT *td, int64_t pos) {
+// Averaging over half a unit keeps a dot's level nearly whole while averaging its noise, and a
+// change must last a third of a unit before it is handed on. The unit is the detector's own
+// estimate; the caller's (the decoder's) serves only while the detector has none: one speck
+// handed on before the speed was known can pull a decoder's unit down for a whole message, and
+// smoothing by that unit would make more specks.
+static void _update_smooth(TONE_DETECT *td) {
+    double unit;
+    if (td->learning) { // as learning asks; at first ready for the fastest Morse
+        unit = td->learn_unit;
+    } else {
+        double own = _runs_unit(td);
+        if (own > 0) td->unit = own;
+        unit = td->unit > 0 ? td->unit : td->unit_hint;
+    }
+    _set_smooth(td, unit > 0 ? (int)lround(0.5 * unit) : TD_SMOOTH_START);
+    td->debounce_ms = unit > 0 ? std::clamp((int)lround(0.4 * unit), 6, 60) : TD_DEBOUNCE_START;
+}
+
+// A change of state at pos: the run it ends joins the speed estimate.
+static void _note_run(TONE_DETECT *td, int64_t pos, int on) {
+    if (!td->marked) { // the silence before the first mark says nothing of the speed
+        if (on) td->marked = 1;
+        td->run_start = td->first_mark = pos;
+        return;
+    }
     double ms = (pos - td->run_start) / TD_PER_MS;
     td->run_start = pos;
     if (ms < TD_RUN_MIN_MS || ms > 2000.0) return;
     td->runs[td->run_idx] = ms;
     td->run_idx = (td->run_idx + 1) % TD_RUNS;
     if (td->nruns < TD_RUNS) td->nruns++;
+    td->learn_runs++;
     _update_smooth(td);
+}
+
+// At the end of a mark: once enough of the marks has been heard, moves the tone followed
+// towards the one heard.
+static void _tune(TONE_DETECT *td) {
+    if (td->turn_n < TD_TUNE_FRAMES) return;
+    double turn = atan2(td->turn_im, td->turn_re);
+    double hz = td->hz + TD_TUNE_GAIN * turn / (2.0 * M_PI * TD_TUNE_LAG) * (TD_RATE / TD_FRAME);
+    _set_tone(td, std::clamp(hz, td->lock_hz - TD_TUNE_MAX_HZ, td->lock_hz + TD_TUNE_MAX_HZ));
+    td->turn_re = td->turn_im = 0;
+    td->turn_n = 0;
+}
+
+// Averaged over s ms, a mark's level crosses the switch-on level a fraction r_on of s after the
+// mark starts, and the switch-off level (1 - r_off) of s after it ends, r being a level's
+// amplitude against the marks'. Unless the thresholds sit at half the marks' amplitude every
+// mark is lengthened (or shortened) by the difference; the edge that comes early is handed on
+// that much later, which never goes against the time promised. A decoder that has seen one dash
+// only takes a gap shortened by a quarter of a unit for a glitch inside it.
+static double _edge_delay_ms(const TONE_DETECT *td, int on) {
+    double r_on = pow(10.0, (td->th_on_db - td->signal_db) / 20.0);
+    double r_off = pow(10.0, (td->th_off_db - td->signal_db) / 20.0);
+    double stretch = (1.0 - r_on - r_off) * td->smooth_len * (TD_FRAME / TD_PER_MS);
+    // Never more than most of the shortest run handed on, so the edges stay in order.
+    double most = 0.8 * td->debounce_ms;
+    stretch = std::clamp(stretch, -most, most);
+    return on ? std::max(stretch, 0.0) : std::max(-stretch, 0.0);
 }
 
 // One frame (1 ms) of the tone, mixed down to zero frequency: the mean over the latest frames
@@ -411,13 +490,24 @@ static void _frame(TONE_DETECT *td, double fi, double fq, int64_t pos) {
     // Half-way in dB between the noise and the marks; on a clean signal no lower than a quarter
     // of the marks' amplitude, where the filter's tails would lengthen every mark.
     float thr = std::max(n + std::clamp(0.5f * (sig - n), TD_THR_MIN_DB, TD_THR_MAX_DB),
-                         sig - TD_THR_MAX_DB);
+                         sig - 8.0f);
     td->th_on_db = thr + TD_HYST_DB;
     td->th_off_db = thr - TD_HYST_DB;
     td->has_signal = sig - n >= TD_SIGNAL_MIN_DB;
     int want =
         td->on ? (td->has_signal && e >= td->th_off_db) : (td->has_signal && e >= td->th_on_db);
     if (want) td->last_on = pos;
+    td->on_frames = want && td->on ? td->on_frames + 1 : 0;
+    int lag = td->lag_idx;
+    if (td->on_frames > TD_TUNE_LAG) {
+        double pi = td->lag_i[lag], pq = td->lag_q[lag];
+        td->turn_re += pi * fi + pq * fq;
+        td->turn_im += pi * fq - pq * fi;
+        td->turn_n++;
+    }
+    td->lag_i[lag] = fi;
+    td->lag_q[lag] = fq;
+    td->lag_idx = (lag + 1) % TD_TUNE_LAG;
     // A change counts once it has lasted debounce_ms; its edge is dated back to its start.
     // Noise breaks a weak mark into pieces and adds specks to a space: handed on, they would
     // teach the decoder a unit of a few milliseconds.
@@ -430,8 +520,12 @@ static void _frame(TONE_DETECT *td, double fi, double fq, int64_t pos) {
     if (td->pending && (pos - td->pending_pos) >= td->debounce_ms * TD_FRAME) {
         td->on = want;
         td->pending = 0;
-        _note_run(td, td->pending_pos);
-        if (td->cfg.on_edge) td->cfg.on_edge(td->pending_pos / TD_PER_MS, want, td->cfg.user);
+        if (!want) _tune(td);
+        _note_run(td, td->pending_pos, want);
+        if (td->cfg.on_edge && !td->learning) {
+            double at = td->pending_pos / TD_PER_MS + _edge_delay_ms(td, want);
+            td->cfg.on_edge(at, want, td->cfg.user);
+        }
     }
 }
 
@@ -469,6 +563,7 @@ static void _lock(TONE_DETECT *td, double hz, float signal_db) {
     int was_locked = td->locked;
     td->locked = 1;
     _set_tone(td, hz);
+    td->lock_hz = hz;
     _clear_keying(td);
     if (!was_locked) {
         // The estimate from the spectrum may have caught only the start of the first mark: the
@@ -482,17 +577,76 @@ static void _lock(TONE_DETECT *td, double hz, float signal_db) {
         _clear_keying(td);
         signal_db = std::max(signal_db, td->dry_max - 1.0f);
     }
-    if (td->on && td->cfg.on_edge) td->cfg.on_edge(td->env_pos / TD_PER_MS, 0, td->cfg.user);
+    if (td->on && !td->learning && td->cfg.on_edge) {
+        td->cfg.on_edge(td->env_pos / TD_PER_MS, 0, td->cfg.user);
+    }
     td->on = 0;
-    td->run_start = td->env_pos;
     td->signal_db = signal_db;
     memset(td->hist, 0, sizeof td->hist);
     td->hist_total = 0;
     td->hist_frames = 0;
     td->last_on = td->now;
     td->switch_count = 0;
+    // Another station may key at another speed: its speed is learnt afresh.
+    td->marked = 0;
+    td->nruns = td->run_idx = 0;
+    td->unit = 0;
+    td->learning = 1;
+    td->learn_runs = 0;
+    td->learn_unit = 0;
+    td->learn_from = td->env_pos;
+    _update_smooth(td);
     ka_log(LOG_DEBUG, "tone detector: %s %.0f Hz at %.1f s", was_locked ? "moved to" : "found", hz,
            td->now / (double)TD_RATE);
+}
+
+// Back to where learning began, with a fresh keying and no runs.
+static void _rewind(TONE_DETECT *td) {
+    td->env_pos = td->learn_from;
+    _clear_keying(td);
+    td->on = 0;
+    td->marked = 0;
+    td->nruns = td->run_idx = 0;
+    memset(td->hist, 0, sizeof td->hist);
+    td->hist_total = 0;
+    td->hist_frames = 0;
+}
+
+// The speed is known (or the time to learn it is up). Read with the short smoothing of fast
+// Morse, noise specks may have pulled the unit down, so the same sound is read again smoothed
+// for the unit found, until two readings agree: each reading has fewer specks than the last,
+// and a reading at the right unit keeps every dot. Then the keying starts again where learning
+// began, with that smoothing and the marks' level learnt, and hands on edges.
+static void _end_learning(TONE_DETECT *td) {
+    double unit = _runs_unit(td);
+    for (int pass = 0; pass < 3 && unit > 0; pass++) {
+        td->learn_unit = unit;
+        _rewind(td);
+        _update_smooth(td);
+        _key_until(td, td->now);
+        double again = _runs_unit(td);
+        if (again <= 0) break;
+        int agree = fabs(again - unit) < 0.1 * unit;
+        unit = again;
+        if (agree) break;
+    }
+    td->learning = 0;
+    td->learn_unit = 0;
+    td->unit = unit;
+    ka_log(LOG_DEBUG, "tone detector: unit %.0f ms", unit);
+    _rewind(td);
+    _update_smooth(td);
+}
+
+// Learning reads all that has been heard; it ends once enough runs have shown the speed, a
+// little later when the Morse is slow, and before the sound where it began leaves the ring.
+static void _learn(TONE_DETECT *td, int end) {
+    _key_until(td, td->now);
+    double heard_ms = (td->now - (td->marked ? td->first_mark : td->learn_from)) / TD_PER_MS;
+    int enough = td->learn_runs >= TD_LEARN_RUNS ||
+                 (heard_ms >= TD_LEARN_MAX_MS && td->nruns >= TD_UNIT_RUNS);
+    int full = td->now - td->learn_from >= TD_RING - 4 * TD_FFT;
+    if (end || enough || full) _end_learning(td);
 }
 
 // One spectrum over the newest samples: noise floor, per-bin statistics, finding the tone,
@@ -553,6 +707,7 @@ static void _analyse(TONE_DETECT *td) {
     }
     if (td->env_pos - td->last_on > (int64_t)td->cfg.unlock_ms * (TD_RATE / 1000)) {
         td->locked = 0;
+        td->learning = 0;
         td->hz = 0;
         ka_log(LOG_DEBUG, "tone detector: let go after %u ms of silence", td->cfg.unlock_ms);
     }
@@ -564,7 +719,8 @@ static void _advance(TONE_DETECT *td) {
     int64_t history = (int64_t)td->cfg.history_ms * (TD_RATE / 1000);
     if (td->locked) {
         int64_t target = td->now - (int64_t)td->cfg.lookahead_ms * (TD_RATE / 1000);
-        _key_until(td, target);
+        if (td->learning) _learn(td, 0);
+        if (!td->learning) _key_until(td, target);
     } else if (td->env_pos < td->now - history) {
         td->env_pos = td->now - history;
     }
@@ -600,12 +756,15 @@ void tone_detect_process(TONE_DETECT *td, const float *samples, size_t n) {
 
 double tone_detect_time_ms(const TONE_DETECT *td) {
     __ka_assert(td, return 0);
-    // A change still proving itself will be dated back to its start.
+    // While the speed is learnt nothing is decided past where learning began; a change still
+    // proving itself will be dated back to its start.
+    if (td->learning) return td->learn_from / TD_PER_MS;
     return (td->pending ? td->pending_pos : td->env_pos) / TD_PER_MS;
 }
 
 void tone_detect_flush(TONE_DETECT *td) {
     __ka_assert(td, return );
+    if (td->locked && td->learning) _learn(td, 1);
     if (td->locked) _key_until(td, td->now);
 }
 
