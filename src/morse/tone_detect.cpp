@@ -38,12 +38,21 @@ constexpr int TD_DEBOUNCE_START = 8;
 constexpr int TD_RUNS = 24;
 constexpr int TD_UNIT_RUNS = 6;
 constexpr double TD_RUN_MIN_MS = 10.0;
+// How far beyond the switch level, as a share of the way to the marks' level (or the noise),
+// a run must go to be counted in the speed estimate.
+constexpr float TD_CLEAR = 0.5f;
 // A newly found tone is first read without handing on anything, until this many runs have shown
 // its speed (or for at most this long after its first mark): keyed before its speed is known,
 // with the short smoothing fast Morse needs, noise would cut a slow mark into pieces, and a
 // single speck teaches the decoder a unit of a few milliseconds for the whole message.
 constexpr int TD_LEARN_RUNS = 8;
-constexpr double TD_LEARN_MAX_MS = 2500.0;
+constexpr double TD_LEARN_MIN_MS = 1200.0, TD_LEARN_MAX_MS = 2500.0;
+// The units tried once the time to learn is up: 40 WPM to 5 WPM.
+constexpr double TD_LEARN_UNIT_MIN = 30.0;
+// How much worse than the best a faster reading may fit (a mean distance in logarithms).
+constexpr double TD_MISFIT_SLACK = 0.04;
+// How far the unit may then follow the runs from the one learnt.
+constexpr double TD_UNIT_FOLLOW_LO = 0.7, TD_UNIT_FOLLOW_HI = 1.4;
 // The detector's own low-pass: wide enough for 40 WPM, narrow enough that a station 200 Hz
 // away is 40 dB down.
 constexpr double TD_LPF_HZ = 60.0;
@@ -134,13 +143,15 @@ struct TONE_DETECT {
     double runs[TD_RUNS];
     int nruns, run_idx;
     int64_t run_start, first_mark;
+    float run_peak, run_dip; // the highest and lowest level of the current run
     int marked;
     double unit, unit_hint;
     // Learning the speed of a newly found tone: the keying reads ahead without handing on edges;
     // the real keying then starts again at learn_from.
     int learning, learn_runs;
-    int64_t learn_from;
-    double learn_unit; // the unit a reading during learning is smoothed for (0: unknown)
+    int64_t learn_from, learn_count_from;
+    double learn_unit;  // the unit a reading during learning is smoothed for (0: unknown)
+    double learnt_unit; // what learning found (0: unknown)
     float hist[TD_HIST];
     double hist_total;
     int hist_frames;
@@ -376,7 +387,13 @@ static void _update_smooth(TONE_DETECT *td) {
     if (td->learning) { // as learning asks; at first ready for the fastest Morse
         unit = td->learn_unit;
     } else {
+        // Once learnt, the unit follows the runs only so far: a stretch of dashes and long gaps
+        // (a row of figures) would otherwise raise it until dots and their gaps merge.
         double own = _runs_unit(td);
+        if (own > 0 && td->learnt_unit > 0) {
+            own = std::clamp(own, TD_UNIT_FOLLOW_LO * td->learnt_unit,
+                             TD_UNIT_FOLLOW_HI * td->learnt_unit);
+        }
         if (own > 0) td->unit = own;
         unit = td->unit > 0 ? td->unit : td->unit_hint;
     }
@@ -384,16 +401,24 @@ static void _update_smooth(TONE_DETECT *td) {
     td->debounce_ms = unit > 0 ? std::clamp((int)lround(0.4 * unit), 6, 60) : TD_DEBOUNCE_START;
 }
 
-// A change of state at pos: the run it ends joins the speed estimate.
+// A change of state at pos: the run it ends joins the speed estimate if it was clear, a mark
+// that came well above the switch level or a space that fell well below it. In strong noise
+// the level often crosses a threshold for a moment; it rarely goes far beyond, and counted,
+// such specks would make the unit look a few milliseconds long.
 static void _note_run(TONE_DETECT *td, int64_t pos, int on) {
+    float thr = 0.5f * (td->th_on_db + td->th_off_db);
+    int clear = on ? td->run_dip <= thr - TD_CLEAR * (thr - td->noise_db)
+                   : td->run_peak >= thr + TD_CLEAR * (td->signal_db - thr);
+    td->run_peak = td->run_dip = td->level_db;
     if (!td->marked) { // the silence before the first mark says nothing of the speed
-        if (on) td->marked = 1;
+        // Nor does the noise before the tone was found: learning counts from its first mark.
+        if (on && !(td->learning && pos < td->learn_count_from)) td->marked = 1;
         td->run_start = td->first_mark = pos;
         return;
     }
     double ms = (pos - td->run_start) / TD_PER_MS;
     td->run_start = pos;
-    if (ms < TD_RUN_MIN_MS || ms > 2000.0) return;
+    if (!clear || ms < TD_RUN_MIN_MS || ms > 2000.0) return;
     td->runs[td->run_idx] = ms;
     td->run_idx = (td->run_idx + 1) % TD_RUNS;
     if (td->nruns < TD_RUNS) td->nruns++;
@@ -497,6 +522,8 @@ static void _frame(TONE_DETECT *td, double fi, double fq, int64_t pos) {
     int want =
         td->on ? (td->has_signal && e >= td->th_off_db) : (td->has_signal && e >= td->th_on_db);
     if (want) td->last_on = pos;
+    td->run_peak = std::max(td->run_peak, e);
+    td->run_dip = std::min(td->run_dip, e);
     td->on_frames = want && td->on ? td->on_frames + 1 : 0;
     int lag = td->lag_idx;
     if (td->on_frames > TD_TUNE_LAG) {
@@ -590,11 +617,13 @@ static void _lock(TONE_DETECT *td, double hz, float signal_db) {
     // Another station may key at another speed: its speed is learnt afresh.
     td->marked = 0;
     td->nruns = td->run_idx = 0;
-    td->unit = 0;
+    td->unit = td->learnt_unit = 0;
     td->learning = 1;
     td->learn_runs = 0;
     td->learn_unit = 0;
     td->learn_from = td->env_pos;
+    // The spectrum that found the tone began in its first mark, or a little after.
+    td->learn_count_from = std::max(td->env_pos, td->now - TD_FFT - TD_HOP);
     _update_smooth(td);
     ka_log(LOG_DEBUG, "tone detector: %s %.0f Hz at %.1f s", was_locked ? "moved to" : "found", hz,
            td->now / (double)TD_RATE);
@@ -612,27 +641,64 @@ static void _rewind(TONE_DETECT *td) {
     td->hist_frames = 0;
 }
 
-// The speed is known (or the time to learn it is up). Read with the short smoothing of fast
-// Morse, noise specks may have pulled the unit down, so the same sound is read again smoothed
-// for the unit found, until two readings agree: each reading has fewer specks than the last,
-// and a reading at the right unit keeps every dot. Then the keying starts again where learning
-// began, with that smoothing and the marks' level learnt, and hands on edges.
+// How badly the latest runs fit Morse of a unit near their lower quartile: the mean distance,
+// in logarithms, from each run to the nearest of 1, 3 and 7 units, for the best of a few units
+// around the quartile (written to unit). Large when the runs are specks of noise or merged
+// elements, whose lengths fall anywhere.
+static double _morse_misfit(const TONE_DETECT *td, double *unit) {
+    double quartile = _runs_unit(td);
+    *unit = quartile;
+    if (quartile <= 0) return HUGE_VAL;
+    double best = HUGE_VAL;
+    for (double scale : {0.8, 0.9, 1.0, 1.1, 1.25}) {
+        double u = quartile * scale, sum = 0;
+        for (int i = 0; i < td->nruns; i++) {
+            double l = log(td->runs[i] / u);
+            sum += std::min({fabs(l), fabs(l - log(3.0)), fabs(l - log(7.0))});
+        }
+        if (sum < best) {
+            best = sum;
+            *unit = u;
+        }
+    }
+    return best / td->nruns;
+}
+
+// The time to learn is up: the sound heard since learning began is read again smoothed for
+// each unit from 40 WPM to 5 WPM, and the fastest reading whose runs fit Morse about as well as
+// the best gives the unit. Read too fast, noise cuts marks and spaces into specks and the
+// lengths fall anywhere; read too slow, dots and the gaps between them merge into fewer, longer
+// runs, which may happen to fit as well as the right reading. Then the keying
+// starts again where learning began, with the marks' level learnt, and hands on edges.
 static void _end_learning(TONE_DETECT *td) {
-    double unit = _runs_unit(td);
-    for (int pass = 0; pass < 3 && unit > 0; pass++) {
-        td->learn_unit = unit;
+    // Every reading starts from the tone and level learnt so far: a reading smoothed for far
+    // too slow Morse would pull the marks' level down for the next.
+    double hz = td->hz, best = HUGE_VAL;
+    float signal_db = td->signal_db;
+    constexpr int TRIES = 7; // TD_LEARN_UNIT_MIN times powers of the square root of 2
+    double found[TRIES], misfit[TRIES];
+    for (int k = 0; k < TRIES; k++) {
+        double u = TD_LEARN_UNIT_MIN * pow(M_SQRT2, k);
+        td->learn_unit = u;
+        td->signal_db = signal_db;
+        _set_tone(td, hz);
         _rewind(td);
         _update_smooth(td);
         _key_until(td, td->now);
-        double again = _runs_unit(td);
-        if (again <= 0) break;
-        int agree = fabs(again - unit) < 0.1 * unit;
-        unit = again;
-        if (agree) break;
+        misfit[k] = _morse_misfit(td, &found[k]);
+        // A reading only counts for a unit near the one it was smoothed for.
+        if (found[k] < 0.5 * u || found[k] > 2.5 * u) misfit[k] = HUGE_VAL;
+        best = std::min(best, misfit[k]);
+    }
+    double unit = 0;
+    for (int k = 0; k < TRIES && unit <= 0; k++) {
+        if (misfit[k] <= std::max(1.5 * best, best + TD_MISFIT_SLACK)) unit = found[k];
     }
     td->learning = 0;
     td->learn_unit = 0;
-    td->unit = unit;
+    td->unit = td->learnt_unit = unit;
+    td->signal_db = signal_db;
+    _set_tone(td, hz);
     ka_log(LOG_DEBUG, "tone detector: unit %.0f ms", unit);
     _rewind(td);
     _update_smooth(td);
@@ -643,7 +709,7 @@ static void _end_learning(TONE_DETECT *td) {
 static void _learn(TONE_DETECT *td, int end) {
     _key_until(td, td->now);
     double heard_ms = (td->now - (td->marked ? td->first_mark : td->learn_from)) / TD_PER_MS;
-    int enough = td->learn_runs >= TD_LEARN_RUNS ||
+    int enough = (td->learn_runs >= TD_LEARN_RUNS && heard_ms >= TD_LEARN_MIN_MS) ||
                  (heard_ms >= TD_LEARN_MAX_MS && td->nruns >= TD_UNIT_RUNS);
     int full = td->now - td->learn_from >= TD_RING - 4 * TD_FFT;
     if (end || enough || full) _end_learning(td);
