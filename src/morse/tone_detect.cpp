@@ -53,6 +53,7 @@ constexpr double TD_LEARN_UNIT_MIN = 30.0;
 constexpr double TD_MISFIT_SLACK = 0.04;
 // How far the unit may then follow the runs from the one learnt.
 constexpr double TD_UNIT_FOLLOW_LO = 0.7, TD_UNIT_FOLLOW_HI = 1.4;
+constexpr int TD_FOLLOW_RUNS = 4;
 // The detector's own low-pass: wide enough for 40 WPM, narrow enough that a station 200 Hz
 // away is 40 dB down.
 constexpr double TD_LPF_HZ = 60.0;
@@ -377,19 +378,34 @@ static double _runs_unit(const TONE_DETECT *td) {
     return v[td->nruns / 4];
 }
 
-// Averaging over half a unit keeps a dot's level nearly whole while averaging its noise, and a
-// change must last a third of a unit before it is handed on. The unit is the detector's own
-// estimate; the caller's (the decoder's) serves only while the detector has none: one speck
-// handed on before the speed was known can pull a decoder's unit down for a whole message, and
-// smoothing by that unit would make more specks.
+// Once the unit is known it follows the median of the latest runs one unit long (dots and the
+// gaps inside letters), within TD_UNIT_FOLLOW_LO..HI of the unit learnt: a stretch of dashes and
+// long gaps (a row of figures) would otherwise raise it until dots and their gaps merge. 0 while
+// too few runs are one unit long.
+static double _follow_unit(const TONE_DETECT *td) {
+    double v[TD_RUNS];
+    int n = 0;
+    for (int i = 0; i < td->nruns; i++) {
+        double r = td->runs[i];
+        if (r >= 0.5 * td->unit && r <= 2.0 * td->unit) v[n++] = r;
+    }
+    if (n < TD_FOLLOW_RUNS) return 0;
+    std::nth_element(v, v + n / 2, v + n);
+    return v[n / 2];
+}
+
+// Averaging over six tenths of a unit keeps a dot's level whole at its middle while averaging
+// its noise (longer, a dot's edges would blur more than noise would move them), and a change
+// must last four tenths of a unit before it is handed on: no Morse element is that short. The unit
+// is the detector's own estimate; the caller's (the decoder's) serves only while the detector has
+// none: one speck handed on before the speed was known can pull a decoder's unit down for a whole
+// message, and smoothing by that unit would make more specks.
 static void _update_smooth(TONE_DETECT *td) {
     double unit;
     if (td->learning) { // as learning asks; at first ready for the fastest Morse
         unit = td->learn_unit;
     } else {
-        // Once learnt, the unit follows the runs only so far: a stretch of dashes and long gaps
-        // (a row of figures) would otherwise raise it until dots and their gaps merge.
-        double own = _runs_unit(td);
+        double own = td->unit > 0 ? _follow_unit(td) : _runs_unit(td);
         if (own > 0 && td->learnt_unit > 0) {
             own = std::clamp(own, TD_UNIT_FOLLOW_LO * td->learnt_unit,
                              TD_UNIT_FOLLOW_HI * td->learnt_unit);
@@ -397,7 +413,7 @@ static void _update_smooth(TONE_DETECT *td) {
         if (own > 0) td->unit = own;
         unit = td->unit > 0 ? td->unit : td->unit_hint;
     }
-    _set_smooth(td, unit > 0 ? (int)lround(0.5 * unit) : TD_SMOOTH_START);
+    _set_smooth(td, unit > 0 ? (int)lround(0.6 * unit) : TD_SMOOTH_START);
     td->debounce_ms = unit > 0 ? std::clamp((int)lround(0.4 * unit), 6, 60) : TD_DEBOUNCE_START;
 }
 
@@ -443,10 +459,15 @@ static void _tune(TONE_DETECT *td) {
 // mark is lengthened (or shortened) by the difference; the edge that comes early is handed on
 // that much later, which never goes against the time promised. A decoder that has seen one dash
 // only takes a gap shortened by a quarter of a unit for a glitch inside it.
-static double _edge_delay_ms(const TONE_DETECT *td, int on) {
-    double r_on = pow(10.0, (td->th_on_db - td->signal_db) / 20.0);
-    double r_off = pow(10.0, (td->th_off_db - td->signal_db) / 20.0);
-    double stretch = (1.0 - r_on - r_off) * td->smooth_len * (TD_FRAME / TD_PER_MS);
+// The mark's own level stands for the marks' level when it is lower (a fading signal): when a
+// mark is handed on its average has nearly filled, and when it ends its peak is known.
+static double _edge_delay_ms(const TONE_DETECT *td, int on, float level_db) {
+    float mark_db = std::min(td->signal_db, on ? level_db + 0.7f : td->run_peak);
+    double r_on = pow(10.0, (td->th_on_db - mark_db) / 20.0);
+    double r_off = pow(10.0, (td->th_off_db - mark_db) / 20.0);
+    // The filter before the average rounds the level's rise and fall and takes a fifth of
+    // that back (measured on clean marks from 12 to 40 WPM).
+    double stretch = 0.8 * (1.0 - r_on - r_off) * td->smooth_len * (TD_FRAME / TD_PER_MS);
     // Never more than most of the shortest run handed on, so the edges stay in order.
     double most = 0.8 * td->debounce_ms;
     stretch = std::clamp(stretch, -most, most);
@@ -512,10 +533,11 @@ static void _frame(TONE_DETECT *td, double fi, double fq, int64_t pos) {
         if (top >= 0) sig = std::max(sig, TD_HIST_LOW_DB + (top + 0.5f) * TD_HIST_STEP_DB);
     }
     sig = std::max(sig, n);
-    // Half-way in dB between the noise and the marks; on a clean signal no lower than a quarter
-    // of the marks' amplitude, where the filter's tails would lengthen every mark.
+    // Half-way in dB between the noise and the marks; on a clean signal a quarter of the marks'
+    // amplitude, which lets them fade by 10 dB (the lengthening this brings is taken back when
+    // edges are handed on).
     float thr = std::max(n + std::clamp(0.5f * (sig - n), TD_THR_MIN_DB, TD_THR_MAX_DB),
-                         sig - 8.0f);
+                         sig - TD_THR_MAX_DB);
     td->th_on_db = thr + TD_HYST_DB;
     td->th_off_db = thr - TD_HYST_DB;
     td->has_signal = sig - n >= TD_SIGNAL_MIN_DB;
@@ -548,10 +570,10 @@ static void _frame(TONE_DETECT *td, double fi, double fq, int64_t pos) {
         td->on = want;
         td->pending = 0;
         if (!want) _tune(td);
+        double delay = _edge_delay_ms(td, want, e);
         _note_run(td, td->pending_pos, want);
         if (td->cfg.on_edge && !td->learning) {
-            double at = td->pending_pos / TD_PER_MS + _edge_delay_ms(td, want);
-            td->cfg.on_edge(at, want, td->cfg.user);
+            td->cfg.on_edge(td->pending_pos / TD_PER_MS + delay, want, td->cfg.user);
         }
     }
 }

@@ -132,7 +132,7 @@ TEST(ToneDetectTest, EdgesFollowTheSoundAndNeverPrecedeThePromisedTime) {
     tone_detect_flush(td);
     EXPECT_FALSE(log.early);
     ASSERT_EQ(log.t.size(), truth.size());
-    // The filters and the averaging over half a unit (40 ms here) delay every edge, the end of
+    // The filters and the averaging over six tenths of a unit (48 ms here) delay every edge, the end of
     // a mark a little more than its start; no edge comes before the sound's own change, and
     // every mark keeps its length to within a quarter of a unit or so.
     for (size_t i = 0; i < truth.size(); i++) {
