@@ -51,6 +51,9 @@ constexpr double TD_LEARN_MIN_MS = 1200.0, TD_LEARN_MAX_MS = 2500.0;
 constexpr double TD_LEARN_UNIT_MIN = 30.0;
 // How much worse than the best a faster reading may fit (a mean distance in logarithms).
 constexpr double TD_MISFIT_SLACK = 0.04;
+// Silence after which the speed is learnt again, and how far before the next mark learning
+// then starts reading (the filters settle on the silence).
+constexpr double TD_RELEARN_MS = 3000.0, TD_RELEARN_LEAD_MS = 64.0;
 // How far the unit may then follow the runs from the one learnt.
 constexpr double TD_UNIT_FOLLOW_LO = 0.7, TD_UNIT_FOLLOW_HI = 1.4;
 constexpr int TD_FOLLOW_RUNS = 4;
@@ -149,7 +152,7 @@ struct TONE_DETECT {
     double unit, unit_hint;
     // Learning the speed of a newly found tone: the keying reads ahead without handing on edges;
     // the real keying then starts again at learn_from.
-    int learning, learn_runs;
+    int learning, relearning, learn_runs;
     int64_t learn_from, learn_count_from;
     double learn_unit;  // the unit a reading during learning is smoothed for (0: unknown)
     double learnt_unit; // what learning found (0: unknown)
@@ -417,6 +420,21 @@ static void _update_smooth(TONE_DETECT *td) {
     td->debounce_ms = unit > 0 ? std::clamp((int)lround(0.4 * unit), 6, 60) : TD_DEBOUNCE_START;
 }
 
+// Learning starts at ring position from; runs count for the speed from count_from on. Until
+// the readings at every speed, the sound is read smoothed for read_unit (0: the fastest Morse).
+static void _start_learning(TONE_DETECT *td, int64_t from, int64_t count_from, double read_unit) {
+    td->marked = 0;
+    td->nruns = td->run_idx = 0;
+    td->unit = td->learnt_unit = 0;
+    td->learning = 1;
+    td->relearning = 0;
+    td->learn_runs = 0;
+    td->learn_unit = read_unit;
+    td->learn_from = from;
+    td->learn_count_from = count_from;
+    _update_smooth(td);
+}
+
 // A change of state at pos: the run it ends joins the speed estimate if it was clear, a mark
 // that came well above the switch level or a space that fell well below it. In strong noise
 // the level often crosses a threshold for a moment; it rarely goes far beyond, and counted,
@@ -557,6 +575,14 @@ static void _frame(TONE_DETECT *td, double fi, double fq, int64_t pos) {
     td->lag_i[lag] = fi;
     td->lag_q[lag] = fq;
     td->lag_idx = (lag + 1) % TD_TUNE_LAG;
+    // After a long silence the next mark may come from another station on the same tone, at
+    // another speed (the other side of a contact): its speed is learnt again, from here. The
+    // silence until then is read smoothed as before, where noise seldom looks like a mark.
+    if (!td->learning && !td->on && !td->pending && !want &&
+        pos - td->last_on >= (int64_t)(TD_RELEARN_MS * TD_PER_MS)) {
+        _start_learning(td, pos, pos, td->unit);
+        td->relearning = 1;
+    }
     // A change counts once it has lasted debounce_ms; its edge is dated back to its start.
     // Noise breaks a weak mark into pieces and adds specks to a space: handed on, they would
     // teach the decoder a unit of a few milliseconds.
@@ -636,17 +662,9 @@ static void _lock(TONE_DETECT *td, double hz, float signal_db) {
     td->hist_frames = 0;
     td->last_on = td->now;
     td->switch_count = 0;
-    // Another station may key at another speed: its speed is learnt afresh.
-    td->marked = 0;
-    td->nruns = td->run_idx = 0;
-    td->unit = td->learnt_unit = 0;
-    td->learning = 1;
-    td->learn_runs = 0;
-    td->learn_unit = 0;
-    td->learn_from = td->env_pos;
-    // The spectrum that found the tone began in its first mark, or a little after.
-    td->learn_count_from = std::max(td->env_pos, td->now - TD_FFT - TD_HOP);
-    _update_smooth(td);
+    // Another station may key at another speed: its speed is learnt afresh. The spectrum that
+    // found the tone began in its first mark, or a little after.
+    _start_learning(td, td->env_pos, std::max(td->env_pos, td->now - TD_FFT - TD_HOP), 0);
     ka_log(LOG_DEBUG, "tone detector: %s %.0f Hz at %.1f s", was_locked ? "moved to" : "found", hz,
            td->now / (double)TD_RATE);
 }
@@ -716,7 +734,7 @@ static void _end_learning(TONE_DETECT *td) {
     for (int k = 0; k < TRIES && unit <= 0; k++) {
         if (misfit[k] <= std::max(1.5 * best, best + TD_MISFIT_SLACK)) unit = found[k];
     }
-    td->learning = 0;
+    td->learning = td->relearning = 0;
     td->learn_unit = 0;
     td->unit = td->learnt_unit = unit;
     td->signal_db = signal_db;
@@ -730,9 +748,18 @@ static void _end_learning(TONE_DETECT *td) {
 // little later when the Morse is slow, and before the sound where it began leaves the ring.
 static void _learn(TONE_DETECT *td, int end) {
     _key_until(td, td->now);
+    // Learning again after a silence waits for the next mark without holding back the time
+    // decided: the silence is read as silence, with any smoothing.
+    if (td->relearning && !td->marked && !td->on && !td->pending) {
+        int64_t lead = (int64_t)(TD_RELEARN_LEAD_MS * TD_PER_MS);
+        td->learn_from = std::max(td->learn_from, td->env_pos - lead);
+        td->learn_count_from = td->learn_from;
+        if (!end) return;
+    }
     double heard_ms = (td->now - (td->marked ? td->first_mark : td->learn_from)) / TD_PER_MS;
     int enough = (td->learn_runs >= TD_LEARN_RUNS && heard_ms >= TD_LEARN_MIN_MS) ||
-                 (heard_ms >= TD_LEARN_MAX_MS && td->nruns >= TD_UNIT_RUNS);
+                 (heard_ms >= TD_LEARN_MAX_MS && td->nruns >= TD_UNIT_RUNS) ||
+                 heard_ms >= 2 * TD_LEARN_MAX_MS;
     int full = td->now - td->learn_from >= TD_RING - 4 * TD_FFT;
     if (end || enough || full) _end_learning(td);
 }
@@ -795,7 +822,7 @@ static void _analyse(TONE_DETECT *td) {
     }
     if (td->env_pos - td->last_on > (int64_t)td->cfg.unlock_ms * (TD_RATE / 1000)) {
         td->locked = 0;
-        td->learning = 0;
+        td->learning = td->relearning = 0;
         td->hz = 0;
         ka_log(LOG_DEBUG, "tone detector: let go after %u ms of silence", td->cfg.unlock_ms);
     }
