@@ -3,7 +3,10 @@
 // is mixed down to zero frequency, low-pass filtered and measured once a millisecond, and its
 // level is compared with the noise floor the spectrum shows around it. Searching and keying are
 // two positions in the same ring: the keying may trail the search (lookahead) and, when a tone
-// is first found, reads again the sound kept before it so its first mark is not lost.
+// is first found, reads again the sound kept before it so its first mark is not lost. Before a
+// new tone's edges are handed on, its speed is learnt from the first second or two (read again
+// at every speed, keeping the reading that looks most like Morse), so that the smoothing and the
+// shortest run handed on fit it from the first mark.
 #include "morse/tone_detect.hpp"
 
 #include <algorithm>
