@@ -54,6 +54,9 @@ constexpr double TD_LEARN_MIN_MS = 1200.0, TD_LEARN_MAX_MS = 2500.0;
 constexpr double TD_LEARN_UNIT_MIN = 30.0;
 // How much worse than the best a faster reading may fit (a mean distance in logarithms).
 constexpr double TD_MISFIT_SLACK = 0.04;
+// Beyond this, even the best reading is no Morse (readable Morse fits within 0.1 at +3 dB,
+// runs of noise fit no better than 0.15).
+constexpr double TD_MISFIT_MAX = 0.15;
 // Silence after which the speed is learnt again, and how far before the next mark learning
 // then starts reading (the filters settle on the silence).
 constexpr double TD_RELEARN_MS = 3000.0, TD_RELEARN_LEAD_MS = 64.0;
@@ -713,13 +716,14 @@ static double _morse_misfit(const TONE_DETECT *td, double *unit) {
 // lengths fall anywhere; read too slow, dots and the gaps between them merge into fewer, longer
 // runs, which may happen to fit as well as the right reading. Then the keying
 // starts again where learning began, with the marks' level learnt, and hands on edges.
-static void _end_learning(TONE_DETECT *td) {
+static void _end_learning(TONE_DETECT *td, int end) {
     // Every reading starts from the tone and level learnt so far: a reading smoothed for far
     // too slow Morse would pull the marks' level down for the next.
     double hz = td->hz, best = HUGE_VAL;
     float signal_db = td->signal_db;
     constexpr int TRIES = 7; // TD_LEARN_UNIT_MIN times powers of the square root of 2
     double found[TRIES], misfit[TRIES];
+    int counted = 0;
     for (int k = 0; k < TRIES; k++) {
         double u = TD_LEARN_UNIT_MIN * pow(M_SQRT2, k);
         td->learn_unit = u;
@@ -729,9 +733,22 @@ static void _end_learning(TONE_DETECT *td) {
         _update_smooth(td);
         _key_until(td, td->now);
         misfit[k] = _morse_misfit(td, &found[k]);
+        counted |= found[k] > 0;
         // A reading only counts for a unit near the one it was smoothed for.
         if (found[k] < 0.5 * u || found[k] > 2.5 * u) misfit[k] = HUGE_VAL;
         best = std::min(best, misfit[k]);
+    }
+    td->signal_db = signal_db;
+    _set_tone(td, hz);
+    if (counted && !(best <= TD_MISFIT_MAX)) {
+        // Runs enough, at every speed, and none looks like Morse: noise, or a signal too weak
+        // to read. Nothing is handed on; learning starts again on what comes next.
+        ka_log(LOG_DEBUG, "tone detector: no Morse to read at %.1f s", td->now / (double)TD_RATE);
+        _start_learning(td, td->now, td->now, 0);
+        td->relearning = !end;
+        td->learning = !end;
+        _rewind(td);
+        return;
     }
     double unit = 0;
     for (int k = 0; k < TRIES && unit <= 0; k++) {
@@ -740,8 +757,6 @@ static void _end_learning(TONE_DETECT *td) {
     td->learning = td->relearning = 0;
     td->learn_unit = 0;
     td->unit = td->learnt_unit = unit;
-    td->signal_db = signal_db;
-    _set_tone(td, hz);
     ka_log(LOG_DEBUG, "tone detector: unit %.0f ms", unit);
     _rewind(td);
     _update_smooth(td);
@@ -764,7 +779,7 @@ static void _learn(TONE_DETECT *td, int end) {
                  (heard_ms >= TD_LEARN_MAX_MS && td->nruns >= TD_UNIT_RUNS) ||
                  heard_ms >= 2 * TD_LEARN_MAX_MS;
     int full = td->now - td->learn_from >= TD_RING - 4 * TD_FFT;
-    if (end || enough || full) _end_learning(td);
+    if (end || enough || full) _end_learning(td, end);
 }
 
 // One spectrum over the newest samples: noise floor, per-bin statistics, finding the tone,
