@@ -481,10 +481,10 @@ static void _tune(TONE_DETECT *td) {
 // mark starts, and the switch-off level (1 - r_off) of s after it ends, r being a level's
 // amplitude against the marks'. Unless the thresholds sit at half the marks' amplitude every
 // mark is lengthened (or shortened) by the difference; the edge that comes early is handed on
-// that much later, which never goes against the time promised. A decoder that has seen one dash
-// only takes a gap shortened by a quarter of a unit for a glitch inside it.
-// The mark's own level stands for the marks' level when it is lower (a fading signal): when a
-// mark is handed on its average has nearly filled, and when it ends its peak is known.
+// that much later, which never goes against the time promised (a decoder that has seen one dash
+// only takes a gap shortened by a quarter of a unit for a glitch inside it). The mark's own
+// level stands for the marks' level when it is lower (a fading signal): when a mark is handed
+// on its average has nearly filled, and when it ends its peak is known.
 static double _edge_delay_ms(const TONE_DETECT *td, int on, float level_db) {
     float mark_db = std::min(td->signal_db, on ? level_db + 0.7f : td->run_peak);
     double r_on = pow(10.0, (td->th_on_db - mark_db) / 20.0);
