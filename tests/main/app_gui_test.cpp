@@ -7,19 +7,14 @@
 #include <allegro5/allegro_font.h>
 
 #include "main/app.hpp"
+#include "support/test_display.hpp"
 
 namespace {
 
 class AppGui : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        ASSERT_TRUE(al_init());
-        al_init_font_addon();
-        // The X server may still be resetting after the previous test program: retry a while.
-        for (int i = 0; i < 50 && !display; i++) {
-            display = al_create_display(480, 800);
-            if (!display) al_rest(0.1);
-        }
+        display = test_display_open();
         ASSERT_NE(display, nullptr);
         font = al_create_builtin_font();
         ASSERT_NE(font, nullptr);
