@@ -99,11 +99,7 @@ static void _keyer_out(int down, void *user) {
     LUMIKEY_APP *app = (LUMIKEY_APP *)user;
     _store(&app->key.keyer_down, down);
     _outputs(app, down);
-    if (!app->wake_source_ready) return;
-    ALLEGRO_EVENT ev;
-    memset(&ev, 0, sizeof ev);
-    ev.user.type = LUMIKEY_WAKE_EVENT;
-    al_emit_user_event(&app->wake_source, &ev, nullptr);
+    if (app->wake_source_ready) lumikey_wake(&app->wake_source);
 }
 
 static void _clear_touches(KEYPAD *k) {
