@@ -56,7 +56,7 @@ TEST_F(AppGui, ABuildThatFailsIsTriedAgainOnTheNextPass) {
     EXPECT_EQ(a->needs_rebuild, 1);
     EXPECT_EQ(a->built_screen, SCREEN_HOME);
 
-    a->font = font;
+    a->font = a->font_big = font;
     app_build_gui(a);
     ASSERT_NE(a->gui, nullptr);
     EXPECT_EQ(a->needs_rebuild, 0);
