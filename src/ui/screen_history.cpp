@@ -26,11 +26,7 @@ static int _valid(const LUMIKEY_APP *app, int id) {
 
 static void _tap(void *user, int id) {
     LUMIKEY_APP *app = (LUMIKEY_APP *)user;
-    if (!_valid(app, id)) return;
-    // Sending moves the entry to the top of the very array it lives in: send a copy.
-    char copy[512];
-    ka_copy_text(copy, sizeof copy, app->history.items[id]);
-    app_send_message(app, copy);
+    if (_valid(app, id)) app_send_message(app, app->history.items[id]);
 }
 
 static void _long(void *user, int id) {
