@@ -21,3 +21,20 @@ ALLEGRO_DISPLAY *test_display_open(int w, int h) {
     }
     return display;
 }
+
+ALLEGRO_DISPLAY *DisplayTest::display = nullptr;
+ALLEGRO_FONT *DisplayTest::font = nullptr;
+
+void DisplayTest::SetUpTestSuite() {
+    display = test_display_open();
+    ASSERT_NE(display, nullptr);
+    font = al_create_builtin_font();
+    ASSERT_NE(font, nullptr);
+}
+
+void DisplayTest::TearDownTestSuite() {
+    if (font) al_destroy_font(font);
+    if (display) al_destroy_display(display);
+    font = nullptr;
+    display = nullptr;
+}

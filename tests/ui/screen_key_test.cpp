@@ -50,19 +50,8 @@ ALLEGRO_EVENT touch_event(unsigned type, int id, float x, float y) {
     return ev;
 }
 
-class ScreenKeyTest : public ::testing::Test {
+class ScreenKeyTest : public DisplayTest {
 protected:
-    static void SetUpTestSuite() {
-        display = test_display_open();
-        ASSERT_NE(display, nullptr);
-        font = al_create_builtin_font();
-        ASSERT_NE(font, nullptr);
-    }
-    static void TearDownTestSuite() {
-        if (font) al_destroy_font(font);
-        if (display) al_destroy_display(display);
-    }
-
     void SetUp() override {
         torch_shutdown();
         torch_set_platform(nullptr);
@@ -171,14 +160,10 @@ protected:
         return msg.text;
     }
 
-    static ALLEGRO_DISPLAY *display;
-    static ALLEGRO_FONT *font;
     TempDir dir;
     ScopedEnv data_home{"XDG_DATA_HOME", dir.path().c_str()};
     LogCapture log{6};
 };
-ALLEGRO_DISPLAY *ScreenKeyTest::display = nullptr;
-ALLEGRO_FONT *ScreenKeyTest::font = nullptr;
 
 TEST_F(ScreenKeyTest, SpaceKeysTheStraightKeyAndAutoRepeatAddsNoEdges) {
     build(KEY_MODE_SEND);
