@@ -193,7 +193,11 @@ bool PulseServer::record_start(std::string *why) {
     }
     recorded_.clear();
     stop_reading_ = false;
+    // The sink drops what does not fit in the pipe (under a second), so the reader must keep
+    // up on a busy machine, and must not stop to copy a growing recording.
+    recorded_.reserve((size_t)rate_ * 2 * 90);
     reader_ = std::thread([this] {
+        ScopedRealtime keep_up;
         char chunk[16384];
         while (!stop_reading_) {
             pollfd p{fd_, POLLIN, 0};
