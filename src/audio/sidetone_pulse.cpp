@@ -121,7 +121,9 @@ static void _on_underflow(pa_stream *s, void *) {
     _sp.underruns.fetch_add(1, std::memory_order_relaxed);
     if (!sidetone_queue_underrun(&_sp.queue, _now_ms())) return;
     _ask_target(s);
-    ka_log(LOG_INFO, "sidetone ran dry, queue raised to %.1f ms",
+    // The first time says what is happening; the rest of the story is told at the close.
+    ka_log(_sp.queue.target == _sp.queue.base + _sp.queue.step ? LOG_INFO : LOG_DEBUG,
+           "sidetone ran dry, queue raised to %.1f ms",
            1000.0 * _sp.queue.target / (double)_sp.rate);
 }
 
@@ -274,6 +276,10 @@ void sidetone_pulse_stop() {
     pa_threaded_mainloop_unlock(_sp.loop);
     // Joins the loop's thread: no callback runs after this.
     pa_threaded_mainloop_stop(_sp.loop);
+    uint32_t underruns = _sp.underruns.load();
+    if (underruns > 0 && _sp.rate > 0)
+        ka_log(LOG_INFO, "sidetone stream closed after %u underruns, its queue at most %.1f ms",
+               underruns, 1000.0 * _sp.highest.load() / (double)_sp.rate);
     pa_threaded_mainloop_free(_sp.loop);
     _sp.loop = nullptr;
     _sp.fill = nullptr;
