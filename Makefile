@@ -6,7 +6,7 @@ JOBS     ?= $(shell nproc)
 
 FUZZ_SECONDS ?= 20
 
-.PHONY: run test bench fuzz build deps configure clean format
+.PHONY: run test bench fuzz build deps configure clean format install deb
 
 run: build
 	./$(BUILD)/lumikey
@@ -33,6 +33,19 @@ fuzz: deps
 			2>build-fuzz/$$name.log || { tail -40 build-fuzz/$$name.log; exit 1; }; \
 		grep -E "^stat::number_of_executed_units" build-fuzz/$$name.log; \
 	done
+
+# make install [PREFIX=/usr/local] [DESTDIR=...]: the programs, assets, menu entry, icon and manual
+# pages. make deb: a Debian package in $(BUILD)/package/.
+PREFIX ?= /usr/local
+INSTALLED := lumikey lumikey-decode assets desktop_data
+
+install: configure
+	cmake --build $(BUILD) -j $(JOBS) --target $(INSTALLED)
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+deb: configure
+	cmake --build $(BUILD) -j $(JOBS) --target $(INSTALLED)
+	cd $(BUILD) && cpack -G DEB
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)

@@ -9,16 +9,11 @@
 #include <vector>
 #include <X11/Xlib.h>
 
+#include "bench_stats.hpp"
 #include "support/ka_clipboard.hpp"
 #include "support/ka_log.hpp"
 
 namespace {
-
-double _median(std::vector<double> v) {
-    if (v.empty()) return 0;
-    std::nth_element(v.begin(), v.begin() + (long)v.size() / 2, v.end());
-    return v[v.size() / 2];
-}
 
 void BM_ClipboardStartAndShutdown(benchmark::State &state) {
     // Xvfb resets when its last client leaves; one idle connection keeps it steady.
@@ -46,12 +41,12 @@ void BM_ClipboardStartAndShutdown(benchmark::State &state) {
         stop_ms.push_back(std::chrono::duration<double, std::milli>(t2 - t1).count());
     }
     XCloseDisplay(keeper);
-    state.counters["median_start_ms"] = _median(start_ms);
-    state.counters["median_shutdown_ms"] = _median(stop_ms);
+    state.counters["median_start_ms"] = bench_median(start_ms);
+    state.counters["median_shutdown_ms"] = bench_median(stop_ms);
     if (stop_ms.size() >= 50) {
         printf(
             "ka_clipboard: start with a text on offer %.2f ms, shutdown %.2f ms (medians of %zu)\n",
-            _median(start_ms), _median(stop_ms), stop_ms.size());
+            bench_median(start_ms), bench_median(stop_ms), stop_ms.size());
     }
 }
 BENCHMARK(BM_ClipboardStartAndShutdown)->Unit(benchmark::kMillisecond)->Iterations(100);

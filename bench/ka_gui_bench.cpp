@@ -11,8 +11,10 @@
 #include <allegro5/allegro_ttf.h>
 
 #include "bench_gui_grid.hpp"
+#include "bench_stats.hpp"
 #include "support/ka_gui.hpp"
 #include "support/ka_log.hpp"
+#include "support/test_display.hpp"
 
 namespace {
 
@@ -21,12 +23,7 @@ ALLEGRO_FONT *g_font = nullptr;
 
 bool _setup() {
     if (g_display) return true;
-    if (!al_init()) return false;
-    al_init_font_addon();
-    al_init_ttf_addon();
-    al_init_primitives_addon();
-    al_set_new_display_option(ALLEGRO_VSYNC, 2, ALLEGRO_SUGGEST);
-    g_display = al_create_display(480, 800);
+    g_display = test_display_open();
     if (!g_display) return false;
     g_font = al_load_ttf_font("assets/fonts/DejaVuSans.ttf", 18, 0);
     if (!g_font) g_font = al_create_builtin_font();
@@ -35,12 +32,6 @@ bool _setup() {
 
 KA_GUI_CTX *_build() {
     return bench_gui_grid(g_font, g_display, nullptr);
-}
-
-double _median(std::vector<double> v) {
-    if (v.empty()) return 0;
-    std::nth_element(v.begin(), v.begin() + (long)v.size() / 2, v.end());
-    return v[v.size() / 2];
 }
 
 void BM_Build60Widgets(benchmark::State &state) {
@@ -56,10 +47,10 @@ void BM_Build60Widgets(benchmark::State &state) {
         us.push_back(std::chrono::duration<double, std::micro>(t1 - t0).count());
         ka_gui_destroy_ctx(&ctx);
     }
-    state.counters["median_build_us"] = _median(us);
+    state.counters["median_build_us"] = bench_median(us);
     if (us.size() >= 1000)
         printf("ka_gui: build of a window with 60 widgets, median %.1f us over %zu runs\n",
-               _median(us), us.size());
+               bench_median(us), us.size());
 }
 BENCHMARK(BM_Build60Widgets)->Unit(benchmark::kMicrosecond);
 
@@ -82,12 +73,12 @@ void BM_DrawFrame60Widgets(benchmark::State &state) {
         ms.push_back(std::chrono::duration<double, std::milli>(t2 - t0).count());
     }
     ka_gui_destroy_ctx(&ctx);
-    state.counters["median_frame_ms"] = _median(ms);
-    state.counters["median_draw_call_ms"] = _median(draw_ms);
+    state.counters["median_frame_ms"] = bench_median(ms);
+    state.counters["median_draw_call_ms"] = bench_median(draw_ms);
     if (ms.size() >= 100) {
         printf("ka_gui: one 480x800 frame of 60 widgets, median %.2f ms over %zu frames "
                "(ka_gui_draw itself %.2f ms, the rest is the flip)\n",
-               _median(ms), ms.size(), _median(draw_ms));
+               bench_median(ms), ms.size(), bench_median(draw_ms));
     }
 }
 BENCHMARK(BM_DrawFrame60Widgets)->Unit(benchmark::kMillisecond)->MinTime(2.0);

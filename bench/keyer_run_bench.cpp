@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_stats.hpp"
 #include "morse/keyer_run.hpp"
 
 namespace {
@@ -37,13 +38,6 @@ bool realtime_allowed() {
     });
     probe.join();
     return ok;
-}
-
-double percentile(std::vector<double> sorted, double p) {
-    if (sorted.empty()) return 0;
-    std::sort(sorted.begin(), sorted.end());
-    size_t i = (size_t)(p * (double)(sorted.size() - 1) + 0.5);
-    return sorted[i];
 }
 
 void BM_KeyrunHeldSqueeze30Wpm(benchmark::State &state) {
@@ -89,8 +83,8 @@ void BM_KeyrunHeldSqueeze30Wpm(benchmark::State &state) {
         const double units = 6.0 * (double)(last_start / 4);
         const double span = count ? edges[last_start].t - t0 : 0;
 
-        const double p50 = percentile(delays_ms, 0.50) * 1000;
-        const double p99 = percentile(delays_ms, 0.99) * 1000;
+        const double p50 = bench_percentile(delays_ms, 0.50) * 1000;
+        const double p99 = bench_percentile(delays_ms, 0.99) * 1000;
         const double max =
             delays_ms.empty() ? 0 : *std::max_element(delays_ms.begin(), delays_ms.end()) * 1000;
         const double min =

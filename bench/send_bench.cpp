@@ -18,7 +18,9 @@
 #include <benchmark/benchmark.h>
 
 #include "audio/tone.hpp"
+#include "bench_stats.hpp"
 #include "main/app.hpp"
+#include "support/test_display.hpp"
 #include "support/wav_reader.hpp"
 
 namespace {
@@ -27,12 +29,6 @@ uint64_t now_ns() {
     timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return (uint64_t)ts.tv_sec * 1'000'000'000ull + (uint64_t)ts.tv_nsec;
-}
-
-double median(std::vector<double> v) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 // A started program's record around one display, without the event loop.
@@ -49,11 +45,7 @@ struct BenchApp {
         al_init_user_event_source(&a->wake_source);
         a->player = player_new();
         if (display) {
-            al_init_font_addon();
-            al_init_ttf_addon();
-            al_init_primitives_addon();
-            al_set_new_display_option(ALLEGRO_VSYNC, 2, ALLEGRO_SUGGEST);
-            a->display = al_create_display(480, 800);
+            a->display = test_display_open();
             if (!a->display) return;
             a->disp_w = 480;
             a->disp_h = 800;
@@ -98,7 +90,7 @@ void BM_PlayScreenFrame(benchmark::State &state) {
         app_draw(a);
         frames_ms.push_back((double)(now_ns() - t0) / 1e6);
     }
-    state.counters["median_ms"] = median(frames_ms);
+    state.counters["median_ms"] = bench_median(frames_ms);
     state.counters["worst_ms"] = *std::max_element(frames_ms.begin(), frames_ms.end());
     state.counters["frames"] = (double)frames_ms.size();
 }
@@ -255,9 +247,9 @@ void BM_LightToToneOffset(benchmark::State &state) {
         return w;
     };
     state.counters["lead_ms"] = lead;
-    state.counters["sched_median_ms"] = median(sched_ms);
+    state.counters["sched_median_ms"] = bench_median(sched_ms);
     state.counters["sched_worst_dev_ms"] = worst_dev(sched_ms);
-    state.counters["written_median_ms"] = median(written_ms);
+    state.counters["written_median_ms"] = bench_median(written_ms);
     state.counters["written_worst_dev_ms"] = worst_dev(written_ms);
     state.counters["edges"] = (double)sched_ms.size();
 }

@@ -6,8 +6,9 @@
 //   buffers come on top, unseen, so this is its best case.
 // - direct: the sidetone's own PulseAudio stream. Timed until the first non-silent sample is
 //   handed to the server; the server's queue, which it reports, comes on top.
-// Then the processor time the sidetone costs while it runs with the key up, and a 60 s run of
-// fast keying recorded from the sink and searched for clicks, gaps and underruns.
+// Then the processor time the sidetone costs while it runs with the key up, the server's timing
+// settings compared, and 60 s runs of fast keying recorded from the sink and searched for
+// clicks, gaps and underruns.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -208,52 +209,179 @@ BENCHMARK(BM_IdleCpuStopped)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_IdleCpuMixer)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_IdleCpuDirect)->Iterations(1)->Unit(benchmark::kMillisecond);
 
-// 60 s of random fast keying (dots and dashes of 20 to 30 WPM) on the direct stream, recorded
-// from the sink: every press must come out as one unbroken tone.
-void BM_SixtySecondsOfKeying(benchmark::State &state) {
+// Random fast keying (dots of 40 to 60 ms, 30 to 20 WPM, dashes of three, one-dot gaps) on the
+// direct stream, recorded from the sink. Reports the delay from each key-down to the first
+// sound handed to the server, the underruns, the samples that break the sine within a tone
+// (a click or gap), the longest queue the stream grew to and the server's own estimate of the
+// queue's delay.
+struct RunResult {
+    size_t presses = 0, tones = 0, breaks = 0;
+    uint32_t underruns = 0, base_queue = 0, highest_queue = 0, rate = 0;
+    std::vector<double> handover_ms, server_ms;
+    std::string error;
+};
+
+RunResult keying_run(int seconds, unsigned seed, PulseServer *srv) {
+    RunResult r;
     std::string why;
-    if (!sidetone_start(HZ) || !sidetone_direct() || !server->record_start(&why)) {
-        state.SkipWithError(("no recording: " + why).c_str());
-        return;
+    if (!start(true) || !srv->record_start(&why)) {
+        sidetone_stop();
+        sidetone_set_fill_hook(nullptr, nullptr);
+        r.error = "no direct stream or no recording: " + why;
+        return r;
     }
-    std::mt19937 rng(11);
-    std::uniform_int_distribution<int> dot_ms(40, 60);
-    std::uniform_int_distribution<int> dash(0, 1);
-    size_t presses = 0;
-    for (auto _ : state) {
-        auto t = Clock::now() + 100ms, end = t + 60s;
-        while (t < end) {
-            int dot = dot_ms(rng);
-            std::this_thread::sleep_until(t);
-            sidetone_key(1);
-            presses++;
-            t += std::chrono::milliseconds(dash(rng) ? 3 * dot : dot);
-            std::this_thread::sleep_until(t);
-            sidetone_key(0);
-            t += std::chrono::milliseconds(dot);
-        }
-        std::this_thread::sleep_until(t + 200ms);
+    r.rate = tone_mixer_rate();
+    r.base_queue = sidetone_pulse_target_samples();
+    std::mt19937 rng(seed);
+    std::uniform_int_distribution<int> dot_ms(40, 60), dash(0, 1);
+    std::vector<Clock::time_point> downs;
+    size_t first_fill = fills.count.load(std::memory_order_acquire);
+    // A keying thread that wakes late would shorten the gap after a press until two tones
+    // merge; a real keyer's timing is not what is measured here.
+    ScopedRealtime keyer_priority;
+    auto t = Clock::now() + 100ms, end = t + std::chrono::seconds(seconds);
+    while (t < end) {
+        int dot = dot_ms(rng);
+        std::this_thread::sleep_until(t);
+        downs.push_back(Clock::now());
+        sidetone_key(1);
+        t += std::chrono::milliseconds(dash(rng) ? 3 * dot : dot);
+        std::this_thread::sleep_until(t);
+        sidetone_key(0);
+        // Read while the key is up, where the lock it takes cannot delay a key-down's sound.
+        r.server_ms.push_back(sidetone_pulse_latency_us() / 1000.0);
+        t += std::chrono::milliseconds(dot);
     }
-    uint32_t underruns = sidetone_pulse_underruns();
+    std::this_thread::sleep_until(t + 200ms);
+    r.presses = downs.size();
+    r.underruns = sidetone_pulse_underruns();
+    r.highest_queue = sidetone_pulse_highest_target_samples();
+    size_t last_fill = fills.count.load(std::memory_order_acquire);
     sidetone_stop();
+    sidetone_set_fill_hook(nullptr, nullptr);
+    if (last_fill - first_fill > RING) {
+        r.error = "the fill log overflowed";
+        return r;
+    }
+    // Each key-down's sound is in the first sounding block made after it.
+    size_t f = first_fill;
+    for (Clock::time_point key : downs) {
+        while (f < last_fill && (fills.when[f % RING] < key || fills.first_sound[f % RING] < 0))
+            f++;
+        if (f == last_fill) break;
+        r.handover_ms.push_back(ms(fills.when[f % RING] - key) +
+                                fills.first_sound[f % RING] * 1000.0 / r.rate);
+    }
     WavData wav;
-    if (!wav_read(server->record_stop(), &wav, &why)) {
-        state.SkipWithError(why.c_str());
-        return;
+    if (!wav_read(srv->record_stop(), &wav, &why)) {
+        r.error = why;
+        return r;
     }
     float peak = wav_peak(wav.samples, 0, wav.samples.size());
     std::vector<WavSegment> seg = wav_segments(wav.samples, 0.02f * peak, wav.rate / 100);
-    size_t breaks = 0;
+    r.tones = seg.size();
     for (const WavSegment &s : seg)
-        breaks += wav_sine_breaks(wav.samples, s.start, s.end, HZ, wav.rate, 0.01f);
-    state.counters["presses"] = (double)presses;
-    state.counters["tones_heard"] = (double)seg.size();
-    state.counters["sample_breaks"] = (double)breaks;
-    state.counters["underruns"] = underruns;
-    printf("60 s of keying: %zu presses, %zu tones heard, %zu broken samples, %u underruns\n",
-           presses, seg.size(), breaks, underruns);
+        r.breaks += wav_sine_breaks(wav.samples, s.start, s.end, HZ, wav.rate, 0.01f);
+    return r;
 }
-BENCHMARK(BM_SixtySecondsOfKeying)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+void report(benchmark::State &state, const char *what, const RunResult &r) {
+    if (!r.error.empty()) {
+        state.SkipWithError(r.error.c_str());
+        return;
+    }
+    double per_ms = r.rate / 1000.0;
+    state.counters["underruns"] = r.underruns;
+    state.counters["sample_breaks"] = (double)r.breaks;
+    state.counters["median_ms"] = median(r.handover_ms);
+    state.counters["worst_ms"] = worst(r.handover_ms);
+    state.counters["queue_max_ms"] = r.highest_queue / per_ms;
+    printf("%s: %zu presses, %zu tones heard, %u underruns, %zu broken samples; key to server "
+           "median %.2f ms, worst %.2f ms; queue %.1f ms, grew to %.1f ms; server's estimate of "
+           "the queue's delay median %.2f ms, worst %.2f ms\n",
+           what, r.presses, r.tones, r.underruns, r.breaks, median(r.handover_ms),
+           worst(r.handover_ms), r.base_queue / per_ms, r.highest_queue / per_ms,
+           median(r.server_ms), worst(r.server_ms));
+}
+
+// The server's timing settings compared, 20 s of keying each, on a private server whose
+// threads are real-time where allowed so that the machine's load weighs less than the settings.
+struct Timing {
+    const char *name;
+    SIDETONE_PULSE_TUNING tuning;
+};
+const Timing TIMINGS[] = {
+    {"adjusted latency, queue filled before playing (as shipped)", {}},
+    {"adjusted latency, playing from the server's threshold", {0, 0, 0, 0, 1}},
+    {"early requests", {0, 0, 0, SIDETONE_PULSE_EARLY_REQUESTS, 0}},
+    {"server's own device buffer", {0, 0, 0, SIDETONE_PULSE_PLAIN, 0}},
+    {"32-sample requests, 128-sample queue", {32, 128, 0, 0, 0}},
+    {"128-sample requests, 512-sample queue", {128, 512, 0, 0, 0}},
+    {"no growth of the queue", {0, 0, 1, 0, 0}}, // a cap below the base holds it there
+    {"5-request queue (7.2 ms)", {0, 5 * 63, 0, 0, 0}},
+    {"6-request queue (8.6 ms)", {0, 6 * 63, 0, 0, 0}},
+};
+
+void BM_ServerTiming(benchmark::State &state) {
+    const Timing &t = TIMINGS[state.range(0)];
+    PulseServer own;
+    std::string why;
+    bool rt = own.ok() && own.make_realtime(&why);
+    RunResult r;
+    for (auto _ : state) {
+        sidetone_pulse_set_tuning(&t.tuning);
+        r = keying_run(20, 3, &own);
+        sidetone_pulse_set_tuning(nullptr);
+    }
+    std::string what = std::string(t.name) + (rt ? "" : " (server not real-time: " + why + ")");
+    report(state, what.c_str(), r);
+}
+BENCHMARK(BM_ServerTiming)->DenseRange(0, 8)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// Does the stream run dry as it starts? 30 starts, each followed by 300 ms of keying-free
+// playing, with the queue filled before playing starts (as shipped) and without, on the server
+// as the daemon sets itself up.
+void BM_StartUnderruns(benchmark::State &state) {
+    bool prefill = state.range(0) == 0;
+    SIDETONE_PULSE_TUNING tuning{};
+    tuning.no_prefill = prefill ? 0 : 1;
+    int starts = 0, dry = 0, failed = 0;
+    for (auto _ : state) {
+        sidetone_pulse_set_tuning(&tuning);
+        for (int i = 0; i < 30; i++) {
+            if (!sidetone_start(HZ) || !sidetone_direct()) {
+                failed++;
+                continue;
+            }
+            starts++;
+            std::this_thread::sleep_for(300ms);
+            dry += sidetone_pulse_underruns() > 0;
+            sidetone_stop();
+        }
+        sidetone_pulse_set_tuning(nullptr);
+    }
+    state.counters["starts_run_dry"] = dry;
+    printf("%s: %d of %d starts ran dry within 300 ms (%d failed to start)\n",
+           prefill ? "queue filled before playing" : "playing from the server's threshold", dry,
+           starts, failed);
+}
+BENCHMARK(BM_StartUnderruns)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// 60 s on the server as the daemon sets itself up (device threads real-time, the thread that
+// serves clients at nice -11, as on a desktop), then on one made real-time throughout.
+void BM_SixtySecondsOfKeying(benchmark::State &state) {
+    bool make_rt = state.range(0) == 1;
+    PulseServer own;
+    std::string why;
+    if (make_rt && !own.make_realtime(&why)) {
+        state.SkipWithError(("the server cannot be made real-time: " + why).c_str());
+        return;
+    }
+    RunResult r;
+    for (auto _ : state) r = keying_run(60, 11, &own);
+    report(state, make_rt ? "60 s, server real-time throughout" : "60 s, server as it sets up", r);
+}
+BENCHMARK(BM_SixtySecondsOfKeying)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -13,6 +13,7 @@
 
 #include "main/app.hpp"
 #include "support/ka_log.hpp"
+#include "support/test_display.hpp"
 #include "ui/touch_list.hpp"
 
 namespace {
@@ -46,13 +47,9 @@ Bench *g = nullptr;
 bool _setup() {
     if (g) return g->display != nullptr;
     g = new Bench;
-    if (!al_init()) return false;
-    al_init_font_addon();
-    al_init_ttf_addon();
-    al_init_primitives_addon();
-    al_install_mouse();
-    g->display = al_create_display(480, 800);
+    g->display = test_display_open();
     if (!g->display) return false;
+    al_install_mouse();
     LUMIKEY_APP &app = g->app;
     app.display = g->display;
     app.ui_scale = 1;

@@ -10,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xdotool xclip imagemagick x11-utils pulseaudio pulseaudio-utils python3
   dbus-daemon python3-dbus python3-gi
+  librsvg2-bin dpkg-dev desktop-file-utils appstream man-db
 )
 
 missing=()

@@ -25,7 +25,7 @@ finish() {
   rm -rf "$tmp"
   # The private X server of test-env.sh, whose own exit trap this one replaces.
   [[ -n "${_xvfb_pid:-}" ]] && kill "$_xvfb_pid" 2>/dev/null || true
-  [[ -n "${_xvfb_fifo:-}" ]] && rm -f "$_xvfb_fifo"
+  [[ -z "${_xvfb_fifo:-}" ]] || rm -f "$_xvfb_fifo"
 }
 trap finish EXIT
 

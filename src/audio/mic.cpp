@@ -11,6 +11,8 @@
 #include <atomic>
 #include <cstring>
 #include <mutex>
+#include <new>
+#include <system_error>
 #include <thread>
 
 #include "support/ka_common.hpp"
@@ -22,13 +24,11 @@ constexpr size_t MIC_BLOCK_SAMPLES = MIC_RATE * MIC_BLOCK_MS / 1000;
 // The meter's span: -100 dB to 0 dB (a full-scale tone reads -6 dB).
 constexpr float MIC_METER_FLOOR_DB = -100.0f;
 
-static struct {
-    std::mutex lock; // guards status and the start/stop of the thread
-    std::thread thread;
-    bool joinable = false;
-    std::atomic<int> stop{0};
-    std::atomic<int> state{0};
-    std::atomic<int> unit_ms{0}; // the decoder's unit, handed back by mic_feed
+// One start of the microphone. Its capture thread owns it: a thread still connecting when the
+// capture is stopped is let go and frees the session itself once the sound server answers, so
+// that neither start nor stop waits for the server.
+struct MIC_SESSION {
+    std::atomic<int> stop{0}; // set under _mic.lock
     pa_simple *pa = nullptr;
     TONE_DETECT *td = nullptr;
     MIC_SINK sink = nullptr;
@@ -36,7 +36,16 @@ static struct {
     MIC_EDGE edges[MIC_MAX_EDGES];
     size_t nedges = 0;
     float samples[MIC_BLOCK_SAMPLES];
-    TONE_STATUS status{}; // the detector's state after the latest block, for the meter
+};
+
+static struct {
+    std::mutex lock; // guards status, session and the connecting-to-capturing step
+    std::thread thread;
+    bool joinable = false;
+    MIC_SESSION *session = nullptr; // the current start, while its thread may still call the sink
+    std::atomic<int> state{MIC_STOPPED};
+    std::atomic<int> unit_ms{0}; // the decoder's unit, handed back by mic_feed
+    TONE_STATUS status{};        // the detector's state after the latest block, for the meter
     bool have_status = false;
 } _mic;
 
@@ -45,36 +54,73 @@ float mic_meter_units(float db) {
 }
 
 // Hands what has gathered to the sink; t_ms is where the keying is decided.
-static void _deliver(double t_ms, float level) {
-    MIC_BLOCK block{_mic.edges, _mic.nedges, t_ms, level};
-    if (_mic.sink) _mic.sink(&block, _mic.user);
-    _mic.nedges = 0;
+static void _deliver(MIC_SESSION *ms, double t_ms, float level) {
+    MIC_BLOCK block{ms->edges, ms->nedges, t_ms, level};
+    if (ms->sink) ms->sink(&block, ms->user);
+    ms->nedges = 0;
 }
 
-static void _on_edge(double t_ms, int down, void *) {
-    if (_mic.nedges == MIC_MAX_EDGES) _deliver(_mic.edges[_mic.nedges - 1].t_ms, 0.0f);
-    _mic.edges[_mic.nedges++] = MIC_EDGE{t_ms, down};
+static void _on_edge(double t_ms, int down, void *user) {
+    MIC_SESSION *ms = (MIC_SESSION *)user;
+    if (ms->nedges == MIC_MAX_EDGES) _deliver(ms, ms->edges[ms->nedges - 1].t_ms, 0.0f);
+    ms->edges[ms->nedges++] = MIC_EDGE{t_ms, down};
 }
 
-static void _capture_thread() {
-    const size_t bytes = sizeof _mic.samples;
-    while (!_mic.stop.load()) {
-        int err = 0;
-        if (pa_simple_read(_mic.pa, _mic.samples, bytes, &err) < 0) {
-            ka_log(LOG_ERR, "microphone: capture failed: %s", pa_strerror(err));
-            _mic.state.store(-1);
+static void _free_session(MIC_SESSION *ms) {
+    if (ms->pa) pa_simple_free(ms->pa);
+    tone_detect_free(&ms->td);
+    delete ms;
+}
+
+// Connects to the sound server (which may take a while: the caller is not kept waiting), then
+// reads blocks until stopped or the input fails.
+static void _capture_thread(MIC_SESSION *ms) {
+    pa_sample_spec spec{};
+    spec.format = PA_SAMPLE_FLOAT32NE;
+    spec.rate = MIC_RATE;
+    spec.channels = 1;
+    // Small fragments: the server hands over every block as soon as it is full, so the delay
+    // from the sound to the decoder is one block, not the server's default of two seconds.
+    pa_buffer_attr attr;
+    attr.maxlength = (uint32_t)-1;
+    attr.tlength = (uint32_t)-1;
+    attr.prebuf = (uint32_t)-1;
+    attr.minreq = (uint32_t)-1;
+    attr.fragsize = (uint32_t)sizeof ms->samples;
+    int err = 0;
+    ms->pa = pa_simple_new(nullptr, "Lumikey", PA_STREAM_RECORD, nullptr, "Morse receiver", &spec,
+                           nullptr, &attr, &err);
+    {
+        std::lock_guard<std::mutex> g(_mic.lock);
+        if (ms->stop.load()) { // stopped while connecting: nobody waits for this thread
+            _free_session(ms);
             return;
         }
-        tone_detect_set_unit(_mic.td, _mic.unit_ms.load());
-        tone_detect_process(_mic.td, _mic.samples, MIC_BLOCK_SAMPLES);
+        if (!ms->pa) {
+            ka_log(LOG_ERR, "microphone: no sound input: %s", pa_strerror(err));
+            _mic.state.store(MIC_NO_INPUT);
+            return;
+        }
+        _mic.state.store(MIC_CAPTURING);
+    }
+    ka_log(LOG_INFO, "microphone capturing: %u Hz, blocks of %u ms", MIC_RATE, MIC_BLOCK_MS);
+    const size_t bytes = sizeof ms->samples;
+    while (!ms->stop.load()) {
+        if (pa_simple_read(ms->pa, ms->samples, bytes, &err) < 0) {
+            ka_log(LOG_ERR, "microphone: capture failed: %s", pa_strerror(err));
+            _mic.state.store(MIC_FAILED);
+            return;
+        }
+        tone_detect_set_unit(ms->td, _mic.unit_ms.load());
+        tone_detect_process(ms->td, ms->samples, MIC_BLOCK_SAMPLES);
         TONE_STATUS st;
-        tone_detect_status(_mic.td, &st);
+        tone_detect_status(ms->td, &st);
         {
             std::lock_guard<std::mutex> g(_mic.lock);
             _mic.status = st;
             _mic.have_status = true;
         }
-        _deliver(st.time_ms, mic_meter_units(st.level_db));
+        _deliver(ms, st.time_ms, mic_meter_units(st.level_db));
     }
 }
 
@@ -91,61 +137,65 @@ void mic_tone_config(TONE_DETECT_CONFIG *cfg, uint32_t rate) {
 }
 
 void mic_stop() {
+    MIC_SESSION *ms;
+    bool connecting;
+    {
+        std::lock_guard<std::mutex> g(_mic.lock);
+        ms = _mic.session;
+        _mic.session = nullptr;
+        connecting = _mic.state.load() == MIC_CONNECTING;
+        if (ms) ms->stop.store(1);
+    }
     if (_mic.joinable) {
-        _mic.stop.store(1);
-        _mic.thread.join();
+        // A thread still connecting never reaches the sink now (it looks at stop under the
+        // lock before capturing) and frees its session when the server answers.
+        if (connecting)
+            _mic.thread.detach();
+        else
+            _mic.thread.join();
         _mic.joinable = false;
     }
-    if (_mic.pa) {
-        pa_simple_free(_mic.pa);
-        _mic.pa = nullptr;
-    }
-    tone_detect_free(&_mic.td);
+    if (ms && !connecting) _free_session(ms);
     std::lock_guard<std::mutex> g(_mic.lock);
-    if (_mic.state.load() != 0) ka_log(LOG_INFO, "microphone stopped");
-    _mic.state.store(0);
-    _mic.sink = nullptr;
-    _mic.user = nullptr;
-    _mic.nedges = 0;
+    if (_mic.state.load() != MIC_STOPPED) ka_log(LOG_INFO, "microphone stopped");
+    _mic.state.store(MIC_STOPPED);
     _mic.status = TONE_STATUS{};
     _mic.have_status = false;
 }
 
 int mic_start(MIC_SINK sink, void *user) {
     mic_stop();
+    MIC_SESSION *ms = new (std::nothrow) MIC_SESSION();
+    if (!ms) return -1;
     TONE_DETECT_CONFIG cfg;
     mic_tone_config(&cfg, MIC_RATE);
     cfg.on_edge = _on_edge;
-    _mic.td = tone_detect_new(&cfg);
-    if (!_mic.td) return -1;
-    pa_sample_spec spec{};
-    spec.format = PA_SAMPLE_FLOAT32NE;
-    spec.rate = MIC_RATE;
-    spec.channels = 1;
-    // Small fragments: the server hands over every block as soon as it is full, so the delay
-    // from the sound to the decoder is one block, not the server's default of two seconds.
-    pa_buffer_attr attr;
-    attr.maxlength = (uint32_t)-1;
-    attr.tlength = (uint32_t)-1;
-    attr.prebuf = (uint32_t)-1;
-    attr.minreq = (uint32_t)-1;
-    attr.fragsize = (uint32_t)sizeof _mic.samples;
-    int err = 0;
-    _mic.pa = pa_simple_new(nullptr, "Lumikey", PA_STREAM_RECORD, nullptr, "Morse receiver", &spec,
-                            nullptr, &attr, &err);
-    if (!_mic.pa) {
-        ka_log(LOG_ERR, "microphone: no sound input: %s", pa_strerror(err));
-        tone_detect_free(&_mic.td);
+    cfg.user = ms;
+    ms->td = tone_detect_new(&cfg);
+    if (!ms->td) {
+        _free_session(ms);
         return -1;
     }
-    _mic.sink = sink;
-    _mic.user = user;
-    _mic.stop.store(0);
+    ms->sink = sink;
+    ms->user = user;
     _mic.unit_ms.store(0);
-    _mic.state.store(1);
-    _mic.thread = std::thread(_capture_thread);
+    {
+        std::lock_guard<std::mutex> g(_mic.lock);
+        _mic.session = ms;
+        _mic.state.store(MIC_CONNECTING);
+    }
+    try {
+        _mic.thread = std::thread(_capture_thread, ms);
+    } catch (const std::system_error &e) {
+        ka_log(LOG_ERR, "microphone: no capture thread: %s", e.what());
+        std::lock_guard<std::mutex> g(_mic.lock);
+        _mic.session = nullptr;
+        _mic.state.store(MIC_STOPPED);
+        _free_session(ms);
+        return -1;
+    }
     _mic.joinable = true;
-    ka_log(LOG_INFO, "microphone started: %u Hz, blocks of %u ms", MIC_RATE, MIC_BLOCK_MS);
+    ka_log(LOG_INFO, "microphone connecting to the sound server");
     return 1;
 }
 
@@ -172,7 +222,7 @@ void mic_meter(DECODER_STATUS *st) {
     {
         std::lock_guard<std::mutex> g(_mic.lock);
         s = _mic.status;
-        running = _mic.state.load() == 1 && _mic.have_status;
+        running = _mic.state.load() == MIC_CAPTURING && _mic.have_status;
     }
     st->luma = running ? mic_meter_units(s.level_db) : 0.0f;
     st->lo = running ? mic_meter_units(s.noise_db) : 0.0f;
@@ -185,5 +235,5 @@ void mic_meter(DECODER_STATUS *st) {
 
 float mic_tone_hz() {
     std::lock_guard<std::mutex> g(_mic.lock);
-    return _mic.state.load() == 1 ? _mic.status.hz : 0.0f;
+    return _mic.state.load() == MIC_CAPTURING ? _mic.status.hz : 0.0f;
 }

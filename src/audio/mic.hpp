@@ -17,9 +17,11 @@
 //       emit the wake event on app->rx.wake;
 //   }
 //   Start: new decoder (defaults, eom_timeout_ms from the settings) under the lock, then
-//          mic_start(_mic_sink, app); 1 means receiving, -1 shows an error status.
-//   Update (main thread): mic_state() < 0 means the input went away: stop as for a failed
-//          camera. Finished messages arrive in the queue and are saved as camera messages are.
+//          mic_start(_mic_sink, app), which returns at once: 1 means connecting to the sound
+//          server (MIC_CONNECTING, then MIC_CAPTURING), -1 shows an error status.
+//   Update (main thread): mic_state() < 0 means there is no sound input (MIC_NO_INPUT) or it
+//          went away (MIC_FAILED): stop as for a failed camera. Finished messages arrive in
+//          the queue and are saved as camera messages are.
 //   Live text: decoder_live under the lock, as for the camera.
 //   Meter: decoder_status under the lock, then mic_meter(&status): the level fields then hold
 //          the sound's level, noise, marks' level and thresholds on the meter's 0..255 scale.
@@ -56,16 +58,26 @@ struct MIC_BLOCK {
 // many edges arrive at once (a tone just found is read again from the sound kept before it).
 typedef void (*MIC_SINK)(const MIC_BLOCK *block, void *user);
 
+// What mic_state reports.
+enum {
+    MIC_NO_INPUT = -2,  // the sound server or its default input could not be reached (logged)
+    MIC_FAILED = -1,    // the input failed while capturing (logged; the thread has ended)
+    MIC_STOPPED = 0,    // never started, or stopped
+    MIC_CAPTURING = 1,  // blocks reach the sink
+    MIC_CONNECTING = 2, // started; the capture thread is reaching the sound server
+};
+
 // 1: this build captures sound (the desktop does); whether a sound input exists shows at start.
 int mic_supported();
-// Connects to the sound server's default input and starts the capture thread. 1 when
-// capturing; -1 when there is no sound server or input (logged), nothing left running. A
-// running capture is stopped first.
+// Starts the capture thread, which connects to the sound server's default input, and returns
+// at once without waiting for the server: 1 when started (MIC_CONNECTING until the stream
+// runs, MIC_NO_INPUT if it never does); -1 when out of memory, nothing left running. A running
+// capture is stopped first.
 int mic_start(MIC_SINK sink, void *user);
-// Stops the capture and waits for its thread: no sink call starts after it returns. Harmless
-// when stopped.
+// Stops the capture: no sink call starts after it returns. It waits for a capturing thread's
+// current block; a thread still connecting is left to end by itself. Harmless when stopped.
 void mic_stop();
-// 0 stopped, 1 capturing, -1 the input failed while capturing (the thread has ended).
+// One of the MIC_ states above.
 int mic_state();
 // The sink's one call into a decoder: every edge to decoder_key, the clock to t_ms
 // (decoder_tick, so that silence ends a message), and the decoder's unit back to the tone

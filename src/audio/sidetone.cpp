@@ -2,6 +2,7 @@
 #include "audio/sidetone.hpp"
 
 #include <atomic>
+#include <cstdio>
 #include <system_error>
 #include <thread>
 #include <allegro5/allegro_audio.h>
@@ -63,10 +64,17 @@ static int _start_direct(uint32_t hz, uint32_t rate) {
     _st.direct = 1;
     double request_ms = 1000.0 * info.request_samples / rate;
     double queue_ms = 1000.0 * info.target_samples / rate;
+    char sched[48];
+    if (info.priority_kind == SIDETONE_PULSE_REALTIME)
+        snprintf(sched, sizeof sched, "real-time priority %d", info.priority);
+    else if (info.priority_kind == SIDETONE_PULSE_NICE)
+        snprintf(sched, sizeof sched, "nice %d", info.priority);
+    else
+        snprintf(sched, sizeof sched, "normal priority");
     ka_log(LOG_INFO,
            "sidetone running: %u Hz through PulseAudio, %u-sample requests, %.1f ms "
-           "queued at %u Hz",
-           hz, info.request_samples, queue_ms, rate);
+           "queued at %u Hz, %s",
+           hz, info.request_samples, queue_ms, rate, sched);
     _log_latency_once(request_ms + queue_ms, "through PulseAudio");
     return 1;
 }

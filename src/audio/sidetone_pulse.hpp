@@ -1,5 +1,5 @@
 // src/audio/sidetone_pulse.hpp: a small playback stream of its own on the PulseAudio server, for
-// the sidetone. The server asks for a few hundred samples at a time and they are made at the
+// the sidetone. The server asks for a few dozen samples at a time and they are made at the
 // moment it asks, so a key change reaches the server within one small request instead of
 // waiting behind the mixer's large buffers.
 #pragma once
@@ -9,12 +9,39 @@
 // Makes n mono samples; runs on the stream's own thread, which must not block.
 typedef void (*SIDETONE_PULSE_FILL)(int16_t *out, size_t n, void *user);
 
-// What the server granted: request size and target length in samples, and the rate.
+// How the stream's thread is scheduled.
+enum SIDETONE_PULSE_PRIORITY {
+    SIDETONE_PULSE_NORMAL = 0,  // as every other thread
+    SIDETONE_PULSE_NICE = 1,    // a raised nice level (priority holds it, as a negative number)
+    SIDETONE_PULSE_REALTIME = 2 // first-in first-out real-time scheduling at priority
+};
+
+// What the server granted: request size and target length in samples, and the rate; and what
+// scheduling the stream's thread got.
 struct SIDETONE_PULSE_INFO {
     uint32_t rate;
     uint32_t request_samples;
     uint32_t target_samples;
+    int priority_kind; // SIDETONE_PULSE_PRIORITY
+    int priority;
 };
+
+// How the server is asked to time the stream; a zero field keeps the default. For
+// measurements: the defaults are what the sidetone needs.
+enum SIDETONE_PULSE_TIMING {
+    SIDETONE_PULSE_ADJUST_LATENCY = 0, // the device's buffer is sized to the queue (default)
+    SIDETONE_PULSE_EARLY_REQUESTS = 1, // the device's buffer is cut into request-sized pieces
+    SIDETONE_PULSE_PLAIN = 2           // the server's own device buffer, whatever it is
+};
+struct SIDETONE_PULSE_TUNING {
+    uint32_t request_samples;
+    uint32_t target_samples;     // the queue kept while nothing goes wrong
+    uint32_t max_target_samples; // how far underruns may grow it
+    int timing;                  // SIDETONE_PULSE_TIMING
+    int no_prefill;              // non-zero: let the server start before the queue is full
+};
+// Applies to streams opened later; null restores the defaults.
+void sidetone_pulse_set_tuning(const SIDETONE_PULSE_TUNING *tuning);
 
 // Opens the stream at rate (mono, 16-bit) on the server the environment names, never starting
 // one. 1 when it plays, with *info filled when given; 0 when no server answers or the stream
@@ -28,6 +55,10 @@ void sidetone_pulse_stop();
 int sidetone_pulse_running();
 // Times the server ran out of samples since the stream was opened.
 uint32_t sidetone_pulse_underruns();
+// The queue asked of the server now, and the longest asked since the stream was opened, in
+// samples (0 when not running).
+uint32_t sidetone_pulse_target_samples();
+uint32_t sidetone_pulse_highest_target_samples();
 // The server's estimate of how long a sample handed over now waits before it is heard, in
 // microseconds; -1 when unknown or not running.
 int64_t sidetone_pulse_latency_us();

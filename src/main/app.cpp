@@ -125,11 +125,11 @@ void app_build_gui(LUMIKEY_APP *app) {
     // Widget ids of the old context mean nothing in the new one.
     app->msg_field = app->actions_win = app->actions_title = -1;
     app->confirm_win = app->confirm_label = -1;
-    app->options_status = app->palette_win = app->palette_hex = -1;
-    app->edit_text = app->edit_name = app->edit_cat = app->edit_preview = -1;
     app->hist_actions_win = app->recv_actions_win = app->recv_actions_title = -1;
     app->rx.msg_field = app->rx.send_button = app->rx.warn_win = -1;
     app->rx.status_label = app->rx.start_button = -1;
+    app->options_status = app->palette_win = app->palette_hex = -1;
+    app->edit_text = app->edit_name = app->edit_cat = app->edit_preview = -1;
     ka_gui_set_display(app->gui, app->display);
     ka_gui_set_display_size(app->gui, (float)app->disp_w, (float)app->disp_h);
     KA_GUI_STYLE *style = &app->gui->style;
@@ -161,12 +161,12 @@ void app_build_gui(LUMIKEY_APP *app) {
         }
     }
     if (refocus_message && app->msg_field >= 0) ka_gui_set_focus(app->gui, app->msg_field);
+    if (refocus_receive && app->rx.msg_field >= 0) ka_gui_set_focus(app->gui, app->rx.msg_field);
     if (refocus_edit_name && app->edit_name >= 0) {
         ka_gui_set_focus(app->gui, app->edit_name);
     } else if (refocus_edit_text && app->edit_text >= 0) {
         ka_gui_set_focus(app->gui, app->edit_text);
     }
-    if (refocus_receive && app->rx.msg_field >= 0) ka_gui_set_focus(app->gui, app->rx.msg_field);
 
     app->built_screen = app->screen;
     app->needs_rebuild = 0;

@@ -51,9 +51,10 @@ void app_request_stop(LUMIKEY_APP *app) {
 void app_send_message(LUMIKEY_APP *app, const char *text) {
     __ka_assert(app, return );
     __ka_assert(text, return );
-    if (history_push(&app->history, text)) app_save_history(app);
-    app->play_from_message = 1;
+    // The text may be a history entry, which the push moves: it is copied for the send first.
     app_request_play(app, text);
+    app->play_from_message = 1;
+    if (history_push(&app->history, text)) app_save_history(app);
 }
 
 size_t app_playback_channels(LUMIKEY_APP *app, const MORSE_SEQUENCE *seq,

@@ -3,7 +3,6 @@
 // the table.
 #include "main/app.hpp"
 
-#include "i18n/i18n.hpp"
 #include "support/ka_common.hpp"
 #include "ui/screen_edit.hpp"
 #include "ui/screen_history.hpp"
@@ -43,7 +42,8 @@ static void _receive_release(LUMIKEY_APP *app) {
     screen_receive_release(app);
 }
 
-// At shutdown the key goes up before its decoder goes.
+// The key screen gives back the keyer, the sidetone and the outputs when left; at shutdown its
+// decoder goes too.
 static void _key_release(LUMIKEY_APP *app) {
     app_key_release(app);
     decoder_free(&app->key.decoder);

@@ -3,7 +3,10 @@
 // is mixed down to zero frequency, low-pass filtered and measured once a millisecond, and its
 // level is compared with the noise floor the spectrum shows around it. Searching and keying are
 // two positions in the same ring: the keying may trail the search (lookahead) and, when a tone
-// is first found, reads again the sound kept before it so its first mark is not lost.
+// is first found, reads again the sound kept before it so its first mark is not lost. Before a
+// new tone's edges are handed on, its speed is learnt from the first second or two (read again
+// at every speed, keeping the reading that looks most like Morse), so that the smoothing and the
+// shortest run handed on fit it from the first mark.
 #include "morse/tone_detect.hpp"
 
 #include <algorithm>
@@ -22,8 +25,9 @@ constexpr int TD_HOP = 128;
 constexpr int TD_BINS = TD_FFT / 2 + 1;
 // One level measurement per millisecond.
 constexpr int TD_FRAME = 8;
-// The ring holds a little over 4 s; history and lookahead stay well inside it.
-constexpr int64_t TD_RING = 32768;
+// The ring holds a little over 8 s: the history and lookahead, and the sound heard while the
+// speed of a newly found tone is learnt before it is keyed.
+constexpr int64_t TD_RING = 65536;
 constexpr uint32_t TD_MAX_HISTORY_MS = 3500;
 // The level is smoothed over up to this many frames (ms).
 constexpr int TD_MAX_SMOOTH = 64;
@@ -31,11 +35,45 @@ constexpr int TD_MAX_SMOOTH = 64;
 constexpr int TD_SMOOTH_START = 10;
 constexpr int TD_DEBOUNCE_START = 8;
 // Runs remembered for the detector's own speed estimate; shorter ones are noise, not Morse.
-constexpr int TD_RUNS = 16;
+// The estimate needs a few runs, and is the lower quartile of them: at least half of Morse's
+// runs are one unit long (dots and the gaps inside letters), so a quarter of the runs may be
+// noise specks or a text may be mostly dashes and the estimate still lands on a unit.
+constexpr int TD_RUNS = 24;
+constexpr int TD_UNIT_RUNS = 6;
 constexpr double TD_RUN_MIN_MS = 10.0;
+// How far beyond the switch level, as a share of the way to the marks' level (or the noise),
+// a run must go to be counted in the speed estimate.
+constexpr float TD_CLEAR = 0.5f;
+// A newly found tone is first read without handing on anything, until this many runs have shown
+// its speed (or for at most this long after its first mark): keyed before its speed is known,
+// with the short smoothing fast Morse needs, noise would cut a slow mark into pieces, and a
+// single speck teaches the decoder a unit of a few milliseconds for the whole message.
+constexpr int TD_LEARN_RUNS = 8;
+constexpr double TD_LEARN_MIN_MS = 1200.0, TD_LEARN_MAX_MS = 2500.0;
+// The units tried once the time to learn is up: 40 WPM to 5 WPM.
+constexpr double TD_LEARN_UNIT_MIN = 30.0;
+// How much worse than the best a faster reading may fit (a mean distance in logarithms).
+constexpr double TD_MISFIT_SLACK = 0.04;
+// Beyond this, even the best reading is no Morse (readable Morse fits within 0.1 at +3 dB,
+// runs of noise fit no better than 0.15).
+constexpr double TD_MISFIT_MAX = 0.15;
+// Silence after which the speed is learnt again, and how far before the next mark learning
+// then starts reading (the filters settle on the silence).
+constexpr double TD_RELEARN_MS = 3000.0, TD_RELEARN_LEAD_MS = 64.0;
+// How far the unit may then follow the runs from the one learnt.
+constexpr double TD_UNIT_FOLLOW_LO = 0.7, TD_UNIT_FOLLOW_HI = 1.4;
+constexpr int TD_FOLLOW_RUNS = 4;
 // The detector's own low-pass: wide enough for 40 WPM, narrow enough that a station 200 Hz
 // away is 40 dB down.
 constexpr double TD_LPF_HZ = 60.0;
+// The spectrum finds a tone to within a fraction of its 31 Hz bins, but the tone is averaged
+// over up to 64 ms, which 16 Hz off would take down by 12 dB. The phase turn over 8 ms inside
+// marks (unambiguous up to 62 Hz, beyond the low-pass) is gathered over TD_TUNE_FRAMES ms of
+// marks, enough to measure it to a few Hz in strong noise; then the tone followed moves towards
+// the tone heard, at most TD_TUNE_MAX_HZ from where it was found.
+constexpr int TD_TUNE_LAG = 8;
+constexpr int TD_TUNE_FRAMES = 96;
+constexpr double TD_TUNE_GAIN = 0.7, TD_TUNE_MAX_HZ = 40.0;
 // Spectrum statistics: the long average follows in about a second, the noise floor in 0.16 s.
 constexpr double TD_LONG_ALPHA = TD_HOP / (double)TD_RATE;
 constexpr double TD_NOISE_ALPHA = 0.1;
@@ -95,6 +133,13 @@ struct TONE_DETECT {
     float zi[2][2], zq[2][2];
     double frame_i, frame_q;
     int frame_n;
+    // Fine tuning: the phase turn over TD_TUNE_LAG frames inside marks shows how far the tone
+    // is from the one followed; lock_hz is where the spectrum found it.
+    double lag_i[TD_TUNE_LAG], lag_q[TD_TUNE_LAG];
+    int lag_idx, on_frames;
+    double turn_re, turn_im;
+    int turn_n;
+    double lock_hz;
     // Detector noise power per unit of bin noise power, for each smoothing length.
     double noise_gain[TD_MAX_SMOOTH + 1];
     double smooth_i[TD_MAX_SMOOTH], smooth_q[TD_MAX_SMOOTH];
@@ -103,11 +148,20 @@ struct TONE_DETECT {
     float level_db, signal_db, th_on_db, th_off_db, noise_db;
     int on, has_signal;
     int64_t last_on; // ring position of the last frame with the tone on
-    // The detector's own view of the speed: the latest runs (ms) and the caller's unit.
+    // The detector's own view of the speed: the latest runs (ms), the unit they show (0 while
+    // unknown) and the caller's unit. No run is counted before the first mark.
     double runs[TD_RUNS];
     int nruns, run_idx;
-    int64_t run_start;
-    double unit_hint;
+    int64_t run_start, first_mark;
+    float run_peak, run_dip; // the highest and lowest level of the current run
+    int marked;
+    double unit, unit_hint;
+    // Learning the speed of a newly found tone: the keying reads ahead without handing on edges;
+    // the real keying then starts again at learn_from.
+    int learning, relearning, learn_runs;
+    int64_t learn_from, learn_count_from;
+    double learn_unit;  // the unit a reading during learning is smoothed for (0: unknown)
+    double learnt_unit; // what learning found (0: unknown)
     float hist[TD_HIST];
     double hist_total;
     int hist_frames;
@@ -173,6 +227,9 @@ static void _clear_keying(TONE_DETECT *td) {
     memset(td->zq, 0, sizeof td->zq);
     td->frame_i = td->frame_q = 0;
     td->frame_n = 0;
+    td->on_frames = 0;
+    td->turn_re = td->turn_im = 0;
+    td->turn_n = 0;
     td->pending = 0;
     td->smooth_idx = 0;
     td->smooth_fill = 0;
@@ -321,32 +378,124 @@ static double _peak_hz(const double *p, int b) {
     return (b + shift) * TD_RATE / (double)TD_FFT;
 }
 
-// Averaging over half a unit keeps a dot's level nearly whole while averaging its noise. The unit
-// is the caller's (the decoder's), capped by the median of the detector's own latest runs (at
-// least half of Morse's runs are one unit long): a decoder that has seen one dash only takes it
-// for a dot, and smoothing by that would blur the dots that follow into one.
-static void _update_smooth(TONE_DETECT *td) {
-    double unit = td->unit_hint;
-    if (td->nruns >= 8) {
-        double v[TD_RUNS];
-        std::copy(td->runs, td->runs + td->nruns, v);
-        std::nth_element(v, v + td->nruns / 2, v + td->nruns);
-        unit = unit > 0 ? std::min(unit, v[td->nruns / 2]) : v[td->nruns / 2];
-    } else {
-        unit = 0;
-    }
-    _set_smooth(td, unit > 0 ? (int)lround(0.5 * unit) : TD_SMOOTH_START);
-    td->debounce_ms = unit > 0 ? std::clamp((int)lround(0.3 * unit), 6, 40) : TD_DEBOUNCE_START;
+// The unit the latest runs show, 0 while they are too few.
+static double _runs_unit(const TONE_DETECT *td) {
+    if (td->nruns < TD_UNIT_RUNS) return 0;
+    double v[TD_RUNS];
+    std::copy(td->runs, td->runs + td->nruns, v);
+    std::nth_element(v, v + td->nruns / 4, v + td->nruns);
+    return v[td->nruns / 4];
 }
 
-static void _note_run(TONE_DETECT *td, int64_t pos) {
+// Once the unit is known it follows the median of the latest runs one unit long (dots and the
+// gaps inside letters), within TD_UNIT_FOLLOW_LO..HI of the unit learnt: a stretch of dashes and
+// long gaps (a row of figures) would otherwise raise it until dots and their gaps merge. 0 while
+// too few runs are one unit long.
+static double _follow_unit(const TONE_DETECT *td) {
+    double v[TD_RUNS];
+    int n = 0;
+    for (int i = 0; i < td->nruns; i++) {
+        double r = td->runs[i];
+        if (r >= 0.5 * td->unit && r <= 2.0 * td->unit) v[n++] = r;
+    }
+    if (n < TD_FOLLOW_RUNS) return 0;
+    std::nth_element(v, v + n / 2, v + n);
+    return v[n / 2];
+}
+
+// Averaging over six tenths of a unit keeps a dot's level whole at its middle while averaging
+// its noise (longer, a dot's edges would blur more than noise would move them), and a change
+// must last four tenths of a unit before it is handed on: no Morse element is that short. The unit
+// is the detector's own estimate; the caller's (the decoder's) serves only while the detector has
+// none: one speck handed on before the speed was known can pull a decoder's unit down for a whole
+// message, and smoothing by that unit would make more specks.
+static void _update_smooth(TONE_DETECT *td) {
+    double unit;
+    if (td->learning) { // as learning asks; at first ready for the fastest Morse
+        unit = td->learn_unit;
+    } else {
+        double own = td->unit > 0 ? _follow_unit(td) : _runs_unit(td);
+        if (own > 0 && td->learnt_unit > 0) {
+            own = std::clamp(own, TD_UNIT_FOLLOW_LO * td->learnt_unit,
+                             TD_UNIT_FOLLOW_HI * td->learnt_unit);
+        }
+        if (own > 0) td->unit = own;
+        unit = td->unit > 0 ? td->unit : td->unit_hint;
+    }
+    _set_smooth(td, unit > 0 ? (int)lround(0.6 * unit) : TD_SMOOTH_START);
+    td->debounce_ms = unit > 0 ? std::clamp((int)lround(0.4 * unit), 6, 60) : TD_DEBOUNCE_START;
+}
+
+// Learning starts at ring position from; runs count for the speed from count_from on. Until
+// the readings at every speed, the sound is read smoothed for read_unit (0: the fastest Morse).
+static void _start_learning(TONE_DETECT *td, int64_t from, int64_t count_from, double read_unit) {
+    td->marked = 0;
+    td->nruns = td->run_idx = 0;
+    td->unit = td->learnt_unit = 0;
+    td->learning = 1;
+    td->relearning = 0;
+    td->learn_runs = 0;
+    td->learn_unit = read_unit;
+    td->learn_from = from;
+    td->learn_count_from = count_from;
+    _update_smooth(td);
+}
+
+// A change of state at pos: the run it ends joins the speed estimate if it was clear, a mark
+// that came well above the switch level or a space that fell well below it. In strong noise
+// the level often crosses a threshold for a moment; it rarely goes far beyond, and counted,
+// such specks would make the unit look a few milliseconds long.
+static void _note_run(TONE_DETECT *td, int64_t pos, int on) {
+    float thr = 0.5f * (td->th_on_db + td->th_off_db);
+    int clear = on ? td->run_dip <= thr - TD_CLEAR * (thr - td->noise_db)
+                   : td->run_peak >= thr + TD_CLEAR * (td->signal_db - thr);
+    td->run_peak = td->run_dip = td->level_db;
+    if (!td->marked) { // the silence before the first mark says nothing of the speed
+        // Nor does the noise before the tone was found: learning counts from its first mark.
+        if (on && !(td->learning && pos < td->learn_count_from)) td->marked = 1;
+        td->run_start = td->first_mark = pos;
+        return;
+    }
     double ms = (pos - td->run_start) / TD_PER_MS;
     td->run_start = pos;
-    if (ms < TD_RUN_MIN_MS || ms > 2000.0) return;
+    if (!clear || ms < TD_RUN_MIN_MS || ms > 2000.0) return;
     td->runs[td->run_idx] = ms;
     td->run_idx = (td->run_idx + 1) % TD_RUNS;
     if (td->nruns < TD_RUNS) td->nruns++;
+    td->learn_runs++;
     _update_smooth(td);
+}
+
+// At the end of a mark: once enough of the marks has been heard, moves the tone followed
+// towards the one heard.
+static void _tune(TONE_DETECT *td) {
+    if (td->turn_n < TD_TUNE_FRAMES) return;
+    double turn = atan2(td->turn_im, td->turn_re);
+    double hz = td->hz + TD_TUNE_GAIN * turn / (2.0 * M_PI * TD_TUNE_LAG) * (TD_RATE / TD_FRAME);
+    _set_tone(td, std::clamp(hz, td->lock_hz - TD_TUNE_MAX_HZ, td->lock_hz + TD_TUNE_MAX_HZ));
+    td->turn_re = td->turn_im = 0;
+    td->turn_n = 0;
+}
+
+// Averaged over s ms, a mark's level crosses the switch-on level a fraction r_on of s after the
+// mark starts, and the switch-off level (1 - r_off) of s after it ends, r being a level's
+// amplitude against the marks'. Unless the thresholds sit at half the marks' amplitude every
+// mark is lengthened (or shortened) by the difference; the edge that comes early is handed on
+// that much later, which never goes against the time promised (a decoder that has seen one dash
+// only takes a gap shortened by a quarter of a unit for a glitch inside it). The mark's own
+// level stands for the marks' level when it is lower (a fading signal): when a mark is handed
+// on its average has nearly filled, and when it ends its peak is known.
+static double _edge_delay_ms(const TONE_DETECT *td, int on, float level_db) {
+    float mark_db = std::min(td->signal_db, on ? level_db + 0.7f : td->run_peak);
+    double r_on = pow(10.0, (td->th_on_db - mark_db) / 20.0);
+    double r_off = pow(10.0, (td->th_off_db - mark_db) / 20.0);
+    // The filter before the average rounds the level's rise and fall and takes a fifth of
+    // that back (measured on clean marks from 12 to 40 WPM).
+    double stretch = 0.8 * (1.0 - r_on - r_off) * td->smooth_len * (TD_FRAME / TD_PER_MS);
+    // Never more than most of the shortest run handed on, so the edges stay in order.
+    double most = 0.8 * td->debounce_ms;
+    stretch = std::clamp(stretch, -most, most);
+    return on ? std::max(stretch, 0.0) : std::max(-stretch, 0.0);
 }
 
 // One frame (1 ms) of the tone, mixed down to zero frequency: the mean over the latest frames
@@ -408,8 +557,9 @@ static void _frame(TONE_DETECT *td, double fi, double fq, int64_t pos) {
         if (top >= 0) sig = std::max(sig, TD_HIST_LOW_DB + (top + 0.5f) * TD_HIST_STEP_DB);
     }
     sig = std::max(sig, n);
-    // Half-way in dB between the noise and the marks; on a clean signal no lower than a quarter
-    // of the marks' amplitude, where the filter's tails would lengthen every mark.
+    // Half-way in dB between the noise and the marks; on a clean signal a quarter of the marks'
+    // amplitude, which lets them fade by 10 dB (the lengthening this brings is taken back when
+    // edges are handed on).
     float thr = std::max(n + std::clamp(0.5f * (sig - n), TD_THR_MIN_DB, TD_THR_MAX_DB),
                          sig - TD_THR_MAX_DB);
     td->th_on_db = thr + TD_HYST_DB;
@@ -418,6 +568,27 @@ static void _frame(TONE_DETECT *td, double fi, double fq, int64_t pos) {
     int want =
         td->on ? (td->has_signal && e >= td->th_off_db) : (td->has_signal && e >= td->th_on_db);
     if (want) td->last_on = pos;
+    td->run_peak = std::max(td->run_peak, e);
+    td->run_dip = std::min(td->run_dip, e);
+    td->on_frames = want && td->on ? td->on_frames + 1 : 0;
+    int lag = td->lag_idx;
+    if (td->on_frames > TD_TUNE_LAG) {
+        double pi = td->lag_i[lag], pq = td->lag_q[lag];
+        td->turn_re += pi * fi + pq * fq;
+        td->turn_im += pi * fq - pq * fi;
+        td->turn_n++;
+    }
+    td->lag_i[lag] = fi;
+    td->lag_q[lag] = fq;
+    td->lag_idx = (lag + 1) % TD_TUNE_LAG;
+    // After a long silence the next mark may come from another station on the same tone, at
+    // another speed (the other side of a contact): its speed is learnt again, from here. The
+    // silence until then is read smoothed as before, where noise seldom looks like a mark.
+    if (!td->learning && !td->on && !td->pending && !want &&
+        pos - td->last_on >= (int64_t)(TD_RELEARN_MS * TD_PER_MS)) {
+        _start_learning(td, pos, pos, td->unit);
+        td->relearning = 1;
+    }
     // A change counts once it has lasted debounce_ms; its edge is dated back to its start.
     // Noise breaks a weak mark into pieces and adds specks to a space: handed on, they would
     // teach the decoder a unit of a few milliseconds.
@@ -430,8 +601,12 @@ static void _frame(TONE_DETECT *td, double fi, double fq, int64_t pos) {
     if (td->pending && (pos - td->pending_pos) >= td->debounce_ms * TD_FRAME) {
         td->on = want;
         td->pending = 0;
-        _note_run(td, td->pending_pos);
-        if (td->cfg.on_edge) td->cfg.on_edge(td->pending_pos / TD_PER_MS, want, td->cfg.user);
+        if (!want) _tune(td);
+        double delay = _edge_delay_ms(td, want, e);
+        _note_run(td, td->pending_pos, want);
+        if (td->cfg.on_edge && !td->learning) {
+            td->cfg.on_edge(td->pending_pos / TD_PER_MS + delay, want, td->cfg.user);
+        }
     }
 }
 
@@ -469,6 +644,7 @@ static void _lock(TONE_DETECT *td, double hz, float signal_db) {
     int was_locked = td->locked;
     td->locked = 1;
     _set_tone(td, hz);
+    td->lock_hz = hz;
     _clear_keying(td);
     if (!was_locked) {
         // The estimate from the spectrum may have caught only the start of the first mark: the
@@ -482,17 +658,128 @@ static void _lock(TONE_DETECT *td, double hz, float signal_db) {
         _clear_keying(td);
         signal_db = std::max(signal_db, td->dry_max - 1.0f);
     }
-    if (td->on && td->cfg.on_edge) td->cfg.on_edge(td->env_pos / TD_PER_MS, 0, td->cfg.user);
+    if (td->on && !td->learning && td->cfg.on_edge) {
+        td->cfg.on_edge(td->env_pos / TD_PER_MS, 0, td->cfg.user);
+    }
     td->on = 0;
-    td->run_start = td->env_pos;
     td->signal_db = signal_db;
     memset(td->hist, 0, sizeof td->hist);
     td->hist_total = 0;
     td->hist_frames = 0;
     td->last_on = td->now;
     td->switch_count = 0;
+    // Another station may key at another speed: its speed is learnt afresh. The spectrum that
+    // found the tone began in its first mark, or a little after.
+    _start_learning(td, td->env_pos, std::max(td->env_pos, td->now - TD_FFT - TD_HOP), 0);
     ka_log(LOG_DEBUG, "tone detector: %s %.0f Hz at %.1f s", was_locked ? "moved to" : "found", hz,
            td->now / (double)TD_RATE);
+}
+
+// Back to where learning began, with a fresh keying and no runs.
+static void _rewind(TONE_DETECT *td) {
+    td->env_pos = td->learn_from;
+    _clear_keying(td);
+    td->on = 0;
+    td->marked = 0;
+    td->nruns = td->run_idx = 0;
+    memset(td->hist, 0, sizeof td->hist);
+    td->hist_total = 0;
+    td->hist_frames = 0;
+}
+
+// How badly the latest runs fit Morse of a unit near their lower quartile: the mean distance,
+// in logarithms, from each run to the nearest of 1, 3 and 7 units, for the best of a few units
+// around the quartile (written to unit). Large when the runs are specks of noise or merged
+// elements, whose lengths fall anywhere.
+static double _morse_misfit(const TONE_DETECT *td, double *unit) {
+    double quartile = _runs_unit(td);
+    *unit = quartile;
+    if (quartile <= 0) return HUGE_VAL;
+    double best = HUGE_VAL;
+    for (double scale : {0.8, 0.9, 1.0, 1.1, 1.25}) {
+        double u = quartile * scale, sum = 0;
+        for (int i = 0; i < td->nruns; i++) {
+            double l = log(td->runs[i] / u);
+            sum += std::min({fabs(l), fabs(l - log(3.0)), fabs(l - log(7.0))});
+        }
+        if (sum < best) {
+            best = sum;
+            *unit = u;
+        }
+    }
+    return best / td->nruns;
+}
+
+// The time to learn is up: the sound heard since learning began is read again smoothed for
+// each unit from 40 WPM to 5 WPM, and the fastest reading whose runs fit Morse about as well as
+// the best gives the unit. Read too fast, noise cuts marks and spaces into specks and the
+// lengths fall anywhere; read too slow, dots and the gaps between them merge into fewer, longer
+// runs, which may happen to fit as well as the right reading. Then the keying
+// starts again where learning began, with the marks' level learnt, and hands on edges.
+static void _end_learning(TONE_DETECT *td, int end) {
+    // Every reading starts from the tone and level learnt so far: a reading smoothed for far
+    // too slow Morse would pull the marks' level down for the next.
+    double hz = td->hz, best = HUGE_VAL;
+    float signal_db = td->signal_db;
+    constexpr int TRIES = 7; // TD_LEARN_UNIT_MIN times powers of the square root of 2
+    double found[TRIES], misfit[TRIES];
+    int counted = 0;
+    for (int k = 0; k < TRIES; k++) {
+        double u = TD_LEARN_UNIT_MIN * pow(M_SQRT2, k);
+        td->learn_unit = u;
+        td->signal_db = signal_db;
+        _set_tone(td, hz);
+        _rewind(td);
+        _update_smooth(td);
+        _key_until(td, td->now);
+        misfit[k] = _morse_misfit(td, &found[k]);
+        counted |= found[k] > 0;
+        // A reading only counts for a unit near the one it was smoothed for.
+        if (found[k] < 0.5 * u || found[k] > 2.5 * u) misfit[k] = HUGE_VAL;
+        best = std::min(best, misfit[k]);
+    }
+    td->signal_db = signal_db;
+    _set_tone(td, hz);
+    if (counted && !(best <= TD_MISFIT_MAX)) {
+        // Runs enough, at every speed, and none looks like Morse: noise, or a signal too weak
+        // to read. Nothing is handed on; learning starts again on what comes next.
+        ka_log(LOG_DEBUG, "tone detector: no Morse to read at %.1f s", td->now / (double)TD_RATE);
+        _start_learning(td, td->now, td->now, 0);
+        td->relearning = !end;
+        td->learning = !end;
+        _rewind(td);
+        return;
+    }
+    double unit = 0;
+    for (int k = 0; k < TRIES && unit <= 0; k++) {
+        if (misfit[k] <= std::max(1.5 * best, best + TD_MISFIT_SLACK)) unit = found[k];
+    }
+    td->learning = td->relearning = 0;
+    td->learn_unit = 0;
+    td->unit = td->learnt_unit = unit;
+    ka_log(LOG_DEBUG, "tone detector: unit %.0f ms", unit);
+    _rewind(td);
+    _update_smooth(td);
+}
+
+// Learning reads all that has been heard; it ends once enough runs have shown the speed, a
+// little later when the Morse is slow, and before the sound where it began leaves the ring.
+static void _learn(TONE_DETECT *td, int end) {
+    _key_until(td, td->now);
+    // Learning again after a silence waits for the next mark without holding back the time
+    // decided: the silence is read as silence, with any smoothing.
+    if (td->relearning && !td->marked && !td->on && !td->pending) {
+        int64_t lead = (int64_t)(TD_RELEARN_LEAD_MS * TD_PER_MS);
+        td->learn_from = std::max(td->learn_from, td->env_pos - lead);
+        td->learn_count_from = td->learn_from;
+        if (!end) return;
+    }
+    double heard_ms = (td->now - (td->marked ? td->first_mark : td->learn_from)) / TD_PER_MS;
+    int enough = (td->learn_runs >= TD_LEARN_RUNS && heard_ms >= TD_LEARN_MIN_MS) ||
+                 (heard_ms >= TD_LEARN_MAX_MS && td->nruns >= TD_UNIT_RUNS) ||
+                 heard_ms >= 2 * TD_LEARN_MAX_MS;
+    int full = td->now - td->learn_from >= TD_RING - 4 * TD_FFT;
+    if (end || enough || full) _end_learning(td, end);
 }
 
 // One spectrum over the newest samples: noise floor, per-bin statistics, finding the tone,
@@ -553,6 +840,7 @@ static void _analyse(TONE_DETECT *td) {
     }
     if (td->env_pos - td->last_on > (int64_t)td->cfg.unlock_ms * (TD_RATE / 1000)) {
         td->locked = 0;
+        td->learning = td->relearning = 0;
         td->hz = 0;
         ka_log(LOG_DEBUG, "tone detector: let go after %u ms of silence", td->cfg.unlock_ms);
     }
@@ -564,7 +852,8 @@ static void _advance(TONE_DETECT *td) {
     int64_t history = (int64_t)td->cfg.history_ms * (TD_RATE / 1000);
     if (td->locked) {
         int64_t target = td->now - (int64_t)td->cfg.lookahead_ms * (TD_RATE / 1000);
-        _key_until(td, target);
+        if (td->learning) _learn(td, 0);
+        if (!td->learning) _key_until(td, target);
     } else if (td->env_pos < td->now - history) {
         td->env_pos = td->now - history;
     }
@@ -600,12 +889,15 @@ void tone_detect_process(TONE_DETECT *td, const float *samples, size_t n) {
 
 double tone_detect_time_ms(const TONE_DETECT *td) {
     __ka_assert(td, return 0);
-    // A change still proving itself will be dated back to its start.
+    // While the speed is learnt nothing is decided past where learning began; a change still
+    // proving itself will be dated back to its start.
+    if (td->learning) return td->learn_from / TD_PER_MS;
     return (td->pending ? td->pending_pos : td->env_pos) / TD_PER_MS;
 }
 
 void tone_detect_flush(TONE_DETECT *td) {
     __ka_assert(td, return );
+    if (td->locked && td->learning) _learn(td, 1);
     if (td->locked) _key_until(td, td->now);
 }
 

@@ -55,15 +55,18 @@ void tone_detect_reset(TONE_DETECT *td);
 void tone_detect_process(TONE_DETECT *td, const float *samples, size_t n);
 // The stream time up to which the keying is decided: no later edge will be earlier. A listener
 // may advance its clock (decoder_tick) to here. It trails the input while no tone is followed
-// (by history_ms, so that a tone found later is read from its start) and by lookahead_ms
-// while one is.
+// (by history_ms, so that a tone found later is read from its start), by lookahead_ms while
+// one is, and further while the speed of a tone just found (or heard again after three seconds
+// of silence) is learnt: from its first mark for 1.2 to 5 s, the longer the slower the Morse.
 double tone_detect_time_ms(const TONE_DETECT *td);
 // The end of the stream: decides the keying of everything processed so far.
 void tone_detect_flush(TONE_DETECT *td);
-// The unit of the Morse being read (the decoder's estimate; 0 when unknown): the level is
-// smoothed over a part of it, so that slow Morse gains the narrower band it allows.
+// The unit of the Morse being read (the decoder's estimate; 0 when unknown). The detector
+// learns the unit itself and smooths the level over a part of it, so that slow Morse gains the
+// narrower band it allows; this one serves only while the detector's own is unknown.
 void tone_detect_set_unit(TONE_DETECT *td, double unit_ms);
-// Follows hz from now on instead of searching (0 searches again).
+// Follows hz from now on instead of searching (0 searches again); the tone followed may still
+// settle up to 40 Hz away, on the pitch heard.
 void tone_detect_set_fixed_hz(TONE_DETECT *td, float hz);
 // Fills out with the current tone, levels and thresholds.
 void tone_detect_status(const TONE_DETECT *td, TONE_STATUS *out);

@@ -133,11 +133,7 @@ static void _measure_thread(TORCH_PLATFORM platform, ALLEGRO_EVENT_SOURCE *wake)
     if (ms < 0) ms = -1;
     ka_log(LOG_INFO, "torch latency measured: %d ms", ms);
     _torch.latency_ms.store(ms);
-    if (wake) {
-        ALLEGRO_EVENT ev{};
-        ev.user.type = LUMIKEY_WAKE_EVENT;
-        al_emit_user_event(wake, &ev, nullptr);
-    }
+    lumikey_wake(wake);
 }
 
 int torch_measure_start(void *wake_source) {

@@ -26,28 +26,20 @@ static int _valid(const LUMIKEY_APP *app, int id) {
 
 static void _tap(void *user, int id) {
     LUMIKEY_APP *app = (LUMIKEY_APP *)user;
-    if (!_valid(app, id)) return;
-    // Sending moves the entry to the top of the very array it lives in: send a copy.
-    char copy[512];
-    ka_copy_text(copy, sizeof copy, app->history.items[id]);
-    app_send_message(app, copy);
+    if (_valid(app, id)) app_send_message(app, app->history.items[id]);
 }
 
 static void _long(void *user, int id) {
     LUMIKEY_APP *app = (LUMIKEY_APP *)user;
     if (!_valid(app, id) || app->screen != SCREEN_HISTORY) return;
     app->hist_target = id;
-    ka_gui_open_window(app->gui, app->hist_actions_win);
-    ka_gui_raise_window(app->gui, app->hist_actions_win);
-    app->redraw = 1;
+    ui_popup_show(app, app->hist_actions_win);
 }
 
 // --- Actions: each reads what it needs from the app record and works through the operations ---
 
 static void _close_actions(LUMIKEY_APP *app) {
-    if (app->screen == SCREEN_HISTORY && app->gui &&
-        ka_gui_window_is_open(app->gui, app->hist_actions_win))
-        ka_gui_close_window(app->gui, app->hist_actions_win);
+    if (app->screen == SCREEN_HISTORY) ui_popup_close(app, app->hist_actions_win);
 }
 
 static void _on_back(int, void *user) {
@@ -88,10 +80,8 @@ void screen_history_tick(LUMIKEY_APP *app) {
 
 int screen_history_close_popup(LUMIKEY_APP *app) {
     __ka_assert(app, return 0);
-    if (app->screen != SCREEN_HISTORY || !app->gui) return 0;
-    if (!ka_gui_window_is_open(app->gui, app->hist_actions_win)) return 0;
-    ka_gui_close_window(app->gui, app->hist_actions_win);
-    return 1;
+    if (app->screen != SCREEN_HISTORY) return 0;
+    return ui_popup_close(app, app->hist_actions_win);
 }
 
 // --- Layout ---

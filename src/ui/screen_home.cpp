@@ -82,31 +82,14 @@ static void _src_long(void *user, int id) {
 
 // --- Popups ---
 
-static int _popup_open(LUMIKEY_APP *app, int win) {
-    return win >= 0 && ka_gui_window_is_open(app->gui, win);
-}
-
-static void _show_popup(LUMIKEY_APP *app, int win) {
-    ka_gui_open_window(app->gui, win);
-    ka_gui_raise_window(app->gui, win);
-    app->redraw = 1;
-}
-
 int screen_home_close_popup(LUMIKEY_APP *app) {
     __ka_assert(app, return 0);
     if (app->screen != SCREEN_HOME || !app->gui) return 0;
-    if (_popup_open(app, app->confirm_win)) {
-        ka_gui_close_window(app->gui, app->confirm_win);
+    if (ui_popup_close(app, app->confirm_win)) {
         app->confirm_kind = 0;
-        app->redraw = 1;
         return 1;
     }
-    if (_popup_open(app, app->actions_win)) {
-        ka_gui_close_window(app->gui, app->actions_win);
-        app->redraw = 1;
-        return 1;
-    }
-    return 0;
+    return ui_popup_close(app, app->actions_win);
 }
 
 void app_open_preset_actions(LUMIKEY_APP *app, int preset_id) {
@@ -115,7 +98,7 @@ void app_open_preset_actions(LUMIKEY_APP *app, int preset_id) {
     if (!p || app->screen != SCREEN_HOME || !app->gui) return;
     app->target_id = preset_id;
     ka_gui_label_set_text(app->gui, app->actions_title, p->name);
-    _show_popup(app, app->actions_win);
+    ui_popup_show(app, app->actions_win);
 }
 
 static void _play_preset(LUMIKEY_APP *app, int id) {
@@ -163,7 +146,7 @@ static void _on_act_delete(int, void *user) {
     ka_gui_label_set_text(app->gui, app->confirm_label, question);
     app->confirm_kind = 1;
     ka_gui_close_window(app->gui, app->actions_win);
-    _show_popup(app, app->confirm_win);
+    ui_popup_show(app, app->confirm_win);
 }
 
 static void _on_cancel(int, void *user) {

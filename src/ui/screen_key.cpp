@@ -99,11 +99,7 @@ static void _keyer_out(int down, void *user) {
     LUMIKEY_APP *app = (LUMIKEY_APP *)user;
     _store(&app->key.keyer_down, down);
     _outputs(app, down);
-    if (!app->wake_source_ready) return;
-    ALLEGRO_EVENT ev;
-    memset(&ev, 0, sizeof ev);
-    ev.user.type = LUMIKEY_WAKE_EVENT;
-    al_emit_user_event(&app->wake_source, &ev, nullptr);
+    if (app->wake_source_ready) lumikey_wake(&app->wake_source);
 }
 
 static void _clear_touches(KEYPAD *k) {
@@ -129,12 +125,16 @@ static void _straight_key(LUMIKEY_APP *app, double t_ms) {
     app->redraw = 1;
 }
 
-// The keyer gets the union of the pad's paddles and the keyboard's.
+// A paddle is held when the pad or the keyboard holds it.
+static int _dit_held(const KEYPAD *k) {
+    return k->dit || (k->kb_keys & (KEYPAD_KB_LCTRL | KEYPAD_KB_LBRACKET));
+}
+static int _dah_held(const KEYPAD *k) {
+    return k->dah || (k->kb_keys & (KEYPAD_KB_RCTRL | KEYPAD_KB_RBRACKET));
+}
+
 static void _paddles(LUMIKEY_APP *app) {
-    KEYPAD *k = &app->key;
-    int dit = k->dit || (k->kb_keys & (KEYPAD_KB_LCTRL | KEYPAD_KB_LBRACKET));
-    int dah = k->dah || (k->kb_keys & (KEYPAD_KB_RCTRL | KEYPAD_KB_RBRACKET));
-    keyrun_paddles(dit, dah);
+    keyrun_paddles(_dit_held(&app->key), _dah_held(&app->key));
     app->redraw = 1;
 }
 
@@ -477,8 +477,7 @@ static void _draw_pad(KA_GUI_WIDGET *w, float x, float y, ALLEGRO_FONT *font, vo
     float line = app_px(app, 2);
     al_draw_rounded_rectangle(x + 1, y + 1, x + W - 1, y + H - 1, r, r, app_rgb(_DIM_RGB), line);
     if (paddles) {
-        int dit = k->dit || (k->kb_keys & (KEYPAD_KB_LCTRL | KEYPAD_KB_LBRACKET));
-        int dah = k->dah || (k->kb_keys & (KEYPAD_KB_RCTRL | KEYPAD_KB_RBRACKET));
+        int dit = _dit_held(k), dah = _dah_held(k);
         float mid = x + W / 2, cy = y + H / 2, d = app_px(app, 22);
         al_draw_line(mid, y + r, mid, y + H - r, app_rgb(_DIM_RGB), line);
         al_draw_filled_circle(x + W / 4, cy, d, app_rgb(dit ? _HELD_RGB : _DIM_RGB));

@@ -15,7 +15,9 @@
 
 #include "i18n/i18n.hpp"
 #include "main/app.hpp"
+#include "platform/wake_event.hpp"
 #include "support/ka_common.hpp"
+#include "ui/text_wrap.hpp"
 
 static const uint32_t PANEL_RGB = 0x14161C;
 static const uint32_t DIM_RGB = 0x7A8090;
@@ -30,14 +32,6 @@ static uint64_t _now_ns() {
     timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return (uint64_t)ts.tv_sec * 1'000'000'000ull + (uint64_t)ts.tv_nsec;
-}
-
-static void _wake(SCREEN_LIGHT *light) {
-    if (!light->wake) return;
-    ALLEGRO_EVENT ev;
-    memset(&ev, 0, sizeof ev);
-    ev.user.type = LUMIKEY_WAKE_EVENT;
-    al_emit_user_event(light->wake, &ev, nullptr);
 }
 
 // The slot is filled before the count is published, so a reader that sees the count sees the
@@ -65,7 +59,7 @@ static void _light_event(const MORSE_SEQUENCE *seq, size_t index, uint32_t, void
     size_t count = light->edge_count; // only this thread writes it
     if (count == 0 || on != _last_edge_on(light, count)) _record_edge(light, on);
     std::atomic_ref<size_t>(light->index).store(index);
-    _wake(light);
+    lumikey_wake(light->wake);
 }
 
 static void _light_stop(int finished, void *user) {
@@ -74,7 +68,7 @@ static void _light_stop(int finished, void *user) {
     if (count && _last_edge_on(light, count)) _record_edge(light, 0);
     std::atomic_ref<int>(light->finished).store(finished);
     std::atomic_ref<int>(light->stopped).store(1);
-    _wake(light);
+    lumikey_wake(light->wake);
 }
 
 PLAYER_CHANNEL screen_light_channel(LUMIKEY_APP *app) {
@@ -182,12 +176,6 @@ void screen_play_build(LUMIKEY_APP *app) {
     ka_gui_open_window(app->gui, win);
 }
 
-static float _text_w(ALLEGRO_FONT *font, const char *s, size_t n) {
-    ALLEGRO_USTR_INFO info;
-    const ALLEGRO_USTR *u = al_ref_buffer(&info, s, n);
-    return (float)al_get_ustr_width(font, u);
-}
-
 static void _draw_piece(ALLEGRO_FONT *font, uint32_t rgb, float x, float y, const char *s,
                         size_t n) {
     if (!n) return;
@@ -206,8 +194,9 @@ static void _draw_message(LUMIKEY_APP *app, const MORSE_EVENT *ev, float y0) {
     size_t post = n - pre - cur;
     ALLEGRO_FONT *font = app->font_big;
     float W = (float)app->disp_w;
-    float wp = _text_w(font, text, pre), wc = _text_w(font, text + pre, cur);
-    float wa = wp + wc + _text_w(font, text + pre + cur, post);
+    float wp = text_wrap_font_width(text, pre, font),
+          wc = text_wrap_font_width(text + pre, cur, font);
+    float wa = wp + wc + text_wrap_font_width(text + pre + cur, post, font);
     // A line too wide for the display keeps the current character in the middle.
     float x = wa <= W - 2 * app_px(app, 16) ? (W - wa) / 2 : W / 2 - (wc / 2 + wp);
     _draw_piece(font, DIM_RGB, x, y0, text, pre);

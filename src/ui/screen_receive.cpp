@@ -320,10 +320,14 @@ void app_receiver_stop(LUMIKEY_APP *app) {
 void screen_receive_update(LUMIKEY_APP *app) {
     __ka_assert(app, return );
     RECEIVER *rx = &app->rx;
-    if (rx->active && rx->source == RX_SOURCE_MIC && mic_state() < 0) {
+    int mic = rx->active && rx->source == RX_SOURCE_MIC ? mic_state() : 0;
+    if (mic < 0) {
         app_receiver_stop(app);
         _set_button(app, rx->start_button, "Start");
-        screen_receive_status(app, i18n_tr("The sound input stopped (sound server gone?)"));
+        // A server that was never reached is not one that went away.
+        screen_receive_status(app, mic == MIC_NO_INPUT
+                                       ? i18n_tr("No sound input found (no sound server?)")
+                                       : i18n_tr("The sound input stopped (sound server gone?)"));
     } else if (rx->active && rx->source == RX_SOURCE_CAMERA && capture_state() < 0) {
         app_receiver_stop(app);
         _set_button(app, rx->start_button, "Start");

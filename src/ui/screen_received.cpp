@@ -47,17 +47,13 @@ static void _open(void *user, int id) {
     if (!m || !app->gui) return;
     app->recv_target = id;
     ka_gui_label_set_text(app->gui, app->recv_actions_title, m->text);
-    ka_gui_open_window(app->gui, app->recv_actions_win);
-    ka_gui_raise_window(app->gui, app->recv_actions_win);
-    app->redraw = 1;
+    ui_popup_show(app, app->recv_actions_win);
 }
 
 // --- Actions ---
 
 static void _close_actions(LUMIKEY_APP *app) {
-    if (app->screen == SCREEN_RECEIVED && app->gui &&
-        ka_gui_window_is_open(app->gui, app->recv_actions_win))
-        ka_gui_close_window(app->gui, app->recv_actions_win);
+    if (app->screen == SCREEN_RECEIVED) ui_popup_close(app, app->recv_actions_win);
 }
 
 static void _on_back(int, void *user) {
@@ -104,10 +100,8 @@ void screen_received_tick(LUMIKEY_APP *app) {
 
 int screen_received_close_popup(LUMIKEY_APP *app) {
     __ka_assert(app, return 0);
-    if (app->screen != SCREEN_RECEIVED || !app->gui) return 0;
-    if (!ka_gui_window_is_open(app->gui, app->recv_actions_win)) return 0;
-    ka_gui_close_window(app->gui, app->recv_actions_win);
-    return 1;
+    if (app->screen != SCREEN_RECEIVED) return 0;
+    return ui_popup_close(app, app->recv_actions_win);
 }
 
 // --- Layout ---

@@ -5,15 +5,14 @@
 #include <algorithm>
 #include <cmath>
 #include <allegro5/allegro.h>
-#include <allegro5/allegro_primitives.h>
 
 #include "main/app.hpp"
 #include "support/ka_common.hpp"
 #include "ui/text_wrap.hpp"
+#include "ui/ui_scrollbar.hpp"
 
 static const size_t MAX_PARAS = 8;
 static const size_t MAX_LINES = 512;
-static const uint32_t COL_SCROLLBAR = 0x4A5060;
 static const float WHEEL_STEP = 40; // base pixels per wheel notch: about two lines of text
 
 // Shared by every view: drawing is on the main thread, one view at a time.
@@ -74,12 +73,7 @@ static void _draw(KA_GUI_WIDGET *widget, float x, float y, ALLEGRO_FONT *font, v
         }
         top += g;
     }
-    if (content > H) {
-        float bl = H * H / content;
-        float bt = y + v->scroll / (content - H) * (H - bl);
-        al_draw_filled_rounded_rectangle(x + W - b - 2, bt, x + W - 2, bt + bl, b / 2, b / 2,
-                                         app_rgb(COL_SCROLLBAR));
-    }
+    ui_scrollbar_draw(app, x, y, W, H, content, v->scroll);
     al_set_clipping_rectangle(cx, cy, cw, ch);
 }
 

@@ -13,13 +13,13 @@
 #include "main/app.hpp"
 #include "support/ka_common.hpp"
 #include "ui/text_wrap.hpp"
+#include "ui/ui_scrollbar.hpp"
 
 static const uint32_t COL_TITLE = 0xE8EAF0;
 static const uint32_t COL_SUBTITLE = 0x7A8090; // also the empty text
 static const uint32_t COL_HEADER = 0xFFD54A;
 static const uint32_t COL_CARD = 0x1C1F27;
 static const uint32_t COL_CARD_PRESSED = 0x2E3442;
-static const uint32_t COL_SCROLLBAR = 0x4A5060;
 
 static const double LONG_PRESS_S = 0.5;
 static const float WHEEL_STEP = 68; // one two-line row per wheel notch, in base pixels
@@ -179,15 +179,6 @@ static void _draw_wrapped(const TOUCH_LIST_VIEW *v, const ALLEGRO_FONT *font, co
         _draw_lines(font, row->subtitle, tx, bottom + app_px(v->app, 2), tw, COL_SUBTITLE);
 }
 
-// Thin rounded bar at the right edge; shared look with the text view.
-static void _draw_scrollbar(float x, float y, float W, float H, float content_h, float scroll,
-                            float bw) {
-    float bl = H * H / content_h;
-    float top = y + scroll / (content_h - H) * (H - bl);
-    al_draw_filled_rounded_rectangle(x + W - bw - 2, top, x + W - 2, top + bl, bw / 2, bw / 2,
-                                     app_rgb(COL_SCROLLBAR));
-}
-
 static void _draw(KA_GUI_WIDGET *widget, float x, float y, ALLEGRO_FONT *font, void *user) {
     TOUCH_LIST_VIEW *v = (TOUCH_LIST_VIEW *)user;
     if (!v || !v->app || !font) return;
@@ -238,7 +229,7 @@ static void _draw(KA_GUI_WIDGET *widget, float x, float y, ALLEGRO_FONT *font, v
         }
     }
 
-    if (lay.content_h > H) _draw_scrollbar(x, y, W, H, lay.content_h, v->scroll, app_px(app, 4));
+    ui_scrollbar_draw(app, x, y, W, H, lay.content_h, v->scroll);
     al_set_clipping_rectangle(cx, cy, cw, ch);
 }
 

@@ -28,3 +28,19 @@ int ui_popup(LUMIKEY_APP *app, float w, float h) {
     ka_gui_close_window(app->gui, win);
     return win;
 }
+
+void ui_popup_show(LUMIKEY_APP *app, int win) {
+    __ka_assert(app, return );
+    if (!app->gui || win < 0) return;
+    ka_gui_open_window(app->gui, win);
+    ka_gui_raise_window(app->gui, win);
+    app->redraw = 1;
+}
+
+int ui_popup_close(LUMIKEY_APP *app, int win) {
+    __ka_assert(app, return 0);
+    if (!app->gui || win < 0 || !ka_gui_window_is_open(app->gui, win)) return 0;
+    ka_gui_close_window(app->gui, win);
+    app->redraw = 1;
+    return 1;
+}

@@ -10,15 +10,20 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstring>
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/morse_audio.hpp"
@@ -123,19 +128,70 @@ pid_t play(const std::string &server, const std::string &raw) {
     return pid;
 }
 
-TEST(MicTest, WithoutASoundServerStartFailsAndLeavesNothingRunning) {
+// Waits (generously: the machine may be busy) until the microphone reaches a state.
+bool wait_state(int want, int seconds) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (mic_state() != want && std::chrono::steady_clock::now() < until) usleep(10000);
+    return mic_state() == want;
+}
+
+TEST(MicTest, WithoutASoundServerStartReturnsAndTheStateSaysThereIsNoInput) {
     TempDir dir;
     ScopedEnv server("PULSE_SERVER", ("unix:" + dir.file("nobody-here")).c_str());
     ScopedEnv conf("PULSE_CLIENTCONFIG", dir.file("none.conf").c_str());
     Receiver rx;
-    EXPECT_EQ(mic_start(sink, &rx), -1);
-    EXPECT_EQ(mic_state(), 0);
+    EXPECT_EQ(mic_start(sink, &rx), 1);
+    EXPECT_TRUE(wait_state(MIC_NO_INPUT, 20)) << "state " << mic_state();
     DECODER_STATUS st{};
     st.luma = 99;
     mic_meter(&st);
     EXPECT_EQ(st.luma, 0.0f);
     EXPECT_EQ(mic_tone_hz(), 0.0f);
+    mic_stop();
+    EXPECT_EQ(mic_state(), MIC_STOPPED);
     mic_stop(); // harmless when stopped
+    EXPECT_EQ(rx.blocks, 0u);
+}
+
+// A sound server that takes connections and never answers: the connection hangs until the
+// client gives up. Neither start nor stop may wait for it (they run on the GUI's thread).
+TEST(MicTest, AServerThatNeverAnswersKeepsNeitherStartNorStopWaiting) {
+    TempDir dir;
+    std::string path = dir.file("silent");
+    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    ASSERT_LT(path.size(), sizeof addr.sun_path);
+    memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    ASSERT_EQ(bind(fd, (sockaddr *)&addr, sizeof addr), 0);
+    ASSERT_EQ(listen(fd, 8), 0);
+    ScopedEnv server("PULSE_SERVER", ("unix:" + path).c_str());
+    ScopedEnv conf("PULSE_CLIENTCONFIG", dir.file("none.conf").c_str());
+    Receiver rx;
+    // Run on a helper thread, so that a start that hangs fails the test instead of hanging it.
+    std::atomic<int> result{0};
+    std::thread starter([&] { result.store(mic_start(sink, &rx)); });
+    starter.detach();
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (result.load() == 0 && std::chrono::steady_clock::now() < until) usleep(10000);
+    ASSERT_EQ(result.load(), 1) << "mic_start waited for a server that never answers";
+    EXPECT_EQ(mic_state(), MIC_CONNECTING);
+    std::atomic<int> stopped{0};
+    std::thread stopper([&] {
+        mic_stop();
+        stopped.store(1);
+    });
+    stopper.detach();
+    until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!stopped.load() && std::chrono::steady_clock::now() < until) usleep(10000);
+    ASSERT_EQ(stopped.load(), 1) << "mic_stop waited for a server that never answers";
+    EXPECT_EQ(mic_state(), MIC_STOPPED);
+    // Closing the socket ends the abandoned connection; its thread then frees what it held
+    // without ever reaching the sink or touching the state.
+    close(fd);
+    usleep(200000);
+    EXPECT_EQ(mic_state(), MIC_STOPPED);
     EXPECT_EQ(rx.blocks, 0u);
 }
 
@@ -169,7 +225,7 @@ TEST(MicTest, AMessageSentIntoTheDefaultInputArrivesDecoded) {
     std::ofstream(raw, std::ios::binary)
         .write((const char *)x.data(), (std::streamsize)(x.size() * sizeof(float)));
     ASSERT_EQ(mic_start(sink, &rx), 1);
-    EXPECT_EQ(mic_state(), 1);
+    ASSERT_TRUE(wait_state(MIC_CAPTURING, 20)) << "state " << mic_state();
     pid_t player = play(daemon.server(), raw);
     double best_hz = 0;
     auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);

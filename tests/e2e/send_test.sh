@@ -68,7 +68,8 @@ expect_log "playing 18 events, 4050 ms, loop 0, 2 channels"
 xdotool key --window "$win" Escape
 wait_exit 10
 [[ $EXIT_STATUS -eq 0 ]] || fail "status $EXIT_STATUS"
-problem=$(python3 "$CHECK" wav "$E2E_TMP/out.wav" 700) || fail "sound: $problem"
+"$LUMIKEY_BUILD/tests/wav_marks_app" "$E2E_TMP/out.wav" >"$E2E_TMP/marks" || fail "no readable WAV"
+problem=$(python3 "$CHECK" marks "$E2E_TMP/marks" 700) || fail "sound: $problem"
 
 echo "== a typed message goes on top of the history; Stop ends the send at once"
 MESSAGE="Grüße, ça va? ¿Qué tal?"

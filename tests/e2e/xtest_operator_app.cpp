@@ -15,12 +15,10 @@
 // millisecond meanwhile and every change printed as "size T_MS BYTES", after the edges.
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <dlfcn.h>
-#include <map>
 #include <random>
 #include <string>
 #include <sys/stat.h>
@@ -28,6 +26,8 @@
 #include <vector>
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
+
+#include "morse/sequencer.hpp"
 
 namespace {
 
@@ -54,44 +54,36 @@ struct Press {
     int down;
 };
 
-// The presses and releases that key text at unit ms. A straight key's marks and spaces are each
-// scaled by 1 + jitter x N(0, 1) (never below a quarter), like a human hand; seeded, so runs
-// repeat.
+// The presses and releases that key text at unit ms, from the sequence the program itself
+// would send. A straight key holds each mark and waits each space for its length scaled by
+// 1 + jitter x N(0, 1) (never below a quarter), like a human hand; seeded, so runs repeat. A
+// paddle is pressed for half a unit at each element's start and the keyer times the rest.
 std::vector<Press> plan(const std::string &how, const std::string &text, double u, double jitter) {
     std::mt19937_64 rng(1);
     std::normal_distribution<double> gauss(0.0, 1.0);
     auto hand = [&](double units) {
         return jitter > 0 ? units * std::max(0.25, 1.0 + jitter * gauss(rng)) : units;
     };
-    static const std::map<char, const char *> code = {
-        {'A', ".-"},    {'B', "-..."},  {'C', "-.-."},  {'D', "-.."},   {'E', "."},
-        {'F', "..-."},  {'G', "--."},   {'H', "...."},  {'I', ".."},    {'J', ".---"},
-        {'K', "-.-"},   {'L', ".-.."},  {'M', "--"},    {'N', "-."},    {'O', "---"},
-        {'P', ".--."},  {'Q', "--.-"},  {'R', ".-."},   {'S', "..."},   {'T', "-"},
-        {'U', "..-"},   {'V', "...-"},  {'W', ".--"},   {'X', "-..-"},  {'Y', "-.--"},
-        {'Z', "--.."},  {'0', "-----"}, {'1', ".----"}, {'2', "..---"}, {'3', "...--"},
-        {'4', "....-"}, {'5', "....."}, {'6', "-...."}, {'7', "--..."}, {'8', "---.."},
-        {'9', "----."}};
-    bool straight = how == "button" || how == "space";
+    MORSE_TIMING timing;
+    morse_timing_default(&timing);
+    MORSE_SEQUENCE *seq = morse_sequence_build(text.c_str(), &timing);
     std::vector<Press> out;
+    if (!seq) return out;
+    bool straight = how == "button" || how == "space";
     double t = 0;
-    for (char c : text) {
-        if (c == ' ') {
-            t += hand(4) * u;
+    for (size_t i = 0; i < seq->count; i++) {
+        const MORSE_EVENT &e = seq->events[i];
+        if (e.state >= MORSE_SYM_GAP) {
+            t += (straight ? hand(e.units) : e.units) * u;
             continue;
         }
-        auto it = code.find((char)toupper((unsigned char)c));
-        if (it == code.end()) continue;
-        for (const char *e = it->second; *e; e++) {
-            double len = *e == '-' ? 3 : 1;
-            int paddle = straight ? 0 : *e == '-';
-            double hold = straight ? hand(len) * u : 0.5 * u;
-            out.push_back({t, paddle, 1});
-            out.push_back({t + hold, paddle, 0});
-            t += straight ? hold + hand(1) * u : (len + 1) * u;
-        }
-        t += (straight ? hand(2) : 2) * u;
+        int paddle = straight ? 0 : e.state == MORSE_DASH;
+        double hold = straight ? hand(e.units) * u : 0.5 * u;
+        out.push_back({t, paddle, 1});
+        out.push_back({t + hold, paddle, 0});
+        t += straight ? hold : e.units * u;
     }
+    morse_sequence_free(&seq);
     return out;
 }
 

@@ -14,6 +14,7 @@
 #include "support/ka_clipboard.hpp"
 #include "support/ka_gui.hpp"
 #include "support/ka_gui_internal.hpp"
+#include "support/test_display.hpp"
 #include "support/test_env.hpp"
 
 namespace {
@@ -41,18 +42,7 @@ void custom_fill(KA_GUI_WIDGET *w, float x, float y, ALLEGRO_FONT *, void *user)
 class GuiDrawTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        // Mesa's software rasteriser runs its own threads, which ThreadSanitizer cannot see
-        // into; drawing on the calling thread keeps the threaded run about our own threads.
-        setenv("LP_NUM_THREADS", "0", 0);
-        ASSERT_TRUE(al_init());
-        al_init_font_addon();
-        al_init_ttf_addon();
-        al_init_primitives_addon();
-        // The X server may still be resetting after the previous test program: retry a while.
-        for (int i = 0; i < 50 && !display; i++) {
-            display = al_create_display(480, 800);
-            if (!display) al_rest(0.1);
-        }
+        display = test_display_open();
         ASSERT_NE(display, nullptr);
         font = al_load_ttf_font("assets/fonts/DejaVuSans.ttf", 18, 0);
         if (!font) font = al_create_builtin_font();

@@ -3,31 +3,14 @@
 // ctest-label: display
 #include <memory>
 #include <gtest/gtest.h>
-#include <allegro5/allegro.h>
-#include <allegro5/allegro_font.h>
 
 #include "main/app.hpp"
+#include "support/test_display.hpp"
 
 namespace {
 
-class AppGui : public ::testing::Test {
+class AppGui : public DisplayTest {
 protected:
-    static void SetUpTestSuite() {
-        ASSERT_TRUE(al_init());
-        al_init_font_addon();
-        // The X server may still be resetting after the previous test program: retry a while.
-        for (int i = 0; i < 50 && !display; i++) {
-            display = al_create_display(480, 800);
-            if (!display) al_rest(0.1);
-        }
-        ASSERT_NE(display, nullptr);
-        font = al_create_builtin_font();
-        ASSERT_NE(font, nullptr);
-    }
-    static void TearDownTestSuite() {
-        if (font) al_destroy_font(font);
-        if (display) al_destroy_display(display);
-    }
     void SetUp() override {
         app_.reset(new LUMIKEY_APP());
         a = app_.get();
@@ -36,21 +19,15 @@ protected:
         a->disp_w = 480;
         a->disp_h = 800;
         a->ui_scale = 1;
-        // The program always has its large font (a built-in one at worst); screens rely on it.
-        a->font_big = font;
         a->msg_field = a->target_id = -1;
     }
     void TearDown() override {
         if (a->gui) ka_gui_destroy_ctx(&a->gui);
     }
 
-    static ALLEGRO_DISPLAY *display;
-    static ALLEGRO_FONT *font;
     std::unique_ptr<LUMIKEY_APP> app_;
     LUMIKEY_APP *a = nullptr;
 };
-ALLEGRO_DISPLAY *AppGui::display = nullptr;
-ALLEGRO_FONT *AppGui::font = nullptr;
 
 // A context the toolkit cannot make (here: no font to give it) must not leave the window blank
 // for good: the build stays asked for, and the loop's next pass makes it.

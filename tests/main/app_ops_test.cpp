@@ -251,6 +251,19 @@ TEST_F(AppOps, ASentMessageIsKeptInTheHistoryEvenWhenItsSaveFails) {
     EXPECT_NE(file.find("THIRD"), std::string::npos) << file;
 }
 
+// Sending an entry of the history again moves it to the top of the very array the text lives
+// in: the send must still be of that entry, not of whatever moved into its place.
+TEST_F(AppOps, AHistoryEntrySentAgainIsTheOneSent) {
+    for (const char *m : {"OLDEST", "MIDDLE", "NEWEST"}) app_send_message(a, m);
+    ASSERT_EQ(a->history.count, 3u);
+    ASSERT_STREQ(a->history.items[2], "OLDEST");
+    app_send_message(a, a->history.items[2]);
+    EXPECT_STREQ(a->play_text, "OLDEST");
+    EXPECT_STREQ(a->history.items[0], "OLDEST");
+    EXPECT_STREQ(a->history.items[1], "NEWEST");
+    EXPECT_STREQ(a->history.items[2], "MIDDLE");
+}
+
 // The bounce guard compares the presses' own time stamps: after a stall of the loop two
 // deliberate presses 0.4 s apart arrive together and both count; 0.2 s apart is a bounce.
 TEST_F(AppOps, TheBackKeyTellsABounceByTheEventsOwnTimes) {

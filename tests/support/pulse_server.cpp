@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <cerrno>
+#include <dirent.h>
+#include <sched.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <fstream>
@@ -140,6 +142,35 @@ PulseServer::~PulseServer() {
     kill_now();
 }
 
+bool PulseServer::make_realtime(std::string *why) {
+    if (!ok()) {
+        if (why) *why = why_;
+        return false;
+    }
+    DIR *tasks = opendir(("/proc/" + std::to_string(pid_) + "/task").c_str());
+    if (!tasks) {
+        if (why) *why = "the server's threads cannot be listed";
+        return false;
+    }
+    bool all = true;
+    int changed = 0;
+    while (dirent *e = readdir(tasks)) {
+        if (e->d_name[0] == '.') continue;
+        sched_param p{};
+        p.sched_priority = 5; // the daemon's own default for its device threads
+        if (sched_setscheduler((pid_t)atoi(e->d_name), SCHED_RR, &p) == 0)
+            changed++;
+        else
+            all = false;
+    }
+    closedir(tasks);
+    if (!all || changed == 0) {
+        if (why) *why = std::string("real-time scheduling refused: ") + strerror(errno);
+        return false;
+    }
+    return true;
+}
+
 void PulseServer::kill_now() {
     if (pid_ > 0) end_child(pid_, SIGTERM);
     pid_ = -1;
@@ -162,7 +193,11 @@ bool PulseServer::record_start(std::string *why) {
     }
     recorded_.clear();
     stop_reading_ = false;
+    // The sink drops what does not fit in the pipe (under a second), so the reader must keep
+    // up on a busy machine, and must not stop to copy a growing recording.
+    recorded_.reserve((size_t)rate_ * 2 * 90);
     reader_ = std::thread([this] {
+        ScopedRealtime keep_up;
         char chunk[16384];
         while (!stop_reading_) {
             pollfd p{fd_, POLLIN, 0};

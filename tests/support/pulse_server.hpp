@@ -24,6 +24,11 @@ public:
     bool ok() const { return pid_ > 0; }
     const std::string &why() const { return why_; }
     pid_t pid() const { return pid_; }
+    // Gives every thread of the daemon real-time priority. It gives its device threads that
+    // itself, but the one that talks to its clients stays at an ordinary (nice) level, and on
+    // a machine loaded with other builds that thread alone stalls for tens of ms: a test of
+    // the client's timing would report the machine's load. false with a reason where refused.
+    bool make_realtime(std::string *why);
     // Ends the daemon at once, as a crash or a restart of the user's session would.
     void kill_now();
     // Records what the sink plays (mono, 16-bit, at the sink's rate) until record_stop.

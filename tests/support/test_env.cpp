@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <sched.h>
 #include <unistd.h>
 
 #include "support/ka_log.hpp"
@@ -83,4 +84,20 @@ bool write_file(const std::string &path, const std::string &content) {
     if (!out) return false;
     out << content;
     return static_cast<bool>(out);
+}
+
+ScopedRealtime::ScopedRealtime() : policy_(sched_getscheduler(0)) {
+    sched_param old{};
+    sched_getparam(0, &old);
+    priority_ = old.sched_priority;
+    sched_param p{};
+    p.sched_priority = 3; // below the sound server's and the sidetone's threads
+    raised_ = sched_setscheduler(0, SCHED_FIFO, &p) == 0;
+}
+
+ScopedRealtime::~ScopedRealtime() {
+    if (!raised_) return;
+    sched_param p{};
+    p.sched_priority = priority_;
+    sched_setscheduler(0, policy_, &p);
 }

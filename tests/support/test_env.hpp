@@ -30,6 +30,23 @@ private:
     bool had_old_;
 };
 
+// Real-time scheduling for the calling thread while it lives, where the process may have it,
+// for a test thread that plays an operator's keying: one that wakes late on a busy machine
+// shortens the gap after a press until two tones merge. raised() says whether it took.
+class ScopedRealtime {
+public:
+    ScopedRealtime();
+    ~ScopedRealtime();
+    ScopedRealtime(const ScopedRealtime &) = delete;
+    ScopedRealtime &operator=(const ScopedRealtime &) = delete;
+    bool raised() const { return raised_; }
+
+private:
+    int policy_;
+    int priority_;
+    bool raised_ = false;
+};
+
 // Sends the log to a temporary file at the given threshold for its lifetime; text() reads what
 // was written so far. Restores standard error and the threshold INFO afterwards.
 class LogCapture {

@@ -11,8 +11,6 @@
 #include <gtest/gtest.h>
 #include <allegro5/allegro.h>
 #include <allegro5/allegro_font.h>
-#include <allegro5/allegro_primitives.h>
-#include <allegro5/allegro_ttf.h>
 
 #include "main/app.hpp"
 #include "model/json_store.hpp"
@@ -21,6 +19,7 @@
 #include "support/fake_phone.hpp"
 #include "support/morse_signal.hpp"
 #include "support/paddle_operator.hpp"
+#include "support/test_display.hpp"
 #include "support/test_env.hpp"
 #include "support/test_sequence.hpp"
 #include "ui/screen_key.hpp"
@@ -51,27 +50,8 @@ ALLEGRO_EVENT touch_event(unsigned type, int id, float x, float y) {
     return ev;
 }
 
-class ScreenKeyTest : public ::testing::Test {
+class ScreenKeyTest : public DisplayTest {
 protected:
-    static void SetUpTestSuite() {
-        setenv("LP_NUM_THREADS", "0", 0);
-        ASSERT_TRUE(al_init());
-        al_init_font_addon();
-        al_init_ttf_addon();
-        al_init_primitives_addon();
-        for (int i = 0; i < 50 && !display; i++) {
-            display = al_create_display(480, 800);
-            if (!display) al_rest(0.1);
-        }
-        ASSERT_NE(display, nullptr);
-        font = al_create_builtin_font();
-        ASSERT_NE(font, nullptr);
-    }
-    static void TearDownTestSuite() {
-        if (font) al_destroy_font(font);
-        if (display) al_destroy_display(display);
-    }
-
     void SetUp() override {
         torch_shutdown();
         torch_set_platform(nullptr);
@@ -180,14 +160,10 @@ protected:
         return msg.text;
     }
 
-    static ALLEGRO_DISPLAY *display;
-    static ALLEGRO_FONT *font;
     TempDir dir;
     ScopedEnv data_home{"XDG_DATA_HOME", dir.path().c_str()};
     LogCapture log{6};
 };
-ALLEGRO_DISPLAY *ScreenKeyTest::display = nullptr;
-ALLEGRO_FONT *ScreenKeyTest::font = nullptr;
 
 TEST_F(ScreenKeyTest, SpaceKeysTheStraightKeyAndAutoRepeatAddsNoEdges) {
     build(KEY_MODE_SEND);
