@@ -54,7 +54,7 @@ echo "== Receive, Microphone, Start: the program listens"
 click_at 181 682 # home: "Receive"
 click_at 357 102 # "Microphone"
 click_at 140 746 # "Start"
-wait_log "microphone started"
+wait_log "microphone capturing"
 
 echo "== a message played into the input is decoded, shown and saved"
 # A generous buffer: a busy machine must not starve the player into gaps that chop the marks.
