@@ -18,12 +18,8 @@ SLIDER_Y=225 SLIDER_LEFT=35 SLIDER_RIGHT=445
 CHECK_X=30 CHECK_Y=275
 COMBO_X=120 COMBO_Y=325
 
-# Under AddressSanitizer the demo still stops at the first memory error, but leaves leak
-# checking to the unit tests: the slow unwinding that the X and GL driver suppressions need
-# makes every frame of a real window take seconds.
-( cd "$LUMIKEY_BUILD" && LSAN_OPTIONS= \
-    ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0:fast_unwind_on_malloc=1" exec "$APP" ) \
-  >"$OUT" 2>"$E2E_TMP/log" &
+mapfile -t sanitizer < <(sanitizer_env "$APP")
+( cd "$LUMIKEY_BUILD" && exec env "${sanitizer[@]}" "$APP" ) >"$OUT" 2>"$E2E_TMP/log" &
 LUMIKEY_PID=$!
 
 win=$(wait_window '^Lumikey GUI demo$')

@@ -19,16 +19,27 @@ fail() {
   exit 1
 }
 
+# sanitizer_env PROGRAM: the environment assignments PROGRAM needs, one a line; none unless it
+# was built with AddressSanitizer. Its leaks are checked at exit as in the unit tests: with the
+# fast unwinder (the slow one deadlocks as soon as llvmpipe compiles a shader: it allocates
+# while holding the unwinder's own lock), the suppressions, and the GL driver kept mapped to the
+# end so that they can name its leftovers. The sanitizer's runtime must come first.
+sanitizer_env() {
+  local asan
+  # awk reads to the end: ldd cut off by a closed pipe would fail the pipeline (pipefail).
+  asan=$(ldd "$1" 2>/dev/null | awk '/libasan/ && !found { print $3; found = 1 }')
+  [[ -n "$asan" ]] || return 0
+  echo "LD_PRELOAD=$asan:$LUMIKEY_BUILD/tests/libpin_gl_driver.so"
+  echo "LSAN_OPTIONS=suppressions=${LUMIKEY_LSAN_SUPP:-/dev/null}"
+  echo "ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}fast_unwind_on_malloc=1"
+}
+
 # start_lumikey [env assignments...]: runs the program in the background, log in $E2E_TMP/log.
 start_lumikey() {
   mkdir -p "$E2E_TMP/home"
-  # Under AddressSanitizer the program still stops at the first memory error, but leaves leak
-  # checking to the unit tests: the slow unwinding that the GL driver's leak suppressions need
-  # deadlocks as soon as llvmpipe compiles a shader for a real frame (it allocates while holding
-  # the unwinder's own lock to register the new code's unwind tables).
-  env HOME="$E2E_TMP/home" XDG_DATA_HOME= LSAN_OPTIONS= \
-    ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0:fast_unwind_on_malloc=1" \
-    "$@" "$LUMIKEY_BIN" 2>"$E2E_TMP/log" &
+  local sanitizer
+  mapfile -t sanitizer < <(sanitizer_env "$LUMIKEY_BIN")
+  env HOME="$E2E_TMP/home" XDG_DATA_HOME= "${sanitizer[@]}" "$@" "$LUMIKEY_BIN" 2>"$E2E_TMP/log" &
   LUMIKEY_PID=$!
 }
 

@@ -22,6 +22,11 @@ protected:
         a->msg_field = a->target_id = -1;
     }
     void TearDown() override {
+        // What the screens built hold (the key screen's decoder) goes as at the program's exit.
+        for (int s = SCREEN_HOME; s <= SCREEN_KEY; s++) {
+            const APP_SCREEN_HOOKS *hooks = app_screen_hooks((APP_SCREEN)s);
+            if (hooks->release) hooks->release(a);
+        }
         if (a->gui) ka_gui_destroy_ctx(&a->gui);
     }
 

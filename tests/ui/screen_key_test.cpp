@@ -160,6 +160,8 @@ protected:
         return msg.text;
     }
 
+    // Outlives TearDown, whose release still switches the flashlight off through it.
+    FakePhone phone;
     TempDir dir;
     ScopedEnv data_home{"XDG_DATA_HOME", dir.path().c_str()};
     LogCapture log{6};
@@ -199,7 +201,6 @@ TEST_F(ScreenKeyTest, OnlyTheModesKeyingKeysAreTakenFromTheGui) {
 }
 
 TEST_F(ScreenKeyTest, LosingFocusReleasesAHeldStraightKey) {
-    FakePhone phone;
     TORCH_PLATFORM torch = phone.torch();
     torch_set_platform(&torch);
     app.settings.out_torch = 1;
@@ -273,7 +274,6 @@ TEST_F(ScreenKeyTest, CtrlKeysAndBracketsKeyDitsAndDahsAndFocusLossStopsThem) {
 }
 
 TEST_F(ScreenKeyTest, TranscribeOutputsNothingAndKeepsIntoTheReceivedList) {
-    FakePhone phone;
     TORCH_PLATFORM torch = phone.torch();
     torch_set_platform(&torch);
     app.settings.out_torch = 1;
@@ -343,7 +343,6 @@ TEST_F(ScreenKeyTest, ButtonsWithNothingKeyedDoNothing) {
 }
 
 TEST_F(ScreenKeyTest, DoneWhileTheKeyIsHeldReleasesItThenFinishes) {
-    FakePhone phone;
     TORCH_PLATFORM torch = phone.torch();
     torch_set_platform(&torch);
     app.settings.out_torch = 1;
