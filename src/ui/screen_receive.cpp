@@ -326,7 +326,7 @@ void screen_receive_update(LUMIKEY_APP *app) {
         _set_button(app, rx->start_button, "Start");
         // A server that was never reached is not one that went away.
         screen_receive_status(app, mic == MIC_NO_INPUT
-                                       ? i18n_tr("No sound input found (no sound server?)")
+                                       ? i18n_tr("No sound input: is a sound server running?")
                                        : i18n_tr("The sound input stopped (sound server gone?)"));
     } else if (rx->active && rx->source == RX_SOURCE_CAMERA && capture_state() < 0) {
         app_receiver_stop(app);

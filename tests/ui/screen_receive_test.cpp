@@ -330,6 +330,11 @@ TEST_F(ReceiveScreen, ChoosingTheMicrophoneStopsTheCameraAndNeedsASoundServer) {
     EXPECT_EQ(a->rx.source, RX_SOURCE_MIC);
     EXPECT_EQ(label_text(a->rx.status_label), "Press Start to listen to the microphone");
     click("Start");
+    // The connection is made on the capture thread; the screen learns of its failure on a pass.
+    for (int i = 0; i < 250 && a->rx.active; i++) {
+        al_rest(0.02);
+        screen_receive_update(a);
+    }
     EXPECT_EQ(label_text(a->rx.status_label), "No sound input: is a sound server running?");
     EXPECT_EQ(a->rx.active, 0);
     EXPECT_EQ(a->rx.decoder, nullptr);
