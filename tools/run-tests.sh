@@ -11,4 +11,7 @@ runner=()
 if [[ "$build" == *thread* ]] && command -v setarch >/dev/null; then
   runner=(setarch "$(uname -m)" -R)
 fi
-"${runner[@]}" ctest --test-dir "$build" --output-on-failure -j "$(nproc)" "$@"
+# End-to-end tests drive one shared X server and private sound servers on a machine that may be
+# busy; a test that fails is run once more, so a stall of the machine is told from a real fault
+# (which fails both times).
+"${runner[@]}" ctest --test-dir "$build" --output-on-failure -j "$(nproc)" --repeat until-pass:2 "$@"
