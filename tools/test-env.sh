@@ -22,3 +22,4 @@ _tools=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 export LUMIKEY_LSAN_SUPP=$_tools/lsan.supp
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$LUMIKEY_LSAN_SUPP}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+export TSAN_OPTIONS=${TSAN_OPTIONS:-suppressions=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/tsan.supp}
