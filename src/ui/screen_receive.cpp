@@ -549,21 +549,9 @@ static void _frame_to_box(int orientation, float cx, float cy, float *u, float *
     }
 }
 
+// The inverse of a quarter turn is the opposite quarter turn; a half turn undoes itself.
 static void _box_to_frame(int orientation, float u, float v, float *cx, float *cy) {
-    switch (orientation) {
-    case 90:
-        *cx = v, *cy = 1 - u;
-        break;
-    case 180:
-        *cx = 1 - u, *cy = 1 - v;
-        break;
-    case 270:
-        *cx = 1 - v, *cy = u;
-        break;
-    default:
-        *cx = u, *cy = v;
-        break;
-    }
+    _frame_to_box(orientation == 90 ? 270 : orientation == 270 ? 90 : orientation, u, v, cx, cy);
 }
 
 static int _show_preview(LUMIKEY_APP *app) {
