@@ -87,6 +87,12 @@ char *received_to_json(const RECEIVED_LIST *list) {
     return _model_print(root.release());
 }
 
+// cJSON writes a number with 15 significant digits whenever they read back within its own
+// tolerance, which is looser than one step of a double: a larger time would move a little at
+// every save. 10^15 s is 31 million years, so nothing real is lost by reading a larger one as
+// unknown.
+static constexpr double RECEIVED_WHEN_MAX = 999999999999999.0;
+
 // A number member truncated toward zero, when it lies within [lo, hi]; else 0. Values a damaged
 // file may hold beyond the target type's range would make the conversion undefined.
 static double _number_in(const cJSON *o, const char *key, double lo, double hi) {
@@ -125,9 +131,7 @@ int received_from_json(RECEIVED_LIST *list, const char *json) {
         int id = _model_json_id(cJSON_GetObjectItemCaseSensitive(e, "id"));
         if (!cJSON_IsString(text) || !text->valuestring[0] || id <= 0) continue;
         const cJSON *symbols = cJSON_GetObjectItemCaseSensitive(e, "symbols");
-        // 2^63 itself is not an int64; the largest double below it is.
-        int64_t when =
-            (int64_t)_number_in(e, "when", -9223372036854774784.0, 9223372036854774784.0);
+        int64_t when = (int64_t)_number_in(e, "when", -RECEIVED_WHEN_MAX, RECEIVED_WHEN_MAX);
         uint32_t unit_ms = (uint32_t)_number_in(e, "unit_ms", 1.0, 4294967295.0);
         RECEIVED_MSG *m = &list->items[list->count];
         if (!_fill(m, id, when, text->valuestring,

@@ -117,6 +117,24 @@ TEST(ReceivedFile, InvalidEntriesAreSkippedAndOddNumbersFallBack) {
     EXPECT_EQ(list->next_id, 11);
 }
 
+TEST(ReceivedFile, TimesReadBackExactlyAfterASaveOrAreUnknown) {
+    const char *json = R"({"received": [
+        {"id": 1, "when": -6371555158481728131, "text": "beyond what a save keeps"},
+        {"id": 2, "when": 999999999999999, "text": "largest kept"},
+        {"id": 3, "when": -999999999999999, "text": "smallest kept"},
+        {"id": 4, "when": 1733657000, "text": "now"}]})";
+    List list;
+    ASSERT_EQ(received_from_json(list.l, json), 1);
+    ASSERT_EQ(list->count, 4u);
+    EXPECT_EQ(list[0].when, 0);
+    EXPECT_EQ(list[1].when, 999999999999999);
+    EXPECT_EQ(list[2].when, -999999999999999);
+    EXPECT_EQ(list[3].when, 1733657000);
+    List back;
+    ASSERT_EQ(received_from_json(back.l, to_json(list).c_str()), 1);
+    for (size_t i = 0; i < 4; i++) EXPECT_EQ(back[i].when, list[i].when) << i;
+}
+
 TEST(ReceivedFile, DuplicateIdsAreKeptButRenumbered) {
     const char *json = R"({"next_id": 20, "received": [
         {"id": 4, "text": "newest"}, {"id": 4, "text": "same id"}, {"id": 2, "text": "older"},
