@@ -1,6 +1,7 @@
 // src/audio/sidetone.cpp: the sidetone stream and its fill thread.
 #include "audio/sidetone.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <system_error>
@@ -34,13 +35,31 @@ static struct {
     std::atomic<int> quit{0};
     SIDETONE_FILL_HOOK hook = nullptr;
     void *hook_user = nullptr;
-    int direct = 0;              // 1 while playing through its own PulseAudio stream
+    std::atomic<int> direct{0};  // 1 while playing through its own PulseAudio stream
     bool latency_logged = false; // a late sidetone is reported once per run of the program
+    // The oscillator as it was at every aligned position of the recent past, so that queued
+    // samples can be made again from any of them without a jump in phase or level.
+    SIDETONE_GEN past[SIDETONE_PULSE_HISTORY / SIDETONE_PULSE_ALIGN];
+    uint64_t made = 0; // the position after the last sample made
 } _st;
 
-// Loop thread of the PulseAudio stream: made at the moment the server asks.
-static void _fill_direct(int16_t *out, size_t n, void *) {
-    sidetone_gen_fill(&_st.gen, out, n, _st.down.load(std::memory_order_relaxed));
+// Loop thread of the PulseAudio stream: made at the moment the server asks, or again from an
+// earlier position when the key changed.
+static void _fill_direct(int16_t *out, size_t n, uint64_t at, void *) {
+    constexpr size_t slots = SIDETONE_PULSE_HISTORY / SIDETONE_PULSE_ALIGN;
+    if (at != _st.made && at % SIDETONE_PULSE_ALIGN == 0 && at < _st.made &&
+        _st.made - at <= SIDETONE_PULSE_HISTORY)
+        _st.gen = _st.past[(at / SIDETONE_PULSE_ALIGN) % slots];
+    int on = _st.down.load(std::memory_order_relaxed);
+    for (size_t done = 0; done < n;) {
+        uint64_t pos = at + done;
+        if (pos % SIDETONE_PULSE_ALIGN == 0)
+            _st.past[(pos / SIDETONE_PULSE_ALIGN) % slots] = _st.gen;
+        size_t run = std::min<size_t>(n - done, SIDETONE_PULSE_ALIGN - pos % SIDETONE_PULSE_ALIGN);
+        sidetone_gen_fill(&_st.gen, out + done, run, on);
+        done += run;
+    }
+    _st.made = at + n;
     if (_st.hook) _st.hook(out, n, _st.hook_user);
 }
 
@@ -64,6 +83,7 @@ static int _start_direct(uint32_t hz, uint32_t rate) {
     _st.direct = 1;
     double request_ms = 1000.0 * info.request_samples / rate;
     double queue_ms = 1000.0 * info.target_samples / rate;
+    double heard_ms = 1000.0 * info.change_samples / rate + request_ms;
     char sched[48];
     if (info.priority_kind == SIDETONE_PULSE_REALTIME)
         snprintf(sched, sizeof sched, "real-time priority %d", info.priority);
@@ -73,9 +93,9 @@ static int _start_direct(uint32_t hz, uint32_t rate) {
         snprintf(sched, sizeof sched, "normal priority");
     ka_log(LOG_INFO,
            "sidetone running: %u Hz through PulseAudio, %u-sample requests, %.1f ms "
-           "queued at %u Hz, %s",
-           hz, info.request_samples, queue_ms, rate, sched);
-    _log_latency_once(request_ms + queue_ms, "through PulseAudio");
+           "queued at %u Hz, a key change heard after about %.1f ms, %s",
+           hz, info.request_samples, queue_ms, rate, heard_ms, sched);
+    _log_latency_once(heard_ms, "through PulseAudio");
     return 1;
 }
 
@@ -100,6 +120,7 @@ int sidetone_start(uint32_t hz) {
     uint32_t rate = tone_mixer_rate();
     sidetone_gen_init(&_st.gen, rate, hz, (float)TONE_RAMP_MS, TONE_AMPLITUDE);
     _st.down.store(0);
+    _st.made = 0;
     if (_start_direct(hz, rate)) return 1;
     _st.stream = al_create_audio_stream(_FRAGMENTS, _FRAGMENT_SAMPLES, rate,
                                         ALLEGRO_AUDIO_DEPTH_INT16, ALLEGRO_CHANNEL_CONF_1);
@@ -127,7 +148,8 @@ int sidetone_start(uint32_t hz) {
 }
 
 void sidetone_key(int down) {
-    _st.down.store(down ? 1 : 0, std::memory_order_relaxed);
+    int was = _st.down.exchange(down ? 1 : 0, std::memory_order_relaxed);
+    if (was != (down ? 1 : 0) && _st.direct) sidetone_pulse_key_changed();
 }
 
 void sidetone_stop() {

@@ -3,27 +3,35 @@
 // flag as it is at that moment.
 #include "audio/sidetone_pulse.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
 #include <pulse/pulseaudio.h>
 
 #include <sched.h>
+#include <sys/eventfd.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include "audio/sidetone_queue.hpp"
 #include "support/ka_log.hpp"
 
-// The server is asked to keep about 5.8 ms queued and to ask again whenever 1.5 ms of it has
-// played: a key change then waits at most one request before it is handed over, and the
-// queue's length is what the listener hears on top. Smaller requests wake the server's
+// The server asks again whenever 1.5 ms has played, and the device's own buffer is cut to
+// that size. The queue ahead of it is long, 29 ms, so that a stall of the machine does not
+// run it dry; a key change does not wait behind it, because what is queued is made again
+// from two requests past the server's read position. Smaller requests wake the server's
 // thread and ours more often for no audible gain.
 static constexpr uint32_t _REQUEST_US = 1450;
-static constexpr uint32_t _TARGET_REQUESTS = 4;
-// Underruns grow the queue a request at a time up to 16 ms: beyond that the delay itself
-// trips the operator, and an occasional gap is the lesser harm.
-static constexpr uint32_t _MAX_TARGET_REQUESTS = 11;
+static constexpr uint32_t _TARGET_REQUESTS = 40;
+// The queue's length costs no delay, only memory and the work of making it again: underruns
+// may grow it to 93 ms, within the samples the oscillator can make again.
+static constexpr uint32_t _MAX_TARGET_REQUESTS = 100;
+// How far past the estimated read position a key change is written: the estimate may be a
+// request late, and what the server has already read cannot be replaced.
+static constexpr uint32_t _REWRITE_MARGIN_REQUESTS = 3;
+// Requests remembered for the estimate of the server's read position: about 90 ms' worth.
+static constexpr size_t _READ_HISTORY = 64;
 // How long a server that does not answer may hold up the key screen.
 static constexpr auto _CONNECT_TIMEOUT = std::chrono::milliseconds(1500);
 // Real-time priority asked for the stream's thread: below the 5 PulseAudio gives its own
@@ -41,6 +49,7 @@ static struct {
     uint32_t rate = 0;
     SIDETONE_PULSE_TUNING tuning{};
     uint32_t request = 0;   // samples
+    bool rewrite = true;    // key changes are written over the queue
     SIDETONE_QUEUE queue{}; // changed on the loop's thread only
     bool scheduled = false; // the loop's thread has had its priority set
     std::atomic<int> priority_kind{SIDETONE_PULSE_NORMAL};
@@ -49,7 +58,25 @@ static struct {
     std::atomic<uint32_t> underruns{0};
     std::atomic<uint32_t> target{0}; // copies of the queue's, for other threads
     std::atomic<uint32_t> highest{0};
+    uint64_t written = 0; // samples handed over since the stream opened
+    // The server's read position as each recent request implied it, and when it came.
+    struct {
+        uint64_t read;
+        int64_t us;
+    } seen[_READ_HISTORY];
+    size_t seen_next = 0;
+    // An eventfd the key writes to and the loop's thread reads; made once and kept, so that a
+    // key change racing a stop never writes to a closed descriptor.
+    std::atomic<int> wake{-1};
+    pa_io_event *wake_event = nullptr;
+    std::atomic<uint32_t> lead{0};
 } _sp;
+
+static int64_t _now_us() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 static int64_t _now_ms() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -91,30 +118,93 @@ static void _ask_target(pa_stream *s) {
     if (op) pa_operation_unref(op);
 }
 
+// Where the server reads now, at the least. It asks for what brings its queue back to the
+// target, so each request tells where it had read when it was sent; the message may have
+// been delayed on the way, so each tells a lower bound, moved on at the stream's rate since.
+// Only recent ones are kept, so that the device's clock cannot drift far from ours.
+// Requests answered while the stream was corked tell where it stood, not that it moves.
+static void _forget_read_position() {
+    for (auto &seen : _sp.seen) seen = {0, -1};
+}
+
+static uint64_t _read_position() {
+    int64_t now = _now_us();
+    uint64_t best = 0;
+    for (const auto &s : _sp.seen) {
+        if (s.us < 0) continue;
+        uint64_t moved = (uint64_t)std::max<int64_t>(0, now - s.us) * _sp.rate / 1000000;
+        best = std::max(best, s.read + moved);
+    }
+    return std::min(best, _sp.written);
+}
+
+// Hands n samples made from position at to the server, written over what it holds there.
+static bool _write_from(pa_stream *s, uint64_t at, uint64_t end) {
+    while (at < end) {
+        void *data = nullptr;
+        size_t n = (size_t)(end - at) * sizeof(int16_t);
+        if (pa_stream_begin_write(s, &data, &n) < 0 || !data) return false;
+        n -= n % sizeof(int16_t);
+        if (n == 0) {
+            pa_stream_cancel_write(s);
+            return false;
+        }
+        uint64_t read = _read_position();
+        _sp.lead.store(at > read ? (uint32_t)(at - read) : 0, std::memory_order_relaxed);
+        _sp.fill(static_cast<int16_t *>(data), n / sizeof(int16_t), at, _sp.user);
+        if (pa_stream_write(s, data, n, nullptr, (int64_t)(at * sizeof(int16_t)),
+                            PA_SEEK_ABSOLUTE) < 0)
+            return false;
+        at += n / sizeof(int16_t);
+        if (at > _sp.written) _sp.written = at;
+    }
+    return true;
+}
+
 static void _on_write(pa_stream *s, size_t nbytes, void *) {
     if (!_sp.scheduled) {
         _sp.scheduled = true;
         _raise_priority();
     }
-    while (nbytes >= sizeof(int16_t)) {
-        void *data = nullptr;
-        size_t n = nbytes;
-        if (pa_stream_begin_write(s, &data, &n) < 0 || !data) return;
-        n -= n % sizeof(int16_t);
-        if (n == 0) {
-            pa_stream_cancel_write(s);
-            return;
-        }
-        _sp.fill(static_cast<int16_t *>(data), n / sizeof(int16_t), _sp.user);
-        if (pa_stream_write(s, data, n, nullptr, 0, PA_SEEK_RELATIVE) < 0) return;
-        nbytes -= n;
-    }
+    const pa_buffer_attr *attr = pa_stream_get_buffer_attr(s);
+    uint64_t asked = nbytes / sizeof(int16_t);
+    uint64_t queue = attr ? attr->tlength / sizeof(int16_t) : 0;
+    uint64_t read = _sp.written + asked > queue ? _sp.written + asked - queue : 0;
+    _sp.seen[_sp.seen_next] = {read, _now_us()};
+    _sp.seen_next = (_sp.seen_next + 1) % _READ_HISTORY;
+    if (!_write_from(s, _sp.written, _sp.written + asked)) return;
     _sp.filled.store(true);
     if (sidetone_queue_tick(&_sp.queue, _now_ms())) {
         _ask_target(s);
         ka_log(LOG_DEBUG, "sidetone ran clean, queue back to %.1f ms",
                1000.0 * _sp.queue.target / (double)_sp.rate);
     }
+}
+
+// The key changed: what is queued beyond a request past the read position is made again.
+static void _on_key_changed(pa_mainloop_api *, pa_io_event *, int fd, pa_io_event_flags_t, void *) {
+    uint64_t count;
+    if (read(fd, &count, sizeof count) < 0) return;
+    if (!_sp.stream || !_sp.filled.load() || !_sp.rewrite) return;
+    uint64_t from = _read_position() + _REWRITE_MARGIN_REQUESTS * _sp.request;
+    from = (from + SIDETONE_PULSE_ALIGN - 1) / SIDETONE_PULSE_ALIGN * SIDETONE_PULSE_ALIGN;
+    uint64_t oldest =
+        _sp.written > SIDETONE_PULSE_HISTORY ? _sp.written - SIDETONE_PULSE_HISTORY : 0;
+    if (from < oldest)
+        from = (oldest + SIDETONE_PULSE_ALIGN - 1) / SIDETONE_PULSE_ALIGN * SIDETONE_PULSE_ALIGN;
+    if (from < _sp.written) _write_from(_sp.stream, from, _sp.written);
+}
+
+void sidetone_pulse_key_changed() {
+    int fd = _sp.wake.load(std::memory_order_relaxed);
+    if (fd < 0) return;
+    uint64_t one = 1;
+    ssize_t r = write(fd, &one, sizeof one);
+    (void)r;
+}
+
+uint32_t sidetone_pulse_fill_lead_samples() {
+    return _sp.lead.load(std::memory_order_relaxed);
 }
 
 static void _on_underflow(pa_stream *s, void *) {
@@ -185,8 +275,8 @@ static bool _open_stream() {
     pa_stream_set_state_callback(_sp.stream, _on_stream_state, nullptr);
     pa_stream_set_write_callback(_sp.stream, _on_write, nullptr);
     pa_stream_set_underflow_callback(_sp.stream, _on_underflow, nullptr);
-    // Adjusting the latency makes the server size the device's own buffer to our queue, so
-    // the queue is the whole delay rather than a part of it.
+    // Early requests cut the device's own buffer to the request size: what the server has
+    // read waits there, beyond the reach of a rewrite, so it must be short.
     int flags = PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE;
     if (_sp.tuning.timing == SIDETONE_PULSE_ADJUST_LATENCY) flags |= PA_STREAM_ADJUST_LATENCY;
     if (_sp.tuning.timing == SIDETONE_PULSE_EARLY_REQUESTS) flags |= PA_STREAM_EARLY_REQUESTS;
@@ -201,6 +291,7 @@ static bool _open_stream() {
         return false;
     if (!_wait_for([] { return _sp.filled.load(); }, _stream_failed)) return false;
     if (_sp.tuning.no_prefill) return true;
+    _forget_read_position();
     pa_operation *op = pa_stream_cork(_sp.stream, 0, nullptr, nullptr);
     if (!op) return false;
     pa_operation_unref(op);
@@ -223,15 +314,20 @@ int sidetone_pulse_start(uint32_t rate, SIDETONE_PULSE_FILL fill, void *user,
     _sp.request = _sp.tuning.request_samples ? _sp.tuning.request_samples
                                              : (uint32_t)((uint64_t)rate * _REQUEST_US / 1000000);
     if (_sp.request == 0) _sp.request = 1;
+    _sp.rewrite = !_sp.tuning.no_rewrite;
     uint32_t base =
         _sp.tuning.target_samples ? _sp.tuning.target_samples : _TARGET_REQUESTS * _sp.request;
     uint32_t cap = _sp.tuning.max_target_samples ? _sp.tuning.max_target_samples
                                                  : _MAX_TARGET_REQUESTS * _sp.request;
+    cap = std::min(cap, SIDETONE_PULSE_HISTORY - (_REWRITE_MARGIN_REQUESTS + 1) * _sp.request);
     sidetone_queue_init(&_sp.queue, base, _sp.request, cap, _now_ms());
     _sp.target.store(_sp.queue.target);
     _sp.highest.store(_sp.queue.highest);
     _sp.underruns.store(0);
     _sp.filled.store(false);
+    _sp.written = 0;
+    _forget_read_position();
+    _sp.lead.store(0);
     _sp.scheduled = false;
     _sp.priority_kind.store(SIDETONE_PULSE_NORMAL);
     _sp.priority.store(0);
@@ -242,12 +338,20 @@ int sidetone_pulse_start(uint32_t rate, SIDETONE_PULSE_FILL fill, void *user,
         return 0;
     }
     pa_threaded_mainloop_lock(_sp.loop);
+    if (_sp.wake.load() < 0) _sp.wake.store(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+    pa_mainloop_api *api = pa_threaded_mainloop_get_api(_sp.loop);
+    if (_sp.wake.load() >= 0)
+        _sp.wake_event =
+            api->io_new(api, _sp.wake.load(), PA_IO_EVENT_INPUT, _on_key_changed, nullptr);
     bool ok = _connect() && _open_stream();
     if (ok && info) {
         const pa_buffer_attr *got = pa_stream_get_buffer_attr(_sp.stream);
         info->rate = rate;
         info->request_samples = got ? got->minreq / sizeof(int16_t) : 0;
         info->target_samples = got ? got->tlength / sizeof(int16_t) : 0;
+        info->change_samples =
+            !_sp.rewrite ? info->target_samples
+                         : (_REWRITE_MARGIN_REQUESTS * _sp.request + SIDETONE_PULSE_ALIGN / 2);
         info->priority_kind = _sp.priority_kind.load();
         info->priority = _sp.priority.load();
     }
@@ -266,6 +370,10 @@ void sidetone_pulse_stop() {
         pa_stream_disconnect(_sp.stream);
         pa_stream_unref(_sp.stream);
         _sp.stream = nullptr;
+    }
+    if (_sp.wake_event) {
+        pa_threaded_mainloop_get_api(_sp.loop)->io_free(_sp.wake_event);
+        _sp.wake_event = nullptr;
     }
     if (_sp.ctx) {
         pa_context_set_state_callback(_sp.ctx, nullptr, nullptr);
@@ -313,4 +421,13 @@ int64_t sidetone_pulse_latency_us() {
     pa_threaded_mainloop_unlock(_sp.loop);
     if (r < 0) return -1;
     return negative ? 0 : (int64_t)usec;
+}
+
+int64_t sidetone_pulse_device_latency_us() {
+    if (!_sp.loop || !_sp.stream) return -1;
+    pa_threaded_mainloop_lock(_sp.loop);
+    const pa_timing_info *t = pa_stream_get_timing_info(_sp.stream);
+    int64_t us = t ? (int64_t)t->sink_usec : -1;
+    pa_threaded_mainloop_unlock(_sp.loop);
+    return us;
 }

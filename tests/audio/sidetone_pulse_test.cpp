@@ -1,13 +1,16 @@
 // tests/audio/sidetone_pulse_test.cpp: the sidetone on its own PulseAudio stream, checked in what
 // a real server (started by the test, with a null sink) mixed: every press a ramped, unbroken
 // tone of its length, no sample lost between the small requests, no underrun through a long
-// run of fast keying, and a queue that grows by one request when the stream is starved.
+// run of fast keying, a queue that grows by one request when the stream is starved, and key
+// changes written over the queue rather than behind it.
 // ctest-label: threaded
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <mutex>
 #include <random>
 #include <string>
 #include <thread>
@@ -232,18 +235,19 @@ TEST_F(SidetonePulseTest, AServerThatGoesAwayLeavesTheSidetoneOnTheMixer) {
 
 TEST_F(SidetonePulseTest, LongRunsOfFastKeyingPlayWithoutUnderrunOrBrokenSample) {
     audio_up_apart();
+    // The server as a desktop runs it: its device thread real-time, the one that serves its
+    // clients merely at a raised nice level.
     PulseServer server;
     if (!server.ok()) GTEST_SKIP() << "no PulseAudio server can start here: " << server.why();
     std::string why;
-    // Where the server cannot have it, neither can the sidetone, and the run would measure
-    // the machine's load rather than the stream.
-    if (!server.make_realtime(&why))
-        GTEST_SKIP() << "no real-time scheduling here, so a busy machine may starve the "
-                        "stream whatever it does: "
-                     << why;
-    // A virtual machine's processors are themselves paused now and then, for longer than any
-    // queue worth keying against; a run that hit such a pause (the server says it ran dry) is
-    // played again, and one of three must come through clean.
+    // Where the process may not have real-time scheduling, a busy machine may starve the
+    // stream whatever it does, and the run would measure the machine's load.
+    if (!ScopedRealtime().raised())
+        GTEST_SKIP() << "no real-time scheduling here, so a busy machine may starve the stream "
+                        "whatever it does";
+    // A virtual machine's processors are themselves paused now and then, at times for longer
+    // than the queue; a run that hit such a pause (the server says it ran dry) is played
+    // again, and one of three must come through clean.
     std::vector<Press> presses = random_keying(12, 5);
     std::vector<double> edges;
     WavData wav;
@@ -305,8 +309,10 @@ TEST_F(SidetonePulseTest, AStarvedStreamGrowsItsQueueByOneRequestAndPlaysOnUnbro
     ASSERT_GT(base, 0u);
     sidetone_key(1);
     std::this_thread::sleep_for(300ms);
-    stall_ms = 60;
-    std::this_thread::sleep_for(500ms);
+    // Twice the queue: whatever the machine, the server runs dry.
+    int stall = (int)(2000.0 * base / tone_mixer_rate());
+    stall_ms = stall;
+    std::this_thread::sleep_for(std::chrono::milliseconds(500 + stall));
     uint32_t underruns = sidetone_pulse_underruns();
     uint32_t grown = sidetone_pulse_target_samples();
     ASSERT_TRUE(server.record_start(&why)) << why;
@@ -318,8 +324,8 @@ TEST_F(SidetonePulseTest, AStarvedStreamGrowsItsQueueByOneRequestAndPlaysOnUnbro
     WavData wav;
     ASSERT_TRUE(wav_read(server.record_stop(), &wav, &why)) << why;
 
-    EXPECT_GE(underruns, 1u) << "a 60 ms stall must empty a queue of a few ms";
-    // One request more, not a doubling: a busy moment costs a millisecond and a half.
+    EXPECT_GE(underruns, 1u) << "a stall twice the queue's length must empty it";
+    // One request more, not a doubling: a busy moment costs a little memory, not delay.
     EXPECT_GT(grown, base);
     EXPECT_LT(grown, base + base / 2);
     char raised[64];
@@ -332,4 +338,59 @@ TEST_F(SidetonePulseTest, AStarvedStreamGrowsItsQueueByOneRequestAndPlaysOnUnbro
     ASSERT_EQ(seg.size(), 1u) << "after the stall the tone plays on as one:" << found;
     EXPECT_GT(ms(seg[0].end - seg[0].start, wav.rate), 900.0);
     EXPECT_EQ(wav_sine_breaks(wav.samples, seg[0].start, seg[0].end, HZ, wav.rate, 0.01f), 0u);
+}
+
+// The queue is long so that a paused machine does not run it dry; a key change must still be
+// heard soon, written over what is queued just past where the server reads, not behind it.
+TEST_F(SidetonePulseTest, AKeyChangeIsWrittenOverTheQueueJustPastTheServer) {
+    audio_up_apart();
+    PulseServer server;
+    if (!server.ok()) GTEST_SKIP() << "no PulseAudio server can start here: " << server.why();
+    // For each block made: did it sound, and how far ahead of the server's read position.
+    static std::mutex lock;
+    static std::vector<std::pair<bool, uint32_t>> blocks;
+    sidetone_set_fill_hook(
+        [](const int16_t *s, size_t n, void *) {
+            bool sound = std::any_of(s, s + n, [](int16_t v) { return v != 0; });
+            std::lock_guard<std::mutex> hold(lock);
+            blocks.push_back({sound, sidetone_pulse_fill_lead_samples()});
+        },
+        nullptr);
+    // The nearest any sounding block was written, over 20 presses, in samples.
+    auto nearest = [&](const SIDETONE_PULSE_TUNING *tuning, uint32_t *queue) {
+        sidetone_pulse_set_tuning(tuning);
+        EXPECT_EQ(sidetone_start(HZ), 1);
+        sidetone_pulse_set_tuning(nullptr);
+        EXPECT_EQ(sidetone_direct(), 1);
+        *queue = sidetone_pulse_target_samples();
+        uint32_t worst = 0;
+        for (int press = 0; press < 20; press++) {
+            std::this_thread::sleep_for(60ms);
+            {
+                std::lock_guard<std::mutex> hold(lock);
+                blocks.clear();
+            }
+            sidetone_key(1);
+            std::this_thread::sleep_for(30ms);
+            std::lock_guard<std::mutex> hold(lock);
+            uint32_t near = UINT32_MAX;
+            for (const auto &b : blocks)
+                if (b.first) near = std::min(near, b.second);
+            worst = std::max(worst, near);
+            sidetone_key(0);
+        }
+        sidetone_stop();
+        return worst;
+    };
+    uint32_t queue = 0;
+    uint32_t rewritten = nearest(nullptr, &queue);
+    SIDETONE_PULSE_TUNING appended{};
+    appended.no_rewrite = 1;
+    uint32_t behind_queue_len = 0;
+    uint32_t appended_near = nearest(&appended, &behind_queue_len);
+    sidetone_set_fill_hook(nullptr, nullptr);
+    ASSERT_GT(queue, 0u);
+    // Within a few requests of the server, against the whole queue when only appended.
+    EXPECT_LT(rewritten, queue / 4) << "a key change waited behind the queue";
+    EXPECT_GT(appended_near, queue / 2) << "the comparison run must show the queue's delay";
 }
