@@ -4,8 +4,11 @@
 //   sidetone_key(1) until the first non-silent sample leaves the stream for the mixer (the
 //   fill of the same buffer one stream length later); the mixer and Allegro's own output
 //   buffers come on top, unseen, so this is its best case.
-// - direct: the sidetone's own PulseAudio stream. Timed until the first non-silent sample is
-//   handed to the server; the server's queue, which it reports, comes on top.
+// - direct: the sidetone's own PulseAudio stream. Timed until the server's read position
+//   reaches the first non-silent sample: when it is handed over, plus how far ahead of that
+//   position it was written (over the queue, or at its end). The device's buffer, which the
+//   server reports, comes on top; the short queue of the stream before key changes were
+//   written over it is measured alongside.
 // Then the processor time the sidetone costs while it runs with the key up, the server's timing
 // settings compared, and 60 s runs of fast keying recorded from the sink and searched for
 // clicks, gaps and underruns.
@@ -170,7 +173,8 @@ void key_to_sound(benchmark::State &state, bool direct, const SIDETONE_PULSE_TUN
     sidetone_set_fill_hook(nullptr, nullptr);
     state.counters["median_ms"] = median(total);
     state.counters["worst_ms"] = worst(total);
-    printf("%s: key to the first sound handed on, %zu presses at %u Hz: median %.2f ms, worst "
+    printf("%s: key to the first sound at the server's read position, %zu presses at %u Hz: median "
+           "%.2f ms, worst "
            "%.2f ms\n",
            what, total.size(), rate, median(total), worst(total));
     if (direct)
