@@ -118,15 +118,16 @@ static void _ask_target(pa_stream *s) {
     if (op) pa_operation_unref(op);
 }
 
-// Where the server reads now, at the least. It asks for what brings its queue back to the
-// target, so each request tells where it had read when it was sent; the message may have
-// been delayed on the way, so each tells a lower bound, moved on at the stream's rate since.
-// Only recent ones are kept, so that the device's clock cannot drift far from ours.
-// Requests answered while the stream was corked tell where it stood, not that it moves.
+// Requests answered while the server was not reading (corked, or refilling after running
+// dry) tell where it stood, not that it moves on.
 static void _forget_read_position() {
     for (auto &seen : _sp.seen) seen = {0, -1};
 }
 
+// Where the server reads now, at the least. It asks for what brings its queue back to the
+// target, so each request tells where it had read when it was sent; the message may have
+// been delayed on the way, so each tells a lower bound, moved on at the stream's rate since.
+// Only recent ones are kept, so that the device's clock cannot drift far from ours.
 static uint64_t _read_position() {
     int64_t now = _now_us();
     uint64_t best = 0;
@@ -182,17 +183,18 @@ static void _on_write(pa_stream *s, size_t nbytes, void *) {
 }
 
 // The key changed: what is queued beyond a request past the read position is made again.
-static void _on_key_changed(pa_mainloop_api *, pa_io_event *, int fd, pa_io_event_flags_t, void *) {
+static void _on_key_changed(pa_mainloop_api *, pa_io_event *, int fd, pa_io_event_flags_t,
+                            void *stream) {
     uint64_t count;
     if (read(fd, &count, sizeof count) < 0) return;
-    if (!_sp.stream || !_sp.filled.load() || !_sp.rewrite) return;
+    if (!_sp.rewrite) return;
     uint64_t from = _read_position() + _REWRITE_MARGIN_REQUESTS * _sp.request;
     from = (from + SIDETONE_PULSE_ALIGN - 1) / SIDETONE_PULSE_ALIGN * SIDETONE_PULSE_ALIGN;
     uint64_t oldest =
         _sp.written > SIDETONE_PULSE_HISTORY ? _sp.written - SIDETONE_PULSE_HISTORY : 0;
     if (from < oldest)
         from = (oldest + SIDETONE_PULSE_ALIGN - 1) / SIDETONE_PULSE_ALIGN * SIDETONE_PULSE_ALIGN;
-    if (from < _sp.written) _write_from(_sp.stream, from, _sp.written);
+    if (from < _sp.written) _write_from(static_cast<pa_stream *>(stream), from, _sp.written);
 }
 
 void sidetone_pulse_key_changed() {
@@ -207,7 +209,14 @@ uint32_t sidetone_pulse_fill_lead_samples() {
     return _sp.lead.load(std::memory_order_relaxed);
 }
 
+// The server stops reading when it runs dry and starts again once the queue is full: what the
+// requests told until then no longer moves on with the clock.
+static void _on_started(pa_stream *, void *) {
+    _forget_read_position();
+}
+
 static void _on_underflow(pa_stream *s, void *) {
+    _forget_read_position();
     _sp.underruns.fetch_add(1, std::memory_order_relaxed);
     if (!sidetone_queue_underrun(&_sp.queue, _now_ms())) return;
     _ask_target(s);
@@ -275,6 +284,7 @@ static bool _open_stream() {
     pa_stream_set_state_callback(_sp.stream, _on_stream_state, nullptr);
     pa_stream_set_write_callback(_sp.stream, _on_write, nullptr);
     pa_stream_set_underflow_callback(_sp.stream, _on_underflow, nullptr);
+    pa_stream_set_started_callback(_sp.stream, _on_started, nullptr);
     // Early requests cut the device's own buffer to the request size: what the server has
     // read waits there, beyond the reach of a rewrite, so it must be short.
     int flags = PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE;
@@ -291,7 +301,6 @@ static bool _open_stream() {
         return false;
     if (!_wait_for([] { return _sp.filled.load(); }, _stream_failed)) return false;
     if (_sp.tuning.no_prefill) return true;
-    _forget_read_position();
     pa_operation *op = pa_stream_cork(_sp.stream, 0, nullptr, nullptr);
     if (!op) return false;
     pa_operation_unref(op);
@@ -331,6 +340,8 @@ int sidetone_pulse_start(uint32_t rate, SIDETONE_PULSE_FILL fill, void *user,
     _sp.scheduled = false;
     _sp.priority_kind.store(SIDETONE_PULSE_NORMAL);
     _sp.priority.store(0);
+    // Made before the loop's thread, which reads it, is started.
+    if (_sp.wake.load() < 0) _sp.wake.store(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
     pa_threaded_mainloop_set_name(_sp.loop, "sidetone");
     if (pa_threaded_mainloop_start(_sp.loop) < 0) {
         pa_threaded_mainloop_free(_sp.loop);
@@ -338,12 +349,12 @@ int sidetone_pulse_start(uint32_t rate, SIDETONE_PULSE_FILL fill, void *user,
         return 0;
     }
     pa_threaded_mainloop_lock(_sp.loop);
-    if (_sp.wake.load() < 0) _sp.wake.store(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
-    pa_mainloop_api *api = pa_threaded_mainloop_get_api(_sp.loop);
-    if (_sp.wake.load() >= 0)
-        _sp.wake_event =
-            api->io_new(api, _sp.wake.load(), PA_IO_EVENT_INPUT, _on_key_changed, nullptr);
     bool ok = _connect() && _open_stream();
+    // Handed the stream itself, the key's handler reads nothing this thread writes.
+    pa_mainloop_api *api = pa_threaded_mainloop_get_api(_sp.loop);
+    if (ok && _sp.wake.load() >= 0)
+        _sp.wake_event =
+            api->io_new(api, _sp.wake.load(), PA_IO_EVENT_INPUT, _on_key_changed, _sp.stream);
     if (ok && info) {
         const pa_buffer_attr *got = pa_stream_get_buffer_attr(_sp.stream);
         info->rate = rate;
@@ -363,17 +374,18 @@ int sidetone_pulse_start(uint32_t rate, SIDETONE_PULSE_FILL fill, void *user,
 void sidetone_pulse_stop() {
     if (!_sp.loop) return;
     pa_threaded_mainloop_lock(_sp.loop);
+    if (_sp.wake_event) {
+        pa_threaded_mainloop_get_api(_sp.loop)->io_free(_sp.wake_event);
+        _sp.wake_event = nullptr;
+    }
     if (_sp.stream) {
         pa_stream_set_write_callback(_sp.stream, nullptr, nullptr);
         pa_stream_set_underflow_callback(_sp.stream, nullptr, nullptr);
+        pa_stream_set_started_callback(_sp.stream, nullptr, nullptr);
         pa_stream_set_state_callback(_sp.stream, nullptr, nullptr);
         pa_stream_disconnect(_sp.stream);
         pa_stream_unref(_sp.stream);
         _sp.stream = nullptr;
-    }
-    if (_sp.wake_event) {
-        pa_threaded_mainloop_get_api(_sp.loop)->io_free(_sp.wake_event);
-        _sp.wake_event = nullptr;
     }
     if (_sp.ctx) {
         pa_context_set_state_callback(_sp.ctx, nullptr, nullptr);
