@@ -1,6 +1,6 @@
 // src/audio/sidetone_pulse.cpp: the sidetone's own PulseAudio stream, on libpulse's threaded
-// main loop. The server calls back for samples; they are made in the callback from the key
-// flag as it is at that moment.
+// main loop. The server calls back for samples, which are made from the key flag as it is;
+// when the key changes, what is queued past the server's read position is made again.
 #include "audio/sidetone_pulse.hpp"
 
 #include <algorithm>
@@ -18,14 +18,14 @@
 #include "support/ka_log.hpp"
 
 // The server asks again whenever 1.5 ms has played, and the device's own buffer is cut to
-// that size. The queue ahead of it is long, 29 ms, so that a stall of the machine does not
-// run it dry; a key change does not wait behind it, because what is queued is made again
-// from two requests past the server's read position. Smaller requests wake the server's
-// thread and ours more often for no audible gain.
+// that size. The queue ahead of it is long, 40 requests (58 ms), so that a pause of the
+// machine does not run it dry; a key change does not wait behind it, because what is queued
+// is made again from a few requests past the server's read position. Smaller requests wake
+// the server's thread and ours more often for no audible gain.
 static constexpr uint32_t _REQUEST_US = 1450;
 static constexpr uint32_t _TARGET_REQUESTS = 40;
-// The queue's length costs no delay, only memory and the work of making it again: underruns
-// may grow it to 93 ms, within the samples the oscillator can make again.
+// The queue's length costs no delay, only the work of making it again: underruns may grow it
+// to 100 requests, and never past the samples the oscillator can make again.
 static constexpr uint32_t _MAX_TARGET_REQUESTS = 100;
 // How far past the estimated read position a key change is written: the estimate may be a
 // request late, and what the server has already read cannot be replaced.
@@ -182,7 +182,7 @@ static void _on_write(pa_stream *s, size_t nbytes, void *) {
     }
 }
 
-// The key changed: what is queued beyond a request past the read position is made again.
+// The key changed: what is queued from a few requests past the read position is made again.
 static void _on_key_changed(pa_mainloop_api *, pa_io_event *, int fd, pa_io_event_flags_t,
                             void *stream) {
     uint64_t count;

@@ -1,7 +1,7 @@
-// src/audio/sidetone_pulse.hpp: a small playback stream of its own on the PulseAudio server, for
-// the sidetone. The server asks for a few dozen samples at a time and they are made at the
-// moment it asks, so a key change reaches the server within one small request instead of
-// waiting behind the mixer's large buffers.
+// src/audio/sidetone_pulse.hpp: a playback stream of its own on the PulseAudio server, for the
+// sidetone. The server asks for a few dozen samples at a time, and a key change is written
+// over the queue just past where the server reads, so it is heard within a few ms instead of
+// waiting behind the queue or the mixer's large buffers.
 #pragma once
 #include <cstddef>
 #include <cstdint>
