@@ -79,9 +79,7 @@ static int64_t _now_us() {
 }
 
 static int64_t _now_ms() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
+    return _now_us() / 1000;
 }
 
 // A sample that arrives late is a click, so the thread that makes them should not wait

@@ -89,34 +89,37 @@ static void _set_button(LUMIKEY_APP *app, int id, const char *label) {
 
 // --- The capture thread's side ---
 
+// With the hold taken: keeps a level for the trace when one is drawn.
+static void _trace(RECEIVER *rx, double t_ms, float level) {
+    if (!rx->tracing) return;
+    size_t slot = rx->trace_count % RX_TRACE_MAX;
+    rx->trace_t[slot] = (float)t_ms;
+    rx->trace_luma[slot] = level;
+    rx->trace_count++;
+}
+
+// With the hold taken: moves a finished message from the decoder to the queue. A full queue
+// leaves finished messages with the decoder until the main thread has saved the others: none
+// is lost, they only arrive a frame later.
+static void _take_message(RECEIVER *rx) {
+    if (rx->nqueue < (int)RX_QUEUE_MAX && decoder_poll_message(rx->decoder, &rx->queue[rx->nqueue]))
+        rx->nqueue++;
+}
+
 void screen_receive_sink(double t_ms, float luma, void *user) {
     LUMIKEY_APP *app = (LUMIKEY_APP *)user;
     RECEIVER *rx = &app->rx;
     ALLEGRO_EVENT_SOURCE *wake;
     {
         RX_HOLD hold(rx);
-        if (rx->tracing) {
-            size_t slot = rx->trace_count % RX_TRACE_MAX;
-            rx->trace_t[slot] = (float)t_ms;
-            rx->trace_luma[slot] = luma;
-            rx->trace_count++;
-        }
+        _trace(rx, t_ms, luma);
         if (rx->decoder) {
             decoder_feed(rx->decoder, t_ms, luma);
-            // A full queue leaves finished messages with the decoder until the main thread
-            // has saved the others: none is lost, they only arrive a frame later.
-            if (rx->nqueue < (int)RX_QUEUE_MAX &&
-                decoder_poll_message(rx->decoder, &rx->queue[rx->nqueue]))
-                rx->nqueue++;
+            _take_message(rx);
         }
         wake = rx->wake;
     }
-    if (wake) {
-        ALLEGRO_EVENT ev;
-        memset(&ev, 0, sizeof ev);
-        ev.user.type = LUMIKEY_WAKE_EVENT;
-        al_emit_user_event(wake, &ev, nullptr);
-    }
+    lumikey_wake(wake);
 }
 
 // The microphone's sink: the edges the tone detector found in one block of sound, and how far
@@ -127,26 +130,14 @@ static void _mic_sink(const MIC_BLOCK *block, void *user) {
     ALLEGRO_EVENT_SOURCE *wake;
     {
         RX_HOLD hold(rx);
-        if (rx->tracing) {
-            size_t slot = rx->trace_count % RX_TRACE_MAX;
-            rx->trace_t[slot] = (float)block->t_ms;
-            rx->trace_luma[slot] = block->level;
-            rx->trace_count++;
-        }
+        _trace(rx, block->t_ms, block->level);
         if (rx->decoder) {
             mic_feed(block, rx->decoder);
-            if (rx->nqueue < (int)RX_QUEUE_MAX &&
-                decoder_poll_message(rx->decoder, &rx->queue[rx->nqueue]))
-                rx->nqueue++;
+            _take_message(rx);
         }
         wake = rx->wake;
     }
-    if (wake) {
-        ALLEGRO_EVENT ev;
-        memset(&ev, 0, sizeof ev);
-        ev.user.type = LUMIKEY_WAKE_EVENT;
-        al_emit_user_event(wake, &ev, nullptr);
-    }
+    lumikey_wake(wake);
 }
 
 // When the microphone's clock began (its times count the samples received since its start),

@@ -33,11 +33,7 @@ wait_presets() {
   fail "presets.json holds $(presets | tr '\n' ';') instead of $1"
 }
 
-start_lumikey
-win=$(wait_window)
-wait_log "started"
-eval "$(xdotool getwindowgeometry --shell "$win")"
-WX=$X WY=$Y
+open_lumikey
 sleep 0.5
 
 echo "== + New, a message and a name, Save"

@@ -53,11 +53,7 @@ names() {
 }
 running() { kill -0 "$LUMIKEY_PID" 2>/dev/null; }
 
-start_lumikey
-win=$(wait_window)
-wait_log "started"
-eval "$(xdotool getwindowgeometry --shell "$win")"
-WX=$X WY=$Y
+open_lumikey
 sleep 0.5
 [[ "$(names | sed -n 2,3p | tr '\n' '|')" == "Call for help|Need a doctor|" ]] ||
   fail "unexpected default presets: $(names | head -3)"

@@ -43,6 +43,25 @@ start_lumikey() {
   LUMIKEY_PID=$!
 }
 
+# open_lumikey [VAR=VALUE...]: starts the program, waits for its window and its "started"
+# line, and sets win and the window's position on the screen, WX and WY.
+open_lumikey() {
+  start_lumikey "$@"
+  win=$(wait_window)
+  wait_log "started"
+  eval "$(xdotool getwindowgeometry --shell "$win")"
+  WX=$X WY=$Y
+}
+
+# escape_twice_quits: from a screen one below home, Escape twice must end the program with
+# status 0 and no sanitizer report.
+escape_twice_quits() {
+  sleep 0.4; xdotool key --window "$win" Escape; sleep 0.5; xdotool key --window "$win" Escape
+  wait_exit 20
+  [[ $EXIT_STATUS -eq 0 ]] || fail "quit with status $EXIT_STATUS"
+  if grep -q "Sanitizer" "$E2E_TMP/log"; then fail "a sanitizer reported a fault"; fi
+}
+
 # wait_window [NAME_PATTERN]: prints the id of our process's window (by default the one named
 # "Lumikey") once it is mapped.
 wait_window() {

@@ -33,11 +33,7 @@ colour_at() { pixel_at $((WX + $1)) $((WY + $2)); }
 crop() { import -window root -crop "$(echo "$1" | awk -F'[x+]' -v X="$WX" -v Y="$WY" '{printf "%sx%s+%d+%d", $1, $2, $3 + X, $4 + Y}')" "$2"; }
 unit_saved() { python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["unit_ms"])' "$SAVE/settings.json"; }
 start() {
-  start_lumikey
-  win=$(wait_window)
-  wait_log "started"
-  eval "$(xdotool getwindowgeometry --shell "$win")"
-  WX=$X WY=$Y
+  open_lumikey
   sleep 0.5
 }
 same() { [[ "$(compare -metric AE "$1" "$2" null: 2>&1 || true)" == 0 ]]; }

@@ -39,11 +39,7 @@ wait_home() {
   fail "the home screen did not come back within $1 s"
 }
 start() {
-  start_lumikey ALSOFT_CONF="$E2E_TMP/alsoft.conf" ALSOFT_DRIVERS=
-  win=$(wait_window)
-  wait_log "started"
-  eval "$(xdotool getwindowgeometry --shell "$win")"
-  WX=$X WY=$Y
+  open_lumikey ALSOFT_CONF="$E2E_TMP/alsoft.conf" ALSOFT_DRIVERS=
   wait_home 10
 }
 

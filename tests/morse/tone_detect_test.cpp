@@ -66,15 +66,19 @@ TEST(ToneDetectTest, WhiteNoiseDownTo6DbInA500HzBandLeavesTheTextWhole) {
     }
 }
 
+// A recording of one station: its text, speed, pitch and the noise's seed.
+namespace {
+struct Case {
+    const char *text;
+    double wpm, hz;
+    uint64_t seed;
+};
+} // namespace
+
 // Recordings at +3 dB in a 500 Hz band, among them ones where noise early in the message once
 // cut the first marks into specks and the whole message was read as dashes: at most one
 // character in a message may go wrong, and no more than two in all.
 TEST(ToneDetectTest, At3DbInA500HzBandEveryMessageComesThrough) {
-    struct Case {
-        const char *text;
-        double wpm, hz;
-        uint64_t seed;
-    };
     const Case cases[] = {
         {"THE QUICK BROWN FOX JUMPS OVER THE LAZY DOG", 12, 400, 1000},
         {"THE QUICK BROWN FOX JUMPS OVER THE LAZY DOG", 30, 400, 1000},
@@ -101,11 +105,6 @@ TEST(ToneDetectTest, At3DbInA500HzBandEveryMessageComesThrough) {
 // Edges of noisy recordings: no mark or space handed on is shorter than a quarter of a unit
 // (such specks are what teach a decoder a unit of a few milliseconds).
 TEST(ToneDetectTest, InNoiseNoRunHandedOnIsAMereSpeck) {
-    struct Case {
-        const char *text;
-        double wpm, hz;
-        uint64_t seed;
-    };
     const Case cases[] = {
         {"THE QUICK BROWN FOX JUMPS OVER THE LAZY DOG", 12, 400, 1000},
         {"RST 599 QTH PARIS NAME JEAN HW? BK", 30, 1000, 3014},
