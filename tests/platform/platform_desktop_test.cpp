@@ -66,11 +66,82 @@ TEST_F(SaveDir, ExistingDirectoryIsFine) {
 }
 
 TEST_F(SaveDir, UncreatableDirectoryFailsWithMessage) {
+    // A plain file where a parent folder should be.
+    write_file(tmp.file("no"), "");
     std::string missing = tmp.file("no/such/parent");
     ScopedEnv xdg("XDG_DATA_HOME", missing.c_str());
     LogCapture log(LOG_INFO);
     EXPECT_EQ(platform_init(), 0);
-    EXPECT_TRUE(log.contains("could not create save dir " + missing + "/lumikey"));
+    EXPECT_TRUE(log.contains("could not create save dir " + missing + "/lumikey: Not a directory"))
+        << log.text();
+}
+
+int mode_of(const std::string &path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 ? (int)(st.st_mode & 07777) : -1;
+}
+
+TEST_F(SaveDir, MissingXdgParentsAreMadePrivateAndSoIsTheSaveFolder) {
+    std::string data = tmp.file("fresh/data");
+    ScopedEnv xdg("XDG_DATA_HOME", data.c_str());
+    ASSERT_EQ(platform_init(), 1);
+    EXPECT_EQ(mode_of(tmp.file("fresh")), 0700);
+    EXPECT_EQ(mode_of(data), 0700);
+    EXPECT_EQ(mode_of(data + "/lumikey"), 0700);
+    EXPECT_EQ(save_path("presets.json"), data + "/lumikey/presets.json");
+
+    // Under HOME the shared ~/.local/share keeps the usual mode; the program's folder is private.
+    ScopedEnv none("XDG_DATA_HOME", nullptr);
+    ScopedEnv home("HOME", tmp.file("home").c_str());
+    ASSERT_EQ(platform_init(), 1);
+    EXPECT_EQ(mode_of(tmp.file("home/.local/share")), 0755);
+    EXPECT_EQ(mode_of(tmp.file("home/.local/share/lumikey")), 0700);
+}
+
+TEST_F(SaveDir, ARelativeXdgIsIgnored) {
+    ScopedEnv xdg("XDG_DATA_HOME", "relative/data");
+    ScopedEnv home("HOME", tmp.path().c_str());
+    std::string old = fs::current_path();
+    fs::current_path(tmp.path());
+    LogCapture log(LOG_INFO);
+    int ok = platform_init();
+    fs::current_path(old);
+    ASSERT_EQ(ok, 1);
+    EXPECT_EQ(save_path("settings.json"), tmp.file(".local/share/lumikey/settings.json"));
+    EXPECT_FALSE(fs::exists(tmp.file("relative")));
+    EXPECT_TRUE(log.contains("XDG_DATA_HOME is not an absolute path, ignored: relative/data"));
+}
+
+// XDG_DATA_HOME of the given length under tmp, made of folders of at most 200 bytes.
+std::string long_path(const std::string &base, size_t length) {
+    std::string path = base;
+    while (path.size() < length) {
+        size_t left = length - path.size() - 1;
+        path += "/" + std::string(left > 200 ? 200 : left, 'd');
+        if (path.back() == '/') path.back() = 'd'; // never end in an empty name
+    }
+    return path;
+}
+
+TEST_F(SaveDir, AFolderTooLongForEverySaveNameIsRefusedAtStart) {
+    // The longest folder accepted leaves room for a name of PLATFORM_SAVE_NAME_MAX - 1 bytes
+    // after its slash; ".../lumikey" is 8 bytes more than XDG_DATA_HOME.
+    size_t longest = 1024 - 1 - PLATFORM_SAVE_NAME_MAX - 8;
+    std::string fits = long_path(tmp.path(), longest);
+    ASSERT_EQ(fits.size(), longest);
+    {
+        ScopedEnv xdg("XDG_DATA_HOME", fits.c_str());
+        ASSERT_EQ(platform_init(), 1);
+        char out[1024];
+        std::string name(PLATFORM_SAVE_NAME_MAX - 1, 'n');
+        EXPECT_EQ(platform_save_path(name.c_str(), out, sizeof out), 1);
+    }
+    std::string over = fits + "e";
+    ScopedEnv xdg("XDG_DATA_HOME", over.c_str());
+    LogCapture log(LOG_INFO);
+    EXPECT_EQ(platform_init(), 0);
+    EXPECT_TRUE(log.contains("could not create save dir " + over + "/lumikey: File name too long"));
+    EXPECT_FALSE(fs::exists(over)) << "nothing is made for a folder that is refused";
 }
 
 TEST_F(SaveDir, AFileInTheWayIsNotADirectory) {
