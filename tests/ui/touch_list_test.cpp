@@ -191,6 +191,59 @@ TEST_F(TouchListTest, WrappedRowsGrowByALinePerExtraLineButNeverShrink) {
     EXPECT_FLOAT_EQ(v.content_h, 52 + 52 + 68 + 16);
 }
 
+// Pixels of the rectangle that differ from its top left corner's colour.
+int ink(ALLEGRO_BITMAP *b, int x0, int y0, int w, int h) {
+    ALLEGRO_COLOR bg = al_get_pixel(b, x0, y0);
+    int n = 0;
+    for (int y = y0; y < y0 + h; y++)
+        for (int x = x0; x < x0 + w; x++) {
+            ALLEGRO_COLOR c = al_get_pixel(b, x, y);
+            n += c.r != bg.r || c.g != bg.g || c.b != bg.b;
+        }
+    return n;
+}
+
+// A name edited by hand into presets.json may hold bytes that are not UTF-8: the row must still
+// show it, cut or wrapped, rather than draw nothing.
+TEST_F(TouchListTest, TextThatIsNotUtf8IsDrawnWithReplacementCharacters) {
+    const std::string bad = "Na\xFFme \xC3";
+    // Ink in the second row (52 px below the list's top, 68 px high with its subtitle) over
+    // what its card alone leaves.
+    auto drawn = [&](const std::string &title, const std::string &subtitle) {
+        model.rows = {{false, 1, "Name", ""}, {false, 2, title, subtitle}};
+        k.draw(id);
+        return ink(k.target, 8, LIST_Y + 52 + 4, 200, 60);
+    };
+    for (int wrap : {0, 1}) {
+        v.wrap = wrap;
+        int card = drawn("", " ");
+        EXPECT_GT(drawn(bad, " "), card) << "wrap " << wrap << ": the title is drawn";
+        EXPECT_GT(drawn("", bad), card) << "wrap " << wrap << ": the subtitle is drawn";
+    }
+}
+
+TEST(TouchListReadableTest, MalformedSequencesReadAsTheMessageReaderReadsThem) {
+    char out[64];
+    const char *valid = "Grüße €";
+    EXPECT_EQ(touch_list_readable(valid, out, sizeof out), valid) << "valid text is not copied";
+    EXPECT_STREQ(touch_list_readable(nullptr, out, sizeof out), "");
+    const std::string fffd = "\xEF\xBF\xBD";
+    // A stray byte, a cut sequence at the end, an overlong form and an encoded surrogate.
+    EXPECT_EQ(std::string(touch_list_readable("a\xFF"
+                                              "b",
+                                              out, sizeof out)),
+              "a" + fffd + "b");
+    EXPECT_EQ(std::string(touch_list_readable("ab\xC3", out, sizeof out)), "ab" + fffd);
+    EXPECT_EQ(std::string(touch_list_readable("\xC0\xAFx", out, sizeof out)), fffd + "x");
+    EXPECT_EQ(std::string(touch_list_readable("\xED\xA0\x80", out, sizeof out)), fffd);
+    // A literal U+FFFD is valid text, and a full buffer keeps whole characters only.
+    EXPECT_EQ(touch_list_readable(fffd.c_str(), out, sizeof out), fffd.c_str());
+    EXPECT_STREQ(touch_list_readable("\xFF\xFF"
+                                     "a",
+                                     out, 6),
+                 "\xEF\xBF\xBD");
+}
+
 // The cut is checked against a real proportional font, where characters differ in width and
 // non-ASCII ones take two or three bytes.
 TEST(TouchListFitTest, CutsWholeCharactersAndKeepsTheLongestBodyThatFits) {
