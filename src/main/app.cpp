@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <allegro5/allegro_image.h>
 #include <allegro5/allegro_primitives.h>
 #include <allegro5/allegro_ttf.h>
 
@@ -50,6 +51,25 @@ static int _load_font(LUMIKEY_APP *app, ALLEGRO_FONT **slot, int px) {
     ka_log(LOG_ERR, "could not load font %s", path);
     if (!*slot) *slot = al_create_builtin_font();
     return *slot ? 1 : 0;
+}
+
+// The window manager shows the program's own icon (the drawing the menu entry shows too). The
+// pixels are copied into the window's property at once, so the bitmap goes right after. A
+// missing icon leaves the window manager's default and is no reason not to start.
+static void _set_window_icon(ALLEGRO_DISPLAY *display) {
+    char path[512];
+    platform_asset_path("icons/org.lumikey.Lumikey.png", path, sizeof path);
+    if (!al_is_image_addon_initialized() && !al_init_image_addon()) return;
+    int flags = al_get_new_bitmap_flags();
+    al_set_new_bitmap_flags(ALLEGRO_MEMORY_BITMAP);
+    ALLEGRO_BITMAP *icon = al_load_bitmap(path);
+    al_set_new_bitmap_flags(flags);
+    if (!icon) {
+        ka_log(LOG_INFO, "no window icon: %s could not be read", path);
+        return;
+    }
+    al_set_display_icon(display, icon);
+    al_destroy_bitmap(icon);
 }
 
 static int _load_fonts(LUMIKEY_APP *app) {
@@ -302,6 +322,7 @@ static int _app_init(LUMIKEY_APP *app) {
         return 0;
     }
     al_set_window_title(app->display, "Lumikey");
+    _set_window_icon(app->display);
     app->disp_w = al_get_display_width(app->display);
     app->disp_h = al_get_display_height(app->display);
 

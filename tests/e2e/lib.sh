@@ -135,6 +135,15 @@ wait_log() {
   fail "log never said: $1"
 }
 
+# has_own_icon WINDOW: the window carries the program's 128 px icon, a picture and not a blank.
+has_own_icon() {
+  local values
+  values=$(xprop -id "$1" -notype 32c _NET_WM_ICON | sed 's/^_NET_WM_ICON = //' | tr -d ' ' | tr ',' '\n')
+  [[ "$(head -2 <<<"$values" | tr '\n' ' ')" == "128 128 " ]] || return 1
+  [[ $(wc -l <<<"$values") -eq $((2 + 128 * 128)) ]] || return 1
+  [[ $(tail -n +3 <<<"$values" | sort -u | wc -l) -gt 2 ]]
+}
+
 expect_log() { grep -qF -- "$1" "$E2E_TMP/log" || fail "log lacks: $1"; }
 
 # pixel_at X Y: the "r,g,b" of the screen at root coordinates.

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The real program under Xvfb: its window, its cleared background, quitting with Escape and
+# The real program under Xvfb: its window, its icon, its cleared background, quitting with Escape and
 # with the window's close button, and the two start-up failures a user can meet.
 source "$(dirname "$0")/lib.sh"
 
@@ -11,6 +11,7 @@ expect_log "desktop platform ready, save dir: $E2E_TMP/home/.local/share/lumikey
 [[ -d "$E2E_TMP/home/.local/share/lumikey" ]] || fail "save directory was not created"
 eval "$(xdotool getwindowgeometry --shell "$win")"
 [[ "$WIDTH" == 480 && "$HEIGHT" == 800 ]] || fail "window is ${WIDTH}x${HEIGHT}, not 480x800"
+has_own_icon "$win" || fail "the window does not carry the program's icon"
 # The first frame may take a moment on a loaded machine. The left edge of the preset list,
 # beside the cards, shows the home window's own background.
 for _ in $(seq 1 50); do
