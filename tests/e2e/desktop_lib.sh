@@ -33,6 +33,12 @@ check_desktop_files() {
   grep -qF "<launchable type=\"desktop-id\">$APP_ID.desktop</launchable>" "$metainfo" ||
     fail "the AppStream file does not launch $APP_ID.desktop"
   grep -qF "<id>$APP_ID</id>" "$metainfo" || fail "the AppStream id is not $APP_ID"
+  grep -qF "<project_license>MIT</project_license>" "$metainfo" ||
+    fail "the AppStream file does not name the MIT licence"
+  # Debian's machine-readable copyright file, Expat being its name for the MIT licence.
+  local copyright=$root/share/doc/lumikey/copyright
+  grep -qx "License: Expat" "$copyright" 2>/dev/null || fail "no copyright file naming the licence"
+  grep -qF "Copyright: 2026 Lumikey developers" "$copyright" || fail "the copyright file names no holder"
 
   # The newest release listed must be the one built, or software centres show an old version.
   local version listed
