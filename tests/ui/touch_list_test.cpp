@@ -191,34 +191,30 @@ TEST_F(TouchListTest, WrappedRowsGrowByALinePerExtraLineButNeverShrink) {
     EXPECT_FLOAT_EQ(v.content_h, 52 + 52 + 68 + 16);
 }
 
-// Pixels of the rectangle that differ from its top left corner's colour.
-int ink(ALLEGRO_BITMAP *b, int x0, int y0, int w, int h) {
-    ALLEGRO_COLOR bg = al_get_pixel(b, x0, y0);
-    int n = 0;
-    for (int y = y0; y < y0 + h; y++)
-        for (int x = x0; x < x0 + w; x++) {
-            ALLEGRO_COLOR c = al_get_pixel(b, x, y);
-            n += c.r != bg.r || c.g != bg.g || c.b != bg.b;
-        }
-    return n;
-}
-
-// A name edited by hand into presets.json may hold bytes that are not UTF-8: the row must still
-// show it, cut or wrapped, rather than draw nothing.
+// A name edited by hand into presets.json may hold bytes that are not UTF-8. The font stops
+// drawing at the first of them, so a row showed only what came before, or nothing at all.
 TEST_F(TouchListTest, TextThatIsNotUtf8IsDrawnWithReplacementCharacters) {
-    const std::string bad = "Na\xFFme \xC3";
-    // Ink in the second row (52 px below the list's top, 68 px high with its subtitle) over
-    // what its card alone leaves.
+    // Pixels of the one row's text area that differ from its card's empty right end.
     auto drawn = [&](const std::string &title, const std::string &subtitle) {
-        model.rows = {{false, 1, "Name", ""}, {false, 2, title, subtitle}};
+        model.rows = {{false, 1, title, subtitle}};
+        al_set_target_bitmap(k.target);
+        al_clear_to_color(al_map_rgb(0, 0, 0));
         k.draw(id);
-        return ink(k.target, 8, LIST_Y + 52 + 4, 200, 60);
+        ALLEGRO_COLOR card = al_get_pixel(k.target, 400, LIST_Y + 30);
+        int n = 0;
+        for (int y = LIST_Y + 6; y < LIST_Y + 56; y++)
+            for (int x = 12; x < 212; x++) {
+                ALLEGRO_COLOR c = al_get_pixel(k.target, x, y);
+                n += c.r != card.r || c.g != card.g || c.b != card.b;
+            }
+        return n;
     };
     for (int wrap : {0, 1}) {
         v.wrap = wrap;
-        int card = drawn("", " ");
-        EXPECT_GT(drawn(bad, " "), card) << "wrap " << wrap << ": the title is drawn";
-        EXPECT_GT(drawn("", bad), card) << "wrap " << wrap << ": the subtitle is drawn";
+        int empty = drawn(" ", " ");
+        EXPECT_GT(drawn("\xFFName", " "), empty) << "wrap " << wrap << ": a title from its start";
+        EXPECT_GT(drawn(" ", "\xFFName"), empty) << "wrap " << wrap << ": a subtitle";
+        EXPECT_GT(drawn("Na\xFFme", " "), drawn("Na", " ")) << "wrap " << wrap << ": to its end";
     }
 }
 
