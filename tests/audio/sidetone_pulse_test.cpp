@@ -356,20 +356,26 @@ TEST_F(SidetonePulseTest, AKeyChangeIsWrittenOverTheQueueJustPastTheServer) {
             blocks.push_back({sound, sidetone_pulse_fill_lead_samples()});
         },
         nullptr);
-    // The nearest any sounding block was written, over 20 presses, in samples.
-    auto nearest = [&](const SIDETONE_PULSE_TUNING *tuning, uint32_t *queue) {
+    // The nearest any sounding block was written, over 20 presses, in samples; and in *heard
+    // the median time from a key-down to its tone leaving the server's sink, which only a
+    // server that honours the rewrite makes shorter than the queue.
+    auto nearest = [&](const SIDETONE_PULSE_TUNING *tuning, uint32_t *queue, double *heard) {
+        std::string why;
+        EXPECT_TRUE(server.record_start(&why)) << why;
         sidetone_pulse_set_tuning(tuning);
         EXPECT_EQ(sidetone_start(HZ), 1);
         sidetone_pulse_set_tuning(nullptr);
         EXPECT_EQ(sidetone_direct(), 1);
         *queue = sidetone_pulse_target_samples();
         uint32_t worst = 0;
+        std::vector<Clock::time_point> downs;
         for (int press = 0; press < 20; press++) {
             std::this_thread::sleep_for(60ms);
             {
                 std::lock_guard<std::mutex> hold(lock);
                 blocks.clear();
             }
+            downs.push_back(Clock::now());
             sidetone_key(1);
             std::this_thread::sleep_for(30ms);
             std::lock_guard<std::mutex> hold(lock);
@@ -379,18 +385,41 @@ TEST_F(SidetonePulseTest, AKeyChangeIsWrittenOverTheQueueJustPastTheServer) {
             worst = std::max(worst, near);
             sidetone_key(0);
         }
+        std::this_thread::sleep_for(150ms);
         sidetone_stop();
+        WavData wav;
+        EXPECT_TRUE(wav_read(server.record_stop(), &wav, &why)) << why;
+        std::string found;
+        std::vector<WavSegment> seg = tones(wav, &found);
+        EXPECT_EQ(seg.size(), downs.size()) << "a press lost or split:" << found;
+        std::vector<double> delays;
+        for (size_t i = 0; i < std::min(seg.size(), downs.size()); i++) {
+            Clock::time_point at;
+            if (server.sample_time(seg[i].start, &at))
+                delays.push_back(std::chrono::duration<double, std::milli>(at - downs[i]).count());
+        }
+        std::sort(delays.begin(), delays.end());
+        *heard = delays.empty() ? -1 : delays[delays.size() / 2];
         return worst;
     };
     uint32_t queue = 0;
-    uint32_t rewritten = nearest(nullptr, &queue);
+    double rewritten_heard = 0, appended_heard = 0;
+    uint32_t rewritten = nearest(nullptr, &queue, &rewritten_heard);
     SIDETONE_PULSE_TUNING appended{};
     appended.no_rewrite = 1;
     uint32_t behind_queue_len = 0;
-    uint32_t appended_near = nearest(&appended, &behind_queue_len);
+    uint32_t appended_near = nearest(&appended, &behind_queue_len, &appended_heard);
     sidetone_set_fill_hook(nullptr, nullptr);
     ASSERT_GT(queue, 0u);
     // Within a few requests of the server, against the whole queue when only appended.
     EXPECT_LT(rewritten, queue / 4) << "a key change waited behind the queue";
     EXPECT_GT(appended_near, queue / 2) << "the comparison run must show the queue's delay";
+    // What the sink let out: the same order, not merely the stream's own estimate. Both runs
+    // share the server's own delays, so their difference is the queue the rewrite skipped.
+    double queue_ms = ms(queue, tone_mixer_rate());
+    ASSERT_GE(rewritten_heard, 0.0);
+    ASSERT_GE(appended_heard, 0.0);
+    EXPECT_LT(rewritten_heard, appended_heard - queue_ms / 2)
+        << "the server played the queue as first written: it ignored the rewrite ("
+        << rewritten_heard << " ms against " << appended_heard << " ms appended)";
 }
