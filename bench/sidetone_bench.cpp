@@ -48,7 +48,7 @@ PulseServer *server = nullptr;
 
 // The stream as it was before key changes were written over its queue: a 4-request queue
 // (5.7 ms at 44.1 kHz) sized with the device's buffer, grown to at most 11 requests.
-const SIDETONE_PULSE_TUNING BEFORE = {0, 4 * 63, 11 * 63, SIDETONE_PULSE_ADJUST_LATENCY, 0, 1};
+const SIDETONE_PULSE_TUNING BEFORE = {0, 4 * 63, 11 * 63, SIDETONE_PULSE_ADJUST_LATENCY, 0, 1, 0};
 
 // Written by the thread that makes the samples, read after the count has been seen.
 struct FillLog {
@@ -369,11 +369,12 @@ const Timing TIMINGS[] = {
     {"short queue, device buffer sized to it, no rewrite (before)", BEFORE},
     {"long queue written over, early requests (as shipped)", {}},
     {"long queue written over, device buffer sized to it",
-     {0, 0, 0, SIDETONE_PULSE_ADJUST_LATENCY, 0, 0}},
-    {"long queue written over, server's own device buffer", {0, 0, 0, SIDETONE_PULSE_PLAIN, 0, 0}},
-    {"short queue written over, early requests", {0, 4 * 63, 11 * 63, 0, 0, 0}},
-    {"long queue, early requests, no rewrite", {0, 0, 0, 0, 0, 1}},
-    {"long queue written over, queue filled as the server starts", {0, 0, 0, 0, 1, 0}},
+     {0, 0, 0, SIDETONE_PULSE_ADJUST_LATENCY, 0, 0, 0}},
+    {"long queue written over, server's own device buffer",
+     {0, 0, 0, SIDETONE_PULSE_PLAIN, 0, 0, 0}},
+    {"short queue written over, early requests", {0, 4 * 63, 11 * 63, 0, 0, 0, 0}},
+    {"long queue, early requests, no rewrite", {0, 0, 0, 0, 0, 1, 0}},
+    {"long queue written over, queue filled as the server starts", {0, 0, 0, 0, 1, 0, 0}},
 };
 
 void BM_ServerTiming(benchmark::State &state) {
