@@ -181,11 +181,17 @@ void PulseServer::start_pipewire() {
     // pipewire-pulse makes the pipe sink itself; wireplumber links every stream to the
     // default sink.
     std::string server = "unix:" + socket_, log = dir_.file("pactl.log");
-    if (!run({"pactl", "-s", server, "load-module", "module-pipe-sink",
-              std::string("sink_name=") + SINK, "file=" + fifo_, "format=s16le", "channels=1",
-              "rate=" + std::to_string(rate_)},
-             env, log) ||
-        !run({"pactl", "-s", server, "set-default-sink", SINK}, env, log)) {
+    bool made = run({"pactl", "-s", server, "load-module", "module-pipe-sink",
+                     std::string("sink_name=") + SINK, "file=" + fifo_, "format=s16le",
+                     "channels=1", "rate=" + std::to_string(rate_)},
+                    env, log);
+    // The session manager may not know the new sink yet, and refuses it until it does.
+    bool chosen = false;
+    for (int i = 0; made && !chosen && i < 50; i++) {
+        chosen = run({"pactl", "-s", server, "set-default-sink", SINK}, env, log);
+        if (!chosen) std::this_thread::sleep_for(50ms);
+    }
+    if (!chosen) {
         kill_now();
         why_ = "PipeWire's pulse server would not make the pipe sink: " + read_file(log);
         return;
