@@ -148,6 +148,7 @@ void app_build_gui(LUMIKEY_APP *app) {
 
     const APP_SCREEN_HOOKS *hooks = app_screen_hooks(app->screen);
     if (hooks->build) hooks->build(app);
+    app_save_notice_build(app);
     if (message[0] && app->msg_field >= 0) {
         ka_gui_textarea_set_text(app->gui, app->msg_field, message);
         KA_GUI_WIDGET *w = ka_gui_get_widget(app->gui, app->msg_field);
@@ -194,6 +195,7 @@ void app_back(LUMIKEY_APP *app, double event_time) {
     __ka_assert(app, return );
     if (app->back_time >= 0 && event_time - app->back_time < 0.3) return;
     app->back_time = event_time;
+    if (app_save_notice_close(app)) return;
     const APP_SCREEN_HOOKS *hooks = app_screen_hooks(app->screen);
     if (hooks->back && hooks->back(app)) return;
     if (app->screen == SCREEN_HOME) {
@@ -269,6 +271,7 @@ static int _app_init(LUMIKEY_APP *app) {
     app->edit_text = app->edit_name = app->edit_cat = app->edit_preview = -1;
     app->hist_actions_win = app->recv_actions_win = app->recv_actions_title = -1;
     app->hist_target = app->recv_target = -1;
+    app->save_notice_win = app->save_notice_label = -1;
     app->light.index = SIZE_MAX;
 
     if (!al_init()) {
@@ -415,9 +418,9 @@ void app_loop_pass(LUMIKEY_APP *app, const ALLEGRO_EVENT *event) {
     app_apply_requests(app);
     const APP_SCREEN_HOOKS *hooks = app_screen_hooks(app->screen);
     if (app->screen == app->built_screen && hooks->tick) hooks->tick(app);
-    // Settings a screen changed are written here, never while a send plays: the write
-    // could delay the player's next element.
-    if (!player_is_playing(app->player)) app_save_settings_if_due(app, al_get_time());
+    // Settings a screen changed, and files whose save failed, are written here, never while a
+    // send plays: the write could delay the player's next element.
+    if (!player_is_playing(app->player)) app_save_due(app, al_get_time());
     if (app->needs_rebuild) app_build_gui(app);
     app_sync_system(app);
     int wanted = app->redraw || (app->gui && ka_gui_needs_redraw(app->gui));
@@ -445,9 +448,9 @@ static void _app_shutdown(LUMIKEY_APP *app) {
         const APP_SCREEN_HOOKS *hooks = app_screen_hooks((APP_SCREEN)screen);
         if (hooks->release) hooks->release(app);
     }
-    // Every file is written when it changes; only settings whose save failed and is still
-    // waiting to be retried can be pending here.
-    app_save_settings_at_exit(app);
+    // Every file is written when it changes; what is pending here is a failed save waiting for
+    // its retry, or settings changed in the last pass.
+    app_save_at_exit(app);
     tone_audio_shutdown();
     torch_shutdown();
     vibrator_shutdown();

@@ -251,12 +251,21 @@ int screen_receive_dump_trace(LUMIKEY_APP *app, const char *text) {
 
 // --- Saving messages ---
 
+// The line about the last message kept says whether received.json holds it.
+static void _show_kept(LUMIKEY_APP *app, int saved) {
+    RECEIVER *rx = &app->rx;
+    rx->last_unsaved = !saved;
+    snprintf(rx->last_saved, sizeof rx->last_saved,
+             saved ? i18n_tr("Saved: %s") : i18n_tr("Not saved yet: %s"), rx->last_text);
+    rx->last_saved[ka_utf8_cut_len(rx->last_saved, sizeof rx->last_saved - 1)] = '\0';
+    app->redraw = 1;
+}
+
 static void _save(LUMIKEY_APP *app, const DECODED_MESSAGE *msg) {
     RECEIVER *rx = &app->rx;
     received_add(app->received, (int64_t)time(nullptr), msg->text, msg->symbols, msg->unit_ms);
-    app_save_received(app);
-    snprintf(rx->last_saved, sizeof rx->last_saved, i18n_tr("Saved: %s"), msg->text);
-    rx->last_saved[ka_utf8_cut_len(rx->last_saved, sizeof rx->last_saved - 1)] = '\0';
+    ka_copy_text(rx->last_text, sizeof rx->last_text, msg->text);
+    _show_kept(app, app_save_received(app));
     screen_receive_dump_trace(app, msg->text);
     ka_log(LOG_INFO, "received '%s' (unit %u ms)", msg->text, msg->unit_ms);
     app->redraw = 1;
@@ -311,6 +320,8 @@ void app_receiver_stop(LUMIKEY_APP *app) {
 void screen_receive_update(LUMIKEY_APP *app) {
     __ka_assert(app, return );
     RECEIVER *rx = &app->rx;
+    // A later save, or the loop's retry, has written it since.
+    if (rx->last_unsaved && !app_file_unsaved(app, APP_FILE_RECEIVED)) _show_kept(app, 1);
     int mic = rx->active && rx->source == RX_SOURCE_MIC ? mic_state() : 0;
     if (mic < 0) {
         app_receiver_stop(app);
@@ -477,7 +488,8 @@ static size_t _live_fill(void *user, TEXT_PARA *paras, size_t max) {
         n++;
     }
     if (n < max && live.symbols[0]) paras[n++] = {nullptr, DIM_RGB, live.symbols};
-    if (n < max && rx->last_saved[0]) paras[n++] = {nullptr, SAVED_RGB, rx->last_saved};
+    if (n < max && rx->last_saved[0])
+        paras[n++] = {nullptr, rx->last_unsaved ? WARN_RGB : SAVED_RGB, rx->last_saved};
     return n;
 }
 

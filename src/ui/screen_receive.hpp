@@ -34,7 +34,9 @@ struct RECEIVER {
     float box_x, box_y, box_w, box_h; // the preview's rectangle at its last draw
     int status_label;
     int start_button;
-    char last_saved[1056];
+    char last_saved[1056]; // the line under the live text about the last message kept
+    char last_text[512];   // that message
+    int last_unsaved;      // its save failed: the line says so until a retry writes it
     float trace_t[RX_TRACE_MAX];
     float trace_luma[RX_TRACE_MAX];
     size_t trace_count; // samples since the trace was cleared; sample n in slot n % RX_TRACE_MAX
