@@ -18,6 +18,7 @@
 #include "phone/screen.hpp"
 #include "phone/torch.hpp"
 #include "phone/vibrator.hpp"
+#include "platform/instance_lock.hpp"
 #include "platform/platform_desktop.hpp"
 #include "support/ka_common.hpp"
 #include "ui/screen_home.hpp"
@@ -259,6 +260,26 @@ static int _load_received(LUMIKEY_APP *app) {
     return 1;
 }
 
+// Another copy runs on this save folder: its window comes to the front and this one ends
+// without writing anything. -1 when the window was brought forward, -2 when it could not be.
+static int _hand_over() {
+    int holder = 0;
+    if (instance_lock_raise_holder(3.0, &holder)) {
+        ka_log(LOG_INFO,
+               "Lumikey already runs on this save folder (process %d): its window is brought to "
+               "the front",
+               holder);
+        return -1;
+    }
+    ka_log(LOG_ERR,
+           "Lumikey already runs on this save folder (process %d), but its window could not be "
+           "brought to the front",
+           holder);
+    return -2;
+}
+
+// 1 when the program is ready to run; 0 when start-up failed; -1 or -2 when another copy
+// holds the save folder (_hand_over).
 static int _app_init(LUMIKEY_APP *app) {
     memset(app, 0, sizeof *app);
     set_log_level(LOG_INFO);
@@ -282,6 +303,8 @@ static int _app_init(LUMIKEY_APP *app) {
     al_install_mouse();
 
     if (!platform_init()) return 0;
+    // Before anything is read or written: a second copy must leave the files alone.
+    if (!instance_lock_take()) return _hand_over();
 
     al_init_font_addon();
     al_init_ttf_addon();
@@ -295,6 +318,7 @@ static int _app_init(LUMIKEY_APP *app) {
         return 0;
     }
     al_set_window_title(app->display, "Lumikey");
+    instance_lock_publish(app->display);
     app->disp_w = al_get_display_width(app->display);
     app->disp_h = al_get_display_height(app->display);
 
@@ -481,17 +505,18 @@ static void _app_shutdown(LUMIKEY_APP *app) {
         al_destroy_display(app->display);
         app->display = nullptr;
     }
+    instance_lock_release();
     ka_log(LOG_INFO, "Lumikey shut down");
 }
 
 int app_main(int, char **) {
     LUMIKEY_APP *app = &app_record;
-    int ok = _app_init(app);
-    if (ok) {
+    int state = _app_init(app);
+    if (state == 1) {
         _app_run(app);
-    } else {
+    } else if (state == 0) {
         ka_log(LOG_EMERG, "init failed, exiting");
     }
     _app_shutdown(app);
-    return ok ? 0 : 1;
+    return state == 1 || state == -1 ? 0 : 1;
 }

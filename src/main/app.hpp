@@ -265,4 +265,6 @@ void app_on_resume(LUMIKEY_APP *app);
 void app_background_tick(LUMIKEY_APP *app);
 
 // Starts, runs and shuts the program down: 0 after a normal quit, 1 after a failed start-up.
+// A start on a save folder another copy holds brings that copy's window to the front and
+// returns 0 without writing anything, or 1 when the window could not be brought forward.
 int app_main(int argc, char **argv);
