@@ -194,7 +194,7 @@ void app_save_notice_build(LUMIKEY_APP *app) {
     app->save_notice_label = ka_gui_add_label(app->gui, win, _notice_text(app->save_notice), pad,
                                               pad, cw, 2 * bh, KA_GUI_ALIGN_JUSTIFY);
     ka_gui_add_button(
-        app->gui, win, i18n_tr("OK"), pad, 2 * bh + 2 * pad, cw, bh, 1,
+        app->gui, win, i18n_tr("Close"), pad, 2 * bh + 2 * pad, cw, bh, 1,
         [](int, void *user) { app_save_notice_close((LUMIKEY_APP *)user); }, app);
     if (app->save_notice_due && app->save_notice != SAVE_NOTICE_NONE) ui_popup_show(app, win);
 }

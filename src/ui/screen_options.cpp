@@ -422,15 +422,14 @@ static void _on_restore_presets(int, void *user) {
     int n = app_restore_default_presets(app);
     char text[128];
     if (n == PRESETS_FULL) {
-        snprintf(text, sizeof text, i18n_tr("No room for the defaults: %d presets at most"),
-                 PRESETS_MAX);
+        snprintf(text, sizeof text, i18n_tr("No room: %d presets at most"), PRESETS_MAX);
     } else if (n < 0) {
         ka_copy_text(text, sizeof text, i18n_tr("Could not read the default presets"));
     } else {
         // The list in memory is restored either way; the words say whether the file is too.
         snprintf(text, sizeof text,
                  app_file_unsaved(app, APP_FILE_PRESETS)
-                     ? i18n_tr("%d default presets restored, not saved yet")
+                     ? i18n_tr("%d defaults restored, not saved yet")
                      : i18n_tr("%d default presets restored"),
                  n);
     }
