@@ -235,6 +235,14 @@ static int _load_presets(LUMIKEY_APP *app) {
     if (_load_file("presets.json",
                    [app](const char *t) { return presets_from_json(app->presets, t); })) {
         ka_log(LOG_INFO, "%zu presets loaded", app->presets->count);
+        // A file with more presets than the list holds (written by hand, or by an older
+        // version) is kept whole beside the list's own, which the next save would write over it.
+        char kept[1100];
+        if (app->presets->left_out && store_set_aside("presets.json", kept, sizeof kept)) {
+            ka_log(LOG_WARNING, "presets.json held %zu presets more than %d, kept whole as %s",
+                   app->presets->left_out, PRESETS_MAX, kept);
+            app_save_presets(app);
+        }
         return 1;
     }
     char name[64];
