@@ -82,8 +82,8 @@ static void _notify(LUMIKEY_APP *app, APP_SAVE_NOTICE notice) {
     ui_popup_show(app, app->save_notice_win);
 }
 
-// One write of file. told: a failure opens the notice (a change the user just made) rather than
-// passing in silence (the loop's retries, which the user has heard of already).
+// One write of file. A failure opens the notice when told (a change the user just made) or when
+// the file was saved until now; the loop's retries of a file already failing pass in silence.
 static int _write(LUMIKEY_APP *app, APP_FILE file, int told) {
     char *text = _serialise(app, file);
     int ok = text && store_write_save(_files[file].name, text);
@@ -91,8 +91,11 @@ static int _write(LUMIKEY_APP *app, APP_FILE file, int told) {
     APP_SAVE_STATE *st = &app->saves[file];
     if (!ok) {
         ka_log(LOG_ERR, "could not save %s", _files[file].name);
-        if (!st->unsaved)
+        // A first failure is news to the user wherever it happens.
+        if (!st->unsaved) {
             ka_log(LOG_WARNING, "%s kept unsaved, to be saved again", _files[file].what);
+            told = 1;
+        }
         st->unsaved = 1;
         if (file == APP_FILE_SETTINGS) app->settings_dirty = 1;
         if (told) _notify(app, SAVE_NOTICE_FAILED);
@@ -141,10 +144,7 @@ int app_save_due(LUMIKEY_APP *app, double now) {
         APP_FILE file = (APP_FILE)f;
         APP_SAVE_STATE *st = &app->saves[f];
         if (!app_file_unsaved(app, file) || now < st->retry_at) continue;
-        // Dirty settings are the screens' news, not a failure yet: a failure would be the
-        // user's news, as any change's save is.
-        int told = file == APP_FILE_SETTINGS && !st->unsaved;
-        if (_write(app, file, told)) {
+        if (_write(app, file, 0)) {
             written++;
             continue;
         }
