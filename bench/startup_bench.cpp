@@ -6,7 +6,8 @@
 //
 // The program measured is LUMIKEY_STARTUP_BIN, or the build's own ./lumikey; the package
 // measuring script points it at the installed copy. It starts in an empty folder, so it can
-// only find its assets the way an installed program does.
+// only find its assets the way an installed program does. Both include taking the save folder's
+// lock; a third case times a second start that finds the lock held and hands over.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -99,6 +100,52 @@ BENCHMARK(BM_StartToFirstFrame)
     ->UseManualTime()
     ->Iterations(10)
     ->Unit(benchmark::kMillisecond);
+
+// A second start on the save folder a running copy holds: from fork() until it has brought
+// the first window forward and ended. It must end with status 0 for the figure to count.
+void BM_SecondStartHandsOver(benchmark::State &state) {
+    Display *dpy = XOpenDisplay(nullptr);
+    if (!dpy) {
+        state.SkipWithError("no X display");
+        return;
+    }
+    XSetErrorHandler(_ignore_x_error);
+    std::string bin = program();
+    char tmpl[] = "/tmp/lumikey-startup-XXXXXX";
+    std::string home = mkdtemp(tmpl) ? tmpl : "";
+    if (home.empty() || access(bin.c_str(), X_OK) != 0) {
+        state.SkipWithError(("cannot run " + bin).c_str());
+        XCloseDisplay(dpy);
+        return;
+    }
+    pid_t first = start(bin, home);
+    auto limit = Clock::now() + 20s;
+    Window win = 0;
+    while (Clock::now() < limit && !(win && shows_home(dpy, win))) {
+        win = win ? win : find_window(dpy, first);
+        std::this_thread::sleep_for(5ms);
+    }
+    for (auto _ : state) {
+        if (!win) {
+            state.SkipWithError("the first copy showed no window");
+            break;
+        }
+        auto t0 = Clock::now();
+        pid_t second = start(bin, home);
+        int status = -1;
+        waitpid(second, &status, 0);
+        auto t1 = Clock::now();
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            state.SkipWithError("the second copy did not hand over");
+            break;
+        }
+        state.SetIterationTime(std::chrono::duration<double>(t1 - t0).count());
+    }
+    stop(first);
+    std::filesystem::remove_all(home);
+    XCloseDisplay(dpy);
+}
+BENCHMARK(BM_SecondStartHandsOver)->UseManualTime()->Iterations(10)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -19,6 +19,7 @@
 #include "phone/screen.hpp"
 #include "phone/torch.hpp"
 #include "phone/vibrator.hpp"
+#include "platform/instance_lock.hpp"
 #include "platform/platform_desktop.hpp"
 #include "platform/platform_end.hpp"
 #include "support/ka_common.hpp"
@@ -169,6 +170,7 @@ void app_build_gui(LUMIKEY_APP *app) {
 
     const APP_SCREEN_HOOKS *hooks = app_screen_hooks(app->screen);
     if (hooks->build) hooks->build(app);
+    app_save_notice_build(app);
     if (message[0] && app->msg_field >= 0) {
         ka_gui_textarea_set_text(app->gui, app->msg_field, message);
         KA_GUI_WIDGET *w = ka_gui_get_widget(app->gui, app->msg_field);
@@ -216,6 +218,7 @@ void app_back(LUMIKEY_APP *app, double event_time) {
     __ka_assert(app, return );
     if (app->back_time >= 0 && event_time - app->back_time < 0.3) return;
     app->back_time = event_time;
+    if (app_save_notice_close(app)) return;
     const APP_SCREEN_HOOKS *hooks = app_screen_hooks(app->screen);
     if (hooks->back && hooks->back(app)) return;
     if (app->screen == SCREEN_HOME) {
@@ -254,6 +257,14 @@ static int _load_presets(LUMIKEY_APP *app) {
     if (_load_file("presets.json",
                    [app](const char *t) { return presets_from_json(app->presets, t); })) {
         ka_log(LOG_INFO, "%zu presets loaded", app->presets->count);
+        // A file with more presets than the list holds (written by hand, or by an older
+        // version) is kept whole beside the list's own, which the next save would write over it.
+        char kept[1100];
+        if (app->presets->left_out && store_set_aside("presets.json", kept, sizeof kept)) {
+            ka_log(LOG_WARNING, "presets.json held %zu presets more than %d, kept whole as %s",
+                   app->presets->left_out, PRESETS_MAX, kept);
+            app_save_presets(app);
+        }
         return 1;
     }
     char name[64];
@@ -281,13 +292,33 @@ static int _load_received(LUMIKEY_APP *app) {
 
 // What is still unsaved when the program ends, however it ends.
 static void _save_before_end(LUMIKEY_APP *app) {
-    app_save_settings_at_exit(app);
+    app_save_at_exit(app);
 }
 
 static void _save_before_lost_display(void *app) {
     _save_before_end((LUMIKEY_APP *)app);
 }
 
+// Another copy runs on this save folder: its window comes to the front and this one ends
+// without writing anything. -1 when the window was brought forward, -2 when it could not be.
+static int _hand_over() {
+    int holder = 0;
+    if (instance_lock_raise_holder(3.0, &holder)) {
+        ka_log(LOG_INFO,
+               "Lumikey already runs on this save folder (process %d): its window is brought to "
+               "the front",
+               holder);
+        return -1;
+    }
+    ka_log(LOG_ERR,
+           "Lumikey already runs on this save folder (process %d), but its window could not be "
+           "brought to the front",
+           holder);
+    return -2;
+}
+
+// 1 when the program is ready to run; 0 when start-up failed; -1 or -2 when another copy
+// holds the save folder (_hand_over).
 static int _app_init(LUMIKEY_APP *app) {
     memset(app, 0, sizeof *app);
     set_log_level(LOG_INFO);
@@ -300,6 +331,7 @@ static int _app_init(LUMIKEY_APP *app) {
     app->edit_text = app->edit_name = app->edit_cat = app->edit_preview = -1;
     app->hist_actions_win = app->recv_actions_win = app->recv_actions_title = -1;
     app->hist_target = app->recv_target = -1;
+    app->save_notice_win = app->save_notice_label = -1;
     app->light.index = SIZE_MAX;
 
     if (!al_init()) {
@@ -310,6 +342,8 @@ static int _app_init(LUMIKEY_APP *app) {
     al_install_mouse();
 
     if (!platform_init()) return 0;
+    // Before anything is read or written: a second copy must leave the files alone.
+    if (!instance_lock_take()) return _hand_over();
 
     al_init_font_addon();
     al_init_ttf_addon();
@@ -324,6 +358,7 @@ static int _app_init(LUMIKEY_APP *app) {
     }
     al_set_window_title(app->display, "Lumikey");
     _set_window_icon(app->display);
+    instance_lock_publish(app->display);
     app->disp_w = al_get_display_width(app->display);
     app->disp_h = al_get_display_height(app->display);
 
@@ -449,9 +484,9 @@ void app_loop_pass(LUMIKEY_APP *app, const ALLEGRO_EVENT *event) {
     app_apply_requests(app);
     const APP_SCREEN_HOOKS *hooks = app_screen_hooks(app->screen);
     if (app->screen == app->built_screen && hooks->tick) hooks->tick(app);
-    // Settings a screen changed are written here, never while a send plays: the write
-    // could delay the player's next element.
-    if (!player_is_playing(app->player)) app_save_settings_if_due(app, al_get_time());
+    // Settings a screen changed, and files whose save failed, are written here, never while a
+    // send plays: the write could delay the player's next element.
+    if (!player_is_playing(app->player)) app_save_due(app, al_get_time());
     if (app->needs_rebuild) app_build_gui(app);
     app_sync_system(app);
     int wanted = app->redraw || (app->gui && ka_gui_needs_redraw(app->gui));
@@ -486,8 +521,8 @@ static void _app_shutdown(LUMIKEY_APP *app) {
         const APP_SCREEN_HOOKS *hooks = app_screen_hooks((APP_SCREEN)screen);
         if (hooks->release) hooks->release(app);
     }
-    // Every file is written when it changes; only settings whose save failed and is still
-    // waiting to be retried can be pending here.
+    // Every file is written when it changes; what is pending here is a failed save waiting for
+    // its retry, or settings changed in the last pass.
     _save_before_end(app);
     platform_on_display_lost(nullptr, nullptr);
     tone_audio_shutdown();
@@ -521,6 +556,7 @@ static void _app_shutdown(LUMIKEY_APP *app) {
         al_destroy_display(app->display);
         app->display = nullptr;
     }
+    instance_lock_release();
     ka_log(LOG_INFO, "Lumikey shut down");
 }
 
@@ -530,12 +566,12 @@ int app_main(int, char **) {
     // connection to the X server.
     platform_catch_quit_signals();
     platform_catch_display_loss();
-    int ok = _app_init(app);
-    if (ok) {
+    int state = _app_init(app);
+    if (state == 1) {
         _app_run(app);
-    } else {
+    } else if (state == 0) {
         ka_log(LOG_EMERG, "init failed, exiting");
     }
     _app_shutdown(app);
-    return ok ? 0 : 1;
+    return state == 1 || state == -1 ? 0 : 1;
 }

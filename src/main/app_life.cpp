@@ -155,7 +155,7 @@ void app_on_halt(LUMIKEY_APP *app) {
     if (!keep_receive && app->rx_ready) receiver_stop(&app->rx);
     screen_receive_release(app);
     app_key_release(app);
-    if (app->settings_dirty) app_save_settings(app);
+    app_save_pending(app);
     if (!keep_send) {
         if (app->screen == SCREEN_PLAY) app->screen = SCREEN_HOME;
         tone_audio_shutdown();

@@ -177,32 +177,6 @@ void app_defaults_asset_name(const LUMIKEY_APP *app, char *out, size_t out_size)
     snprintf(out, out_size, "presets/defaults_%s.json", i18n_language());
 }
 
-// Writes the text a model serialised to (null when it could not) and frees it.
-static int _save(const char *filename, char *text) {
-    int ok = text && store_write_save(filename, text);
-    free(text);
-    if (!ok) ka_log(LOG_ERR, "could not save %s", filename);
-    return ok;
-}
-
-int app_save_settings(LUMIKEY_APP *app) {
-    __ka_assert(app, return 0);
-    if (!_save("settings.json", settings_to_json(&app->settings))) return 0;
-    app->settings_dirty = 0;
-    return 1;
-}
-
-int app_save_presets(LUMIKEY_APP *app) {
-    __ka_assert(app, return 0);
-    __ka_assert(app->presets, return 0);
-    return _save("presets.json", presets_to_json(app->presets));
-}
-
-int app_save_history(LUMIKEY_APP *app) {
-    __ka_assert(app, return 0);
-    return _save("sent_history.json", history_to_json(&app->history));
-}
-
 // The receiver's hooks: a saved message is written at once and shown; the traces' tx column is
 // the screen light's.
 static void _rx_saved(const DECODED_MESSAGE *, void *user) {
@@ -227,37 +201,6 @@ int app_receiver_init(LUMIKEY_APP *app) {
 void app_receiver_destroy(LUMIKEY_APP *app) {
     __ka_assert(app, return );
     receiver_destroy(&app->rx);
-}
-
-int app_save_received(LUMIKEY_APP *app) {
-    __ka_assert(app, return 0);
-    __ka_assert(app->received, return 0);
-    return _save("received.json", received_to_json(app->received));
-}
-
-int app_save_settings_if_due(LUMIKEY_APP *app, double now) {
-    __ka_assert(app, return 0);
-    if (!app->settings_dirty || now < app->settings_retry_at) return 0;
-    if (app_save_settings(app)) {
-        app->settings_retry_s = 0;
-        app->settings_retry_at = 0;
-        return 1;
-    }
-    double wait = app->settings_retry_s * 2;
-    app->settings_retry_s = wait < 1.0 ? 1.0 : (wait > 30.0 ? 30.0 : wait);
-    app->settings_retry_at = now + app->settings_retry_s;
-    return 0;
-}
-
-int app_save_settings_at_exit(LUMIKEY_APP *app) {
-    __ka_assert(app, return 0);
-    if (!app->settings_dirty) return 0;
-    if (!app_save_settings(app)) {
-        ka_log(LOG_ERR, "settings changed since the last save are lost");
-        return 0;
-    }
-    ka_log(LOG_INFO, "settings saved at exit");
-    return 1;
 }
 
 int app_merge_default_presets(LUMIKEY_APP *app, char *name, size_t name_size) {

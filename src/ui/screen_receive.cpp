@@ -170,9 +170,13 @@ static size_t _live_fill(void *user, TEXT_PARA *paras, size_t max) {
     }
     if (n < max && live.symbols[0]) paras[n++] = {nullptr, DIM_RGB, live.symbols};
     if (n < max && rx->last_saved[0]) {
-        snprintf(saved, sizeof saved, i18n_tr("Saved: %s"), rx->last_saved);
+        // The last message is the newest change to the list: while received.json lacks any
+        // change (its save failed and waits for a retry), it lacks this message.
+        int unsaved = app_file_unsaved(app, APP_FILE_RECEIVED);
+        snprintf(saved, sizeof saved, unsaved ? i18n_tr("Not saved yet: %s") : i18n_tr("Saved: %s"),
+                 rx->last_saved);
         saved[ka_utf8_cut_len(saved, sizeof saved - 1)] = '\0';
-        paras[n++] = {nullptr, SAVED_RGB, saved};
+        paras[n++] = {nullptr, unsaved ? WARN_RGB : SAVED_RGB, saved};
     }
     return n;
 }

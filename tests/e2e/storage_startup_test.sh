@@ -75,6 +75,9 @@ run
 win=$(wait_window)
 wait_log "started"
 hold_setting_unsaved
+# The first Escape closes the notice that told of the failed save; the second quits.
+xdotool key --window "$win" Escape
+sleep 0.4
 xdotool key --window "$win" Escape
 wait_exit 20
 [[ $EXIT_STATUS -eq 0 ]] || fail "status $EXIT_STATUS after Escape"
@@ -95,5 +98,21 @@ done
 grep -qF 'second damage' "$save/$second" || fail "second rejected copy lost"
 [[ $(find "$save" -name 'presets.json.*.rejected' | wc -l) -eq 2 ]] ||
   fail "the third damaged file was not kept beside the other two"
+
+echo "== more presets than the list holds: the first are used, the whole file is kept aside"
+python3 - "$save/presets.json" <<'PY'
+import json, sys
+presets = [{"id": i + 1, "text": "P%d" % (i + 1)} for i in range(1001)]
+json.dump({"version": 1, "presets": presets}, open(sys.argv[1], "w"))
+PY
+run
+wait_log "presets.json: 1 presets past the first 1000 left out"
+wait_log "1000 presets loaded"
+wait_log "started"
+quit
+kept=$(sed -n 's/.*presets\.json held 1 presets more than 1000, kept whole as \(.*\)$/\1/p' "$E2E_TMP/log")
+[[ -n "$kept" ]] && grep -qF '"P1001"' "$save/$kept" || fail "the whole file was not kept aside"
+python3 -c 'import json, sys; p = json.load(open(sys.argv[1]))["presets"]; sys.exit(len(p) != 1000 or p[-1]["text"] != "P1000")' \
+  "$save/presets.json" || fail "presets.json does not hold the first 1000"
 
 echo "all storage start-up checks passed"

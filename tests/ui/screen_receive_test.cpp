@@ -204,6 +204,35 @@ TEST_F(ReceiveScreen, StopSavesTheMessageInProgressButNotAnEmptyOne) {
     EXPECT_EQ(a->received->count, 1u);
 }
 
+// A full disk: the line under the live text must not claim a save that did not happen. It says
+// so, in the warning colour, until a later write has put the message into received.json.
+TEST_F(ReceiveScreen, AMessageNotWrittenShowsAsNotSavedUntilARetryWritesIt) {
+    cam_.set_frames({});
+    build();
+    click("Start");
+    std::filesystem::create_directory(save_.file("received.json.tmp"));
+    LIGHT_MODEL m;
+    m.tail_ms = 300;
+    feed(light_of({"PARIS"}, 12, m));
+    click("Stop");
+    EXPECT_EQ(received_texts(), std::vector<std::string>{"PARIS"}) << "kept in memory";
+    EXPECT_FALSE(std::filesystem::exists(save_.file("received.json")));
+    auto last_line = [&] {
+        TEXT_PARA paras[8] = {};
+        size_t n = a->rx_text.fill(a->rx_text.user, paras, 8);
+        return n ? std::make_pair(std::string(paras[n - 1].text), paras[n - 1].rgb)
+                 : std::make_pair(std::string(), 0u);
+    };
+    EXPECT_EQ(last_line(), std::make_pair(std::string("Not saved yet: PARIS"), 0xFFB74Du));
+    std::filesystem::remove(save_.file("received.json.tmp"));
+    screen_receive_update(a);
+    EXPECT_EQ(last_line().first, "Not saved yet: PARIS") << "nothing has written it yet";
+    EXPECT_EQ(app_save_due(a, 1e6), 1);
+    screen_receive_update(a);
+    EXPECT_EQ(last_line(), std::make_pair(std::string("Saved: PARIS"), 0x00E676u));
+    EXPECT_NE(read_file(save_.file("received.json")).find("\"PARIS\""), std::string::npos);
+}
+
 TEST_F(ReceiveScreen, TraceRowsFollowTheScreenLight) {
     RECEIVER &rx = a->rx;
     rx.tracing = 1;
