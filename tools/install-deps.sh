@@ -11,6 +11,7 @@ packages=(
   xvfb xdotool xclip imagemagick x11-utils pulseaudio pulseaudio-utils python3
   dbus-daemon python3-dbus python3-gi
   librsvg2-bin dpkg-dev desktop-file-utils appstream man-db
+  sox
 )
 
 missing=()

@@ -45,8 +45,9 @@ constexpr int EAR_TONE_SPAN_BINS = 3;
 // A stretch overlapping a stronger one by this share of its length is that one's splatter or a
 // neighbour beside it.
 constexpr double EAR_OVERLAP = 0.3;
-// Sound read before a stretch's first moment and after its last.
-constexpr double EAR_MARGIN_MS = 250.0;
+// Sound read before a stretch's first moment and after its last: in noise its first and last
+// marks may not stand out in the spectrogram, though the matched filter reads them.
+constexpr double EAR_MARGIN_MS = 500.0;
 // The mixed-down tone's low-pass: wide enough for 60 WPM.
 constexpr double EAR_LPF_HZ = 100.0;
 // Levels: 10 ms blocks, percentiles over a few seconds around each.
@@ -140,6 +141,7 @@ struct SPECTRO {
     int frames = 0, lo = 0, hi = 0;
     std::vector<float> power; // frames x (hi - lo + 1)
     std::vector<float> noise;
+    std::vector<float> sample_var; // the noise power of one sample, frame by frame
     float at(int f, int b) const {
         return power[(size_t)f * (size_t)(hi - lo + 1) + (size_t)(b - lo)];
     }
@@ -176,6 +178,16 @@ void spectrogram(const std::vector<float> &x, int lo, int hi, SPECTRO *s) {
     // Digital silence has no noise: anything 90 dB under the loudest moment counts as none.
     float floor = top * 1e-9f + 1e-30f;
     for (float &n : s->noise) n = std::max(n, floor);
+    // The noise a sample carries, over half a second: a crash of static lifts it while it lasts.
+    s->sample_var.assign((size_t)s->frames, 0.0f);
+    double win_power = 0;
+    for (int i = 0; i < EAR_FFT; i++) win_power += (double)win[(size_t)i] * win[(size_t)i];
+    std::vector<float> near;
+    for (int f = 0; f < s->frames; f++) {
+        near.assign(s->noise.begin() + std::max(0, f - 8),
+                    s->noise.begin() + std::min(s->frames, f + 9));
+        s->sample_var[(size_t)f] = (float)(percentile(near, 0.5) / win_power);
+    }
 }
 
 // The tones keyed in the band: bins where the frame's loudest local peak stands out often.
@@ -308,8 +320,8 @@ struct LEVELS {
 // tone summed over unit_ms, centred on each millisecond. Thresholds are half-way between the
 // marks' and the noise's levels of the few seconds around, never lower than a share of the
 // whole stretch's range (a long pause in the keying must not read its noise as marks).
-std::vector<RUNLEN> read_runs(const std::vector<cplx> &z, double unit_ms, double *first_ms,
-                              LEVELS *lv) {
+std::vector<RUNLEN> read_runs(const std::vector<cplx> &z, const std::vector<float> &noise_var,
+                              double unit_ms, double *first_ms, LEVELS *lv) {
     std::vector<RUNLEN> runs;
     size_t n = z.size();
     int len = std::max(1, (int)lround(unit_ms));
@@ -336,7 +348,8 @@ std::vector<RUNLEN> read_runs(const std::vector<cplx> &z, double unit_ms, double
     float range = std::max(g_mark - g_noise, 1e-12f);
     lv->mark = g_mark;
     lv->noise = g_noise;
-    // Local levels every 100 ms over a window of a few seconds (longer for slow Morse).
+    // Local levels every 100 ms over a few seconds (longer for slow Morse): the noise's lower
+    // quartile, and the marks' upper levels among the blocks well above it.
     int half = (int)std::clamp(12.0 * unit_ms, 1500.0, 4000.0) / EAR_BLOCK_MS;
     constexpr int STEP = 10;
     std::vector<float> thr(nblocks);
@@ -350,7 +363,10 @@ std::vector<RUNLEN> read_runs(const std::vector<cplx> &z, double unit_ms, double
         for (size_t j = lo; j < hi; j++)
             if (block[j] > noise + 0.2f * range) up.push_back(block[j]);
         float mark = up.size() >= 3 ? percentile(up, 0.8) : g_mark;
-        float t = std::max(0.5f * (mark + noise), noise + 0.15f * range);
+        // The filtered noise's magnitude is Rayleigh: 2.3 times its rms is passed once in two
+        // hundred units of silence. Its power is the spectrogram's, spread over the filter.
+        float rms = sqrtf(noise_var[std::min(c * EAR_BLOCK_MS, n - 1)] / (float)(EAR_FRAME * len));
+        float t = std::max({0.5f * (mark + noise), noise + 0.15f * range, 2.3f * rms});
         for (size_t j = c; j < std::min(nblocks, c + STEP); j++) thr[j] = t;
     }
     int on = 0;
@@ -395,18 +411,27 @@ std::vector<RUNLEN> read_runs(const std::vector<cplx> &z, double unit_ms, double
 }
 
 // How much a reading looks like Morse of this unit: each mark scores by how near it lies to one
-// or three units (an operator's dash to four), 1 on the spot and 0 beyond 1.8 times off.
+// or three units (an operator's dash to four), 1 on the spot and 0 beyond 1.8 times off; each
+// space shorter than two and a half units by how near it lies to one (longer ones, between
+// letters and words, may be stretched to any length). Read too slow, elements merge and the
+// gaps left inside letters fall short; read too fast, noise cuts marks into pieces.
 double morse_fit(const std::vector<RUNLEN> &runs, double unit_ms) {
     double sum = 0;
-    int marks = 0;
+    int marks = 0, counted = 0;
     for (const RUNLEN &r : runs) {
-        if (!r.on) continue;
-        double l = log(r.ms / unit_ms);
-        double d = std::min(fabs(l), l > log(3.0) && l < log(4.0) ? 0.0 : fabs(l - log(3.0)));
+        double l = log(r.ms / unit_ms), d;
+        if (r.on) {
+            d = std::min(fabs(l), l > log(3.0) && l < log(4.0) ? 0.0 : fabs(l - log(3.0)));
+            marks++;
+        } else if (l < log(2.5)) {
+            d = fabs(l);
+        } else {
+            continue;
+        }
         sum += std::max(0.0, 1.0 - d / log(1.8));
-        marks++;
+        counted++;
     }
-    return marks >= 4 ? sum / marks : 0.0;
+    return marks >= 4 ? sum / counted : 0.0;
 }
 
 // Marks as dashes (1) or dots (0), each against the dots and dashes of its neighbours; the
@@ -452,13 +477,13 @@ void two_means(const std::vector<double> &v, double floor, double c[2]) {
 }
 
 // One station's stretch read into text and symbols. Returns false when it holds no Morse.
-bool read_stretch(const std::vector<cplx> &z, EAR_MESSAGE *m, std::string *text,
-                  std::string *symbols) {
+bool read_stretch(const std::vector<cplx> &z, const std::vector<float> &noise_var, EAR_MESSAGE *m,
+                  std::string *text, std::string *symbols) {
     double best_fit = 0, best_unit = 0;
     for (int i = 0; i < EAR_UNIT_TRIES; i++) {
         double u = EAR_UNIT_LO * pow(2.0, i / 4.0), first = 0;
         LEVELS lv;
-        double fit = morse_fit(read_runs(z, u, &first, &lv), u);
+        double fit = morse_fit(read_runs(z, noise_var, u, &first, &lv), u);
         if (fit > best_fit) {
             best_fit = fit;
             best_unit = u;
@@ -468,13 +493,13 @@ bool read_stretch(const std::vector<cplx> &z, EAR_MESSAGE *m, std::string *text,
     // The dots of the best reading give the filter's length for the last reading.
     double first = 0;
     LEVELS lv;
-    std::vector<RUNLEN> runs = read_runs(z, best_unit, &first, &lv);
+    std::vector<RUNLEN> runs = read_runs(z, noise_var, best_unit, &first, &lv);
     std::vector<double> dots;
     for (const RUNLEN &r : runs)
         if (r.on && r.ms < 2.0 * best_unit) dots.push_back(r.ms);
     double unit = dots.size() >= 3 ? median(dots) : best_unit;
     unit = std::clamp(unit, 0.7 * best_unit, 1.4 * best_unit);
-    runs = read_runs(z, unit, &first, &lv);
+    runs = read_runs(z, noise_var, unit, &first, &lv);
     std::vector<double> marks, spaces;
     for (const RUNLEN &r : runs) (r.on ? marks : spaces).push_back(r.ms);
     if (marks.size() < 2) return false;
@@ -729,11 +754,16 @@ int ear_finish(EAR *ear, EAR_MESSAGE_FN fn, void *user) {
             size_t to = std::min(x.size(), (size_t)((double)a.f1 * EAR_HOP + EAR_FFT + margin));
             double hz = ear->cfg.fixed_hz > 0 ? ear->cfg.fixed_hz : stretch_hz(s, a);
             std::vector<cplx> z = mix_down(x, from, to, &hz);
+            std::vector<float> noise_var(z.size());
+            for (size_t k = 0; k < z.size(); k++) {
+                long f = ((long)(from + k * EAR_FRAME) - EAR_FFT / 2) / EAR_HOP;
+                noise_var[k] = s.sample_var[(size_t)std::clamp(f, 0L, (long)s.frames - 1)];
+            }
             ka_log(LOG_DEBUG, "ear: keying from %.1f to %.1f s at %.0f Hz",
                    a.f0 * EAR_HOP / (double)EAR_RATE, a.f1 * EAR_HOP / (double)EAR_RATE, hz);
             EAR_MESSAGE m{};
             std::string text, symbols;
-            if (!read_stretch(z, &m, &text, &symbols)) continue;
+            if (!read_stretch(z, noise_var, &m, &text, &symbols)) continue;
             double offset_ms = (double)from * 1000.0 / EAR_RATE;
             m.start_ms += offset_ms;
             m.end_ms += offset_ms;
