@@ -13,6 +13,7 @@
 #include <complex>
 #include <cstring>
 #include <cstdio>
+#include <cstdlib>
 #include <new>
 #include <string>
 #include <vector>
@@ -417,12 +418,13 @@ std::vector<RUNLEN> read_runs(const std::vector<cplx> &z, const std::vector<floa
 // gaps left inside letters fall short; read too fast, noise cuts marks into pieces.
 double morse_fit(const std::vector<RUNLEN> &runs, double unit_ms) {
     double sum = 0;
-    int marks = 0, counted = 0;
+    int marks = 0, counted = 0, dashes = 0;
     for (const RUNLEN &r : runs) {
         double l = log(r.ms / unit_ms), d;
         if (r.on) {
             d = std::min(fabs(l), l > log(3.0) && l < log(4.0) ? 0.0 : fabs(l - log(3.0)));
             marks++;
+            dashes += l > log(2.0);
         } else if (l < log(2.5)) {
             d = fabs(l);
         } else {
@@ -431,7 +433,12 @@ double morse_fit(const std::vector<RUNLEN> &runs, double unit_ms) {
         sum += std::max(0.0, 1.0 - d / log(1.8));
         counted++;
     }
-    return marks >= 4 ? sum / counted : 0.0;
+    if (marks < 4) return 0.0;
+    // Text has dots and dashes both: a reading of dashes alone is Morse read three times too
+    // slow (the dots lost, the dashes taken for dots), one of dots alone three times too fast.
+    double share = (double)dashes / marks;
+    double mix = std::min({1.0, share / 0.15, (1.0 - share) / 0.15});
+    return sum / counted * (0.5 + 0.5 * mix);
 }
 
 // Marks as dashes (1) or dots (0), each against the dots and dashes of its neighbours; the
@@ -477,20 +484,11 @@ void two_means(const std::vector<double> &v, double floor, double c[2]) {
 }
 
 // One station's stretch read into text and symbols. Returns false when it holds no Morse.
-bool read_stretch(const std::vector<cplx> &z, const std::vector<float> &noise_var, EAR_MESSAGE *m,
-                  std::string *text, std::string *symbols) {
-    double best_fit = 0, best_unit = 0;
-    for (int i = 0; i < EAR_UNIT_TRIES; i++) {
-        double u = EAR_UNIT_LO * pow(2.0, i / 4.0), first = 0;
-        LEVELS lv;
-        double fit = morse_fit(read_runs(z, noise_var, u, &first, &lv), u);
-        if (fit > best_fit) {
-            best_fit = fit;
-            best_unit = u;
-        }
-    }
-    if (best_fit < EAR_MIN_FIT) return false;
-    // The dots of the best reading give the filter's length for the last reading.
+// The stretch read at about best_unit: the dots of that reading give the filter's length for
+// the last one. letters and known count the letters read and those in the table.
+bool read_at(const std::vector<cplx> &z, const std::vector<float> &noise_var, double best_unit,
+             EAR_MESSAGE *m, std::string *text, std::string *symbols, int *letters, int *known) {
+    *letters = *known = 0;
     double first = 0;
     LEVELS lv;
     std::vector<RUNLEN> runs = read_runs(z, noise_var, best_unit, &first, &lv);
@@ -528,8 +526,8 @@ bool read_stretch(const std::vector<cplx> &z, const std::vector<float> &noise_va
         double w[2] = {lo, hi};
         if (hi > lo) two_means(ls, t01, w);
         if (hi > lo && w[1] - w[0] > log(1.6)) t12 = 0.5 * (w[0] + w[1]);
-        ka_log(LOG_DEBUG, "ear: unit %.1f ms (fit %.2f), gaps %.2f %.2f | %.2f %.2f units", unit,
-               best_fit, exp(c[0]), exp(c[1]), exp(w[0]), exp(w[1]));
+        ka_log(LOG_DEBUG, "ear: unit %.1f ms, gaps %.2f %.2f | %.2f %.2f units", unit, exp(c[0]),
+               exp(c[1]), exp(w[0]), exp(w[1]));
     }
     // Letters, each checked against the table; one that reads as no character is read again
     // with its most doubtful element the other way (a gap ending the letter, a dot for a dash).
@@ -556,6 +554,8 @@ bool read_stretch(const std::vector<cplx> &z, const std::vector<float> &noise_va
                 morse_utf8_encode(morse_char_of(tail.c_str()), b);
                 *text += std::string(a) + b;
                 *symbols += head + " " + tail;
+                *letters += 2;
+                *known += 2;
                 code.clear();
                 return;
             }
@@ -576,6 +576,8 @@ bool read_stretch(const std::vector<cplx> &z, const std::vector<float> &noise_va
             }
         }
         char utf8[8];
+        (*letters)++;
+        *known += cp != 0;
         if (!cp || morse_utf8_encode(cp, utf8) == 0) snprintf(utf8, sizeof utf8, "?");
         *text += utf8;
         *symbols += done;
@@ -626,6 +628,46 @@ bool read_stretch(const std::vector<cplx> &z, const std::vector<float> &noise_va
     m->unit_ms = units > 0 ? sum / units : unit;
     m->level_db = (float)(20.0 * log10(std::max(lv.mark, 1e-10f)));
     return true;
+}
+
+// One station's stretch read into text and symbols; false when it holds no Morse. Every unit
+// of the ladder is tried; the few that fit best are read through, and the reading whose
+// letters are most often in the table wins (a reading too slow runs letters together into codes
+// no character has), the fastest of those nearly as good.
+bool read_stretch(const std::vector<cplx> &z, const std::vector<float> &noise_var, EAR_MESSAGE *m,
+                  std::string *text, std::string *symbols) {
+    double fits[EAR_UNIT_TRIES], units[EAR_UNIT_TRIES], best_fit = 0;
+    for (int i = 0; i < EAR_UNIT_TRIES; i++) {
+        double first = 0;
+        LEVELS lv;
+        units[i] = EAR_UNIT_LO * pow(2.0, i / 4.0);
+        fits[i] = morse_fit(read_runs(z, noise_var, units[i], &first, &lv), units[i]);
+        best_fit = std::max(best_fit, fits[i]);
+    }
+    if (best_fit < EAR_MIN_FIT) return false;
+    double best_score = -1;
+    for (int i = 0; i < EAR_UNIT_TRIES; i++) {
+        bool peak = (i == 0 || fits[i] >= fits[i - 1]) &&
+                    (i + 1 == EAR_UNIT_TRIES || fits[i] > fits[i + 1]);
+        if (!peak || fits[i] < 0.8 * best_fit) continue;
+        EAR_MESSAGE mm{};
+        std::string t, sy;
+        int letters = 0, known = 0;
+        if (!read_at(z, noise_var, units[i], &mm, &t, &sy, &letters, &known) || letters == 0)
+            continue;
+        double score = fits[i] * (double)known / letters;
+        ka_log(LOG_DEBUG, "ear: unit %.0f ms fits %.2f, %d of %d letters known", units[i], fits[i],
+               known, letters);
+        // A faster reading fitting nearly as well wins: read three times too slow, dashes pass
+        // for dots and dots are lost, and the marks may still fit.
+        if (score > (best_score < 0 ? -1 : best_score / 0.93)) {
+            best_score = score;
+            *m = mm;
+            *text = t;
+            *symbols = sy;
+        }
+    }
+    return best_score >= 0;
 }
 
 } // namespace
