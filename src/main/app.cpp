@@ -89,11 +89,11 @@ void app_build_gui(LUMIKEY_APP *app) {
     char message[512] = "";
     int refocus_message = 0, refocus_receive = 0;
     // The receive screen's message field outlives every rebuild, of that screen or another.
-    if (app->gui && app->built_screen == SCREEN_RECEIVE && app->rx.msg_field >= 0) {
+    if (app->gui && app->built_screen == SCREEN_RECEIVE && app->receive.msg_field >= 0) {
         refocus_receive =
-            app->screen == SCREEN_RECEIVE && ka_gui_get_focus(app->gui) == app->rx.msg_field;
-        ka_copy_text(app->rx.msg_text, sizeof app->rx.msg_text,
-                     ka_gui_textarea_get_text(app->gui, app->rx.msg_field));
+            app->screen == SCREEN_RECEIVE && ka_gui_get_focus(app->gui) == app->receive.msg_field;
+        ka_copy_text(app->receive.msg_text, sizeof app->receive.msg_text,
+                     ka_gui_textarea_get_text(app->gui, app->receive.msg_field));
     }
     KA_GUI_TEXTAREA_DATA caret{}; // where the user was typing, so typing goes on there
     if (app->gui && app->screen == app->built_screen && app->screen == SCREEN_HOME &&
@@ -126,8 +126,8 @@ void app_build_gui(LUMIKEY_APP *app) {
     app->msg_field = app->actions_win = app->actions_title = -1;
     app->confirm_win = app->confirm_label = -1;
     app->hist_actions_win = app->recv_actions_win = app->recv_actions_title = -1;
-    app->rx.msg_field = app->rx.send_button = app->rx.warn_win = -1;
-    app->rx.status_label = app->rx.start_button = -1;
+    app->receive.msg_field = app->receive.send_button = app->receive.warn_win = -1;
+    app->receive.status_label = app->receive.start_button = -1;
     app->options_status = app->palette_win = app->palette_hex = -1;
     app->edit_text = app->edit_name = app->edit_cat = app->edit_preview = -1;
     ka_gui_set_display(app->gui, app->display);
@@ -161,7 +161,8 @@ void app_build_gui(LUMIKEY_APP *app) {
         }
     }
     if (refocus_message && app->msg_field >= 0) ka_gui_set_focus(app->gui, app->msg_field);
-    if (refocus_receive && app->rx.msg_field >= 0) ka_gui_set_focus(app->gui, app->rx.msg_field);
+    if (refocus_receive && app->receive.msg_field >= 0)
+        ka_gui_set_focus(app->gui, app->receive.msg_field);
     if (refocus_edit_name && app->edit_name >= 0) {
         ka_gui_set_focus(app->gui, app->edit_name);
     } else if (refocus_edit_text && app->edit_text >= 0) {
@@ -347,8 +348,8 @@ static void _handle_event(LUMIKEY_APP *app, const ALLEGRO_EVENT &ev) {
             screen_home_send(app);
         if ((ev.keyboard.keycode == ALLEGRO_KEY_ENTER ||
              ev.keyboard.keycode == ALLEGRO_KEY_PAD_ENTER) &&
-            app->built_screen == SCREEN_RECEIVE && app->gui && app->rx.msg_field >= 0 &&
-            ka_gui_get_focus(app->gui) == app->rx.msg_field)
+            app->built_screen == SCREEN_RECEIVE && app->gui && app->receive.msg_field >= 0 &&
+            ka_gui_get_focus(app->gui) == app->receive.msg_field)
             screen_receive_send(app);
         break;
     case ALLEGRO_EVENT_MOUSE_BUTTON_DOWN:

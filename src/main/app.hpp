@@ -119,10 +119,11 @@ struct LUMIKEY_APP {
     int hist_actions_win, hist_target; // hist_target: index into history
     TOUCH_LIST_VIEW recv_list;
     int recv_actions_win, recv_target, recv_actions_title; // recv_target: a message id
-    // Receive screen: the receiver shared with the capture thread, its live text and the
-    // preview's rotation
+    // Receive screen: the receiver shared with the capture thread, the screen's own state, its
+    // live text and the preview's rotation
     RECEIVER rx;
-    int rx_ready; // rx.lock exists
+    int rx_ready; // app_receiver_init made rx
+    RECEIVE_SCREEN receive;
     TEXT_VIEW rx_text;
     int rx_orientation;
 };
@@ -150,6 +151,11 @@ void app_stop_playback(LUMIKEY_APP *app);
 // sound, flashlight and vibration as enabled and available, each with its lead. The number
 // filled. The sound is prepared here, so the caller releases it when the send does not start.
 size_t app_playback_channels(LUMIKEY_APP *app, const MORSE_SEQUENCE *seq, PLAYER_CHANNEL *channels);
+// Makes the receiver, whose finished messages are saved to received.json and whose traces follow
+// the screen light, and sets the receive screen's widget ids to none; once, at start-up.
+int app_receiver_init(LUMIKEY_APP *app);
+// Frees the receiver; at shutdown, after receiver_stop.
+void app_receiver_destroy(LUMIKEY_APP *app);
 // Opens the preset editor on a new preset holding text (null counts as "").
 void app_edit_new_preset_from(LUMIKEY_APP *app, const char *text);
 // Applies the play and stop requests the GUI callbacks of this loop pass recorded.

@@ -29,8 +29,8 @@ void app_set_screen(LUMIKEY_APP *app, APP_SCREEN screen) {
         if (old->leave) old->leave(app);
     }
     if (screen == SCREEN_HOME) {
-        app->rx.duplex = 0;
-        app->rx.msg_text[0] = '\0';
+        app->receive.duplex = 0;
+        app->receive.msg_text[0] = '\0';
     }
     app->screen = screen;
     app->needs_rebuild = 1;
@@ -70,8 +70,8 @@ size_t app_playback_channels(LUMIKEY_APP *app, const MORSE_SEQUENCE *seq,
     if (s.out_sound && tone_prepare(seq, s.tone_hz, s.audio_latency_ms, &channels[n])) n++;
     if (s.out_torch && torch_available()) {
         // The camera's session drives the flash with its own delay.
-        int camera_flash = app->screen == SCREEN_RECEIVE && app->rx.duplex && capture_state() > 0 &&
-                           capture_has_flash();
+        int camera_flash = app->screen == SCREEN_RECEIVE && app->receive.duplex &&
+                           capture_state() > 0 && capture_has_flash();
         channels[n++] =
             torch_channel(camera_flash ? s.duplex_torch_latency_ms : s.torch_latency_ms);
     }
@@ -93,11 +93,11 @@ int app_start_playback(LUMIKEY_APP *app) {
     __ka_assert(app->player, return 0);
     app_stop_playback(app);
     MORSE_TIMING timing = app->settings.timing;
-    int duplex = app->screen == SCREEN_RECEIVE && app->rx.duplex;
+    int duplex = app->screen == SCREEN_RECEIVE && app->receive.duplex;
     int camera_flash = duplex && capture_state() > 0 && capture_has_flash();
     // A send from any other screen takes the outputs (and the flash) from the camera.
     if (!duplex && (capture_state() != 0 || app->rx.active) && app->rx_ready)
-        app_receiver_stop(app);
+        receiver_stop(&app->rx);
     uint32_t floor_ms = camera_flash ? DUPLEX_TORCH_UNIT_FLOOR_MS : TORCH_UNIT_FLOOR_MS;
     if (app->settings.out_torch && torch_available() && timing.unit_ms < floor_ms) {
         ka_log(LOG_INFO, "unit %u ms raised to %u ms for the flashlight", timing.unit_ms, floor_ms);
@@ -117,7 +117,7 @@ int app_start_playback(LUMIKEY_APP *app) {
             tone_release();
             return 0;
         }
-        app->rx.sending = 1;
+        app->receive.sending = 1;
         screen_receive_send_started(app, 1);
         if (app->anim_timer) al_start_timer(app->anim_timer);
         return 1;
@@ -165,7 +165,8 @@ void app_apply_requests(LUMIKEY_APP *app) {
         app->play_requested = 0;
         if (!app_start_playback(app)) {
             ka_log(LOG_INFO, "nothing playable in '%s'", app->play_text);
-            if (app->screen == SCREEN_RECEIVE && app->rx.duplex) screen_receive_send_failed(app);
+            if (app->screen == SCREEN_RECEIVE && app->receive.duplex)
+                screen_receive_send_failed(app);
         }
     }
 }
@@ -200,6 +201,32 @@ int app_save_presets(LUMIKEY_APP *app) {
 int app_save_history(LUMIKEY_APP *app) {
     __ka_assert(app, return 0);
     return _save("sent_history.json", history_to_json(&app->history));
+}
+
+// The receiver's hooks: a saved message is written at once and shown; the traces' tx column is
+// the screen light's.
+static void _rx_saved(const DECODED_MESSAGE *, void *user) {
+    LUMIKEY_APP *app = (LUMIKEY_APP *)user;
+    app_save_received(app);
+    app->redraw = 1;
+}
+
+static size_t _rx_tx_edges(uint64_t *ns, uint8_t *on, size_t max, void *user) {
+    return screen_light_edges(&((LUMIKEY_APP *)user)->light, ns, on, max);
+}
+
+int app_receiver_init(LUMIKEY_APP *app) {
+    __ka_assert(app, return 0);
+    RECEIVER_HOOKS hooks{_rx_saved, _rx_tx_edges, app};
+    if (!receiver_init(&app->rx, &hooks)) return 0;
+    RECEIVE_SCREEN *rs = &app->receive;
+    rs->status_label = rs->start_button = rs->msg_field = rs->send_button = rs->warn_win = -1;
+    return 1;
+}
+
+void app_receiver_destroy(LUMIKEY_APP *app) {
+    __ka_assert(app, return );
+    receiver_destroy(&app->rx);
 }
 
 int app_save_received(LUMIKEY_APP *app) {
