@@ -12,6 +12,7 @@ packages=(
   pipewire pipewire-pulse wireplumber
   dbus-daemon python3-dbus python3-gi
   librsvg2-bin dpkg-dev desktop-file-utils appstream man-db
+  sox
 )
 
 missing=()

@@ -1,6 +1,6 @@
 // src/main/decode_main.cpp: lumikey-decode, Morse from a recording. Reads a sound file (WAV,
-// FLAC, Ogg and whatever else libsndfile knows, any rate, channels mixed to one), finds the tone
-// with the tone detector and reads it with the same decoder as the program's receiver. Prints
+// FLAC, Ogg and whatever else libsndfile knows, any rate, channels mixed to one) and reads it whole
+// with the ear (tones, stations, speeds learnt from all of it before a letter is read). Prints
 // one line per message: start time, speed and text, or one JSON object per line with --json.
 // Several files are read in turn, each under a line with its name; "-" is standard input.
 #include <cJSON.h>
@@ -18,8 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "morse/decoder.hpp"
-#include "morse/tone_detect.hpp"
+#include "morse/ear.hpp"
 #include "support/ka_log.hpp"
 
 namespace {
@@ -27,10 +26,6 @@ namespace {
 const char *const USAGE = "usage: lumikey-decode [--json] [--tone HZ] [--] FILE...";
 const char *const STDIN_NAME = "(standard input)";
 
-// In a file the keying may trail the search by a second and a half: a tone found late is still
-// read from its first mark, and a switch to a louder station catches that station's start.
-constexpr uint32_t FILE_LOOKAHEAD_MS = 1500;
-constexpr uint32_t FILE_HISTORY_MS = 3000;
 constexpr size_t FRAMES_PER_READ = 4096;
 // A pipe is read into memory, because some formats are only read with seeks. Half a gigabyte
 // is over an hour of 48 kHz stereo WAV; anything longer belongs in a file.
@@ -43,13 +38,10 @@ struct Options {
 };
 
 struct Reader {
-    MORSE_DECODER *dec = nullptr;
-    TONE_DETECT *td = nullptr;
     FILE *out = nullptr;
     bool json = false;
     const char *file = nullptr; // named in every JSON object when several files are read
     bool out_failed = false;
-    double msg_start = -1; // first key-down of the message under way
     size_t printed = 0;
 };
 
@@ -83,46 +75,29 @@ std::string clock_text(double ms) {
     return buf;
 }
 
-void print_message(Reader *r, const DECODED_MESSAGE &m) {
-    if (!m.text[0]) return;
-    long wpm = m.unit_ms ? lround(1200.0 / m.unit_ms) : 0;
-    double start = r->msg_start < 0 ? 0 : r->msg_start;
-    TONE_STATUS st;
-    tone_detect_status(r->td, &st);
+void print_message(const EAR_MESSAGE *m, void *user) {
+    Reader *r = (Reader *)user;
+    if (!m->text[0] || r->out_failed) return;
+    long wpm = m->unit_ms > 0 ? lround(1200.0 / m->unit_ms) : 0;
     if (r->json) {
         cJSON *o = cJSON_CreateObject();
         if (r->file) cJSON_AddStringToObject(o, "file", r->file);
-        cJSON_AddNumberToObject(o, "start", round(start / 100.0) / 10.0);
+        cJSON_AddNumberToObject(o, "start", round(m->start_ms / 100.0) / 10.0);
         cJSON_AddNumberToObject(o, "wpm", (double)wpm);
-        cJSON_AddStringToObject(o, "text", m.text);
-        cJSON_AddStringToObject(o, "symbols", m.symbols);
-        cJSON_AddNumberToObject(o, "unit_ms", m.unit_ms);
-        cJSON_AddNumberToObject(o, "tone_hz", round(st.hz));
+        cJSON_AddStringToObject(o, "text", m->text);
+        cJSON_AddStringToObject(o, "symbols", m->symbols);
+        cJSON_AddNumberToObject(o, "unit_ms", (double)lround(m->unit_ms));
+        cJSON_AddNumberToObject(o, "tone_hz", round(m->tone_hz));
         char *line = cJSON_PrintUnformatted(o);
         if (line) fprintf(r->out, "%s\n", line);
         cJSON_free(line);
         cJSON_Delete(o);
     } else {
-        fprintf(r->out, "%s  %ld WPM  %s\n", clock_text(start).c_str(), wpm, m.text);
+        fprintf(r->out, "%s  %ld WPM  %s\n", clock_text(m->start_ms).c_str(), wpm, m->text);
     }
     // Each line goes out as it is found, and a full disk or a closed reader is seen at once.
     if (fflush(r->out) != 0 || ferror(r->out)) r->out_failed = true;
     r->printed++;
-}
-
-// Every edge goes to the decoder; the first mark after a finished message starts the next.
-void on_edge(double t_ms, int down, void *user) {
-    Reader *r = (Reader *)user;
-    DECODER_STATUS st;
-    decoder_status(r->dec, &st);
-    if (down && !st.receiving) r->msg_start = t_ms;
-    decoder_key(r->dec, t_ms, down);
-}
-
-void poll(Reader *r) {
-    DECODED_MESSAGE m;
-    tone_detect_sync_decoder(r->td, r->dec);
-    if (decoder_poll_message(r->dec, &m)) print_message(r, m);
 }
 
 // Parses the command line; 0 when fine, 2 (after the usage line) when not, -1 after --help or
@@ -311,69 +286,48 @@ bool decode_sound(SNDFILE *sf, const SF_INFO &info, const Options &opt, const ch
     r.json = opt.json;
     r.out = out;
     r.file = file;
-    DECODER_CONFIG dc;
-    decoder_config_default(&dc);
-    r.dec = decoder_new(&dc);
-    TONE_DETECT_CONFIG tc;
-    tone_detect_config_default(&tc);
-    tc.rate = (uint32_t)info.samplerate;
-    tc.history_ms = FILE_HISTORY_MS;
-    tc.lookahead_ms = FILE_LOOKAHEAD_MS;
-    tc.on_edge = on_edge;
-    tc.user = &r;
-    r.td = tone_detect_new(&tc);
-    if (!r.dec || !r.td) {
+    EAR_CONFIG cfg;
+    ear_config_default(&cfg);
+    cfg.rate = (uint32_t)info.samplerate;
+    cfg.fixed_hz = opt.tone_hz;
+    EAR *ear = ear_new(&cfg);
+    if (!ear) {
         fprintf(stderr, "lumikey-decode: out of memory\n");
-        tone_detect_free(&r.td);
-        decoder_free(&r.dec);
         sf_close(sf);
         return false;
     }
-    if (opt.tone_hz > 0) tone_detect_set_fixed_hz(r.td, opt.tone_hz);
-
+    // The whole recording is gathered first: the ear reads it with hindsight.
     std::vector<float> frames(FRAMES_PER_READ * (size_t)info.channels), mono(FRAMES_PER_READ);
     sf_count_t total = 0, got;
-    while (!r.out_failed && (got = sf_readf_float(sf, frames.data(), FRAMES_PER_READ)) > 0) {
+    bool memory = true;
+    while (memory && (got = sf_readf_float(sf, frames.data(), FRAMES_PER_READ)) > 0) {
         for (sf_count_t i = 0; i < got; i++) {
             float sum = 0;
             for (int c = 0; c < info.channels; c++) sum += frames[(size_t)i * info.channels + c];
             mono[(size_t)i] = sum / (float)info.channels;
         }
-        // Small steps, so that messages are taken (and start times kept) as they end.
-        for (sf_count_t i = 0; i < got; i += 512) {
-            size_t n = (size_t)std::min<sf_count_t>(512, got - i);
-            tone_detect_process(r.td, mono.data() + i, n);
-            poll(&r);
-        }
+        memory = ear_feed(ear, mono.data(), (size_t)got) == 0;
         total += got;
     }
     int read_error = sf_error(sf);
     std::string why = read_error ? sf_strerror(sf) : "";
     sf_close(sf);
-    if (r.out_failed) {
-        tone_detect_free(&r.td);
-        decoder_free(&r.dec);
-        return false;
-    }
+    if (!memory) fprintf(stderr, "lumikey-decode: %s: out of memory, reading what fitted\n", name);
     if (total == 0) {
         fprintf(stderr, "lumikey-decode: %s: %s\n", name,
                 read_error ? why.c_str() : "no sound in the file");
-        tone_detect_free(&r.td);
-        decoder_free(&r.dec);
+        ear_free(&ear);
         return false;
     }
-    tone_detect_flush(r.td);
-    poll(&r);
-    DECODED_MESSAGE m;
-    if (decoder_finish(r.dec, &m)) print_message(&r, m);
-    tone_detect_free(&r.td);
-    decoder_free(&r.dec);
+    bool heard = ear_finish(ear, print_message, &r) >= 0;
+    ear_free(&ear);
+    if (!heard) fprintf(stderr, "lumikey-decode: %s: out of memory\n", name);
     if (read_error) {
         // What was read has been printed; the file itself is damaged.
         fprintf(stderr, "lumikey-decode: %s: %s\n", name, why.c_str());
         return false;
     }
-    return !r.out_failed;
+    return heard && memory && !r.out_failed;
 }
 
 // Flushes out; false after one error line when anything written to it was lost.
