@@ -109,8 +109,8 @@ void BM_SecondStartHandsOver(benchmark::State &state) {
         state.SkipWithError("no X display");
         return;
     }
-    XSetErrorHandler(_ignore_x_error);
-    std::string bin = program();
+    XSetErrorHandler(bench_ignore_x_error);
+    std::string bin = bench_program();
     char tmpl[] = "/tmp/lumikey-startup-XXXXXX";
     std::string home = mkdtemp(tmpl) ? tmpl : "";
     if (home.empty() || access(bin.c_str(), X_OK) != 0) {
@@ -118,11 +118,11 @@ void BM_SecondStartHandsOver(benchmark::State &state) {
         XCloseDisplay(dpy);
         return;
     }
-    pid_t first = start(bin, home);
+    pid_t first = bench_start_program(bin, home);
     auto limit = Clock::now() + 20s;
     Window win = 0;
-    while (Clock::now() < limit && !(win && shows_home(dpy, win))) {
-        win = win ? win : find_window(dpy, first);
+    while (Clock::now() < limit && !(win && bench_shows_home(dpy, win))) {
+        win = win ? win : bench_find_window(dpy, first);
         std::this_thread::sleep_for(5ms);
     }
     for (auto _ : state) {
@@ -131,7 +131,7 @@ void BM_SecondStartHandsOver(benchmark::State &state) {
             break;
         }
         auto t0 = Clock::now();
-        pid_t second = start(bin, home);
+        pid_t second = bench_start_program(bin, home);
         int status = -1;
         waitpid(second, &status, 0);
         auto t1 = Clock::now();
