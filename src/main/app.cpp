@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <allegro5/allegro_image.h>
 #include <allegro5/allegro_primitives.h>
 #include <allegro5/allegro_ttf.h>
 
@@ -19,6 +20,7 @@
 #include "phone/torch.hpp"
 #include "phone/vibrator.hpp"
 #include "platform/platform_desktop.hpp"
+#include "platform/platform_end.hpp"
 #include "support/ka_common.hpp"
 #include "ui/screen_home.hpp"
 #include "ui/screen_play.hpp"
@@ -49,6 +51,25 @@ static int _load_font(LUMIKEY_APP *app, ALLEGRO_FONT **slot, int px) {
     ka_log(LOG_ERR, "could not load font %s", path);
     if (!*slot) *slot = al_create_builtin_font();
     return *slot ? 1 : 0;
+}
+
+// The window manager shows the program's own icon (the drawing the menu entry shows too). The
+// pixels are copied into the window's property at once, so the bitmap goes right after. A
+// missing icon leaves the window manager's default and is no reason not to start.
+static void _set_window_icon(ALLEGRO_DISPLAY *display) {
+    char path[512];
+    platform_asset_path("icons/org.lumikey.Lumikey.png", path, sizeof path);
+    if (!al_is_image_addon_initialized() && !al_init_image_addon()) return;
+    int flags = al_get_new_bitmap_flags();
+    al_set_new_bitmap_flags(ALLEGRO_MEMORY_BITMAP);
+    ALLEGRO_BITMAP *icon = al_load_bitmap(path);
+    al_set_new_bitmap_flags(flags);
+    if (!icon) {
+        ka_log(LOG_INFO, "no window icon: %s could not be read", path);
+        return;
+    }
+    al_set_display_icon(display, icon);
+    al_destroy_bitmap(icon);
 }
 
 static int _load_fonts(LUMIKEY_APP *app) {
@@ -258,6 +279,15 @@ static int _load_received(LUMIKEY_APP *app) {
     return 1;
 }
 
+// What is still unsaved when the program ends, however it ends.
+static void _save_before_end(LUMIKEY_APP *app) {
+    app_save_settings_at_exit(app);
+}
+
+static void _save_before_lost_display(void *app) {
+    _save_before_end((LUMIKEY_APP *)app);
+}
+
 static int _app_init(LUMIKEY_APP *app) {
     memset(app, 0, sizeof *app);
     set_log_level(LOG_INFO);
@@ -293,6 +323,7 @@ static int _app_init(LUMIKEY_APP *app) {
         return 0;
     }
     al_set_window_title(app->display, "Lumikey");
+    _set_window_icon(app->display);
     app->disp_w = al_get_display_width(app->display);
     app->disp_h = al_get_display_height(app->display);
 
@@ -308,6 +339,7 @@ static int _app_init(LUMIKEY_APP *app) {
     if (!app_receiver_init(app)) return 0;
     app->rx_ready = 1;
     if (!_load_received(app)) return 0;
+    platform_on_display_lost(_save_before_lost_display, app);
 
     tone_audio_init();
     app->player = player_new();
@@ -329,6 +361,7 @@ static int _app_init(LUMIKEY_APP *app) {
 
     app->screen = SCREEN_HOME;
     app_build_gui(app);
+    platform_watch_quit_signals(&app->wake_source);
 
     ka_log(LOG_INFO, "Lumikey %s started, display %dx%d, density %.2f, ui scale %.2f",
            LUMIKEY_VERSION, app->disp_w, app->disp_h, (double)density, (double)app->ui_scale);
@@ -429,6 +462,13 @@ static void _app_run(LUMIKEY_APP *app) {
     while (app->running) {
         ALLEGRO_EVENT ev;
         int got = platform_wait_event(app->queue, &ev);
+        // Nothing more may be drawn: a call on the dead connection would never return.
+        if (platform_display_lost()) platform_end_after_display_lost();
+        if (int signo = platform_quit_signal()) {
+            ka_log(LOG_INFO, "SIG%s received, quitting", sigabbrev_np(signo));
+            app->running = 0;
+            break;
+        }
         app_loop_pass(app, got ? &ev : nullptr);
     }
 }
@@ -448,7 +488,8 @@ static void _app_shutdown(LUMIKEY_APP *app) {
     }
     // Every file is written when it changes; only settings whose save failed and is still
     // waiting to be retried can be pending here.
-    app_save_settings_at_exit(app);
+    _save_before_end(app);
+    platform_on_display_lost(nullptr, nullptr);
     tone_audio_shutdown();
     torch_shutdown();
     vibrator_shutdown();
@@ -467,6 +508,7 @@ static void _app_shutdown(LUMIKEY_APP *app) {
         al_destroy_event_queue(app->queue);
         app->queue = nullptr;
     }
+    platform_release_quit_signals();
     if (app->wake_source_ready) {
         al_destroy_user_event_source(&app->wake_source);
         app->wake_source_ready = 0;
@@ -484,6 +526,10 @@ static void _app_shutdown(LUMIKEY_APP *app) {
 
 int app_main(int, char **) {
     LUMIKEY_APP *app = &app_record;
+    // Before Allegro starts its threads (they must inherit the blocked signals) and opens its
+    // connection to the X server.
+    platform_catch_quit_signals();
+    platform_catch_display_loss();
     int ok = _app_init(app);
     if (ok) {
         _app_run(app);

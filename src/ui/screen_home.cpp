@@ -97,7 +97,9 @@ void app_open_preset_actions(LUMIKEY_APP *app, int preset_id) {
     PRESET *p = presets_get(app->presets, preset_id);
     if (!p || app->screen != SCREEN_HOME || !app->gui) return;
     app->target_id = preset_id;
-    ka_gui_label_set_text(app->gui, app->actions_title, p->name);
+    char name[3 * sizeof p->name];
+    ka_gui_label_set_text(app->gui, app->actions_title,
+                          touch_list_readable(p->name, name, sizeof name));
     ui_popup_show(app, app->actions_win);
 }
 
@@ -140,8 +142,9 @@ static void _on_act_delete(int, void *user) {
     if (!p) return;
     // Formatted in full first, so that the cut to the label's 127 bytes falls on a character
     // boundary rather than wherever snprintf would stop.
-    char full[256], question[128];
-    snprintf(full, sizeof full, i18n_tr("Delete \"%s\"?"), p->name);
+    char name[3 * sizeof p->name], full[256], question[128];
+    snprintf(full, sizeof full, i18n_tr("Delete \"%s\"?"),
+             touch_list_readable(p->name, name, sizeof name));
     ka_copy_text(question, sizeof question, full);
     ka_gui_label_set_text(app->gui, app->confirm_label, question);
     app->confirm_kind = 1;

@@ -16,6 +16,7 @@
 #include <allegro5/allegro_primitives.h>
 
 #include "main/app.hpp"
+#include "morse/morse_table.hpp"
 #include "support/ka_common.hpp"
 #include "ui/text_wrap.hpp"
 #include "ui/ui_scrollbar.hpp"
@@ -52,11 +53,37 @@ struct LIST_LAYOUT {
 // lists do (they are fields of the application record).
 static std::unordered_map<const TOUCH_LIST_VIEW *, LIST_LAYOUT> _layouts;
 
-// Line storage for counting and drawing wrapped texts; main thread only, one text at a time.
+// Line storage for counting and drawing wrapped texts, and the readable copy of the text being
+// wrapped (room for the longest row text with every byte replaced); main thread only, one text
+// at a time.
 static TEXT_LINE _wrap_lines[MAX_WRAP_LINES];
+static char _wrap_text[3 * 2048 + 1];
+
+const char *touch_list_readable(const char *text, char *out, size_t out_size) {
+    if (!text) return "";
+    __ka_assert(out && out_size > 0, return "");
+    const char *s = text;
+    size_t n = 0;
+    int repaired = 0;
+    char one[5];
+    while (*s) {
+        const char *at = s;
+        int len = morse_utf8_encode(morse_utf8_next(&s), one);
+        repaired |= len != s - at || memcmp(one, at, (size_t)len) != 0;
+        if (n + (size_t)len < out_size) {
+            memcpy(out + n, one, (size_t)len);
+            n += (size_t)len;
+        } else {
+            out_size = n + 1; // full: later characters, even short ones, would leave a gap
+        }
+    }
+    out[n] = '\0';
+    return repaired ? out : text;
+}
 
 static size_t _lines(const ALLEGRO_FONT *font, const char *s, float tw) {
-    size_t n = text_wrap(s ? s : "", tw, text_wrap_font_width, (void *)font, nullptr, 0);
+    s = touch_list_readable(s, _wrap_text, sizeof _wrap_text);
+    size_t n = text_wrap(s, tw, text_wrap_font_width, (void *)font, nullptr, 0);
     return std::clamp<size_t>(n, 1, MAX_WRAP_LINES);
 }
 
@@ -205,7 +232,9 @@ size_t touch_list_fit(const ALLEGRO_FONT *font, const char *text, float max_w, c
 
 static void _draw_fit(const ALLEGRO_FONT *font, const char *text, float x, float y, float max_w,
                       uint32_t rgb) {
+    char readable[FIT_MAX_BYTES + 1]; // the fit takes no more than that
     char buf[FIT_MAX_BYTES + 4];
+    text = touch_list_readable(text, readable, sizeof readable);
     if (touch_list_fit(font, text, max_w, buf, sizeof buf) == 0) return;
     al_draw_text(font, app_rgb(rgb), x, y, ALLEGRO_ALIGN_LEFT, buf);
 }
@@ -214,7 +243,7 @@ static void _draw_fit(const ALLEGRO_FONT *font, const char *text, float x, float
 static float _draw_lines(const ALLEGRO_FONT *font, const char *text, float x, float y, float tw,
                          uint32_t rgb) {
     float line_h = (float)al_get_font_line_height(font);
-    const char *s = text ? text : "";
+    const char *s = touch_list_readable(text, _wrap_text, sizeof _wrap_text);
     size_t n =
         std::min(text_wrap(s, tw, text_wrap_font_width, (void *)font, _wrap_lines, MAX_WRAP_LINES),
                  MAX_WRAP_LINES);
