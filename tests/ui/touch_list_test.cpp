@@ -191,6 +191,41 @@ TEST_F(TouchListTest, WrappedRowsGrowByALinePerExtraLineButNeverShrink) {
     EXPECT_FLOAT_EQ(v.content_h, 52 + 52 + 68 + 16);
 }
 
+// Heights are kept between draws: a width change, an edited text and a deleted row must each
+// show at the next draw and hit test, never the layout of before.
+TEST_F(TouchListTest, KeptLayoutsFollowTheWidthTheTextsAndDeletedRows) {
+    std::string word(50, 'w');
+    model.rows = {{false, 1, word + " " + word, ""}, // 2 lines at 444 px: 60
+                  {false, 2, "x", ""},
+                  {false, 3, "y", ""}};
+    v.wrap = 1;
+    k.draw(id);
+    EXPECT_FLOAT_EQ(v.content_h, 60 + 52 + 52 + 16);
+    // Narrower: text width 240 - 36 = 204 holds 25 characters, so each word takes 2 lines.
+    KA_GUI_WIDGET *w = ka_gui_get_widget(k.app.gui, id);
+    ASSERT_NE(w, nullptr);
+    ka_gui_widget_set_rect(k.app.gui, id, w->x, w->y, 240, 400);
+    k.draw(id);
+    EXPECT_FLOAT_EQ(v.content_h, (52 + 3 * 8) + 52 + 52 + 16);
+    ka_gui_widget_set_rect(k.app.gui, id, w->x, w->y, 480, 400);
+    k.draw(id);
+    EXPECT_FLOAT_EQ(v.content_h, 60 + 52 + 52 + 16);
+    // The same string object edited in place, to one line.
+    model.rows[0].title = "short";
+    k.draw(id);
+    EXPECT_FLOAT_EQ(v.content_h, 52 + 52 + 52 + 16);
+
+    // Row 2 deleted: row 3 moves up into its place and takes its taps.
+    model.rows.erase(model.rows.begin() + 1);
+    int second = LIST_Y + 52 + 26;
+    k.kit.move(50, second);
+    k.kit.press(50, second);
+    k.kit.release(50, second);
+    EXPECT_EQ(model.taps, std::vector<int>{3});
+    k.draw(id);
+    EXPECT_FLOAT_EQ(v.content_h, 52 + 52 + 16);
+}
+
 // A name edited by hand into presets.json may hold bytes that are not UTF-8. The font stops
 // drawing at the first of them, so a row showed only what came before, or nothing at all.
 TEST_F(TouchListTest, TextThatIsNotUtf8IsDrawnWithReplacementCharacters) {
