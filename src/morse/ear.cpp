@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "morse/biquad.hpp"
 #include "morse/morse_table.hpp"
 #include "support/ka_common.hpp"
 #include "support/ka_log.hpp"
@@ -62,34 +63,6 @@ constexpr double EAR_MIN_FIT = 0.45;
 constexpr double EAR_SPECK = 0.4;
 // Neighbours, each side, that set the local speed of a mark.
 constexpr int EAR_LOCAL = 12;
-
-struct BIQUAD {
-    float b0, b1, b2, a1, a2;
-};
-
-BIQUAD lowpass(double fc, double q, double rate) {
-    double w = 2.0 * M_PI * fc / rate, c = cos(w), alpha = sin(w) / (2.0 * q);
-    double a0 = 1.0 + alpha;
-    BIQUAD f;
-    f.b0 = (float)((1.0 - c) / 2.0 / a0);
-    f.b1 = (float)((1.0 - c) / a0);
-    f.b2 = f.b0;
-    f.a1 = (float)(-2.0 * c / a0);
-    f.a2 = (float)((1.0 - alpha) / a0);
-    return f;
-}
-
-inline float biquad(const BIQUAD &f, float *z, float x) {
-    float y = f.b0 * x + z[0];
-    z[0] = f.b1 * x - f.a1 * y + z[1];
-    z[1] = f.b2 * x - f.a2 * y;
-    return y;
-}
-
-void butterworth4(BIQUAD out[2], double fc, double rate) {
-    out[0] = lowpass(fc, 0.54119610, rate);
-    out[1] = lowpass(fc, 1.30656296, rate);
-}
 
 // The value below which a share q of v lies (v is reordered).
 float percentile(std::vector<float> &v, double q) {
@@ -270,7 +243,7 @@ double stretch_hz(const SPECTRO &s, const STRETCH &st) {
 // than any other).
 std::vector<cplx> mix_down(const std::vector<float> &x, size_t from, size_t to, double *hz) {
     BIQUAD f[2];
-    butterworth4(f, EAR_LPF_HZ, EAR_RATE);
+    biquad_butterworth4(f, EAR_LPF_HZ, EAR_RATE);
     float zi[2][2] = {}, zq[2][2] = {};
     std::vector<cplx> z;
     z.reserve((to - from) / EAR_FRAME + 1);
@@ -279,8 +252,8 @@ std::vector<cplx> mix_down(const std::vector<float> &x, size_t from, size_t to, 
     int n = 0;
     for (size_t k = from; k < to; k++) {
         double ph = w * (double)(k - from);
-        float i = biquad(f[1], zi[1], biquad(f[0], zi[0], (float)(x[k] * cos(ph))));
-        float q = biquad(f[1], zq[1], biquad(f[0], zq[0], (float)(-x[k] * sin(ph))));
+        float i = biquad_run(f[1], zi[1], biquad_run(f[0], zi[0], (float)(x[k] * cos(ph))));
+        float q = biquad_run(f[1], zq[1], biquad_run(f[0], zq[0], (float)(-x[k] * sin(ph))));
         acc += cplx(i, q);
         if (++n == EAR_FRAME) {
             z.push_back(acc / (float)EAR_FRAME);
@@ -715,7 +688,7 @@ EAR *ear_new(const EAR_CONFIG *cfg) {
     e->downsample = c.rate > EAR_RATE;
     // Below 8 kHz every tone lies under the input's own Nyquist limit; above, nothing past
     // 3 kHz is wanted.
-    if (e->downsample) butterworth4(e->aa, 3000.0, c.rate);
+    if (e->downsample) biquad_butterworth4(e->aa, 3000.0, c.rate);
     e->step = (double)c.rate / EAR_RATE;
     _ear_restart(e);
     return e;
@@ -736,7 +709,7 @@ int ear_feed(EAR *ear, const float *samples, size_t n) {
             float x = samples[k];
             if (!std::isfinite(x)) x = 0;
             if (ear->downsample)
-                x = biquad(ear->aa[1], ear->aa_z[1], biquad(ear->aa[0], ear->aa_z[0], x));
+                x = biquad_run(ear->aa[1], ear->aa_z[1], biquad_run(ear->aa[0], ear->aa_z[0], x));
             double pos = (double)ear->in_count;
             while (ear->next_pos <= pos) {
                 double frac = ear->next_pos - (pos - 1.0);
