@@ -1,8 +1,11 @@
 // bench/bench_program.hpp: running the real program under the benchmarks' X display: starting
 // it with a private HOME, finding its window and seeing its first frame.
 #pragma once
+#include <benchmark/benchmark.h>
+#include <chrono>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -73,4 +76,37 @@ inline bool bench_shows_home(Display *dpy, Window win) {
 // The window may vanish or not be viewable yet between two probes.
 inline int bench_ignore_x_error(Display *, XErrorEvent *) {
     return 0;
+}
+
+// Opens the display and a fresh HOME for the program; false (with the benchmark skipped) when
+// either is missing or the program cannot be run.
+inline bool bench_prepare(benchmark::State &state, const char *name, Display **dpy,
+                          std::string *bin, std::string *home) {
+    *dpy = XOpenDisplay(nullptr);
+    if (!*dpy) {
+        state.SkipWithError("no X display");
+        return false;
+    }
+    XSetErrorHandler(bench_ignore_x_error);
+    *bin = bench_program();
+    std::string tmpl = std::string("/tmp/lumikey-") + name + "-XXXXXX";
+    *home = mkdtemp(tmpl.data()) ? tmpl : "";
+    if (home->empty() || access(bin->c_str(), X_OK) != 0) {
+        state.SkipWithError(("cannot run " + *bin).c_str());
+        XCloseDisplay(*dpy);
+        return false;
+    }
+    return true;
+}
+
+// The program's window once it shows the home screen, within 20 s; 0 when it never did.
+inline Window bench_wait_home(Display *dpy, pid_t pid) {
+    using namespace std::chrono_literals;
+    auto limit = std::chrono::steady_clock::now() + 20s;
+    Window win = 0;
+    while (std::chrono::steady_clock::now() < limit && !(win && bench_shows_home(dpy, win))) {
+        win = win ? win : bench_find_window(dpy, pid);
+        std::this_thread::sleep_for(5ms);
+    }
+    return win;
 }

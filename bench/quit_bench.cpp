@@ -21,29 +21,13 @@ using namespace std::chrono_literals;
 namespace {
 
 void BM_SigtermToExit(benchmark::State &state) {
-    Display *dpy = XOpenDisplay(nullptr);
-    if (!dpy) {
-        state.SkipWithError("no X display");
-        return;
-    }
-    XSetErrorHandler(bench_ignore_x_error);
-    std::string bin = bench_program();
-    char tmpl[] = "/tmp/lumikey-quit-XXXXXX";
-    std::string home = mkdtemp(tmpl) ? tmpl : "";
-    if (home.empty() || access(bin.c_str(), X_OK) != 0) {
-        state.SkipWithError(("cannot run " + bin).c_str());
-        XCloseDisplay(dpy);
-        return;
-    }
+    Display *dpy;
+    std::string bin, home;
+    if (!bench_prepare(state, "quit", &dpy, &bin, &home)) return;
     std::vector<double> ms;
     for (auto _ : state) {
         pid_t pid = bench_start_program(bin, home);
-        auto limit = Clock::now() + 20s;
-        Window win = 0;
-        while (Clock::now() < limit && !(win && bench_shows_home(dpy, win))) {
-            win = win ? win : bench_find_window(dpy, pid);
-            std::this_thread::sleep_for(5ms);
-        }
+        Window win = bench_wait_home(dpy, pid);
         // Idle, as a program is when the session ends.
         std::this_thread::sleep_for(300ms);
         auto t0 = Clock::now();

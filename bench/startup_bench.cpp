@@ -33,28 +33,12 @@ void stop(pid_t pid) {
 
 void BM_StartToFirstFrame(benchmark::State &state) {
     bool first_run = state.range(0) == 1;
-    Display *dpy = XOpenDisplay(nullptr);
-    if (!dpy) {
-        state.SkipWithError("no X display");
-        return;
-    }
-    XSetErrorHandler(bench_ignore_x_error);
-    std::string bin = bench_program();
-    char tmpl[] = "/tmp/lumikey-startup-XXXXXX";
-    std::string home = mkdtemp(tmpl) ? tmpl : "";
-    if (home.empty() || access(bin.c_str(), X_OK) != 0) {
-        state.SkipWithError(("cannot run " + bin).c_str());
-        XCloseDisplay(dpy);
-        return;
-    }
+    Display *dpy;
+    std::string bin, home;
+    if (!bench_prepare(state, "startup", &dpy, &bin, &home)) return;
     if (!first_run) { // one run beforehand leaves the saved files the measured runs read
         pid_t pid = bench_start_program(bin, home);
-        auto limit = Clock::now() + 20s;
-        Window win = 0;
-        while (Clock::now() < limit && !(win && bench_shows_home(dpy, win))) {
-            win = win ? win : bench_find_window(dpy, pid);
-            std::this_thread::sleep_for(5ms);
-        }
+        bench_wait_home(dpy, pid);
         stop(pid);
     }
     double window_ms_sum = 0;
@@ -104,27 +88,11 @@ BENCHMARK(BM_StartToFirstFrame)
 // A second start on the save folder a running copy holds: from fork() until it has brought
 // the first window forward and ended. It must end with status 0 for the figure to count.
 void BM_SecondStartHandsOver(benchmark::State &state) {
-    Display *dpy = XOpenDisplay(nullptr);
-    if (!dpy) {
-        state.SkipWithError("no X display");
-        return;
-    }
-    XSetErrorHandler(bench_ignore_x_error);
-    std::string bin = bench_program();
-    char tmpl[] = "/tmp/lumikey-startup-XXXXXX";
-    std::string home = mkdtemp(tmpl) ? tmpl : "";
-    if (home.empty() || access(bin.c_str(), X_OK) != 0) {
-        state.SkipWithError(("cannot run " + bin).c_str());
-        XCloseDisplay(dpy);
-        return;
-    }
+    Display *dpy;
+    std::string bin, home;
+    if (!bench_prepare(state, "startup", &dpy, &bin, &home)) return;
     pid_t first = bench_start_program(bin, home);
-    auto limit = Clock::now() + 20s;
-    Window win = 0;
-    while (Clock::now() < limit && !(win && bench_shows_home(dpy, win))) {
-        win = win ? win : bench_find_window(dpy, first);
-        std::this_thread::sleep_for(5ms);
-    }
+    Window win = bench_wait_home(dpy, first);
     for (auto _ : state) {
         if (!win) {
             state.SkipWithError("the first copy showed no window");
