@@ -6,6 +6,7 @@
 #include <allegro5/allegro.h>
 
 #include "main/app.hpp"
+#include "ui/screen_play.hpp"
 
 namespace {
 
