@@ -468,10 +468,9 @@ static double _edge_delay_ms(const TONE_DETECT *td, int on, float level_db) {
     return on ? std::max(stretch, 0.0) : std::max(-stretch, 0.0);
 }
 
-// One frame (1 ms) of the tone, mixed down to zero frequency: the mean over the latest frames
-// (an average of the tone itself, not of its power, so the noise falls with the band), levels,
-// thresholds and the on/off decision.
-static void _frame(TONE_DETECT *td, double fi, double fq, int64_t pos) {
+// The mean over the latest frames of the tone mixed down to zero frequency (an average of the
+// tone itself, not of its power, so the noise falls with the band), as a level in dB.
+static float _smooth(TONE_DETECT *td, double fi, double fq) {
     int k = td->smooth_idx;
     if (td->smooth_fill == td->smooth_len) {
         td->sum_i -= td->smooth_i[k];
@@ -494,14 +493,12 @@ static void _frame(TONE_DETECT *td, double fi, double fq, int64_t pos) {
         td->sum_q = sq;
     }
     double mi = td->sum_i / td->smooth_fill, mq = td->sum_q / td->smooth_fill;
-    float e = _db(mi * mi + mq * mq);
-    float n = _db(td->noise_bin * td->noise_gain[td->smooth_fill]);
-    if (td->dry) {
-        td->dry_max = std::max(td->dry_max, e);
-        return;
-    }
-    td->level_db = e;
-    td->noise_db = n;
+    return _db(mi * mi + mq * mq);
+}
+
+// The marks' level follows the level e heard over the noise level n: at once upwards, slowly
+// downwards, and never below the level the loudest share of the recent frames reached.
+static void _track_signal(TONE_DETECT *td, float e, float n) {
     float &sig = td->signal_db;
     int hb = std::clamp((int)((e - TD_HIST_LOW_DB) / TD_HIST_STEP_DB), 0, TD_HIST - 1);
     td->hist[hb] += 1.0f;
@@ -527,19 +524,24 @@ static void _frame(TONE_DETECT *td, double fi, double fq, int64_t pos) {
         if (top >= 0) sig = std::max(sig, TD_HIST_LOW_DB + (top + 0.5f) * TD_HIST_STEP_DB);
     }
     sig = std::max(sig, n);
-    // Half-way in dB between the noise and the marks; on a clean signal a quarter of the marks'
-    // amplitude, which lets them fade by 10 dB (the lengthening this brings is taken back when
-    // edges are handed on).
+}
+
+// Half-way in dB between the noise n and the marks; on a clean signal a quarter of the marks'
+// amplitude, which lets them fade by 10 dB (the lengthening this brings is taken back when
+// edges are handed on). Returns whether level e asks for the tone to be on.
+static int _threshold(TONE_DETECT *td, float e, float n) {
+    float sig = td->signal_db;
     float thr = std::max(n + std::clamp(0.5f * (sig - n), TD_THR_MIN_DB, TD_THR_MAX_DB),
                          sig - TD_THR_MAX_DB);
     td->th_on_db = thr + TD_HYST_DB;
     td->th_off_db = thr - TD_HYST_DB;
     td->has_signal = sig - n >= TD_SIGNAL_MIN_DB;
-    int want =
-        td->on ? (td->has_signal && e >= td->th_off_db) : (td->has_signal && e >= td->th_on_db);
-    if (want) td->last_on = pos;
-    td->run_peak = std::max(td->run_peak, e);
-    td->run_dip = std::min(td->run_dip, e);
+    return td->on ? (td->has_signal && e >= td->th_off_db) : (td->has_signal && e >= td->th_on_db);
+}
+
+// Inside a long enough mark, the turn of the mixed-down tone over TD_TUNE_LAG frames says how
+// far the tone followed is off the one heard (_tune acts on it at the mark's end).
+static void _measure_turn(TONE_DETECT *td, int want, double fi, double fq) {
     td->on_frames = want && td->on ? td->on_frames + 1 : 0;
     int lag = td->lag_idx;
     if (td->on_frames > TD_TUNE_LAG) {
@@ -551,17 +553,23 @@ static void _frame(TONE_DETECT *td, double fi, double fq, int64_t pos) {
     td->lag_i[lag] = fi;
     td->lag_q[lag] = fq;
     td->lag_idx = (lag + 1) % TD_TUNE_LAG;
-    // After a long silence the next mark may come from another station on the same tone, at
-    // another speed (the other side of a contact): its speed is learnt again, from here. The
-    // silence until then is read smoothed as before, where noise seldom looks like a mark.
+}
+
+// After a long silence the next mark may come from another station on the same tone, at
+// another speed (the other side of a contact): its speed is learnt again, from here. The
+// silence until then is read smoothed as before, where noise seldom looks like a mark.
+static void _relearn_after_silence(TONE_DETECT *td, int want, int64_t pos) {
     if (!td->learning && !td->on && !td->pending && !want &&
         pos - td->last_on >= (int64_t)(TD_RELEARN_MS * TD_PER_MS)) {
         _start_learning(td, pos, pos, td->unit);
         td->relearning = 1;
     }
-    // A change counts once it has lasted debounce_ms; its edge is dated back to its start.
-    // Noise breaks a weak mark into pieces and adds specks to a space: handed on, they would
-    // teach the decoder a unit of a few milliseconds.
+}
+
+// A change counts once it has lasted debounce_ms; its edge is dated back to its start.
+// Noise breaks a weak mark into pieces and adds specks to a space: handed on, they would
+// teach the decoder a unit of a few milliseconds.
+static void _debounce(TONE_DETECT *td, int want, float e, int64_t pos) {
     if (want == td->on) {
         td->pending = 0;
     } else if (!td->pending) {
@@ -578,6 +586,27 @@ static void _frame(TONE_DETECT *td, double fi, double fq, int64_t pos) {
             td->cfg.on_edge(td->pending_pos / TD_PER_MS + delay, want, td->cfg.user);
         }
     }
+}
+
+// One frame (1 ms) of the tone, mixed down to zero frequency: its smoothed level, the marks'
+// level, the thresholds, the tuning and the debounced on/off decision.
+static void _frame(TONE_DETECT *td, double fi, double fq, int64_t pos) {
+    float e = _smooth(td, fi, fq);
+    float n = _db(td->noise_bin * td->noise_gain[td->smooth_fill]);
+    if (td->dry) {
+        td->dry_max = std::max(td->dry_max, e);
+        return;
+    }
+    td->level_db = e;
+    td->noise_db = n;
+    _track_signal(td, e, n);
+    int want = _threshold(td, e, n);
+    if (want) td->last_on = pos;
+    td->run_peak = std::max(td->run_peak, e);
+    td->run_dip = std::min(td->run_dip, e);
+    _measure_turn(td, want, fi, fq);
+    _relearn_after_silence(td, want, pos);
+    _debounce(td, want, e, pos);
 }
 
 // Runs the keying over the ring up to position end.

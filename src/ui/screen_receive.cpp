@@ -511,69 +511,78 @@ static void _build_warning(LUMIKEY_APP *app, float W, float H, float pad, float 
     ka_gui_add_button(g, win, i18n_tr("Cancel"), 2 * pad + hw, by, hw, bh, 1, _on_warn_cancel, app);
 }
 
-void screen_receive_build(LUMIKEY_APP *app) {
-    __ka_assert(app, return );
-    __ka_assert(app->gui, return );
-    KA_GUI_CTX *g = app->gui;
-    RECEIVER *rx = &app->rx;
+// The receive window's measures, worked out once per build and shared by its rows.
+struct RX_LAYOUT {
+    KA_GUI_CTX *g;
+    int win;
+    float W, H, pad, bh, bw, L, Lb;
+    float y;           // top of the next row
+    float bottom;      // top of the bottom row's margin
+    float content_end; // where the rows above the bottom stop
+};
+
+static void _build_title_row(LUMIKEY_APP *app, RX_LAYOUT &l) {
     RECEIVE_SCREEN *rs = &app->receive;
-    float W = (float)app->disp_w, H = (float)app->disp_h;
-    float pad = app_px(app, 12), bh = app_px(app, 52), bw = app_px(app, 120);
-    float L = (float)al_get_font_line_height(app->font);
-    float Lb = (float)al_get_font_line_height(app->font_big ? app->font_big : app->font);
-    rs->warn_win = rs->msg_field = rs->send_button = -1;
-    rs->status_label = rs->start_button = -1;
+    ka_gui_add_button(l.g, l.win, i18n_tr("Back"), l.pad, l.pad, l.bw, l.bh, 1, _on_back, app);
+    ka_gui_add_label(l.g, l.win, rs->duplex ? i18n_tr("Send + receive") : i18n_tr("Receive"),
+                     2 * l.pad + l.bw, l.pad, l.W - 2 * l.bw - 4 * l.pad, l.bh,
+                     KA_GUI_ALIGN_CENTER);
+    ka_gui_add_button(l.g, l.win, i18n_tr("Received"), l.W - l.bw - l.pad, l.pad, l.bw, l.bh, 1,
+                      _on_received, app);
+    l.y = 2 * l.pad + l.bh;
+}
 
-    int win = ka_gui_add_window(g, "Receive", 0, 0, W, H);
-    if (win < 0) return;
-    ka_gui_window_set_flags(g, win, KA_GUI_WIN_FIXED_POSITION | KA_GUI_WIN_FRAMELESS);
-
-    ka_gui_add_button(g, win, i18n_tr("Back"), pad, pad, bw, bh, 1, _on_back, app);
-    ka_gui_add_label(g, win, rs->duplex ? i18n_tr("Send + receive") : i18n_tr("Receive"),
-                     2 * pad + bw, pad, W - 2 * bw - 4 * pad, bh, KA_GUI_ALIGN_CENTER);
-    ka_gui_add_button(g, win, i18n_tr("Received"), W - bw - pad, pad, bw, bh, 1, _on_received, app);
-
-    float y = 2 * pad + bh;
-    // The source row, where the sound input can stand in for a camera.
-    if (mic_supported()) {
-        float hw = (W - 3 * pad) / 2;
-        ka_gui_add_toggle_button(g, win, i18n_tr("Camera"), pad, y, hw, bh, 1,
-                                 rx->source == RX_SOURCE_CAMERA, _on_camera, app);
-        ka_gui_add_toggle_button(g, win, i18n_tr("Microphone"), 2 * pad + hw, y, hw, bh, 1,
-                                 rx->source == RX_SOURCE_MIC, _on_mic, app);
-        y += bh + pad;
-    } else {
+// The source row, where the sound input can stand in for a camera.
+static void _build_source_row(LUMIKEY_APP *app, RX_LAYOUT &l) {
+    RECEIVER *rx = &app->rx;
+    if (!mic_supported()) {
         rx->source = RX_SOURCE_CAMERA;
+        return;
     }
-    float bottom = H - app_px(app, 28) - bh - pad;
-    float content_end = bottom;
-    if (rs->duplex) {
-        if (app->kb_overlap <= 0) {
-            int warn = ka_gui_add_label(
-                g, win,
-                i18n_tr("Experimental: the camera can also pick up this phone's own flashlight."),
-                pad, y, W - 2 * pad, L, KA_GUI_ALIGN_JUSTIFY);
-            KA_GUI_WIDGET *w = ka_gui_get_widget(g, warn);
-            if (w) w->theme.text_normal = app_rgb(WARN_RGB);
-            y += _fit_label(app, warn, pad, y, W - 2 * pad, L, 0) + pad;
-        }
-        float row = app->kb_overlap > 0 ? H - (float)app->kb_overlap - pad - bh : bottom - bh;
-        float sw = app_px(app, 100);
-        rs->msg_field =
-            ka_gui_add_textarea(g, win, pad, row, W - sw - 3 * pad, bh, 0, 511, nullptr, nullptr);
-        ka_gui_textarea_set_placeholder(g, rs->msg_field, i18n_tr("Message to send..."));
-        if (rs->msg_text[0]) ka_gui_textarea_set_text(g, rs->msg_field, rs->msg_text);
-        rs->send_button = ka_gui_add_button(g, win, rs->sending ? i18n_tr("Stop") : i18n_tr("Send"),
-                                            W - sw - pad, row, sw, bh, 1, _on_send, app);
-        content_end = row - pad;
-    }
+    float hw = (l.W - 3 * l.pad) / 2;
+    ka_gui_add_toggle_button(l.g, l.win, i18n_tr("Camera"), l.pad, l.y, hw, l.bh, 1,
+                             rx->source == RX_SOURCE_CAMERA, _on_camera, app);
+    ka_gui_add_toggle_button(l.g, l.win, i18n_tr("Microphone"), 2 * l.pad + hw, l.y, hw, l.bh, 1,
+                             rx->source == RX_SOURCE_MIC, _on_mic, app);
+    l.y += l.bh + l.pad;
+}
 
+// Send + receive: the warning under the source row (unless the soft keyboard takes the room)
+// and the message row above the bottom, or above the keyboard.
+static void _build_send_row(LUMIKEY_APP *app, RX_LAYOUT &l) {
+    RECEIVE_SCREEN *rs = &app->receive;
+    KA_GUI_CTX *g = l.g;
+    float W = l.W, pad = l.pad, bh = l.bh;
+    if (app->kb_overlap <= 0) {
+        int warn = ka_gui_add_label(
+            g, l.win,
+            i18n_tr("Experimental: the camera can also pick up this phone's own flashlight."), pad,
+            l.y, W - 2 * pad, l.L, KA_GUI_ALIGN_JUSTIFY);
+        KA_GUI_WIDGET *w = ka_gui_get_widget(g, warn);
+        if (w) w->theme.text_normal = app_rgb(WARN_RGB);
+        l.y += _fit_label(app, warn, pad, l.y, W - 2 * pad, l.L, 0) + pad;
+    }
+    float row = app->kb_overlap > 0 ? l.H - (float)app->kb_overlap - pad - bh : l.bottom - bh;
+    float sw = app_px(app, 100);
+    rs->msg_field =
+        ka_gui_add_textarea(g, l.win, pad, row, W - sw - 3 * pad, bh, 0, 511, nullptr, nullptr);
+    ka_gui_textarea_set_placeholder(g, rs->msg_field, i18n_tr("Message to send..."));
+    if (rs->msg_text[0]) ka_gui_textarea_set_text(g, rs->msg_field, rs->msg_text);
+    rs->send_button = ka_gui_add_button(g, l.win, rs->sending ? i18n_tr("Stop") : i18n_tr("Send"),
+                                        W - sw - pad, row, sw, bh, 1, _on_send, app);
+    l.content_end = row - pad;
+}
+
+// The camera preview, as large as the room left for it allows in the camera's orientation;
+// none for the microphone or when it would be too small to aim with.
+static void _build_preview(LUMIKEY_APP *app, RX_LAYOUT &l, float mh, float sh) {
+    RECEIVE_SCREEN *rs = &app->receive;
+    float W = l.W, pad = l.pad, L = l.L;
     int o = capture_orientation();
     app->rx_orientation = o;
     float a = (o == 90 || o == 270) ? 0.75f : 4.0f / 3.0f;
-    float mh = app_px(app, 30), sh = 0.7f * bh;
-    float room = content_end - y;
-    float avail = room - pad - mh - (Lb + 2 * L) - sh - pad;
+    float room = l.content_end - l.y;
+    float avail = room - pad - mh - (l.Lb + 2 * L) - sh - pad;
     float limit = room * (rs->duplex ? 0.5f : 0.6f);
     float box_h = avail < limit ? avail : limit;
     float pw, ph;
@@ -584,30 +593,40 @@ void screen_receive_build(LUMIKEY_APP *app) {
         pw = W - 2 * pad;
         ph = (W - 2 * pad) / a;
     }
-    if (ph >= 2 * L && rx->source == RX_SOURCE_CAMERA) {
-        int prev = ka_gui_add_custom(g, win, (W - pw) / 2, y, pw, ph, _draw_preview, app);
-        ka_gui_custom_set_mouse(g, prev, _preview_mouse, app);
-        y += ph + pad;
+    if (ph >= 2 * L && app->rx.source == RX_SOURCE_CAMERA) {
+        int prev = ka_gui_add_custom(l.g, l.win, (W - pw) / 2, l.y, pw, ph, _draw_preview, app);
+        ka_gui_custom_set_mouse(l.g, prev, _preview_mouse, app);
+        l.y += ph + pad;
     }
+}
 
-    ka_gui_add_custom(g, win, pad, y, W - 2 * pad, mh, _draw_meter, app);
-    y += mh + pad;
+// The level meter, the live text and the status line under it.
+static void _build_live(LUMIKEY_APP *app, RX_LAYOUT &l, float mh, float sh) {
+    float W = l.W, pad = l.pad;
+    ka_gui_add_custom(l.g, l.win, pad, l.y, W - 2 * pad, mh, _draw_meter, app);
+    l.y += mh + pad;
+    float th = l.content_end - l.y - sh;
+    if (th < l.L) th = l.L;
+    text_view_add(app, &app->rx_text, l.win, pad, l.y, W - 2 * pad, th, _live_fill, app);
+    app->receive.status_label = ka_gui_add_label(l.g, l.win, "", pad, l.y + th, W - 2 * pad,
+                                                 0.6f * l.bh, KA_GUI_ALIGN_CENTER);
+}
 
-    float th = content_end - y - sh;
-    if (th < L) th = L;
-    text_view_add(app, &app->rx_text, win, pad, y, W - 2 * pad, th, _live_fill, app);
-    rs->status_label =
-        ka_gui_add_label(g, win, "", pad, y + th, W - 2 * pad, 0.6f * bh, KA_GUI_ALIGN_CENTER);
+static void _build_bottom_row(LUMIKEY_APP *app, RX_LAYOUT &l) {
+    RECEIVE_SCREEN *rs = &app->receive;
+    float W = l.W, pad = l.pad;
+    float by = l.bottom + pad, sw = 0.58f * (W - 3 * pad);
+    rs->start_button =
+        ka_gui_add_button(l.g, l.win, app->rx.active ? i18n_tr("Stop") : i18n_tr("Start"), pad, by,
+                          sw, l.bh, 1, _on_start, app);
+    ka_gui_add_button(l.g, l.win, rs->duplex ? i18n_tr("Receive only") : i18n_tr("Send + receive"),
+                      sw + 2 * pad, by, W - 3 * pad - sw, l.bh, 1, _on_mode, app);
+}
 
-    float by = bottom + pad, sw = 0.58f * (W - 3 * pad);
-    rs->start_button = ka_gui_add_button(g, win, rx->active ? i18n_tr("Stop") : i18n_tr("Start"),
-                                         pad, by, sw, bh, 1, _on_start, app);
-    ka_gui_add_button(g, win, rs->duplex ? i18n_tr("Receive only") : i18n_tr("Send + receive"),
-                      sw + 2 * pad, by, W - 3 * pad - sw, bh, 1, _on_mode, app);
-    ka_gui_open_window(g, win);
-
-    if (!rs->duplex) _build_warning(app, W, H, pad, bh);
-
+// The status line a fresh build starts with: what stands in the way, else what to do next.
+static void _show_first_status(LUMIKEY_APP *app) {
+    RECEIVER *rx = &app->rx;
+    RECEIVE_SCREEN *rs = &app->receive;
     _building = 1;
     if (rx->source == RX_SOURCE_CAMERA && !capture_supported()) {
         screen_receive_status(app, i18n_tr("The camera receiver needs Android"));
@@ -623,4 +642,39 @@ void screen_receive_build(LUMIKEY_APP *app) {
         screen_receive_status(app, i18n_tr("Tap the preview to move the detection square"));
     }
     _building = 0;
+}
+
+void screen_receive_build(LUMIKEY_APP *app) {
+    __ka_assert(app, return );
+    __ka_assert(app->gui, return );
+    RECEIVE_SCREEN *rs = &app->receive;
+    RX_LAYOUT l{};
+    l.g = app->gui;
+    l.W = (float)app->disp_w;
+    l.H = (float)app->disp_h;
+    l.pad = app_px(app, 12);
+    l.bh = app_px(app, 52);
+    l.bw = app_px(app, 120);
+    l.L = (float)al_get_font_line_height(app->font);
+    l.Lb = (float)al_get_font_line_height(app->font_big ? app->font_big : app->font);
+    rs->warn_win = rs->msg_field = rs->send_button = -1;
+    rs->status_label = rs->start_button = -1;
+
+    l.win = ka_gui_add_window(l.g, "Receive", 0, 0, l.W, l.H);
+    if (l.win < 0) return;
+    ka_gui_window_set_flags(l.g, l.win, KA_GUI_WIN_FIXED_POSITION | KA_GUI_WIN_FRAMELESS);
+
+    _build_title_row(app, l);
+    _build_source_row(app, l);
+    l.bottom = l.H - app_px(app, 28) - l.bh - l.pad;
+    l.content_end = l.bottom;
+    if (rs->duplex) _build_send_row(app, l);
+    float mh = app_px(app, 30), sh = 0.7f * l.bh; // meter and status heights
+    _build_preview(app, l, mh, sh);
+    _build_live(app, l, mh, sh);
+    _build_bottom_row(app, l);
+    ka_gui_open_window(l.g, l.win);
+
+    if (!rs->duplex) _build_warning(app, l.W, l.H, l.pad, l.bh);
+    _show_first_status(app);
 }
