@@ -22,6 +22,7 @@
 #include "tests/model/model_test_env.hpp"
 #include "tests/support/fake_camera.hpp"
 #include "tests/support/morse_signal.hpp"
+#include "ui/screen_receive.hpp"
 
 namespace {
 

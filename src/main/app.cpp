@@ -26,6 +26,7 @@
 #include "ui/screen_home.hpp"
 #include "ui/screen_play.hpp"
 #include "ui/screen_receive.hpp"
+#include "ui/screen_key.hpp"
 
 static LUMIKEY_APP app_record;
 
@@ -103,6 +104,18 @@ static void _sync_display_size(LUMIKEY_APP *app) {
     app_redraw_burst(app);
 }
 
+void app_forget_widget_ids(LUMIKEY_APP *app) {
+    __ka_assert(app, return );
+    app->msg_field = app->actions_win = app->actions_title = -1;
+    app->confirm_win = app->confirm_label = -1;
+    app->hist_actions_win = app->recv_actions_win = app->recv_actions_title = -1;
+    RECEIVE_SCREEN *rs = &app->receive;
+    rs->msg_field = rs->send_button = rs->warn_win = rs->status_label = rs->start_button = -1;
+    app->options_status = app->palette_win = app->palette_hex = -1;
+    app->edit_text = app->edit_name = app->edit_cat = app->edit_preview = -1;
+    app->save_notice_win = app->save_notice_label = -1;
+}
+
 // Builds the GUI of app->screen anew on a fresh context. The new context is made before the
 // old one goes, so the clipboard service (and what the user copied) lives on across the
 // rebuild. A rebuild of the same screen (a resize) keeps the typed message and the focus.
@@ -145,13 +158,7 @@ void app_build_gui(LUMIKEY_APP *app) {
     if (app->gui) ka_gui_destroy_ctx(&app->gui);
     app->gui = fresh;
     // Widget ids of the old context mean nothing in the new one.
-    app->msg_field = app->actions_win = app->actions_title = -1;
-    app->confirm_win = app->confirm_label = -1;
-    app->hist_actions_win = app->recv_actions_win = app->recv_actions_title = -1;
-    app->receive.msg_field = app->receive.send_button = app->receive.warn_win = -1;
-    app->receive.status_label = app->receive.start_button = -1;
-    app->options_status = app->palette_win = app->palette_hex = -1;
-    app->edit_text = app->edit_name = app->edit_cat = app->edit_preview = -1;
+    app_forget_widget_ids(app);
     ka_gui_set_display(app->gui, app->display);
     ka_gui_set_display_size(app->gui, (float)app->disp_w, (float)app->disp_h);
     KA_GUI_STYLE *style = &app->gui->style;
@@ -317,34 +324,19 @@ static int _hand_over() {
     return -2;
 }
 
-// 1 when the program is ready to run; 0 when start-up failed; -1 or -2 when another copy
-// holds the save folder (_hand_over).
-static int _app_init(LUMIKEY_APP *app) {
+// The record as the program starts: zero, the default settings, no widget and nothing chosen.
+static void _reset_record(LUMIKEY_APP *app) {
     memset(app, 0, sizeof *app);
-    set_log_level(LOG_INFO);
     settings_default(&app->settings);
-    app->palette_win = -1;
+    app_forget_widget_ids(app);
     app->back_time = -1;
-    app->msg_field = app->actions_win = app->actions_title = -1;
-    app->confirm_win = app->confirm_label = app->target_id = -1;
-    app->options_status = app->color_target = app->palette_hex = -1;
-    app->edit_text = app->edit_name = app->edit_cat = app->edit_preview = -1;
-    app->hist_actions_win = app->recv_actions_win = app->recv_actions_title = -1;
-    app->hist_target = app->recv_target = -1;
-    app->save_notice_win = app->save_notice_label = -1;
+    app->target_id = app->color_target = app->hist_target = app->recv_target = -1;
     app->light.index = SIZE_MAX;
+}
 
-    if (!al_init()) {
-        ka_log(LOG_EMERG, "al_init failed");
-        return 0;
-    }
-    al_install_keyboard();
-    al_install_mouse();
-
-    if (!platform_init()) return 0;
-    // Before anything is read or written: a second copy must leave the files alone.
-    if (!instance_lock_take()) return _hand_over();
-
+// The window at its first size, its title and icon, the UI scale of the display's density and
+// the fonts at that scale. 0 when any of it failed.
+static int _open_display(LUMIKEY_APP *app) {
     al_init_font_addon();
     al_init_ttf_addon();
     al_init_primitives_addon();
@@ -364,9 +356,12 @@ static int _app_init(LUMIKEY_APP *app) {
 
     float density = platform_display_density();
     app->ui_scale = fminf(fmaxf(density / 1.5f, 1.0f), 2.5f);
+    return _load_fonts(app);
+}
 
-    if (!_load_fonts(app)) return 0;
-
+// The saved files into the models, the language the settings ask for and the receiver that
+// saves into received.json. 0 when a file the program cannot run without is unusable.
+static int _load_files(LUMIKEY_APP *app) {
     _load_settings(app);
     ka_log(LOG_INFO, "language: %s", i18n_set_language(app->settings.lang));
     if (!_load_presets(app)) return 0;
@@ -375,7 +370,11 @@ static int _app_init(LUMIKEY_APP *app) {
     app->rx_ready = 1;
     if (!_load_received(app)) return 0;
     platform_on_display_lost(_save_before_lost_display, app);
+    return 1;
+}
 
+// The player, the sound, and the one event queue the loop waits on with every source in it.
+static int _open_events(LUMIKEY_APP *app) {
     tone_audio_init();
     app->player = player_new();
     __ka_assert(app->player, return 0);
@@ -393,13 +392,37 @@ static int _app_init(LUMIKEY_APP *app) {
     al_register_event_source(app->queue, al_get_timer_event_source(app->anim_timer));
     al_register_event_source(app->queue, &app->wake_source);
     platform_register_event_sources(app->queue);
+    return 1;
+}
+
+// 1 when the program is ready to run; 0 when start-up failed; -1 or -2 when another copy
+// holds the save folder (_hand_over).
+static int _app_init(LUMIKEY_APP *app) {
+    _reset_record(app);
+    set_log_level(LOG_INFO);
+
+    if (!al_init()) {
+        ka_log(LOG_EMERG, "al_init failed");
+        return 0;
+    }
+    al_install_keyboard();
+    al_install_mouse();
+
+    if (!platform_init()) return 0;
+    // Before anything is read or written: a second copy must leave the files alone.
+    if (!instance_lock_take()) return _hand_over();
+
+    if (!_open_display(app)) return 0;
+    if (!_load_files(app)) return 0;
+    if (!_open_events(app)) return 0;
 
     app->screen = SCREEN_HOME;
     app_build_gui(app);
     platform_watch_quit_signals(&app->wake_source);
 
     ka_log(LOG_INFO, "Lumikey %s started, display %dx%d, density %.2f, ui scale %.2f",
-           LUMIKEY_VERSION, app->disp_w, app->disp_h, (double)density, (double)app->ui_scale);
+           LUMIKEY_VERSION, app->disp_w, app->disp_h, (double)platform_display_density(),
+           (double)app->ui_scale);
     app->running = 1;
     return 1;
 }

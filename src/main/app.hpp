@@ -10,12 +10,15 @@
 #include "model/history.hpp"
 #include "model/presets.hpp"
 #include "model/received.hpp"
+#include "model/receiver.hpp"
 #include "model/settings.hpp"
 #include "morse/player.hpp"
 #include "platform/wake_event.hpp"
-#include "ui/screen_key.hpp"
-#include "ui/screen_play.hpp"
-#include "ui/screen_receive.hpp"
+// The screens' state the record keeps, from headers that know nothing of the record: the
+// screens include this header, never the other way round.
+#include "ui/screen_key_state.hpp"
+#include "ui/screen_light.hpp"
+#include "ui/screen_receive_state.hpp"
 #include "ui/text_view.hpp"
 #include "ui/touch_list.hpp"
 
@@ -93,7 +96,8 @@ struct LUMIKEY_APP {
     int keyboard_shown;
     int focus_was_text;
     int tapped;
-    int pointer_down;
+    int pointer_down; // any pointer button is held, on any screen (the key pad's is
+                      // key.pointer_on_pad)
 
     // Screen state
     int settings_dirty;
@@ -177,7 +181,7 @@ void app_stop_playback(LUMIKEY_APP *app);
 // filled. The sound is prepared here, so the caller releases it when the send does not start.
 size_t app_playback_channels(LUMIKEY_APP *app, const MORSE_SEQUENCE *seq, PLAYER_CHANNEL *channels);
 // Makes the receiver, whose finished messages are saved to received.json and whose traces follow
-// the screen light, and sets the receive screen's widget ids to none; once, at start-up.
+// the screen light; once, at start-up.
 int app_receiver_init(LUMIKEY_APP *app);
 // Frees the receiver; at shutdown, after receiver_stop.
 void app_receiver_destroy(LUMIKEY_APP *app);
@@ -185,6 +189,9 @@ void app_receiver_destroy(LUMIKEY_APP *app);
 void app_edit_new_preset_from(LUMIKEY_APP *app, const char *text);
 // Applies the play and stop requests the GUI callbacks of this loop pass recorded.
 void app_apply_requests(LUMIKEY_APP *app);
+// Sets every widget id the record keeps to none: at start-up and for every fresh GUI context,
+// where the old context's ids mean nothing.
+void app_forget_widget_ids(LUMIKEY_APP *app);
 // Rebuilds the GUI of the current screen, and draws one frame; both do nothing without a display.
 void app_build_gui(LUMIKEY_APP *app);
 void app_draw(LUMIKEY_APP *app);

@@ -17,6 +17,8 @@
 #include "phone/vibrator.hpp"
 #include "platform/platform_desktop.hpp"
 #include "support/ka_common.hpp"
+#include "ui/screen_key.hpp"
+#include "ui/screen_receive.hpp"
 
 // Keyboard heights are polled at most this often, and a change this small is the keyboard's
 // own jitter (suggestion bars, rounding), not worth a rebuild.

@@ -14,6 +14,7 @@
 #include "phone/vibrator.hpp"
 #include "platform/platform_desktop.hpp"
 #include "support/ka_common.hpp"
+#include "ui/screen_receive.hpp"
 
 // The flashlight cannot switch faster than this; a shorter unit would blur its dots together.
 static const uint32_t TORCH_UNIT_FLOOR_MS = 60;
@@ -192,10 +193,7 @@ static size_t _rx_tx_edges(uint64_t *ns, uint8_t *on, size_t max, void *user) {
 int app_receiver_init(LUMIKEY_APP *app) {
     __ka_assert(app, return 0);
     RECEIVER_HOOKS hooks{_rx_saved, _rx_tx_edges, app};
-    if (!receiver_init(&app->rx, &hooks)) return 0;
-    RECEIVE_SCREEN *rs = &app->receive;
-    rs->status_label = rs->start_button = rs->msg_field = rs->send_button = rs->warn_win = -1;
-    return 1;
+    return receiver_init(&app->rx, &hooks);
 }
 
 void app_receiver_destroy(LUMIKEY_APP *app) {

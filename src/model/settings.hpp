@@ -5,6 +5,13 @@
 
 #include "morse/sequencer.hpp"
 
+// How the key screen's pad is used; stored as key_mode.
+enum KEY_MODE {
+    KEY_MODE_SEND = 0,
+    KEY_MODE_TRANSCRIBE = 1,
+    KEY_MODE_PADDLES = 2,
+};
+
 // Flags (int) hold exactly 0 or 1 after settings_sanitize.
 struct SETTINGS {
     MORSE_TIMING timing;

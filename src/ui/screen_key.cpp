@@ -116,7 +116,7 @@ static void _resume_keyer(LUMIKEY_APP *app) {
 // second source joining or leaving in between keys nothing.
 static void _straight_key(LUMIKEY_APP *app, double t_ms) {
     KEYPAD *k = &app->key;
-    int want = k->pointer_down || (k->kb_keys & KEYPAD_KB_SPACE);
+    int want = k->pointer_on_pad || (k->kb_keys & KEYPAD_KB_SPACE);
     if (want == k->down) return;
     if (!k->decoder) _new_decoder(app);
     k->down = want;
@@ -154,7 +154,7 @@ void app_key_release(LUMIKEY_APP *app) {
     k->dit = k->dah = 0;
     _clear_touches(k);
     _store(&k->keyer_down, 0);
-    k->pointer_down = 0;
+    k->pointer_on_pad = 0;
     k->kb_keys = 0;
     if (k->down) {
         k->down = 0;
@@ -194,12 +194,12 @@ static int _pad_mouse(int, const KA_GUI_MOUSE_EVENT *ev, void *user) {
     switch (ev->type) {
     case KA_GUI_MOUSE_PRESS:
         if (ev->button != 1) return 0;
-        k->pointer_down = 1;
+        k->pointer_on_pad = 1;
         _straight_key(app, _event_ms(app));
         return 1;
     case KA_GUI_MOUSE_RELEASE:
-        if (!k->pointer_down) return 0;
-        k->pointer_down = 0;
+        if (!k->pointer_on_pad) return 0;
+        k->pointer_on_pad = 0;
         _straight_key(app, _event_ms(app));
         return 1;
     case KA_GUI_MOUSE_DRAG:
@@ -268,9 +268,9 @@ static int _keying_bit(KEY_MODE mode, int keycode) {
 // Everything held goes up: after a focus change the key-up would never come.
 static void _release_held(LUMIKEY_APP *app, double t_ms) {
     KEYPAD *k = &app->key;
-    if (!k->kb_keys && !k->pointer_down && !k->dit && !k->dah) return;
+    if (!k->kb_keys && !k->pointer_on_pad && !k->dit && !k->dah) return;
     k->kb_keys = 0;
-    k->pointer_down = 0;
+    k->pointer_on_pad = 0;
     k->dit = k->dah = 0;
     _clear_touches(k);
     if (k->mode == KEY_MODE_PADDLES)

@@ -6,44 +6,9 @@
 #include <cstdint>
 #include <allegro5/allegro.h>
 
-#include "morse/decoder.hpp"
+#include "ui/screen_key_state.hpp"
 
 struct LUMIKEY_APP;
-
-// How the pad is used; stored as SETTINGS.key_mode.
-enum KEY_MODE {
-    KEY_MODE_SEND = 0,
-    KEY_MODE_TRANSCRIBE = 1,
-    KEY_MODE_PADDLES = 2,
-};
-
-// Keyboard keys that key (bits of KEYPAD.kb_keys). Space is the straight key; Left Ctrl and
-// Right Ctrl are the dit and dah paddles, as USB paddle adapters send them, and [ and ] a second
-// pair for keyboards where Ctrl is awkward.
-#define KEYPAD_KB_SPACE 1
-#define KEYPAD_KB_LCTRL 2
-#define KEYPAD_KB_RCTRL 4
-#define KEYPAD_KB_LBRACKET 8
-#define KEYPAD_KB_RBRACKET 16
-
-// The key screen's state (the app record's `key`). Survives GUI rebuilds.
-struct KEYPAD {
-    MORSE_DECODER *decoder; // made on first build, on a mode change and on Clear
-    KEY_MODE mode;
-    int down;             // the straight key is down (pointer or keyboard)
-    DECODED_MESSAGE last; // the last finished message
-    int has_last;
-    int screen_engaged;               // this screen asked for maximum brightness
-    int sidetone_on;                  // this screen started the sidetone (read by the keyer thread)
-    int kept;                         // last went to the history or the received list
-    int dit, dah;                     // paddles held on the pad (pointer or touch)
-    float pad_x, pad_y, pad_w, pad_h; // the pad as last drawn, for hit-testing touches
-    int touch_id[4];                  // touches holding a paddle; -1 free
-    int touch_paddle[4];              // 0 dit side, 1 dah side
-    int keyer_down;                   // the keyer's output; written by the keyer thread
-    int pointer_down;                 // the pointer holds the straight key
-    int kb_keys;                      // keying keys held on the keyboard (KEYPAD_KB_*)
-};
 
 // Builds the window; makes the decoder on first use and starts the keyer in paddles mode.
 void screen_key_build(LUMIKEY_APP *app);

@@ -1,8 +1,3 @@
-// src/ui/screen_receive.hpp: the receive screen. Brightness samples of a light, delivered on
-// the capture thread, feed a decoder under the receiver's lock; finished messages wait in a
-// queue of four until the main loop saves them to the received list. The screen shows the
-// preview with its detection square, a level meter, the live text and a status line, and in
-// "Send + receive" mode also sends while it keeps receiving.
 // src/ui/screen_receive.hpp: the receive screen. It lays out the preview with its detection
 // square, a level meter, the live text and a status line over the receiver (model/receiver),
 // starts and stops it, and in "Send + receive" mode also sends while it keeps receiving.
@@ -12,23 +7,9 @@
 #include <allegro5/allegro.h>
 
 #include "model/receiver.hpp"
+#include "ui/screen_receive_state.hpp"
 
 struct LUMIKEY_APP;
-
-// The screen's own state in the application record, the main thread's.
-struct RECEIVE_SCREEN {
-    ALLEGRO_BITMAP *preview_bmp;
-    float box_x, box_y, box_w, box_h; // the preview's rectangle at its last draw
-    int status_label;
-    int start_button;
-    int duplex;
-    int sending;
-    int msg_field;
-    int send_button;
-    int warn_win;
-    char msg_text[512];
-    char status[160];
-};
 
 void screen_receive_build(LUMIKEY_APP *app);
 // Every loop pass while the screen is built: the receiver's pass (saving what it finished,

@@ -7,6 +7,7 @@
 #include <allegro5/allegro_ttf.h>
 
 #include "audio/tone.hpp"
+#include "ui/screen_key.hpp"
 
 AppRig::AppRig(ALLEGRO_DISPLAY *display, bool real_fonts) {
     al_init_font_addon();
