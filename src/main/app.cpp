@@ -23,10 +23,7 @@
 #include "platform/platform_desktop.hpp"
 #include "platform/platform_end.hpp"
 #include "support/ka_common.hpp"
-#include "ui/screen_home.hpp"
-#include "ui/screen_play.hpp"
-#include "ui/screen_receive.hpp"
-#include "ui/screen_key.hpp"
+#include "ui/ui_colors.hpp"
 
 static LUMIKEY_APP app_record;
 
@@ -119,48 +116,8 @@ void app_forget_widget_ids(LUMIKEY_APP *app) {
 // Builds the GUI of app->screen anew on a fresh context. The new context is made before the
 // old one goes, so the clipboard service (and what the user copied) lives on across the
 // rebuild. A rebuild of the same screen (a resize) keeps the typed message and the focus.
-void app_build_gui(LUMIKEY_APP *app) {
-    if (!app->display) return;
-    char message[512] = "";
-    int refocus_message = 0, refocus_receive = 0;
-    // The receive screen's message field outlives every rebuild, of that screen or another.
-    if (app->gui && app->built_screen == SCREEN_RECEIVE && app->receive.msg_field >= 0) {
-        refocus_receive =
-            app->screen == SCREEN_RECEIVE && ka_gui_get_focus(app->gui) == app->receive.msg_field;
-        ka_copy_text(app->receive.msg_text, sizeof app->receive.msg_text,
-                     ka_gui_textarea_get_text(app->gui, app->receive.msg_field));
-    }
-    KA_GUI_TEXTAREA_DATA caret{}; // where the user was typing, so typing goes on there
-    if (app->gui && app->screen == app->built_screen && app->screen == SCREEN_HOME &&
-        app->msg_field >= 0) {
-        refocus_message = ka_gui_get_focus(app->gui) == app->msg_field;
-        ka_copy_text(message, sizeof message, ka_gui_textarea_get_text(app->gui, app->msg_field));
-        KA_GUI_WIDGET *w = ka_gui_get_widget(app->gui, app->msg_field);
-        if (w && w->type == KA_GUI_TEXTAREA && w->data) caret = *(KA_GUI_TEXTAREA_DATA *)w->data;
-    }
-    // The editor's unsaved content survives a resize or a language change as a draft.
-    int refocus_edit_text = 0, refocus_edit_name = 0;
-    if (app->gui && app->screen == SCREEN_EDIT && app->built_screen == SCREEN_EDIT &&
-        app->edit_text >= 0) {
-        int focus = ka_gui_get_focus(app->gui);
-        refocus_edit_text = focus == app->edit_text;
-        refocus_edit_name = app->edit_name >= 0 && focus == app->edit_name;
-        ka_copy_text(app->draft_text, sizeof app->draft_text,
-                     ka_gui_textarea_get_text(app->gui, app->edit_text));
-        ka_copy_text(app->draft_name, sizeof app->draft_name,
-                     ka_gui_textarea_get_text(app->gui, app->edit_name));
-        app->draft_cat = ka_gui_combobox_get_selected(app->gui, app->edit_cat);
-        app->draft_valid = 1;
-    }
-    KA_GUI_CTX *fresh = ka_gui_new_ctx(app->font);
-    // The next loop pass tries again; until then the old screen (or a blank one) stays.
-    __ka_assert(fresh, app->needs_rebuild = 1; return );
-    if (app->gui) ka_gui_destroy_ctx(&app->gui);
-    app->gui = fresh;
-    // Widget ids of the old context mean nothing in the new one.
-    app_forget_widget_ids(app);
-    ka_gui_set_display(app->gui, app->display);
-    ka_gui_set_display_size(app->gui, (float)app->disp_w, (float)app->disp_h);
+// The toolkit's measures at the current UI scale; fingers want larger scroll bars.
+static void _style_gui(LUMIKEY_APP *app) {
     KA_GUI_STYLE *style = &app->gui->style;
     float s = app->ui_scale;
     float bar = roundf((platform_uses_touch() ? 30 : 16) * s);
@@ -174,30 +131,30 @@ void app_build_gui(LUMIKEY_APP *app) {
     style->checkbox_label_offset = roundf(6 * s);
     style->textarea_padding = roundf(6 * s);
     style->slider_track_size = roundf(6 * s);
+}
+
+void app_build_gui(LUMIKEY_APP *app) {
+    if (!app->display) return;
+    APP_SCREEN was = app->built_screen;
+    int had_gui = app->gui != nullptr;
+    // What the built screen must carry over goes out of the old context before it goes.
+    const APP_SCREEN_HOOKS *old = app_screen_hooks(was);
+    if (had_gui && old->keep) old->keep(app);
+    KA_GUI_CTX *fresh = ka_gui_new_ctx(app->font);
+    // The next loop pass tries again; until then the old screen (or a blank one) stays.
+    __ka_assert(fresh, app->needs_rebuild = 1; return );
+    if (app->gui) ka_gui_destroy_ctx(&app->gui);
+    app->gui = fresh;
+    // Widget ids of the old context mean nothing in the new one.
+    app_forget_widget_ids(app);
+    ka_gui_set_display(app->gui, app->display);
+    ka_gui_set_display_size(app->gui, (float)app->disp_w, (float)app->disp_h);
+    _style_gui(app);
 
     const APP_SCREEN_HOOKS *hooks = app_screen_hooks(app->screen);
     if (hooks->build) hooks->build(app);
     app_save_notice_build(app);
-    if (message[0] && app->msg_field >= 0) {
-        ka_gui_textarea_set_text(app->gui, app->msg_field, message);
-        KA_GUI_WIDGET *w = ka_gui_get_widget(app->gui, app->msg_field);
-        if (w && w->type == KA_GUI_TEXTAREA && w->data) {
-            KA_GUI_TEXTAREA_DATA *t = (KA_GUI_TEXTAREA_DATA *)w->data;
-            // Offsets from the old field fit the same text; clamped all the same.
-            auto fit = [t](size_t v) { return v < t->text_len ? v : t->text_len; };
-            t->cursor_pos = fit(caret.cursor_pos);
-            t->sel_start = fit(caret.sel_start);
-            t->sel_end = fit(caret.sel_end);
-        }
-    }
-    if (refocus_message && app->msg_field >= 0) ka_gui_set_focus(app->gui, app->msg_field);
-    if (refocus_receive && app->receive.msg_field >= 0)
-        ka_gui_set_focus(app->gui, app->receive.msg_field);
-    if (refocus_edit_name && app->edit_name >= 0) {
-        ka_gui_set_focus(app->gui, app->edit_name);
-    } else if (refocus_edit_text && app->edit_text >= 0) {
-        ka_gui_set_focus(app->gui, app->edit_text);
-    }
+    if (had_gui && app->screen == was && hooks->restore) hooks->restore(app);
 
     app->built_screen = app->screen;
     app->needs_rebuild = 0;
@@ -206,14 +163,14 @@ void app_build_gui(LUMIKEY_APP *app) {
 
 void app_draw(LUMIKEY_APP *app) {
     if (!app->display) return;
-    int play = app->built_screen == SCREEN_PLAY;
-    if (play) {
-        screen_play_draw(app);
+    const APP_SCREEN_HOOKS *hooks = app_screen_hooks(app->built_screen);
+    if (hooks->draw_under) {
+        hooks->draw_under(app);
     } else {
-        al_clear_to_color(al_map_rgb(16, 18, 24));
+        al_clear_to_color(app_rgb(UI_BACKGROUND_RGB));
     }
     if (app->gui) ka_gui_draw(app->gui);
-    if (play) screen_play_draw_overlay(app);
+    if (hooks->draw_over) hooks->draw_over(app);
     al_flip_display();
     app->redraw = 0;
 }
@@ -427,21 +384,22 @@ static int _app_init(LUMIKEY_APP *app) {
     return 1;
 }
 
+// Enter in the built screen's message field sends the message.
+static void _enter(LUMIKEY_APP *app) {
+    int field = app_message_field(app);
+    if (!app->gui || field < 0 || ka_gui_get_focus(app->gui) != field) return;
+    const APP_SCREEN_HOOKS *hooks = app_screen_hooks(app->built_screen);
+    if (hooks->send) hooks->send(app);
+}
+
 static void _handle_event(LUMIKEY_APP *app, const ALLEGRO_EVENT &ev) {
     switch (ev.type) {
     case ALLEGRO_EVENT_KEY_DOWN:
         if (ev.keyboard.keycode == ALLEGRO_KEY_BACK || ev.keyboard.keycode == ALLEGRO_KEY_ESCAPE)
             app_back(app, ev.any.timestamp);
-        if ((ev.keyboard.keycode == ALLEGRO_KEY_ENTER ||
-             ev.keyboard.keycode == ALLEGRO_KEY_PAD_ENTER) &&
-            app->built_screen == SCREEN_HOME && app->gui && app->msg_field >= 0 &&
-            ka_gui_get_focus(app->gui) == app->msg_field)
-            screen_home_send(app);
-        if ((ev.keyboard.keycode == ALLEGRO_KEY_ENTER ||
-             ev.keyboard.keycode == ALLEGRO_KEY_PAD_ENTER) &&
-            app->built_screen == SCREEN_RECEIVE && app->gui && app->receive.msg_field >= 0 &&
-            ka_gui_get_focus(app->gui) == app->receive.msg_field)
-            screen_receive_send(app);
+        if (ev.keyboard.keycode == ALLEGRO_KEY_ENTER ||
+            ev.keyboard.keycode == ALLEGRO_KEY_PAD_ENTER)
+            _enter(app);
         break;
     case ALLEGRO_EVENT_MOUSE_BUTTON_DOWN:
         app->pointer_down = 1;
@@ -482,14 +440,12 @@ void app_loop_pass(LUMIKEY_APP *app, const ALLEGRO_EVENT *event) {
     if (event) {
         const ALLEGRO_EVENT &ev = *event;
         _handle_event(app, ev);
-        // Keys that key are the key screen's alone: a focused widget never sees them.
+        // A screen may take an event for itself (the keys that key): a focused widget never
+        // sees it then.
         int keyed = 0;
-        if (app->screen == SCREEN_KEY && app->built_screen == SCREEN_KEY && !app->display_halted) {
-            if (ev.type == ALLEGRO_EVENT_TOUCH_BEGIN || ev.type == ALLEGRO_EVENT_TOUCH_END ||
-                ev.type == ALLEGRO_EVENT_TOUCH_CANCEL)
-                screen_key_touch(app, &ev);
-            keyed = screen_key_keyboard(app, &ev);
-        }
+        const APP_SCREEN_HOOKS *shown = app_screen_hooks(app->screen);
+        if (app->screen == app->built_screen && !app->display_halted && shown->event)
+            keyed = shown->event(app, &ev);
         // The halt itself never reaches the GUI: it has let go of everything already.
         if (app->gui && !app->display_halted && !keyed) {
             app->event_time = ev.any.timestamp;
@@ -540,7 +496,7 @@ static void _app_shutdown(LUMIKEY_APP *app) {
         app_stop_playback(app);
         player_free(&app->player);
     }
-    for (int screen = SCREEN_HOME; screen <= SCREEN_KEY; screen++) {
+    for (int screen = 0; screen < app_screen_count(); screen++) {
         const APP_SCREEN_HOOKS *hooks = app_screen_hooks((APP_SCREEN)screen);
         if (hooks->release) hooks->release(app);
     }

@@ -235,17 +235,41 @@ int app_merge_default_presets(LUMIKEY_APP *app, char *name, size_t name_size);
 // tick runs once per loop pass while the screen is built; back returns non-zero when it
 // consumed the back press (a popup closed), otherwise the loop goes to the screen's parent;
 // leave runs when app_set_screen switches to another screen; release runs at shutdown.
+// A rebuild makes a fresh GUI context in which the old widget ids mean nothing: keep runs for
+// the screen that was built, before its context goes, and saves what must survive into the
+// app record or the screen's own file; restore runs after build when the same screen was
+// rebuilt (a resize, a language change) and puts back what keep saved (text, caret, focus).
+// message_field is the widget id of the screen's message field, the one Enter sends from
+// (through send) and the soft keyboard serves, -1 when none; a screen with one is laid out
+// again above the keyboard. event sees each event before the GUI while the screen is built and
+// returns non-zero to keep it from the GUI. at_home runs for every screen when the app goes
+// home. draw_under paints the display under the GUI instead of the plain background, draw_over
+// paints over the GUI.
 struct APP_SCREEN_HOOKS {
-    void (*build)(LUMIKEY_APP *app);
-    void (*tick)(LUMIKEY_APP *app);
-    int (*back)(LUMIKEY_APP *app);
-    void (*leave)(LUMIKEY_APP *app);
-    void (*release)(LUMIKEY_APP *app);
+    void (*build)(LUMIKEY_APP *app) = nullptr;
+    void (*tick)(LUMIKEY_APP *app) = nullptr;
+    int (*back)(LUMIKEY_APP *app) = nullptr;
+    void (*leave)(LUMIKEY_APP *app) = nullptr;
+    void (*release)(LUMIKEY_APP *app) = nullptr;
+    void (*keep)(LUMIKEY_APP *app) = nullptr;
+    void (*restore)(LUMIKEY_APP *app) = nullptr;
+    int (*message_field)(const LUMIKEY_APP *app) = nullptr;
+    void (*send)(LUMIKEY_APP *app) = nullptr;
+    void (*at_home)(LUMIKEY_APP *app) = nullptr;
+    int (*event)(LUMIKEY_APP *app, const ALLEGRO_EVENT *ev) = nullptr;
+    void (*draw_under)(LUMIKEY_APP *app) = nullptr;
+    void (*draw_over)(LUMIKEY_APP *app) = nullptr;
 };
 // The hooks of screen; a value out of range gets the home screen's.
 const APP_SCREEN_HOOKS *app_screen_hooks(APP_SCREEN screen);
 // Where the back key leads from screen when the screen has nothing to close.
 APP_SCREEN app_screen_parent(APP_SCREEN screen);
+// The built screen's message field (its message_field hook), -1 when it has none.
+int app_message_field(const LUMIKEY_APP *app);
+// Runs every screen's at_home hook.
+void app_screens_at_home(LUMIKEY_APP *app);
+// The number of screens: APP_SCREEN values run from 0 to this, less one.
+int app_screen_count();
 
 // The back key, pressed at event_time (the event's own time stamp, seconds): the screen closes
 // what it has open, else the loop goes to its parent; on the home screen the program quits. A

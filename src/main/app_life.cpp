@@ -30,15 +30,7 @@ static const int BG_SENDING = 1;
 static const int BG_RECEIVING = 2;
 
 static int _is_text_field(const LUMIKEY_APP *app, int id) {
-    if (id < 0) return 0;
-    switch (app->built_screen) {
-    case SCREEN_HOME:
-        return id == app->msg_field;
-    case SCREEN_RECEIVE:
-        return app->receive.msg_field >= 0 && id == app->receive.msg_field;
-    default:
-        return 0;
-    }
+    return id >= 0 && id == app_message_field(app);
 }
 
 static int _keyboard_visible(const LUMIKEY_APP *app) {
@@ -91,9 +83,8 @@ static void _sync_keyboard_overlap(LUMIKEY_APP *app) {
     if (change >= -KB_JITTER_PX && change <= KB_JITTER_PX) return;
     ka_log(LOG_INFO, "soft keyboard covers %d px", over);
     app->kb_overlap = over;
-    // Only these two place their content above the keyboard.
-    if (app->built_screen == SCREEN_HOME ||
-        (app->built_screen == SCREEN_RECEIVE && app->receive.duplex)) {
+    // Only a screen with a message field places its content above the keyboard.
+    if (app_message_field(app) >= 0) {
         app->needs_rebuild = 1;
         app_redraw_burst(app);
     }

@@ -29,10 +29,7 @@ void app_set_screen(LUMIKEY_APP *app, APP_SCREEN screen) {
         const APP_SCREEN_HOOKS *old = app_screen_hooks(app->screen);
         if (old->leave) old->leave(app);
     }
-    if (screen == SCREEN_HOME) {
-        app->receive.duplex = 0;
-        app->receive.msg_text[0] = '\0';
-    }
+    if (screen == SCREEN_HOME) app_screens_at_home(app);
     app->screen = screen;
     app->needs_rebuild = 1;
 }
@@ -71,8 +68,7 @@ size_t app_playback_channels(LUMIKEY_APP *app, const MORSE_SEQUENCE *seq,
     if (s.out_sound && tone_prepare(seq, s.tone_hz, s.audio_latency_ms, &channels[n])) n++;
     if (s.out_torch && torch_available()) {
         // The camera's session drives the flash with its own delay.
-        int camera_flash = app->screen == SCREEN_RECEIVE && app->receive.duplex &&
-                           capture_state() > 0 && capture_has_flash();
+        int camera_flash = screen_receive_duplex(app) && capture_state() > 0 && capture_has_flash();
         channels[n++] =
             torch_channel(camera_flash ? s.duplex_torch_latency_ms : s.torch_latency_ms);
     }
@@ -94,7 +90,7 @@ int app_start_playback(LUMIKEY_APP *app) {
     __ka_assert(app->player, return 0);
     app_stop_playback(app);
     MORSE_TIMING timing = app->settings.timing;
-    int duplex = app->screen == SCREEN_RECEIVE && app->receive.duplex;
+    int duplex = screen_receive_duplex(app);
     int camera_flash = duplex && capture_state() > 0 && capture_has_flash();
     // A send from any other screen takes the outputs (and the flash) from the camera.
     if (!duplex && (capture_state() != 0 || app->rx.active) && app->rx_ready)
@@ -166,8 +162,7 @@ void app_apply_requests(LUMIKEY_APP *app) {
         app->play_requested = 0;
         if (!app_start_playback(app)) {
             ka_log(LOG_INFO, "nothing playable in '%s'", app->play_text);
-            if (app->screen == SCREEN_RECEIVE && app->receive.duplex)
-                screen_receive_send_failed(app);
+            if (screen_receive_duplex(app)) screen_receive_send_failed(app);
         }
     }
 }

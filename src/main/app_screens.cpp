@@ -49,27 +49,69 @@ static void _key_release(LUMIKEY_APP *app) {
     decoder_free(&app->key.decoder);
 }
 
+// Keys that key, and touches on the paddles, are the key screen's alone.
+static int _key_event(LUMIKEY_APP *app, const ALLEGRO_EVENT *ev) {
+    if (ev->type == ALLEGRO_EVENT_TOUCH_BEGIN || ev->type == ALLEGRO_EVENT_TOUCH_END ||
+        ev->type == ALLEGRO_EVENT_TOUCH_CANCEL)
+        screen_key_touch(app, ev);
+    return screen_key_keyboard(app, ev);
+}
+
 struct SCREEN_ROW {
     APP_SCREEN screen;
     APP_SCREEN_HOOKS hooks;
 };
 
-// Columns: build, tick, back, leave, release.
 static const SCREEN_ROW _screens[] = {
-    {SCREEN_HOME, {screen_home_build, screen_home_tick, screen_home_close_popup, nullptr, nullptr}},
-    {SCREEN_PLAY, {screen_play_build, _play_tick, _play_back, nullptr, nullptr}},
-    {SCREEN_EDIT, {screen_edit_build, nullptr, _edit_back, nullptr, nullptr}},
+    {SCREEN_HOME,
+     {.build = screen_home_build,
+      .tick = screen_home_tick,
+      .back = screen_home_close_popup,
+      .keep = screen_home_keep,
+      .restore = screen_home_restore,
+      .message_field = screen_home_message_field,
+      .send = screen_home_send}},
+    {SCREEN_PLAY,
+     {.build = screen_play_build,
+      .tick = _play_tick,
+      .back = _play_back,
+      .draw_under = screen_play_draw,
+      .draw_over = screen_play_draw_overlay}},
+    {SCREEN_EDIT,
+     {.build = screen_edit_build,
+      .back = _edit_back,
+      .keep = screen_edit_keep,
+      .restore = screen_edit_restore}},
     {SCREEN_HISTORY,
-     {screen_history_build, screen_history_tick, screen_history_close_popup, nullptr, nullptr}},
+     {.build = screen_history_build,
+      .tick = screen_history_tick,
+      .back = screen_history_close_popup}},
     {SCREEN_OPTIONS,
-     {screen_options_build, screen_options_update, screen_options_close_popup, screen_options_leave,
-      nullptr}},
+     {.build = screen_options_build,
+      .tick = screen_options_update,
+      .back = screen_options_close_popup,
+      .leave = screen_options_leave}},
     {SCREEN_RECEIVE,
-     {screen_receive_build, screen_receive_update, screen_receive_back, screen_receive_leave,
-      _receive_release}},
+     {.build = screen_receive_build,
+      .tick = screen_receive_update,
+      .back = screen_receive_back,
+      .leave = screen_receive_leave,
+      .release = _receive_release,
+      .keep = screen_receive_keep,
+      .restore = screen_receive_restore,
+      .message_field = screen_receive_message_field,
+      .send = screen_receive_send,
+      .at_home = screen_receive_at_home}},
     {SCREEN_RECEIVED,
-     {screen_received_build, screen_received_tick, screen_received_close_popup, nullptr, nullptr}},
-    {SCREEN_KEY, {screen_key_build, screen_key_update, nullptr, app_key_release, _key_release}},
+     {.build = screen_received_build,
+      .tick = screen_received_tick,
+      .back = screen_received_close_popup}},
+    {SCREEN_KEY,
+     {.build = screen_key_build,
+      .tick = screen_key_update,
+      .leave = app_key_release,
+      .release = _key_release,
+      .event = _key_event}},
 };
 
 const APP_SCREEN_HOOKS *app_screen_hooks(APP_SCREEN screen) {
@@ -80,4 +122,20 @@ const APP_SCREEN_HOOKS *app_screen_hooks(APP_SCREEN screen) {
 
 APP_SCREEN app_screen_parent(APP_SCREEN screen) {
     return _parent_of(screen);
+}
+
+int app_message_field(const LUMIKEY_APP *app) {
+    __ka_assert(app, return -1);
+    const APP_SCREEN_HOOKS *hooks = app_screen_hooks(app->built_screen);
+    return hooks->message_field ? hooks->message_field(app) : -1;
+}
+
+void app_screens_at_home(LUMIKEY_APP *app) {
+    __ka_assert(app, return );
+    for (const SCREEN_ROW &row : _screens)
+        if (row.hooks.at_home) row.hooks.at_home(app);
+}
+
+int app_screen_count() {
+    return (int)(sizeof _screens / sizeof _screens[0]);
 }

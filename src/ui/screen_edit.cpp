@@ -79,6 +79,36 @@ static void _on_cancel(int, void *user) {
     app_set_screen(app, SCREEN_HOME);
 }
 
+// The field that had the focus when the editor was last kept.
+static int _refocus_text, _refocus_name;
+
+void screen_edit_keep(LUMIKEY_APP *app) {
+    __ka_assert(app, return );
+    _refocus_text = _refocus_name = 0;
+    if (!app->gui || app->screen != SCREEN_EDIT || app->edit_text < 0) return;
+    int focus = ka_gui_get_focus(app->gui);
+    _refocus_text = focus == app->edit_text;
+    _refocus_name = app->edit_name >= 0 && focus == app->edit_name;
+    ka_copy_text(app->draft_text, sizeof app->draft_text,
+                 ka_gui_textarea_get_text(app->gui, app->edit_text));
+    ka_copy_text(app->draft_name, sizeof app->draft_name,
+                 ka_gui_textarea_get_text(app->gui, app->edit_name));
+    app->draft_cat = ka_gui_combobox_get_selected(app->gui, app->edit_cat);
+    app->draft_valid = 1;
+}
+
+void screen_edit_restore(LUMIKEY_APP *app) {
+    __ka_assert(app, return );
+    int text = _refocus_text, name = _refocus_name;
+    _refocus_text = _refocus_name = 0;
+    if (!app->gui) return;
+    if (name && app->edit_name >= 0) {
+        ka_gui_set_focus(app->gui, app->edit_name);
+    } else if (text && app->edit_text >= 0) {
+        ka_gui_set_focus(app->gui, app->edit_text);
+    }
+}
+
 void screen_edit_build(LUMIKEY_APP *app) {
     __ka_assert(app, return );
     __ka_assert(app->gui, return );

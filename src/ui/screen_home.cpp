@@ -189,6 +189,52 @@ void screen_home_send(LUMIKEY_APP *app) {
     ka_gui_textarea_set_text(app->gui, app->msg_field, "");
 }
 
+int screen_home_message_field(const LUMIKEY_APP *app) {
+    __ka_assert(app, return -1);
+    return app->msg_field;
+}
+
+// What a rebuild of the home screen carries from the old context to the new one.
+static struct {
+    int valid;
+    char message[512];
+    int refocus;
+    KA_GUI_TEXTAREA_DATA caret; // where the user was typing, so typing goes on there
+} _kept;
+
+void screen_home_keep(LUMIKEY_APP *app) {
+    __ka_assert(app, return );
+    _kept.valid = 0;
+    if (!app->gui || app->screen != SCREEN_HOME || app->msg_field < 0) return;
+    _kept.valid = 1;
+    _kept.refocus = ka_gui_get_focus(app->gui) == app->msg_field;
+    ka_copy_text(_kept.message, sizeof _kept.message,
+                 ka_gui_textarea_get_text(app->gui, app->msg_field));
+    _kept.caret = KA_GUI_TEXTAREA_DATA{};
+    KA_GUI_WIDGET *w = ka_gui_get_widget(app->gui, app->msg_field);
+    if (w && w->type == KA_GUI_TEXTAREA && w->data) _kept.caret = *(KA_GUI_TEXTAREA_DATA *)w->data;
+}
+
+void screen_home_restore(LUMIKEY_APP *app) {
+    __ka_assert(app, return );
+    if (!_kept.valid) return;
+    _kept.valid = 0;
+    if (!app->gui || app->msg_field < 0) return;
+    if (_kept.message[0]) {
+        ka_gui_textarea_set_text(app->gui, app->msg_field, _kept.message);
+        KA_GUI_WIDGET *w = ka_gui_get_widget(app->gui, app->msg_field);
+        if (w && w->type == KA_GUI_TEXTAREA && w->data) {
+            KA_GUI_TEXTAREA_DATA *t = (KA_GUI_TEXTAREA_DATA *)w->data;
+            // Offsets from the old field fit the same text; clamped all the same.
+            auto fit = [t](size_t v) { return v < t->text_len ? v : t->text_len; };
+            t->cursor_pos = fit(_kept.caret.cursor_pos);
+            t->sel_start = fit(_kept.caret.sel_start);
+            t->sel_end = fit(_kept.caret.sel_end);
+        }
+    }
+    if (_kept.refocus) ka_gui_set_focus(app->gui, app->msg_field);
+}
+
 static void _on_send(int, void *user) {
     screen_home_send((LUMIKEY_APP *)user);
 }

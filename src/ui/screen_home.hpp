@@ -10,6 +10,12 @@ void screen_home_build(LUMIKEY_APP *app);
 void screen_home_tick(LUMIKEY_APP *app);
 // "Send": sends the typed message, if any, and empties the field.
 void screen_home_send(LUMIKEY_APP *app);
+// The message field (the one Enter sends from and the soft keyboard serves); -1 when none.
+int screen_home_message_field(const LUMIKEY_APP *app);
+// A rebuild of the home screen itself (a resize, a language change) keeps the typed message,
+// where the caret was and the focus: keep before the old context goes, restore after the build.
+void screen_home_keep(LUMIKEY_APP *app);
+void screen_home_restore(LUMIKEY_APP *app);
 // The back key: closes the confirm popup, else the actions popup. 1 when one was closed.
 int screen_home_close_popup(LUMIKEY_APP *app);
 // Opens the actions popup of a preset, as a long press on it does.

@@ -24,13 +24,7 @@
 #include "platform/wake_event.hpp"
 #include "support/ka_common.hpp"
 #include "ui/text_view.hpp"
-
-static constexpr uint32_t _TEXT_RGB = 0xE8EAF0;
-static constexpr uint32_t _DIM_RGB = 0x7A8090;
-static constexpr uint32_t _MESSAGE_RGB = 0x00E676;
-static constexpr uint32_t _PAD_ON_RGB = 0x2E3442;
-static constexpr uint32_t _PAD_OFF_RGB = 0x1C1F27;
-static constexpr uint32_t _HELD_RGB = 0xFFD54A;
+#include "ui/ui_colors.hpp"
 
 // User data of a mode toggle.
 struct MODE_BIND {
@@ -367,19 +361,19 @@ static size_t _text_fill(void *user, TEXT_PARA *paras, size_t max) {
         n++;
     };
     if (live.text[0])
-        add(app->font_big, _TEXT_RGB, live.text);
+        add(app->font_big, UI_TEXT_RGB, live.text);
     else
-        add(app->font_big, _DIM_RGB, i18n_tr("(start keying)"));
-    if (live.symbols[0]) add(app->font, _DIM_RGB, live.symbols);
+        add(app->font_big, UI_DIM_RGB, i18n_tr("(start keying)"));
+    if (live.symbols[0]) add(app->font, UI_DIM_RGB, live.symbols);
     if (live.unit_ms) {
         snprintf(wpm, sizeof wpm, i18n_tr("about %u WPM"), 1200u / live.unit_ms);
-        add(app->font, _DIM_RGB, wpm);
+        add(app->font, UI_DIM_RGB, wpm);
     }
     if (k->has_last) {
         snprintf(message, sizeof message, i18n_tr("Message: %s"), k->last.text);
-        add(app->font, _MESSAGE_RGB, message);
+        add(app->font, UI_GOOD_RGB, message);
         if (k->kept)
-            add(app->font, _DIM_RGB,
+            add(app->font, UI_DIM_RGB,
                 k->mode == KEY_MODE_TRANSCRIBE ? i18n_tr("Kept in Received")
                                                : i18n_tr("Kept in History"));
     }
@@ -472,31 +466,31 @@ static void _draw_pad(KA_GUI_WIDGET *w, float x, float y, ALLEGRO_FONT *font, vo
     if (k->mode != KEY_MODE_TRANSCRIBE && app->settings.out_screen)
         fill = on ? app->settings.color_dot : app->settings.color_gap;
     else
-        fill = on ? _PAD_ON_RGB : _PAD_OFF_RGB;
+        fill = on ? UI_PRESSED_RGB : UI_CARD_RGB;
     al_draw_filled_rounded_rectangle(x, y, x + W, y + H, r, r, app_rgb(fill));
     float line = app_px(app, 2);
-    al_draw_rounded_rectangle(x + 1, y + 1, x + W - 1, y + H - 1, r, r, app_rgb(_DIM_RGB), line);
+    al_draw_rounded_rectangle(x + 1, y + 1, x + W - 1, y + H - 1, r, r, app_rgb(UI_DIM_RGB), line);
     if (paddles) {
         int dit = _dit_held(k), dah = _dah_held(k);
         float mid = x + W / 2, cy = y + H / 2, d = app_px(app, 22);
-        al_draw_line(mid, y + r, mid, y + H - r, app_rgb(_DIM_RGB), line);
-        al_draw_filled_circle(x + W / 4, cy, d, app_rgb(dit ? _HELD_RGB : _DIM_RGB));
+        al_draw_line(mid, y + r, mid, y + H - r, app_rgb(UI_DIM_RGB), line);
+        al_draw_filled_circle(x + W / 4, cy, d, app_rgb(dit ? UI_ACCENT_RGB : UI_DIM_RGB));
         float dx = x + 3 * W / 4;
         al_draw_filled_rounded_rectangle(dx - 2.5f * d, cy - d, dx + 2.5f * d, cy + d, d, d,
-                                         app_rgb(dah ? _HELD_RGB : _DIM_RGB));
+                                         app_rgb(dah ? UI_ACCENT_RGB : UI_DIM_RGB));
         float held = app_px(app, 3);
         if (dit)
-            al_draw_rounded_rectangle(x + 4, y + 4, mid - 4, y + H - 4, r, r, app_rgb(_HELD_RGB),
-                                      held);
+            al_draw_rounded_rectangle(x + 4, y + 4, mid - 4, y + H - 4, r, r,
+                                      app_rgb(UI_ACCENT_RGB), held);
         if (dah)
             al_draw_rounded_rectangle(mid + 4, y + 4, x + W - 4, y + H - 4, r, r,
-                                      app_rgb(_HELD_RGB), held);
+                                      app_rgb(UI_ACCENT_RGB), held);
     } else if (!on && font) {
         const char *hint = k->mode == KEY_MODE_SEND
                                ? i18n_tr("Hold to send, release between signals")
                                : i18n_tr("Tap along with the signal you see or hear");
         float ty = y + H / 2 - al_get_font_line_height(font) / 2.0f;
-        al_draw_text(font, app_rgb(_DIM_RGB), x + W / 2, ty, ALLEGRO_ALIGN_CENTRE, hint);
+        al_draw_text(font, app_rgb(UI_DIM_RGB), x + W / 2, ty, ALLEGRO_ALIGN_CENTRE, hint);
     }
 }
 

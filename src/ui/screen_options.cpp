@@ -16,9 +16,8 @@
 #include "phone/torch.hpp"
 #include "phone/vibrator.hpp"
 #include "support/ka_common.hpp"
+#include "ui/ui_colors.hpp"
 #include "ui/ui_popup.hpp"
-
-static const uint32_t SWATCH_OUTLINE_RGB = 0x7A8090;
 
 // The user data the toolkit keeps pointers to while the window exists: file scope, refilled at
 // every build. Controls beyond a table's size are not created.
@@ -254,8 +253,8 @@ static void _draw_swatch(KA_GUI_WIDGET *w, float x, float y, ALLEGRO_FONT *, voi
     if (s->row == -2) rgb = app->palette_rgb;
     float r = 6 * app->ui_scale;
     al_draw_filled_rounded_rectangle(x, y, x + w->w, y + w->h, r, r, app_rgb(rgb));
-    al_draw_rounded_rectangle(x + 1, y + 1, x + w->w - 1, y + w->h - 1, r, r,
-                              app_rgb(SWATCH_OUTLINE_RGB), 2);
+    al_draw_rounded_rectangle(x + 1, y + 1, x + w->w - 1, y + w->h - 1, r, r, app_rgb(UI_DIM_RGB),
+                              2);
 }
 
 static SWATCH *_add_swatch(int win, int row, uint32_t rgb, float x, float y, float w, float h,

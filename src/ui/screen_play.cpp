@@ -12,13 +12,7 @@
 #include "main/app.hpp"
 #include "support/ka_common.hpp"
 #include "ui/text_wrap.hpp"
-
-static const uint32_t PANEL_RGB = 0x14161C;
-static const uint32_t DIM_RGB = 0x7A8090;
-static const uint32_t MARK_RGB = 0xFFD54A;
-static const uint32_t TRACK_RGB = 0x2C303A;
-// With the screen output off the display must not flash, but should not look dead either.
-static const uint32_t LIGHT_OFF_RGB = 0x20232B;
+#include "ui/ui_colors.hpp"
 
 // The event being sent now, or null before the first and after a sequence change.
 static const MORSE_EVENT *_current(LUMIKEY_APP *app, const MORSE_SEQUENCE **seq_out,
@@ -35,7 +29,8 @@ static const MORSE_EVENT *_current(LUMIKEY_APP *app, const MORSE_SEQUENCE **seq_
 uint32_t screen_play_light_rgb(LUMIKEY_APP *app) {
     __ka_assert(app, return 0);
     const MORSE_EVENT *ev = _current(app, nullptr, nullptr);
-    if (!app->settings.out_screen) return LIGHT_OFF_RGB;
+    // With the screen output off the display must not flash, but should not look dead either.
+    if (!app->settings.out_screen) return UI_LIGHT_OFF_RGB;
     return ev ? settings_color_for(&app->settings, ev->state) : 0x000000;
 }
 
@@ -75,8 +70,8 @@ void screen_play_build(LUMIKEY_APP *app) {
     ka_gui_window_set_flags(app->gui, win, KA_GUI_WIN_FIXED_POSITION | KA_GUI_WIN_FRAMELESS);
     KA_GUI_WINDOW *w = ka_gui_get_window(app->gui, win);
     if (w) {
-        w->theme.bg_normal = app_rgb(PANEL_RGB);
-        w->theme.border_normal = app_rgb(PANEL_RGB);
+        w->theme.bg_normal = app_rgb(UI_PANEL_RGB);
+        w->theme.border_normal = app_rgb(UI_PANEL_RGB);
     }
     float m = app_px(app, 16), bh = app_px(app, 56);
     float by = ph - bh - app_px(app, 28);
@@ -114,12 +109,12 @@ static void _draw_message(LUMIKEY_APP *app, const MORSE_EVENT *ev, float y0) {
     float wa = wp + wc + text_wrap_font_width(text + pre + cur, post, font);
     // A line too wide for the display keeps the current character in the middle.
     float x = wa <= W - 2 * app_px(app, 16) ? (W - wa) / 2 : W / 2 - (wc / 2 + wp);
-    _draw_piece(font, DIM_RGB, x, y0, text, pre);
-    _draw_piece(font, MARK_RGB, x + wp, y0, text + pre, cur);
-    _draw_piece(font, DIM_RGB, x + wp + wc, y0, text + pre + cur, post);
+    _draw_piece(font, UI_DIM_RGB, x, y0, text, pre);
+    _draw_piece(font, UI_ACCENT_RGB, x + wp, y0, text + pre, cur);
+    _draw_piece(font, UI_DIM_RGB, x + wp + wc, y0, text + pre + cur, post);
     if (cur) {
         float uy = y0 + (float)al_get_font_line_height(font) + app_px(app, 2);
-        al_draw_line(x + wp, uy, x + wp + wc, uy, app_rgb(MARK_RGB), app_px(app, 3));
+        al_draw_line(x + wp, uy, x + wp + wc, uy, app_rgb(UI_ACCENT_RGB), app_px(app, 3));
     }
 }
 
@@ -145,7 +140,7 @@ static void _draw_letter_code(LUMIKEY_APP *app, const MORSE_SEQUENCE *seq, size_
         MORSE_STATE st = seq->events[i].state;
         if (st != MORSE_DOT && st != MORSE_DASH) continue;
         int now = i == index;
-        ALLEGRO_COLOR c = app_rgb(now ? MARK_RGB : DIM_RGB);
+        ALLEGRO_COLOR c = app_rgb(now ? UI_ACCENT_RGB : UI_DIM_RGB);
         if (st == MORSE_DOT) {
             if (now)
                 al_draw_filled_circle(x + r, cy, r, c);
@@ -179,7 +174,8 @@ void screen_play_draw_overlay(LUMIKEY_APP *app) {
 
     float y2 = y1 + 2 * app_px(app, 12) + 1.5f * p, bh = app_px(app, 8);
     float x0 = 2 * p, bw = W - 4 * p;
-    al_draw_filled_rounded_rectangle(x0, y2, x0 + bw, y2 + bh, bh / 2, bh / 2, app_rgb(TRACK_RGB));
+    al_draw_filled_rounded_rectangle(x0, y2, x0 + bw, y2 + bh, bh / 2, bh / 2,
+                                     app_rgb(UI_TRACK_RGB));
     uint32_t elapsed = 0, rep = 0;
     player_position(app->player, &elapsed, &rep);
     if (seq->total_ms) {
@@ -187,7 +183,7 @@ void screen_play_draw_overlay(LUMIKEY_APP *app) {
         if (frac > 1) frac = 1;
         if (frac > 0)
             al_draw_filled_rounded_rectangle(x0, y2, x0 + frac * bw, y2 + bh, bh / 2, bh / 2,
-                                             app_rgb(MARK_RGB));
+                                             app_rgb(UI_ACCENT_RGB));
     }
 
     char status[128];
@@ -198,6 +194,6 @@ void screen_play_draw_overlay(LUMIKEY_APP *app) {
         snprintf(status, sizeof status, i18n_tr("%u.%u s    %u ms / unit"), seq->total_ms / 1000,
                  (seq->total_ms % 1000) / 100, unit);
     }
-    al_draw_text(app->font, app_rgb(DIM_RGB), W / 2, y2 + bh + 0.8f * p, ALLEGRO_ALIGN_CENTRE,
+    al_draw_text(app->font, app_rgb(UI_DIM_RGB), W / 2, y2 + bh + 0.8f * p, ALLEGRO_ALIGN_CENTRE,
                  status);
 }

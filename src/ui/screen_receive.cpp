@@ -20,19 +20,8 @@
 #include "support/ka_common.hpp"
 #include "ui/text_view.hpp"
 #include "ui/touch_list.hpp"
+#include "ui/ui_colors.hpp"
 #include "ui/ui_popup.hpp"
-
-static const uint32_t TEXT_RGB = 0xE8EAF0;
-static const uint32_t DIM_RGB = 0x7A8090;
-static const uint32_t SAVED_RGB = 0x00E676;
-static const uint32_t LAMP_OFF_RGB = 0x303540;
-static const uint32_t RX_LAMP_RGB = 0xFFD54A;
-static const uint32_t TX_LAMP_RGB = 0xFF5252;
-static const uint32_t TRACK_RGB = 0x2C303A;
-static const uint32_t BAND_SIGNAL_RGB = 0x3D4B6B;
-static const uint32_t BAND_NOISE_RGB = 0x3A3A3A;
-static const uint32_t PREVIEW_BG_RGB = 0x1C1F27;
-static const uint32_t WARN_RGB = 0xFFB74D;
 
 // Set while screen_receive_build runs: the new widgets count as built before the loop notes it.
 static int _building;
@@ -87,6 +76,43 @@ void screen_receive_leave(LUMIKEY_APP *app) {
     }
     if (app->rx_ready) receiver_stop(&app->rx);
     app->receive.status[0] = '\0';
+}
+
+int screen_receive_message_field(const LUMIKEY_APP *app) {
+    __ka_assert(app, return -1);
+    return app->receive.msg_field;
+}
+
+int screen_receive_duplex(const LUMIKEY_APP *app) {
+    __ka_assert(app, return 0);
+    return app->screen == SCREEN_RECEIVE && app->receive.duplex;
+}
+
+// A rebuild of this screen itself gives the focus back to the message field that had it.
+static int _refocus_message;
+
+void screen_receive_keep(LUMIKEY_APP *app) {
+    __ka_assert(app, return );
+    RECEIVE_SCREEN *rs = &app->receive;
+    _refocus_message = 0;
+    if (!app->gui || rs->msg_field < 0) return;
+    _refocus_message = app->screen == SCREEN_RECEIVE && ka_gui_get_focus(app->gui) == rs->msg_field;
+    ka_copy_text(rs->msg_text, sizeof rs->msg_text,
+                 ka_gui_textarea_get_text(app->gui, rs->msg_field));
+}
+
+void screen_receive_restore(LUMIKEY_APP *app) {
+    __ka_assert(app, return );
+    int refocus = _refocus_message;
+    _refocus_message = 0;
+    if (refocus && app->gui && app->receive.msg_field >= 0)
+        ka_gui_set_focus(app->gui, app->receive.msg_field);
+}
+
+void screen_receive_at_home(LUMIKEY_APP *app) {
+    __ka_assert(app, return );
+    app->receive.duplex = 0;
+    app->receive.msg_text[0] = '\0';
 }
 
 void screen_receive_release(LUMIKEY_APP *app) {
@@ -160,15 +186,15 @@ static size_t _live_fill(void *user, TEXT_PARA *paras, size_t max) {
     if (n < max) {
         paras[n].font = app->font_big;
         if (live.text[0]) {
-            paras[n].rgb = TEXT_RGB;
+            paras[n].rgb = UI_TEXT_RGB;
             paras[n].text = live.text;
         } else {
-            paras[n].rgb = DIM_RGB;
+            paras[n].rgb = UI_DIM_RGB;
             paras[n].text = rx->active ? i18n_tr("(waiting for a signal)") : "";
         }
         n++;
     }
-    if (n < max && live.symbols[0]) paras[n++] = {nullptr, DIM_RGB, live.symbols};
+    if (n < max && live.symbols[0]) paras[n++] = {nullptr, UI_DIM_RGB, live.symbols};
     if (n < max && rx->last_saved[0]) {
         // The last message is the newest change to the list: while received.json lacks any
         // change (its save failed and waits for a retry), it lacks this message.
@@ -176,7 +202,7 @@ static size_t _live_fill(void *user, TEXT_PARA *paras, size_t max) {
         snprintf(saved, sizeof saved, unsaved ? i18n_tr("Not saved yet: %s") : i18n_tr("Saved: %s"),
                  rx->last_saved);
         saved[ka_utf8_cut_len(saved, sizeof saved - 1)] = '\0';
-        paras[n++] = {nullptr, unsaved ? WARN_RGB : SAVED_RGB, saved};
+        paras[n++] = {nullptr, unsaved ? UI_WARN_RGB : UI_GOOD_RGB, saved};
     }
     return n;
 }
@@ -202,19 +228,21 @@ static void _draw_meter(KA_GUI_WIDGET *widget, float x, float y, ALLEGRO_FONT *,
     if (rs->duplex) {
         mw -= 2 * l + p;
         al_draw_filled_circle(x + W - p - l, my + mh / 2, l,
-                              app_rgb(_tx_on(app) ? TX_LAMP_RGB : LAMP_OFF_RGB));
+                              app_rgb(_tx_on(app) ? UI_SEND_RGB : UI_LAMP_OFF_RGB));
     }
-    al_draw_filled_circle(x + p + l, my + mh / 2, l, app_rgb(st.on ? RX_LAMP_RGB : LAMP_OFF_RGB));
-    al_draw_filled_rectangle(mx, my, mx + mw, my + mh, app_rgb(TRACK_RGB));
+    al_draw_filled_circle(x + p + l, my + mh / 2, l,
+                          app_rgb(st.on ? UI_ACCENT_RGB : UI_LAMP_OFF_RGB));
+    al_draw_filled_rectangle(mx, my, mx + mw, my + mh, app_rgb(UI_TRACK_RGB));
     if (!rx->active) return;
     float k = mw / 255.0f;
     al_draw_filled_rectangle(mx + k * st.lo, my, mx + k * st.hi, my + mh,
-                             app_rgb(st.has_signal ? BAND_SIGNAL_RGB : BAND_NOISE_RGB));
-    al_draw_line(mx + k * st.th_on, my - 3, mx + k * st.th_on, my + mh + 3, app_rgb(RX_LAMP_RGB),
+                             app_rgb(st.has_signal ? UI_BAND_SIGNAL_RGB : UI_BAND_NOISE_RGB));
+    al_draw_line(mx + k * st.th_on, my - 3, mx + k * st.th_on, my + mh + 3, app_rgb(UI_ACCENT_RGB),
                  2);
-    al_draw_line(mx + k * st.th_off, my - 3, mx + k * st.th_off, my + mh + 3, app_rgb(DIM_RGB), 2);
+    al_draw_line(mx + k * st.th_off, my - 3, mx + k * st.th_off, my + mh + 3, app_rgb(UI_DIM_RGB),
+                 2);
     al_draw_filled_rectangle(mx + k * st.luma - 2, my - 4, mx + k * st.luma + 2, my + mh + 4,
-                             app_rgb(TEXT_RGB));
+                             app_rgb(UI_TEXT_RGB));
 }
 
 // --- Preview and its detection square ---
@@ -273,7 +301,7 @@ static void _draw_preview(KA_GUI_WIDGET *widget, float x, float y, ALLEGRO_FONT 
     RECEIVE_SCREEN *rs = &app->receive;
     float W = widget->w, H = widget->h;
     rs->box_x = x, rs->box_y = y, rs->box_w = W, rs->box_h = H;
-    al_draw_filled_rectangle(x, y, x + W, y + H, app_rgb(PREVIEW_BG_RGB));
+    al_draw_filled_rectangle(x, y, x + W, y + H, app_rgb(UI_CARD_RGB));
     int o = capture_orientation();
     app->rx_orientation = o;
     if (rx->active && _show_preview(app)) {
@@ -287,7 +315,7 @@ static void _draw_preview(KA_GUI_WIDGET *widget, float x, float y, ALLEGRO_FONT 
         const char *msg = rx->active ? i18n_tr("Opening the camera...")
                                      : i18n_tr("Press Start, then point the camera at the light");
         float lh = (float)al_get_font_line_height(font);
-        al_draw_text(font, app_rgb(DIM_RGB), x + W / 2, y + H / 2 - lh / 2, ALLEGRO_ALIGN_CENTRE,
+        al_draw_text(font, app_rgb(UI_DIM_RGB), x + W / 2, y + H / 2 - lh / 2, ALLEGRO_ALIGN_CENTRE,
                      msg);
     }
     float cx = 0.5f, cy = 0.5f, sd = 0.2f, u, v;
@@ -295,14 +323,14 @@ static void _draw_preview(KA_GUI_WIDGET *widget, float x, float y, ALLEGRO_FONT 
     _frame_to_box(o, cx, cy, &u, &v);
     float s = (W < H ? W : H) * sd;
     al_draw_rectangle(x + W * u - s / 2, y + H * v - s / 2, x + W * u + s / 2, y + H * v + s / 2,
-                      app_rgb(SAVED_RGB), app_px(app, 2));
+                      app_rgb(UI_GOOD_RGB), app_px(app, 2));
     if (!app->settings.debug_overlay || !rx->active || !font) return;
     DECODER_STATUS st;
     receiver_status(rx, &st);
     char line[160];
     float lx = x + app_px(app, 4), ly = y + app_px(app, 4),
           lh = (float)al_get_font_line_height(font);
-    ALLEGRO_COLOR c = app_rgb(RX_LAMP_RGB);
+    ALLEGRO_COLOR c = app_rgb(UI_ACCENT_RGB);
     snprintf(line, sizeof line, "luma %.1f  lo %.1f  hi %.1f", (double)st.luma, (double)st.lo,
              (double)st.hi);
     al_draw_text(font, c, lx, ly, 0, line);
@@ -559,7 +587,7 @@ static void _build_send_row(LUMIKEY_APP *app, RX_LAYOUT &l) {
             i18n_tr("Experimental: the camera can also pick up this phone's own flashlight."), pad,
             l.y, W - 2 * pad, l.L, KA_GUI_ALIGN_JUSTIFY);
         KA_GUI_WIDGET *w = ka_gui_get_widget(g, warn);
-        if (w) w->theme.text_normal = app_rgb(WARN_RGB);
+        if (w) w->theme.text_normal = app_rgb(UI_WARN_RGB);
         l.y += _fit_label(app, warn, pad, l.y, W - 2 * pad, l.L, 0) + pad;
     }
     float row = app->kb_overlap > 0 ? l.H - (float)app->kb_overlap - pad - bh : l.bottom - bh;

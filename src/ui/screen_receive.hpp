@@ -26,6 +26,18 @@ void screen_receive_release(LUMIKEY_APP *app);
 void screen_receive_send(LUMIKEY_APP *app);
 void screen_receive_send_started(LUMIKEY_APP *app, int fresh);
 void screen_receive_send_failed(LUMIKEY_APP *app);
+// The message field of a send + receive (the one Enter sends from and the soft keyboard
+// serves); -1 when none is built.
+int screen_receive_message_field(const LUMIKEY_APP *app);
+// 1 when a send now goes out beside the receiver, keeping the camera and this screen, rather
+// than through the play screen.
+int screen_receive_duplex(const LUMIKEY_APP *app);
+// The message field's text outlives every rebuild, of this screen or another; a rebuild of this
+// screen itself keeps its focus too: keep before the old context goes, restore after the build.
+void screen_receive_keep(LUMIKEY_APP *app);
+void screen_receive_restore(LUMIKEY_APP *app);
+// Going home ends the send + receive mode and forgets its message.
+void screen_receive_at_home(LUMIKEY_APP *app);
 // The back key: 1 when it closed the warning or stopped a send.
 int screen_receive_back(LUMIKEY_APP *app);
 

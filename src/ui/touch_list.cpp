@@ -19,13 +19,8 @@
 #include "morse/morse_table.hpp"
 #include "support/ka_common.hpp"
 #include "ui/text_wrap.hpp"
+#include "ui/ui_colors.hpp"
 #include "ui/ui_scrollbar.hpp"
-
-static const uint32_t COL_TITLE = 0xE8EAF0;
-static const uint32_t COL_SUBTITLE = 0x7A8090; // also the empty text
-static const uint32_t COL_HEADER = 0xFFD54A;
-static const uint32_t COL_CARD = 0x1C1F27;
-static const uint32_t COL_CARD_PRESSED = 0x2E3442;
 
 static const double LONG_PRESS_S = 0.5;
 static const float WHEEL_STEP = 68; // one two-line row per wheel notch, in base pixels
@@ -258,9 +253,9 @@ static float _draw_lines(const ALLEGRO_FONT *font, const char *text, float x, fl
 
 static void _draw_wrapped(const TOUCH_LIST_VIEW *v, const ALLEGRO_FONT *font, const TOUCH_ROW *row,
                           float tx, float ry, float tw) {
-    float bottom = _draw_lines(font, row->title, tx, ry + app_px(v->app, 9), tw, COL_TITLE);
+    float bottom = _draw_lines(font, row->title, tx, ry + app_px(v->app, 9), tw, UI_TEXT_RGB);
     if (row->subtitle)
-        _draw_lines(font, row->subtitle, tx, bottom + app_px(v->app, 2), tw, COL_SUBTITLE);
+        _draw_lines(font, row->subtitle, tx, bottom + app_px(v->app, 2), tw, UI_DIM_RGB);
 }
 
 static void _draw(KA_GUI_WIDGET *widget, float x, float y, ALLEGRO_FONT *font, void *user) {
@@ -282,7 +277,7 @@ static void _draw(KA_GUI_WIDGET *widget, float x, float y, ALLEGRO_FONT *font, v
     al_set_clipping_rectangle((int)x, (int)y, (int)W, (int)H);
 
     if (lay.n == 0 && v->empty_text)
-        al_draw_text(font, app_rgb(COL_SUBTITLE), x + W / 2, y + 2 * pad, ALLEGRO_ALIGN_CENTRE,
+        al_draw_text(font, app_rgb(UI_DIM_RGB), x + W / 2, y + 2 * pad, ALLEGRO_ALIGN_CENTRE,
                      v->empty_text);
 
     for (size_t i = _row_at(lay, v->scroll); i < lay.n; i++) {
@@ -293,22 +288,22 @@ static void _draw(KA_GUI_WIDGET *widget, float x, float y, ALLEGRO_FONT *font, v
         _fresh_row(v, i, &row);
         if (row.header) {
             _draw_fit(font, row.title, x + pad, ry + h - L - app_px(app, 6), W - 2 * pad,
-                      COL_HEADER);
+                      UI_ACCENT_RGB);
             continue;
         }
         int pressed = v->pressing && !v->moved && row.id == v->press_id;
         al_draw_filled_rounded_rectangle(x + pad / 2, ry + app_px(app, 3), x + W - pad / 2,
                                          ry + h - app_px(app, 3), app_px(app, 8), app_px(app, 8),
-                                         app_rgb(pressed ? COL_CARD_PRESSED : COL_CARD));
+                                         app_rgb(pressed ? UI_PRESSED_RGB : UI_CARD_RGB));
         float tx = x + 1.5f * pad, tw = W - 3 * pad;
         if (v->wrap) {
             _draw_wrapped(v, font, &row, tx, ry, tw);
         } else if (row.subtitle) {
-            _draw_fit(font, row.title, tx, ry + app_px(app, 9), tw, COL_TITLE);
+            _draw_fit(font, row.title, tx, ry + app_px(app, 9), tw, UI_TEXT_RGB);
             _draw_fit(font, row.subtitle, tx, ry + app_px(app, 9) + L + app_px(app, 2), tw,
-                      COL_SUBTITLE);
+                      UI_DIM_RGB);
         } else {
-            _draw_fit(font, row.title, tx, ry + (h - L) / 2, tw, COL_TITLE);
+            _draw_fit(font, row.title, tx, ry + (h - L) / 2, tw, UI_TEXT_RGB);
         }
     }
 

@@ -5,9 +5,7 @@
 
 #include "main/app.hpp"
 #include "support/ka_common.hpp"
-
-static const uint32_t POPUP_BG_RGB = 0x262A34;
-static const uint32_t POPUP_BORDER_RGB = 0xFFD54A;
+#include "ui/ui_colors.hpp"
 
 int ui_popup(LUMIKEY_APP *app, float w, float h) {
     __ka_assert(app, return -1);
@@ -22,8 +20,8 @@ int ui_popup(LUMIKEY_APP *app, float w, float h) {
     ka_gui_window_set_zorder(app->gui, win, KA_GUI_ZORDER_POPUP, 0);
     KA_GUI_WINDOW *pw = ka_gui_get_window(app->gui, win);
     if (pw) {
-        pw->theme.bg_normal = app_rgb(POPUP_BG_RGB);
-        pw->theme.border_normal = app_rgb(POPUP_BORDER_RGB);
+        pw->theme.bg_normal = app_rgb(UI_POPUP_RGB);
+        pw->theme.border_normal = app_rgb(UI_ACCENT_RGB);
     }
     ka_gui_close_window(app->gui, win);
     return win;

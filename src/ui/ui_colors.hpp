@@ -1,0 +1,28 @@
+// src/ui/ui_colors.hpp: the interface's colours, named once for every screen (0xRRGGBB, turned
+// into Allegro colours by app_rgb). The screen light's colours are the user's, in SETTINGS.
+#pragma once
+#include <cstdint>
+
+// Surfaces, darkest first
+constexpr uint32_t UI_BACKGROUND_RGB = 0x101218; // behind every window
+constexpr uint32_t UI_PANEL_RGB = 0x14161C;      // the play screen's panel under the light
+constexpr uint32_t UI_CARD_RGB = 0x1C1F27;       // list cards, the key pad at rest, the preview
+constexpr uint32_t UI_LIGHT_OFF_RGB = 0x20232B;  // the play screen with the screen output off
+constexpr uint32_t UI_POPUP_RGB = 0x262A34;      // popups
+constexpr uint32_t UI_TRACK_RGB = 0x2C303A;      // progress and level tracks
+constexpr uint32_t UI_PRESSED_RGB = 0x2E3442;    // a pressed card, the key pad held
+constexpr uint32_t UI_LAMP_OFF_RGB = 0x303540;   // a lamp that is off
+constexpr uint32_t UI_SCROLLBAR_RGB = 0x4A5060;
+
+// Text and marks
+constexpr uint32_t UI_TEXT_RGB = 0xE8EAF0;
+constexpr uint32_t UI_DIM_RGB = 0x7A8090;    // secondary text, outlines, what was sent already
+constexpr uint32_t UI_ACCENT_RGB = 0xFFD54A; // what is happening now: the current letter, a held
+                                             // paddle, headers, the receive lamp, popup borders
+constexpr uint32_t UI_GOOD_RGB = 0x00E676;   // a finished or saved message
+constexpr uint32_t UI_WARN_RGB = 0xFFB74D;
+constexpr uint32_t UI_SEND_RGB = 0xFF5252; // the send lamp
+
+// The receive screen's level meter: the band of the signal and that of the noise
+constexpr uint32_t UI_BAND_SIGNAL_RGB = 0x3D4B6B;
+constexpr uint32_t UI_BAND_NOISE_RGB = 0x3A3A3A;
