@@ -1,5 +1,5 @@
-// tests/main/app_gui_test.cpp: building the GUI of a screen on a real (virtual) display, and
-// trying again when a build could not be made.
+// tests/main/app_gui_test.cpp: building the GUI of a screen on a real (virtual) display, trying
+// again when a build could not be made, and what a screen carries through its own rebuild.
 // ctest-label: display
 #include <memory>
 #include <gtest/gtest.h>
@@ -63,6 +63,39 @@ TEST_F(AppGui, ABuildThatFailsIsTriedAgainOnTheNextPass) {
     app_build_gui(a);
     EXPECT_EQ(a->built_screen, SCREEN_HISTORY);
     EXPECT_EQ(a->needs_rebuild, 0);
+}
+
+// A rebuild makes a fresh context: the editor's typed text and focused field come back through
+// its hooks, but only for a rebuild of the editor itself; the message field is the built
+// screen's, and a screen without one has none.
+TEST_F(AppGui, TheEditorKeepsItsTypedTextAndFocusThroughItsOwnRebuild) {
+    a->font = a->font_big = font;
+    a->presets = presets_new();
+    ASSERT_NE(a->presets, nullptr);
+    app_set_screen(a, SCREEN_EDIT);
+    app_build_gui(a);
+    ASSERT_GE(a->edit_name, 0);
+    EXPECT_EQ(app_message_field(a), -1) << "the editor sends nothing on Enter";
+    ka_gui_textarea_set_text(a->gui, a->edit_text, "CQ CQ");
+    ka_gui_textarea_set_text(a->gui, a->edit_name, "Call");
+    ka_gui_set_focus(a->gui, a->edit_name);
+
+    KA_GUI_CTX *old = a->gui;
+    a->disp_w = 800; // a resize
+    a->disp_h = 480;
+    app_build_gui(a);
+    ASSERT_NE(a->gui, old);
+    EXPECT_STREQ(ka_gui_textarea_get_text(a->gui, a->edit_text), "CQ CQ");
+    EXPECT_STREQ(ka_gui_textarea_get_text(a->gui, a->edit_name), "Call");
+    EXPECT_EQ(ka_gui_get_focus(a->gui), a->edit_name);
+
+    // Going home and building there: the home screen's field, without the editor's focus.
+    app_set_screen(a, SCREEN_HOME);
+    app_build_gui(a);
+    ASSERT_GE(a->msg_field, 0);
+    EXPECT_EQ(app_message_field(a), a->msg_field);
+    EXPECT_NE(ka_gui_get_focus(a->gui), a->msg_field);
+    presets_free(&a->presets);
 }
 
 } // namespace
