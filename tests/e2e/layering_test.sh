@@ -5,7 +5,8 @@ set -euo pipefail
 : "${LUMIKEY_SOURCE:?}"
 cd "$LUMIKEY_SOURCE"
 
-# Module -> the include folders it may use besides its own (src/ui: main/app.hpp only).
+# Module -> the include folders it may use besides its own (src/ui: of main only the app record,
+# main/app.hpp, which the screens work on).
 declare -A allowed=(
   [support]=""
   [src/morse]="support"
@@ -36,5 +37,30 @@ for module in "${!allowed[@]}"; do
     fi
   done < <(grep -Hn '^#include "' $(find "$module" -name '*.cpp' -o -name '*.hpp') || true)
 done
+# The screens work on the app record, and the record holds the screens' state: no circle, as
+# long as the record takes that state from small state headers (never a screen's own header)
+# that include nothing of main, and no header of the screens includes the record (only their
+# .cpp files do).
+while IFS=: read -r file line include; do
+  target=$(sed -n 's/.*#include "\([^"]*\)".*/\1/p' <<<"$include")
+  if grep -q '^#include "main/' "src/$target"; then
+    echo "include circle: $file:$line: $target includes main" >&2
+    bad=1
+  fi
+  # A screen's own header (its functions on the record) is no state header; the screen light
+  # is a player channel, not a screen.
+  case "$target" in
+    ui/screen_*_state.hpp | ui/screen_light.hpp) ;;
+    ui/screen_*)
+      echo "include circle: $file:$line: the record includes a screen's header, $target" >&2
+      bad=1
+      ;;
+  esac
+done < <(grep -Hn '^#include "ui/' src/main/app.hpp || true)
+while IFS=: read -r file line include; do
+  echo "include circle: $file:$line: a screen header includes the app record" >&2
+  bad=1
+done < <(grep -Hn '^#include "main/' src/ui/*.hpp || true)
+
 [[ $bad -eq 0 ]] || { echo "FAIL: see the includes above" >&2; exit 1; }
 echo "every include points down the layers"
