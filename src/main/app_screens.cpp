@@ -1,6 +1,7 @@
-// src/main/app_screens.cpp: which function builds, ticks, answers the back key, cleans up when
-// left and releases at shutdown for each screen. A new screen plugs in by replacing its row of
-// the table.
+// src/main/app_screens.cpp: each screen's hooks (what builds, ticks, answers the back key, cleans
+// up when left, releases at shutdown, carries its widgets' content through a rebuild, names its
+// message field, takes its own events and draws under or over the GUI), and the queries main
+// makes over them. A new screen plugs in with a row of the table naming only the hooks it has.
 #include "main/app.hpp"
 
 #include "support/ka_common.hpp"
