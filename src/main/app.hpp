@@ -8,6 +8,7 @@
 #include "support/ka_gui.hpp"
 
 #include "model/history.hpp"
+#include "model/practice.hpp"
 #include "model/presets.hpp"
 #include "model/received.hpp"
 #include "model/settings.hpp"
@@ -15,6 +16,7 @@
 #include "platform/wake_event.hpp"
 #include "ui/screen_key.hpp"
 #include "ui/screen_play.hpp"
+#include "ui/screen_practice.hpp"
 #include "ui/screen_receive.hpp"
 #include "ui/text_view.hpp"
 #include "ui/touch_list.hpp"
@@ -28,6 +30,8 @@ enum APP_SCREEN {
     SCREEN_RECEIVE = 5,
     SCREEN_RECEIVED = 6,
     SCREEN_KEY = 7,
+    SCREEN_PRACTICE = 8,
+    SCREEN_PROGRESS = 9,
 };
 
 // The whole program's state, owned by the main thread. Zero-filled at start; fields whose
@@ -57,6 +61,12 @@ struct LUMIKEY_APP {
     char play_text[1024];
     int play_requested;
     int stop_requested;
+    // The next send only (each reset when it starts): a unit other than the settings', gaps
+    // spread to an effective speed, and staying on the screen that asked (no play screen).
+    uint32_t play_unit_ms;       // 0: the settings' unit
+    uint32_t play_effective_wpm; // 0: no Farnsworth spacing
+    int play_in_place;
+    double play_heard_end; // Allegro time the last send's last element is heard to end
     PRESET_LIST *presets;
     TOUCH_LIST_VIEW home_list;
     SENT_HISTORY history;
@@ -125,6 +135,10 @@ struct LUMIKEY_APP {
     int rx_ready; // rx.lock exists
     TEXT_VIEW rx_text;
     int rx_orientation;
+
+    // Practice: the learner's log ("practice.json") and the practice screen's session
+    PRACTICE_LOG *practice_log;
+    PRACTICE_SCREEN practice;
 };
 
 // v base pixels at the current UI scale, rounded to whole pixels.
@@ -164,6 +178,10 @@ int app_save_settings(LUMIKEY_APP *app);
 int app_save_presets(LUMIKEY_APP *app);
 int app_save_history(LUMIKEY_APP *app);
 int app_save_received(LUMIKEY_APP *app);
+int app_save_practice(LUMIKEY_APP *app);
+// Reads "practice.json" into a new practice log (a file that cannot be used is set aside and
+// the log starts afresh). 0 only when memory ran out.
+int app_load_practice(LUMIKEY_APP *app);
 // The main loop's settings save: writes dirty settings at time now (seconds, Allegro clock).
 // After a failure the next try waits 1 s, doubling up to 30 s, so a full or read-only disk
 // costs neither CPU nor a flood of log lines. 1 when a save was made.
