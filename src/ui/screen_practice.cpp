@@ -497,10 +497,11 @@ static void _build_choices(LUMIKEY_APP *app, int win, float top) {
     float W = (float)app->disp_w, H = (float)app->disp_h;
     float pad = app_px(app, 12), bh = app_px(app, 52), rh = app_px(app, 46);
     int wide = W > H;
-    float cw = wide ? (W - 3 * pad) / 2 : W - 2 * pad;
+    // Landscape: the steppers' captions take the wider column.
+    float cw = wide ? (W - 3 * pad) * 0.6f : W - 2 * pad;
     COLUMN a{pad, cw, top};
     for (int s = 0; s < STEP_COUNT; s++) _add_stepper(app, win, &a, s, rh, pad);
-    COLUMN b = wide ? COLUMN{2 * pad + cw, cw, top} : COLUMN{pad, cw, a.y + pad / 2};
+    COLUMN b = wide ? COLUMN{2 * pad + cw, W - 3 * pad - cw, top} : COLUMN{pad, cw, a.y + pad / 2};
 
     int src = ka_gui_add_combobox(g, win, b.x, b.y, b.w, bh, _on_source, app);
     for (const char *name : _source_names) ka_gui_combobox_add_item(g, src, i18n_tr(name));
@@ -520,13 +521,13 @@ static void _build_choices(LUMIKEY_APP *app, int win, float top) {
         unsigned pct = s.total ? (unsigned)((uint64_t)s.right * 100 / s.total) : 0;
         snprintf(text, sizeof text, i18n_tr("Accuracy %u %%: %u of %u right"), pct, s.right,
                  s.total);
-        ka_gui_add_label(g, win, text, b.x, b.y, b.w, rh, KA_GUI_ALIGN_LEFT);
+        ka_gui_add_label(g, win, text, b.x, b.y, b.w, rh, KA_GUI_ALIGN_JUSTIFY);
         b.y += rh;
         char pass_note[160];
         snprintf(pass_note, sizeof pass_note, i18n_tr("%u %% or better opens the next lesson"),
                  (unsigned)(KOCH_PASS * 100 + 0.5));
         if (!p->offer_next)
-            ka_gui_add_label(g, win, pass_note, b.x, b.y, b.w, rh, KA_GUI_ALIGN_LEFT);
+            ka_gui_add_label(g, win, pass_note, b.x, b.y, b.w, rh, KA_GUI_ALIGN_JUSTIFY);
         b.y += rh + pad / 2;
     }
     float half = (b.w - pad) / 2;
