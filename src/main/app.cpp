@@ -111,6 +111,8 @@ void app_forget_widget_ids(LUMIKEY_APP *app) {
     app->options_status = app->palette_win = app->palette_hex = -1;
     app->edit_text = app->edit_name = app->edit_cat = app->edit_preview = -1;
     app->save_notice_win = app->save_notice_label = -1;
+    app->practice.status_label = -1;
+    for (int &id : app->practice.step_labels) id = -1;
 }
 
 // Builds the GUI of app->screen anew on a fresh context. The new context is made before the
@@ -254,6 +256,17 @@ static int _load_received(LUMIKEY_APP *app) {
     return 1;
 }
 
+int app_load_practice(LUMIKEY_APP *app) {
+    __ka_assert(app, return 0);
+    practice_free(&app->practice_log);
+    app->practice_log = practice_new();
+    __ka_assert(app->practice_log, return 0);
+    if (_load_file("practice.json",
+                   [app](const char *t) { return practice_from_json(app->practice_log, t); }))
+        ka_log(LOG_INFO, "%zu practice sessions loaded", app->practice_log->count);
+    return 1;
+}
+
 // What is still unsaved when the program ends, however it ends.
 static void _save_before_end(LUMIKEY_APP *app) {
     app_save_at_exit(app);
@@ -326,6 +339,7 @@ static int _load_files(LUMIKEY_APP *app) {
     if (!app_receiver_init(app)) return 0;
     app->rx_ready = 1;
     if (!_load_received(app)) return 0;
+    if (!app_load_practice(app)) return 0;
     platform_on_display_lost(_save_before_lost_display, app);
     return 1;
 }

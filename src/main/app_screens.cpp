@@ -11,11 +11,14 @@
 #include "ui/screen_options.hpp"
 #include "ui/screen_key.hpp"
 #include "ui/screen_play.hpp"
+#include "ui/screen_practice.hpp"
+#include "ui/screen_progress.hpp"
 #include "ui/screen_received.hpp"
 #include "ui/screen_receive.hpp"
 
 // The screen the back key leads to when the screen itself has nothing to close.
 static APP_SCREEN _parent_of(APP_SCREEN screen) {
+    if (screen == SCREEN_PROGRESS) return SCREEN_PRACTICE;
     return screen == SCREEN_RECEIVED ? SCREEN_RECEIVE : SCREEN_HOME;
 }
 
@@ -56,6 +59,10 @@ static int _key_event(LUMIKEY_APP *app, const ALLEGRO_EVENT *ev) {
         ev->type == ALLEGRO_EVENT_TOUCH_CANCEL)
         screen_key_touch(app, ev);
     return screen_key_keyboard(app, ev);
+}
+
+static void _practice_release(LUMIKEY_APP *app) {
+    practice_free(&app->practice_log);
 }
 
 struct SCREEN_ROW {
@@ -113,6 +120,14 @@ static const SCREEN_ROW _screens[] = {
       .leave = app_key_release,
       .release = _key_release,
       .event = _key_event}},
+    {SCREEN_PRACTICE,
+     {.build = screen_practice_build,
+      .tick = screen_practice_tick,
+      .back = screen_practice_back,
+      .leave = screen_practice_leave,
+      .release = _practice_release,
+      .event = screen_practice_keyboard}},
+    {SCREEN_PROGRESS, {.build = screen_progress_build}},
 };
 
 const APP_SCREEN_HOOKS *app_screen_hooks(APP_SCREEN screen) {

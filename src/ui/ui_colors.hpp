@@ -12,7 +12,7 @@ constexpr uint32_t UI_POPUP_RGB = 0x262A34;      // popups
 constexpr uint32_t UI_TRACK_RGB = 0x2C303A;      // progress and level tracks
 constexpr uint32_t UI_PRESSED_RGB = 0x2E3442;    // a pressed card, the key pad held
 constexpr uint32_t UI_LAMP_OFF_RGB = 0x303540;   // a lamp that is off
-constexpr uint32_t UI_SCROLLBAR_RGB = 0x4A5060;
+constexpr uint32_t UI_RULE_RGB = 0x4A5060;       // scroll bars, chart frames
 
 // Text and marks
 constexpr uint32_t UI_TEXT_RGB = 0xE8EAF0;
@@ -22,6 +22,15 @@ constexpr uint32_t UI_ACCENT_RGB = 0xFFD54A; // what is happening now: the curre
 constexpr uint32_t UI_GOOD_RGB = 0x00E676;   // a finished or saved message
 constexpr uint32_t UI_WARN_RGB = 0xFFB74D;
 constexpr uint32_t UI_SEND_RGB = 0xFF5252; // the send lamp
+
+// Practice: a character copied right or wrong, and the progress charts
+constexpr uint32_t UI_RIGHT_RGB = 0x5CD65C; // also a character at the pass mark or above
+constexpr uint32_t UI_WRONG_RGB = 0xFF5A4F; // wrong, missed or extra
+constexpr uint32_t UI_WEAK_RGB = 0xFF7A4F;  // a character below the pass mark
+constexpr uint32_t UI_CHART_TEXT_RGB = 0xB8B8C4;
+constexpr uint32_t UI_CHART_PASS_RGB = 0x6A6A3A;  // the line at the lesson's pass mark
+constexpr uint32_t UI_CHART_POINT_RGB = 0x4FC3F7; // accuracy of a session
+constexpr uint32_t UI_CHART_TIME_RGB = 0xB39DDB;  // minutes of a day
 
 // The receive screen's level meter: the band of the signal and that of the noise
 constexpr uint32_t UI_BAND_SIGNAL_RGB = 0x3D4B6B;

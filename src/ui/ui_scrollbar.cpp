@@ -15,5 +15,5 @@ void ui_scrollbar_draw(const LUMIKEY_APP *app, float x, float y, float w, float 
     float bl = h * h / content_h;
     float top = y + scroll / (content_h - h) * (h - bl);
     al_draw_filled_rounded_rectangle(x + w - bw - 2, top, x + w - 2, top + bl, bw / 2, bw / 2,
-                                     app_rgb(UI_SCROLLBAR_RGB));
+                                     app_rgb(UI_RULE_RGB));
 }
