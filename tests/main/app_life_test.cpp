@@ -315,6 +315,60 @@ TEST_F(Life, KeyboardRoomIgnoresSevenPixelsOfJitter) {
     EXPECT_EQ(lines, 4u) << text;
 }
 
+// The room for the keyboard and the Enter key belong to the built screen's message field: the
+// receive screen has one only in send + receive, the home screen always; going home forgets
+// send + receive.
+TEST_F(Life, OnlyAScreenWithAMessageFieldMakesRoomForTheKeyboardAndEnterSendsFromIt) {
+    auto poll = [&](int height) {
+        sys.keyboard_overlap = height;
+        a->kb_poll_time = -1;
+        KA_GUI_CTX *before = a->gui;
+        idle();
+        idle();
+        return a->gui != before;
+    };
+    app_set_screen(a, SCREEN_RECEIVE);
+    idle();
+    ASSERT_EQ(a->built_screen, SCREEN_RECEIVE);
+    EXPECT_EQ(app_message_field(a), -1);
+    a->kb_overlap = 1; // a keyboard was up: its height is still followed
+    EXPECT_FALSE(poll(300)) << "receive only has no field to lift above the keyboard";
+    EXPECT_EQ(a->kb_overlap, 300);
+
+    a->receive.duplex = 1;
+    a->needs_rebuild = 1;
+    idle();
+    ASSERT_GE(a->receive.msg_field, 0);
+    EXPECT_EQ(app_message_field(a), a->receive.msg_field);
+    EXPECT_TRUE(poll(400));
+    ka_gui_textarea_set_text(a->gui, a->receive.msg_field, "QRV");
+    app_set_screen(a, SCREEN_RECEIVED);
+    idle();
+    EXPECT_STREQ(a->receive.msg_text, "QRV") << "kept when the screen went";
+    app_set_screen(a, SCREEN_HOME);
+    EXPECT_EQ(a->receive.duplex, 0);
+    EXPECT_STREQ(a->receive.msg_text, "");
+    idle();
+
+    ALLEGRO_EVENT enter{};
+    enter.type = ALLEGRO_EVENT_KEY_DOWN;
+    enter.keyboard.keycode = ALLEGRO_KEY_ENTER;
+    enter.keyboard.display = display;
+    enter.any.timestamp = al_get_time();
+    ASSERT_GE(a->msg_field, 0);
+    ka_gui_textarea_set_text(a->gui, a->msg_field, "TEST");
+    ka_gui_set_focus(a->gui, -1);
+    size_t sent = a->history.count;
+    pass(enter);
+    EXPECT_EQ(a->history.count, sent) << "Enter outside the message field sends nothing";
+    EXPECT_EQ(a->screen, SCREEN_HOME);
+    ka_gui_set_focus(a->gui, a->msg_field);
+    pass(enter);
+    ASSERT_EQ(a->history.count, sent + 1);
+    EXPECT_STREQ(a->history.items[0], "TEST");
+    EXPECT_EQ(a->screen, SCREEN_PLAY);
+}
+
 // The screen-on lock is held while a send plays, and only when the setting asks for it.
 TEST_F(Life, TheScreenStaysOnDuringASendOnlyWhenTheSettingSaysSo) {
     a->settings.loop = 1;
