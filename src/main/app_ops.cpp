@@ -85,6 +85,60 @@ void app_stop_playback(LUMIKEY_APP *app) {
     if (was_playing || app->screen == SCREEN_PLAY) screen_max_brightness(0);
 }
 
+// The three ways a send starts once its sequence and channels are made; each takes seq (the
+// player owns it in every case) and returns 1 when the player started.
+
+// Practice by ear: the screen that asked stays, and learns when the last element is heard.
+static int _start_in_place(LUMIKEY_APP *app, MORSE_SEQUENCE *seq, PLAYER_CHANNEL *channels,
+                           size_t n) {
+    uint32_t lead = 0, end_ms = 0;
+    for (size_t c = 0; c < n; c++)
+        if (channels[c].lead_ms > lead) lead = channels[c].lead_ms;
+    if (lead > PLAYER_MAX_LEAD_MS) lead = PLAYER_MAX_LEAD_MS;
+    if (seq->count)
+        end_ms = seq->events[seq->count - 1].start_ms + seq->events[seq->count - 1].duration_ms;
+    double start = al_get_time();
+    if (!player_start(app->player, seq, 0, channels, n)) {
+        tone_release();
+        return 0;
+    }
+    // The player's lead-in of 30 ms and the largest lead come before the first element.
+    app->play_heard_end = start + (30.0 + lead + end_ms) / 1000.0;
+    if (app->anim_timer) al_start_timer(app->anim_timer);
+    return 1;
+}
+
+// Send + receive: the receive screen stays and reports the send.
+static int _start_beside_receiver(LUMIKEY_APP *app, MORSE_SEQUENCE *seq, PLAYER_CHANNEL *channels,
+                                  size_t n) {
+    if (!player_start(app->player, seq, app->settings.loop, channels, n)) {
+        tone_release();
+        return 0;
+    }
+    app->receive.sending = 1;
+    screen_receive_send_started(app, 1);
+    if (app->anim_timer) al_start_timer(app->anim_timer);
+    return 1;
+}
+
+// An ordinary send: the play screen is on the display before the first element is due.
+static int _start_on_play_screen(LUMIKEY_APP *app, MORSE_SEQUENCE *seq, PLAYER_CHANNEL *channels,
+                                 size_t n) {
+    if (app->settings.out_screen) screen_max_brightness(1);
+    app_set_screen(app, SCREEN_PLAY);
+    app_build_gui(app);
+    if (!app->display_halted) app_draw(app);
+    if (!player_start(app->player, seq, app->settings.loop, channels, n)) {
+        // Nothing uses the prepared tone or the raised brightness now.
+        tone_release();
+        screen_max_brightness(0);
+        app_set_screen(app, SCREEN_HOME);
+        return 0;
+    }
+    if (app->anim_timer) al_start_timer(app->anim_timer);
+    return 1;
+}
+
 int app_start_playback(LUMIKEY_APP *app) {
     __ka_assert(app, return 0);
     __ka_assert(app->player, return 0);
@@ -122,48 +176,9 @@ int app_start_playback(LUMIKEY_APP *app) {
     // Anything beyond the light may go on with the display off.
     app->play_bg = n > 1;
 
-    if (in_place) {
-        uint32_t lead = 0, end_ms = 0;
-        for (size_t c = 0; c < n; c++)
-            if (channels[c].lead_ms > lead) lead = channels[c].lead_ms;
-        if (lead > PLAYER_MAX_LEAD_MS) lead = PLAYER_MAX_LEAD_MS;
-        if (seq->count)
-            end_ms = seq->events[seq->count - 1].start_ms + seq->events[seq->count - 1].duration_ms;
-        double start = al_get_time();
-        if (!player_start(app->player, seq, 0, channels, n)) {
-            tone_release();
-            return 0;
-        }
-        // The player's lead-in of 30 ms and the largest lead come before the first element.
-        app->play_heard_end = start + (30.0 + lead + end_ms) / 1000.0;
-        if (app->anim_timer) al_start_timer(app->anim_timer);
-        return 1;
-    }
-    if (duplex) {
-        if (!player_start(app->player, seq, app->settings.loop, channels, n)) {
-            tone_release();
-            return 0;
-        }
-        app->receive.sending = 1;
-        screen_receive_send_started(app, 1);
-        if (app->anim_timer) al_start_timer(app->anim_timer);
-        return 1;
-    }
-
-    if (app->settings.out_screen) screen_max_brightness(1);
-    app_set_screen(app, SCREEN_PLAY);
-    // The play screen is on the display before the first element is due.
-    app_build_gui(app);
-    if (!app->display_halted) app_draw(app);
-    if (!player_start(app->player, seq, app->settings.loop, channels, n)) {
-        // Nothing uses the prepared tone or the raised brightness now.
-        tone_release();
-        screen_max_brightness(0);
-        app_set_screen(app, SCREEN_HOME);
-        return 0;
-    }
-    if (app->anim_timer) al_start_timer(app->anim_timer);
-    return 1;
+    if (in_place) return _start_in_place(app, seq, channels, n);
+    if (duplex) return _start_beside_receiver(app, seq, channels, n);
+    return _start_on_play_screen(app, seq, channels, n);
 }
 
 void app_edit_new_preset_from(LUMIKEY_APP *app, const char *text) {
