@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "morse/biquad.hpp"
+#include "morse/ear_segment.hpp"
 #include "morse/morse_table.hpp"
 #include "support/ka_common.hpp"
 #include "support/ka_log.hpp"
@@ -105,10 +106,7 @@ struct STRETCH {
     bool dropped;
 };
 
-struct RUNLEN {
-    int on;
-    double ms;
-};
+using RUNLEN = EAR_RUN;
 
 // The spectrogram of the band, frame by frame, and each frame's noise power per bin.
 struct SPECTRO {
@@ -471,6 +469,7 @@ bool read_at(const std::vector<cplx> &z, const std::vector<float> &noise_var, do
     double unit = dots.size() >= 3 ? median(dots) : best_unit;
     unit = std::clamp(unit, 0.7 * best_unit, 1.4 * best_unit);
     runs = read_runs(z, noise_var, unit, &first, &lv);
+    runs = ear_segment(z, unit, runs, first, &first);
     std::vector<double> marks, spaces;
     for (const RUNLEN &r : runs) (r.on ? marks : spaces).push_back(r.ms);
     if (marks.size() < 2) return false;
