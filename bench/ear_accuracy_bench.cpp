@@ -497,6 +497,8 @@ void show(const char *spec) {
         EFFECTS fx;
         fx.snr_db = snr;
         fx.fade_db = getenv("EAR_BENCH_FADE") ? 12 : 0;
+        fx.neighbour = getenv("EAR_BENCH_NEIGHBOUR") != nullptr;
+        fx.crashes = getenv("EAR_BENCH_CRASHES") != nullptr;
         std::vector<float> x = scene_a(runs_a(text, (Style)st, wpm, seed), fx, seed);
         printf("ref %s\nold %s\nnew %s\n", text, old_read(x, 8000).c_str(),
                ear_read(x, 8000).c_str());
@@ -514,6 +516,8 @@ int main(int argc, char **argv) {
     real_time(48000);
     snr_table("tests' generator", scene_a, runs_a);
     effects_table("tests' generator", scene_a, runs_a, 5);
+    // EAR_BENCH_QUICK: the tests' generator's tables alone, while tuning.
+    if (getenv("EAR_BENCH_QUICK")) return 0;
     speed_rows();
     if (sox_ready()) {
         snr_table("sox", scene_b, runs_b);

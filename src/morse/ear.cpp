@@ -198,7 +198,9 @@ void find_stretches(const SPECTRO &s, int bin, std::vector<STRETCH> *out) {
     std::vector<float> powers;
     auto close = [&]() {
         if (cur.f0 >= 0 && cur.hits >= EAR_STRETCH_HITS) {
-            cur.power = percentile(powers, 0.5);
+            // Moments caught at a mark's edge are many in a fast or sparse text; the upper
+            // part of them is the tone's full strength.
+            cur.power = percentile(powers, 0.8);
             out->push_back(cur);
         }
         powers.clear();

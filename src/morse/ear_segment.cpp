@@ -24,7 +24,7 @@ constexpr double SEG_MAX_SPACE = 10.0;
 // A space followed by a space costs this much: only a pause too long for one piece is split.
 constexpr double SEG_CHAIN = 0.5;
 // Readings, each with the levels of the one before.
-constexpr int SEG_ROUNDS = 2;
+constexpr int SEG_ROUNDS = 3;
 // Levels are kept on a grid of this step.
 constexpr int SEG_GRID_MS = 100;
 // The tone's level at a moment: the median of this many marks each side.
@@ -33,8 +33,10 @@ constexpr int SEG_NEAR_MARKS = 3;
 constexpr double SEG_NOISE_MS = 2000.0;
 // Marks this long (in units) set the tone's level; shorter ones may be noise.
 constexpr double SEG_SURE_MARK = 0.7;
-// The first guess of the tone's level looks this far each side.
-constexpr double SEG_TONE_MS = 1500.0;
+// The first guess of the tone's level looks this many units each side, at least SEG_TONE_MS:
+// a fade of two seconds' period must show in it.
+constexpr double SEG_TONE_UNITS = 10.0;
+constexpr double SEG_TONE_MS = 400.0;
 // Each mark costs this much: a bump of noise in a long space must earn its place.
 constexpr double SEG_MARK_COST = 3.0;
 // The best signal-to-noise ratio a unit's sum is taken to have (20 dB).
@@ -169,12 +171,11 @@ void _seg_levels(SEGMENTER *s, bool first) {
     }
     if (first) {
         // The first reading may be riddled with marks of noise: the tone's level is rather the
-        // upper part of the sums over a unit in the second and a half around, where marks fill
-        // nearly half the time.
+        // upper part of the sums over a unit around, where marks fill nearly half the time.
         std::vector<double> sums;
         for (int k = 0; k + unit_frames <= s->frames; k++)
             sums.push_back(std::abs(s->sum(k, k + unit_frames)) / (unit_frames * s->frame));
-        int reach = (int)(SEG_TONE_MS / s->frame);
+        int reach = (int)(std::max(SEG_TONE_MS, SEG_TONE_UNITS * s->unit) / s->frame);
         for (size_t c = 0; c < cells; c++) {
             int mid = (int)((c + 0.5) * SEG_GRID_MS / s->frame);
             int from = std::max(0, mid - reach), to = std::min((int)sums.size(), mid + reach);
@@ -321,9 +322,12 @@ std::vector<EAR_RUN> ear_segment(const std::vector<std::complex<float>> &z, doub
     for (size_t k = 0; k < z.size(); k++) pre[k + 1] = pre[k] + cplxd(z[k].real(), z[k].imag());
     s.pre = &pre;
     cplxd turn = 0;
-    for (int k = 1; k < s.frames; k++)
-        if (s.on[(size_t)k] && s.on[(size_t)k - 1])
-            turn += s.sum(k, k + 1) * std::conj(s.sum(k - 1, k));
+    // Each pair of frames counts alike, so that a crash of static does not set the pitch.
+    for (int k = 1; k < s.frames; k++) {
+        if (!s.on[(size_t)k] || !s.on[(size_t)k - 1]) continue;
+        cplxd step = s.sum(k, k + 1) * std::conj(s.sum(k - 1, k));
+        if (std::abs(step) > 0) turn += step / std::abs(step);
+    }
     if (std::abs(turn) > 0) {
         double w = std::arg(turn) / s.frame; // radians per ms
         for (size_t k = 0; k < z.size(); k++)
