@@ -21,6 +21,7 @@
 #include "morse/ear.hpp"
 #include "morse/morse_table.hpp"
 #include "morse/tone_detect.hpp"
+#include "support/ka_log.hpp"
 #include "tests/support/morse_audio.hpp"
 #include "tests/support/wav_reader.hpp"
 
@@ -491,6 +492,8 @@ void show(const char *spec) {
     int st = 0, wpm = 25;
     double snr = 0;
     if (sscanf(spec, "%d %d %lf", &st, &wpm, &snr) != 3) return;
+    // EAR_BENCH_LOG: the ear's own account of each reading as well.
+    if (getenv("EAR_BENCH_LOG")) set_log_level(LOG_DEBUG);
     for (int i = 0; i < MESSAGES; i++) {
         uint64_t seed = 11 + (uint64_t)i * 31 + (uint64_t)wpm;
         const char *text = TEXTS[i % (sizeof TEXTS / sizeof *TEXTS)];

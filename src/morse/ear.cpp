@@ -460,7 +460,8 @@ void two_means(const std::vector<double> &v, double floor, double c[2]) {
 // The stretch read at about best_unit: the dots of that reading give the filter's length for
 // the last one. letters and known count the letters read and those in the table.
 bool read_at(const std::vector<cplx> &z, const std::vector<float> &noise_var, double best_unit,
-             EAR_MESSAGE *m, std::string *text, std::string *symbols, int *letters, int *known) {
+             EAR_MESSAGE *m, std::string *text, std::string *symbols, int *letters, int *known,
+             double *likelihood) {
     *letters = *known = 0;
     double first = 0;
     LEVELS lv;
@@ -471,7 +472,12 @@ bool read_at(const std::vector<cplx> &z, const std::vector<float> &noise_var, do
     double unit = dots.size() >= 3 ? median(dots) : best_unit;
     unit = std::clamp(unit, 0.7 * best_unit, 1.4 * best_unit);
     runs = read_runs(z, noise_var, unit, &first, &lv);
-    runs = ear_segment(z, unit, runs, first, &first);
+    double soft_likelihood = 0;
+    runs = ear_segment(z, unit, runs, first, &first, &soft_likelihood);
+    // How well the reading explains the sound, times how much it looks like Morse at this unit:
+    // a reading too fast explains the noise as well, as marks of no sensible length; one too
+    // slow loses the dots and leaves sound unexplained.
+    *likelihood = std::max(0.0, soft_likelihood) * morse_fit(runs, unit);
     std::vector<double> marks, spaces;
     for (const RUNLEN &r : runs) (r.on ? marks : spaces).push_back(r.ms);
     if (marks.size() < 2) return false;
@@ -605,9 +611,9 @@ bool read_at(const std::vector<cplx> &z, const std::vector<float> &noise_var, do
 }
 
 // One station's stretch read into text and symbols; false when it holds no Morse. Every unit
-// of the ladder is tried; the few that fit best are read through, and the reading whose
-// letters are most often in the table wins (a reading too slow runs letters together into codes
-// no character has), the fastest of those nearly as good.
+// of the ladder is tried; the few that fit best are read through, and the reading that best
+// explains the sound as Morse, with its letters most often in the table, wins (a reading too
+// slow runs letters together into codes no character has), the fastest of those nearly as good.
 bool read_stretch(const std::vector<cplx> &z, const std::vector<float> &noise_var, EAR_MESSAGE *m,
                   std::string *text, std::string *symbols) {
     double fits[EAR_UNIT_TRIES], units[EAR_UNIT_TRIES], best_fit = 0;
@@ -627,11 +633,13 @@ bool read_stretch(const std::vector<cplx> &z, const std::vector<float> &noise_va
         EAR_MESSAGE mm{};
         std::string t, sy;
         int letters = 0, known = 0;
-        if (!read_at(z, noise_var, units[i], &mm, &t, &sy, &letters, &known) || letters == 0)
+        double likelihood = 0;
+        if (!read_at(z, noise_var, units[i], &mm, &t, &sy, &letters, &known, &likelihood) ||
+            letters == 0)
             continue;
-        double score = fits[i] * (double)known / letters;
-        ka_log(LOG_DEBUG, "ear: unit %.0f ms fits %.2f, %d of %d letters known", units[i], fits[i],
-               known, letters);
+        double score = likelihood * (double)known / letters;
+        ka_log(LOG_DEBUG, "ear: unit %.0f ms fits %.2f, %d of %d letters known, score %.0f",
+               units[i], fits[i], known, letters, likelihood);
         // A faster reading fitting nearly as well wins: read three times too slow, dashes pass
         // for dots and dots are lost, and the marks may still fit.
         if (score > (best_score < 0 ? -1 : best_score / 0.93)) {

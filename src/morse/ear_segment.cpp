@@ -96,6 +96,7 @@ struct SEGMENTER {
     int frame;  // ms per frame
     int frames; // whole frames in z
     std::vector<uint8_t> on;
+    double score = 0;              // the last reading's, against silence throughout
     std::vector<double> amp, nvar; // per grid step: the tone's amplitude per ms, the noise's
                                    // power in a sum over one unit
 
@@ -279,6 +280,7 @@ void _seg_read(SEGMENTER *s) {
     std::fill(s->on.begin(), s->on.end(), 0);
     int t = T;
     bool mark = best_m[(size_t)T] > best_s[(size_t)T];
+    s->score = std::max(best_m[(size_t)T], best_s[(size_t)T]);
     while (t > 0) {
         if (mark) {
             int d = std::max(1, len_m[(size_t)t]);
@@ -298,8 +300,9 @@ void _seg_read(SEGMENTER *s) {
 
 std::vector<EAR_RUN> ear_segment(const std::vector<std::complex<float>> &z, double unit_ms,
                                  const std::vector<EAR_RUN> &guess, double guess_first_ms,
-                                 double *first_ms) {
+                                 double *first_ms, double *score) {
     *first_ms = guess_first_ms;
+    *score = 0;
     SEGMENTER s;
     s.unit = std::max(unit_ms, 2.0);
     s.frame = std::max(1, (int)lround(s.unit / SEG_FRAMES_PER_UNIT));
@@ -361,6 +364,7 @@ std::vector<EAR_RUN> ear_segment(const std::vector<std::complex<float>> &z, doub
     }
     if (edges.size() % 2) edges.push_back((double)s.frames * s.frame); // still on at the end
     std::vector<EAR_RUN> runs;
+    *score = s.score;
     if (edges.empty()) return runs;
     *first_ms = edges[0];
     for (size_t i = 1; i < edges.size(); i++)

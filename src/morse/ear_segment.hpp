@@ -18,7 +18,9 @@ struct EAR_RUN {
 // (guess, its first mark at guess_first_ms), and returns the runs, from the first mark to the
 // last, with the first mark's start in *first_ms. Levels of tone and noise are followed through
 // the stretch, so fading and a receiver's gain riding the noise up in the gaps are read in step.
-// Returns the guess itself when z is too short to be read again.
+// *score is how much likelier the reading is than silence throughout (log-likelihood, the
+// lengths' odds included): readings of one stretch at several units compare by it. Returns the
+// guess itself, with a score of 0, when z is too short to be read again.
 std::vector<EAR_RUN> ear_segment(const std::vector<std::complex<float>> &z, double unit_ms,
                                  const std::vector<EAR_RUN> &guess, double guess_first_ms,
-                                 double *first_ms);
+                                 double *first_ms, double *score);
