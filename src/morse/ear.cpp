@@ -474,6 +474,16 @@ bool read_at(const std::vector<cplx> &z, const std::vector<float> &noise_var, do
     runs = read_runs(z, noise_var, unit, &first, &lv);
     double soft_likelihood = 0;
     runs = ear_segment(z, unit, runs, first, &first, &soft_likelihood);
+    // In noise the first reading's dots are cut short by the marks of noise among them: the
+    // soft reading's own dots set the unit again, and it is read once more at that one.
+    dots.clear();
+    for (const RUNLEN &r : runs)
+        if (r.on && r.ms < 2.0 * unit) dots.push_back(r.ms);
+    double again = dots.size() >= 3 ? std::clamp(median(dots), 0.8 * unit, 1.25 * unit) : unit;
+    if (fabs(again / unit - 1.0) > 0.08) {
+        unit = again;
+        runs = ear_segment(z, unit, runs, first, &first, &soft_likelihood);
+    }
     // How well the reading explains the sound, times how much it looks like Morse at this unit:
     // a reading too fast explains the noise as well, as marks of no sensible length; one too
     // slow loses the dots and leaves sound unexplained.
