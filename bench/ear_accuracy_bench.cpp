@@ -1,7 +1,9 @@
-// bench/ear_accuracy_bench.cpp: how well sound is read by ear, from two generators written apart:
-// the tests' own (a keyed sine with raised-cosine edges and Gaussian noise, timing from the
-// sequencer and the seeded operators of the decoder's benchmark) and sox (its synth, fade,
-// whitenoise, tremolo and compand effects, timing from an operator model of its own below).
+// bench/ear_accuracy_bench.cpp: how well sound is read by ear, from three generators written
+// apart: the tests' own (a keyed sine with raised-cosine edges and Gaussian noise, timing from
+// the sequencer and the seeded operators of the decoder's benchmark), sox (its synth, fade,
+// whitenoise, tremolo and compand effects, timing from an operator model of its own below) and
+// a plain Python one (ear_signal_gen.py: its own table, exponential key edges, a carrier off
+// pitch, operators whose speed moves in steps, Farnsworth by the ARRL formula).
 // Noise is set by the SNR key-down in a 500 Hz band around the tone. Every recording is read
 // by the streaming tone detector and decoder the program used before (old) and by the ear
 // (new), side by side; hand keying also shows the key decoder fed the same timing as edges.
@@ -368,6 +370,60 @@ bool sox_ready() {
     return g_noise_var > 0;
 }
 
+// ---- Generator C: plain Python, with its own table, keying and operators ----
+
+std::string g_python; // the generator script, beside this file
+
+bool python_ready() {
+    std::string here = __FILE__;
+    g_python = here.substr(0, here.find_last_of('/') + 1) + "ear_signal_gen.py";
+    if (g_dir.empty()) {
+        char tmpl[] = "/tmp/ear-bench-XXXXXX";
+        if (!mkdtemp(tmpl)) return false;
+        g_dir = tmpl;
+    }
+    return access(g_python.c_str(), R_OK) == 0 && sh("python3 -c 'import wave'") == 0;
+}
+
+std::vector<float> scene_c(const char *text, Style style, int wpm, double snr, uint64_t seed) {
+    std::string out = g_dir + "/py.wav";
+    sh("python3 " + g_python + " '" + text + "' " + STYLE_NAMES[style] + " " + std::to_string(wpm) +
+       " " + fmt("%.1f", snr) + " " + std::to_string(seed) + " 8000 " + out);
+    WavData w;
+    if (!wav_read(out, &w)) return {};
+    return w.samples;
+}
+
+void python_table() {
+    printf("\npython: character error rate %%, old -> new, by SNR in 500 Hz (clean first)\n");
+    printf("%-16s", "style @ WPM");
+    for (double s : SNRS) {
+        if (s > 999)
+            printf("%13s", "clean");
+        else
+            printf("%+11.0fdB", s);
+    }
+    printf("\n");
+    for (int st = 0; st < 3; st++) {
+        for (int wpm : SPEEDS) {
+            printf("%-11s @ %2d", STYLE_NAMES[st], wpm);
+            for (double snr : SNRS) {
+                Score o, n;
+                for (int i = 0; i < MESSAGES; i++) {
+                    uint64_t seed = 11 + (uint64_t)i * 31 + (uint64_t)wpm;
+                    const char *text = TEXTS[i % (sizeof TEXTS / sizeof *TEXTS)];
+                    std::vector<float> x = scene_c(text, (Style)st, wpm, snr, seed);
+                    o.add(text, old_read(x, 8000));
+                    n.add(text, ear_read(x, 8000));
+                }
+                printf("%6.1f->%5.1f", o.cer(), n.cer());
+                fflush(stdout);
+            }
+            printf("\n");
+        }
+    }
+}
+
 template <typename Scene, typename Runs>
 void cell(Scene scene, Runs runs_of, Style style, int wpm, const EFFECTS &fx, Score *old_s,
           Score *new_s, Score *key_s) {
@@ -525,10 +581,14 @@ int main(int argc, char **argv) {
     if (sox_ready()) {
         snr_table("sox", scene_b, runs_b);
         effects_table("sox", scene_b, runs_b, 4); // crashes: the tests' generator only
-        sh("rm -rf " + g_dir);
     } else {
         printf("\nsox is missing (tools/install-deps.sh installs it): its tables are left out\n");
     }
+    if (python_ready())
+        python_table();
+    else
+        printf("\npython3 is missing: the third generator's table is left out\n");
+    if (!g_dir.empty()) sh("rm -rf " + g_dir);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     return 0;
