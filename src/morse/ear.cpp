@@ -623,7 +623,7 @@ bool read_at(const std::vector<cplx> &z, const std::vector<float> &noise_var, do
 // One station's stretch read into text and symbols; false when it holds no Morse. Every unit
 // of the ladder is tried; the few that fit best are read through, and the reading that best
 // explains the sound as Morse, with its letters most often in the table, wins (a reading too
-// slow runs letters together into codes no character has), the fastest of those nearly as good.
+// slow runs letters together into codes no character has).
 bool read_stretch(const std::vector<cplx> &z, const std::vector<float> &noise_var, EAR_MESSAGE *m,
                   std::string *text, std::string *symbols) {
     double fits[EAR_UNIT_TRIES], units[EAR_UNIT_TRIES], best_fit = 0;
@@ -650,9 +650,9 @@ bool read_stretch(const std::vector<cplx> &z, const std::vector<float> &noise_va
         double score = likelihood * (double)known / letters;
         ka_log(LOG_DEBUG, "ear: unit %.0f ms fits %.2f, %d of %d letters known, score %.0f",
                units[i], fits[i], known, letters, likelihood);
-        // A faster reading fitting nearly as well wins: read three times too slow, dashes pass
-        // for dots and dots are lost, and the marks may still fit.
-        if (score > (best_score < 0 ? -1 : best_score / 0.93)) {
+        // Read three times too slow, dashes pass for dots and dots are lost: the marks may
+        // still fit, but the sound the lost dots leave unexplained costs that reading its place.
+        if (score > best_score) {
             best_score = score;
             *m = mm;
             *text = t;
