@@ -39,6 +39,8 @@ constexpr double SEG_TONE_UNITS = 10.0;
 constexpr double SEG_TONE_MS = 400.0;
 // Each mark costs this much: a bump of noise in a long space must earn its place.
 constexpr double SEG_MARK_COST = 3.0;
+// A lone short mark between letter gaps needs this score of its own (noise rarely reaches it).
+constexpr double SEG_LONE_SCORE = 8.0;
 // The best signal-to-noise ratio a unit's sum is taken to have (20 dB).
 constexpr double SEG_TOP_SNR = 100.0;
 // Lengths of marks and spaces, in logarithms of units, spread this much around each kind.
@@ -293,6 +295,30 @@ void _seg_read(SEGMENTER *s) {
             t -= d;
             mark = !was_space;
         }
+    }
+    // A lone short mark between two gaps as long as a letter's is what noise makes most often
+    // in the long gaps of slow spacing; a real one (an E, a T keyed short) stands well above
+    // the noise, so it must show a clear score of its own.
+    int lone = (int)ceil(1.5 * per), apart = (int)floor(2.5 * per);
+    for (int a = 0, prev_gap = T; a < T;) {
+        int b = a;
+        while (b < T && s->on[(size_t)b] == s->on[(size_t)a]) b++;
+        if (!s->on[(size_t)a]) {
+            prev_gap = b - a;
+            a = b;
+            continue;
+        }
+        int c = b;
+        while (c < T && !s->on[(size_t)c]) c++;
+        if (b - a <= lone && prev_gap >= apart && c - b >= apart) {
+            double own =
+                std::max(energy[(size_t)a] - energy[(size_t)b] +
+                             ln_i0(2.0 * std::abs(matched[(size_t)b] - matched[(size_t)a])),
+                         frame_score[(size_t)b] - frame_score[(size_t)a] - 1.0);
+            if (own < SEG_LONE_SCORE) std::fill(s->on.begin() + a, s->on.begin() + b, 0);
+        }
+        prev_gap = 0;
+        a = b;
     }
 }
 
