@@ -1,7 +1,9 @@
-// bench/ear_accuracy_bench.cpp: how well sound is read by ear, from two generators written apart:
-// the tests' own (a keyed sine with raised-cosine edges and Gaussian noise, timing from the
-// sequencer and the seeded operators of the decoder's benchmark) and sox (its synth, fade,
-// whitenoise, tremolo and compand effects, timing from an operator model of its own below).
+// bench/ear_accuracy_bench.cpp: how well sound is read by ear, from three generators written
+// apart: the tests' own (a keyed sine with raised-cosine edges and Gaussian noise, timing from
+// the sequencer and the seeded operators of the decoder's benchmark), sox (its synth, fade,
+// whitenoise, tremolo and compand effects, timing from an operator model of its own below) and
+// a plain Python one (ear_signal_gen.py: its own table, exponential key edges, a carrier off
+// pitch, operators whose speed moves in steps, Farnsworth by the ARRL formula).
 // Noise is set by the SNR key-down in a 500 Hz band around the tone. Every recording is read
 // by the streaming tone detector and decoder the program used before (old) and by the ear
 // (new), side by side; hand keying also shows the key decoder fed the same timing as edges.
@@ -21,6 +23,7 @@
 #include "morse/ear.hpp"
 #include "morse/morse_table.hpp"
 #include "morse/tone_detect.hpp"
+#include "support/ka_log.hpp"
 #include "tests/support/morse_audio.hpp"
 #include "tests/support/wav_reader.hpp"
 
@@ -353,6 +356,7 @@ std::vector<float> scene_b(const std::vector<RUN> &runs, const EFFECTS &fx, uint
 }
 
 bool sox_ready() {
+    if (g_noise_var > 0) return true;
     char tmpl[] = "/tmp/ear-bench-XXXXXX";
     if (!mkdtemp(tmpl)) return false;
     g_dir = tmpl;
@@ -365,6 +369,60 @@ bool sox_ready() {
     for (float v : w.samples) s += (double)v * v;
     g_noise_var = s / (double)w.samples.size();
     return g_noise_var > 0;
+}
+
+// ---- Generator C: plain Python, with its own table, keying and operators ----
+
+std::string g_python; // the generator script, beside this file
+
+bool python_ready() {
+    std::string here = __FILE__;
+    g_python = here.substr(0, here.find_last_of('/') + 1) + "ear_signal_gen.py";
+    if (g_dir.empty()) {
+        char tmpl[] = "/tmp/ear-bench-XXXXXX";
+        if (!mkdtemp(tmpl)) return false;
+        g_dir = tmpl;
+    }
+    return access(g_python.c_str(), R_OK) == 0 && sh("python3 -c 'import wave'") == 0;
+}
+
+std::vector<float> scene_c(const char *text, Style style, int wpm, double snr, uint64_t seed) {
+    std::string out = g_dir + "/py.wav";
+    sh("python3 " + g_python + " '" + text + "' " + STYLE_NAMES[style] + " " + std::to_string(wpm) +
+       " " + fmt("%.1f", snr) + " " + std::to_string(seed) + " 8000 " + out);
+    WavData w;
+    if (!wav_read(out, &w)) return {};
+    return w.samples;
+}
+
+void python_table() {
+    printf("\npython: character error rate %%, old -> new, by SNR in 500 Hz (clean first)\n");
+    printf("%-16s", "style @ WPM");
+    for (double s : SNRS) {
+        if (s > 999)
+            printf("%13s", "clean");
+        else
+            printf("%+11.0fdB", s);
+    }
+    printf("\n");
+    for (int st = 0; st < 3; st++) {
+        for (int wpm : SPEEDS) {
+            printf("%-11s @ %2d", STYLE_NAMES[st], wpm);
+            for (double snr : SNRS) {
+                Score o, n;
+                for (int i = 0; i < MESSAGES; i++) {
+                    uint64_t seed = 11 + (uint64_t)i * 31 + (uint64_t)wpm;
+                    const char *text = TEXTS[i % (sizeof TEXTS / sizeof *TEXTS)];
+                    std::vector<float> x = scene_c(text, (Style)st, wpm, snr, seed);
+                    o.add(text, old_read(x, 8000));
+                    n.add(text, ear_read(x, 8000));
+                }
+                printf("%6.1f->%5.1f", o.cer(), n.cer());
+                fflush(stdout);
+            }
+            printf("\n");
+        }
+    }
 }
 
 template <typename Scene, typename Runs>
@@ -491,13 +549,20 @@ void show(const char *spec) {
     int st = 0, wpm = 25;
     double snr = 0;
     if (sscanf(spec, "%d %d %lf", &st, &wpm, &snr) != 3) return;
+    // EAR_BENCH_LOG: the ear's own account of each reading as well.
+    if (getenv("EAR_BENCH_LOG")) set_log_level(LOG_DEBUG);
     for (int i = 0; i < MESSAGES; i++) {
         uint64_t seed = 11 + (uint64_t)i * 31 + (uint64_t)wpm;
         const char *text = TEXTS[i % (sizeof TEXTS / sizeof *TEXTS)];
         EFFECTS fx;
         fx.snr_db = snr;
         fx.fade_db = getenv("EAR_BENCH_FADE") ? 12 : 0;
-        std::vector<float> x = scene_a(runs_a(text, (Style)st, wpm, seed), fx, seed);
+        fx.neighbour = getenv("EAR_BENCH_NEIGHBOUR") != nullptr;
+        fx.crashes = getenv("EAR_BENCH_CRASHES") != nullptr;
+        // EAR_BENCH_SOX: sox's recording of the same cell instead.
+        std::vector<float> x = getenv("EAR_BENCH_SOX") && sox_ready()
+                                   ? scene_b(runs_b(text, (Style)st, wpm, seed), fx, seed)
+                                   : scene_a(runs_a(text, (Style)st, wpm, seed), fx, seed);
         printf("ref %s\nold %s\nnew %s\n", text, old_read(x, 8000).c_str(),
                ear_read(x, 8000).c_str());
     }
@@ -514,14 +579,20 @@ int main(int argc, char **argv) {
     real_time(48000);
     snr_table("tests' generator", scene_a, runs_a);
     effects_table("tests' generator", scene_a, runs_a, 5);
+    // EAR_BENCH_QUICK: the tests' generator's tables alone, while tuning.
+    if (getenv("EAR_BENCH_QUICK")) return 0;
     speed_rows();
     if (sox_ready()) {
         snr_table("sox", scene_b, runs_b);
         effects_table("sox", scene_b, runs_b, 4); // crashes: the tests' generator only
-        sh("rm -rf " + g_dir);
     } else {
         printf("\nsox is missing (tools/install-deps.sh installs it): its tables are left out\n");
     }
+    if (python_ready())
+        python_table();
+    else
+        printf("\npython3 is missing: the third generator's table is left out\n");
+    if (!g_dir.empty()) sh("rm -rf " + g_dir);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     return 0;

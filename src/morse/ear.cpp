@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "morse/biquad.hpp"
+#include "morse/ear_segment.hpp"
 #include "morse/morse_table.hpp"
 #include "support/ka_common.hpp"
 #include "support/ka_log.hpp"
@@ -105,10 +106,7 @@ struct STRETCH {
     bool dropped;
 };
 
-struct RUNLEN {
-    int on;
-    double ms;
-};
+using RUNLEN = EAR_RUN;
 
 // The spectrogram of the band, frame by frame, and each frame's noise power per bin.
 struct SPECTRO {
@@ -200,7 +198,9 @@ void find_stretches(const SPECTRO &s, int bin, std::vector<STRETCH> *out) {
     std::vector<float> powers;
     auto close = [&]() {
         if (cur.f0 >= 0 && cur.hits >= EAR_STRETCH_HITS) {
-            cur.power = percentile(powers, 0.5);
+            // Moments caught at a mark's edge are many in a fast or sparse text; the upper
+            // part of them is the tone's full strength.
+            cur.power = percentile(powers, 0.8);
             out->push_back(cur);
         }
         powers.clear();
@@ -460,7 +460,8 @@ void two_means(const std::vector<double> &v, double floor, double c[2]) {
 // The stretch read at about best_unit: the dots of that reading give the filter's length for
 // the last one. letters and known count the letters read and those in the table.
 bool read_at(const std::vector<cplx> &z, const std::vector<float> &noise_var, double best_unit,
-             EAR_MESSAGE *m, std::string *text, std::string *symbols, int *letters, int *known) {
+             EAR_MESSAGE *m, std::string *text, std::string *symbols, int *letters, int *known,
+             double *likelihood) {
     *letters = *known = 0;
     double first = 0;
     LEVELS lv;
@@ -471,6 +472,22 @@ bool read_at(const std::vector<cplx> &z, const std::vector<float> &noise_var, do
     double unit = dots.size() >= 3 ? median(dots) : best_unit;
     unit = std::clamp(unit, 0.7 * best_unit, 1.4 * best_unit);
     runs = read_runs(z, noise_var, unit, &first, &lv);
+    double soft_likelihood = 0;
+    runs = ear_segment(z, unit, runs, first, &first, &soft_likelihood);
+    // In noise the first reading's dots are cut short by the marks of noise among them: the
+    // soft reading's own dots set the unit again, and it is read once more at that one.
+    dots.clear();
+    for (const RUNLEN &r : runs)
+        if (r.on && r.ms < 2.0 * unit) dots.push_back(r.ms);
+    double again = dots.size() >= 3 ? std::clamp(median(dots), 0.8 * unit, 1.25 * unit) : unit;
+    if (fabs(again / unit - 1.0) > 0.08) {
+        unit = again;
+        runs = ear_segment(z, unit, runs, first, &first, &soft_likelihood);
+    }
+    // How well the reading explains the sound, times how much it looks like Morse at this unit:
+    // a reading too fast explains the noise as well, as marks of no sensible length; one too
+    // slow loses the dots and leaves sound unexplained.
+    *likelihood = std::max(0.0, soft_likelihood) * morse_fit(runs, unit);
     std::vector<double> marks, spaces;
     for (const RUNLEN &r : runs) (r.on ? marks : spaces).push_back(r.ms);
     if (marks.size() < 2) return false;
@@ -604,9 +621,9 @@ bool read_at(const std::vector<cplx> &z, const std::vector<float> &noise_var, do
 }
 
 // One station's stretch read into text and symbols; false when it holds no Morse. Every unit
-// of the ladder is tried; the few that fit best are read through, and the reading whose
-// letters are most often in the table wins (a reading too slow runs letters together into codes
-// no character has), the fastest of those nearly as good.
+// of the ladder is tried; the few that fit best are read through, and the reading that best
+// explains the sound as Morse, with its letters most often in the table, wins (a reading too
+// slow runs letters together into codes no character has).
 bool read_stretch(const std::vector<cplx> &z, const std::vector<float> &noise_var, EAR_MESSAGE *m,
                   std::string *text, std::string *symbols) {
     double fits[EAR_UNIT_TRIES], units[EAR_UNIT_TRIES], best_fit = 0;
@@ -626,14 +643,16 @@ bool read_stretch(const std::vector<cplx> &z, const std::vector<float> &noise_va
         EAR_MESSAGE mm{};
         std::string t, sy;
         int letters = 0, known = 0;
-        if (!read_at(z, noise_var, units[i], &mm, &t, &sy, &letters, &known) || letters == 0)
+        double likelihood = 0;
+        if (!read_at(z, noise_var, units[i], &mm, &t, &sy, &letters, &known, &likelihood) ||
+            letters == 0)
             continue;
-        double score = fits[i] * (double)known / letters;
-        ka_log(LOG_DEBUG, "ear: unit %.0f ms fits %.2f, %d of %d letters known", units[i], fits[i],
-               known, letters);
-        // A faster reading fitting nearly as well wins: read three times too slow, dashes pass
-        // for dots and dots are lost, and the marks may still fit.
-        if (score > (best_score < 0 ? -1 : best_score / 0.93)) {
+        double score = likelihood * (double)known / letters;
+        ka_log(LOG_DEBUG, "ear: unit %.0f ms fits %.2f, %d of %d letters known, score %.0f",
+               units[i], fits[i], known, letters, likelihood);
+        // Read three times too slow, dashes pass for dots and dots are lost: the marks may
+        // still fit, but the sound the lost dots leave unexplained costs that reading its place.
+        if (score > best_score) {
             best_score = score;
             *m = mm;
             *text = t;

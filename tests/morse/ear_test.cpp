@@ -168,6 +168,53 @@ TEST(EarTest, AStaticCrashCostsAtMostTheLetterItFallsOn) {
     EXPECT_LE(morse_text_distance(st.text, got), 2u) << got;
 }
 
+// Machine keying in noise close to the limit, at the key-down SNR of a 500 Hz band: at +3 dB
+// every letter, at -3 dB (where a threshold on the tone's level loses one letter in five) at
+// least nine in ten.
+TEST(EarTest, NoiseNearTheLimitReadsThroughTheMatchedFilter) {
+    const char *texts[] = {"THE QUICK BROWN FOX JUMPS OVER 5 LAZY DOGS",
+                           "RST 579 QTH NEAR LYON NAME ANNE HW? BK"};
+    struct Case {
+        double snr_db, wpm;
+        size_t most_errors; // over both texts, 73 characters
+    } cases[] = {{3, 25, 0}, {-3, 15, 8}};
+    for (const Case &c : cases) {
+        size_t errors = 0;
+        std::string got;
+        for (int i = 0; i < 2; i++) {
+            AUDIO_STATION st{texts[i], c.wpm, 700, 0.3, 800, 4};
+            AUDIO_SCENE scene;
+            scene.snr_db = c.snr_db;
+            scene.seed = 21 + (uint64_t)i;
+            std::string heard = hear(audio_render(scene, {st}), 8000).joined();
+            errors += morse_text_distance(st.text, heard);
+            got += heard + " | ";
+        }
+        EXPECT_LE(errors, c.most_errors) << c.snr_db << " dB: " << got;
+    }
+}
+
+// A fade of 12 dB every three seconds and a neighbour 200 Hz up, 6 dB weaker and keying all
+// along: the station is read whole, its levels followed through the fade, and the neighbour
+// neither read into it nor taken for it.
+TEST(EarTest, FadingAndANeighbourLeaveTheStationWhole) {
+    AUDIO_STATION st{"PSE QSL VIA BUREAU 73 ES GL", 25, 700, 0.3, 1000, 4};
+    AUDIO_SCENE faded;
+    faded.snr_db = 20;
+    faded.fade_depth = 0.75;
+    faded.fade_period_ms = 3300;
+    Heard h = hear(audio_render(faded, {st}), 8000);
+    EXPECT_EQ(h.joined(), st.text) << "through the fade";
+
+    AUDIO_STATION other{"QRL? QRL? DE W1AW QRL? QRL? DE W1AW QRL? DE W1AW", 22, 900, 0.15, 300, 4};
+    AUDIO_SCENE crowded;
+    crowded.snr_db = 20;
+    h = hear(audio_render(crowded, {st, other}), 8000);
+    EXPECT_EQ(h.joined(), st.text) << "beside a neighbour";
+    ASSERT_EQ(h.messages.size(), 1u);
+    EXPECT_NEAR(h.messages[0].tone_hz, 700, 10);
+}
+
 // Noise alone, crashes in noise, and digital silence print nothing.
 TEST(EarTest, NoiseAloneOrSilencePrintsNothing) {
     std::vector<float> x(20 * 8000, 0.0f);

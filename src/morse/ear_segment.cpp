@@ -1,0 +1,399 @@
+// src/morse/ear_segment.cpp: the sequence decision over whole marks and spaces. The tone is cut
+// into frames of a fifth of a unit; a mark over any run of frames scores the likelihood that a
+// tone of the local level, with a phase of its own, lies under the noise there (the sum over
+// the run is the filter matched to that mark), plus how likely its length is for Morse at this
+// unit. The best chain of marks and spaces over the whole stretch is found by dynamic
+// programming over the frame where each one ends. Levels come from the previous reading: the
+// tone's from the nearest marks (a fade moves it within a second), the noise's from the
+// spaces of the two seconds around; the reading is then done again with them.
+#include "morse/ear_segment.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+namespace {
+
+using cplxd = std::complex<double>;
+
+// Frames per unit: a fifth of a unit is fine enough for an operator's short gaps.
+constexpr int SEG_FRAMES_PER_UNIT = 5;
+// The longest mark and space read in one piece, in units; longer spaces are read as a chain.
+constexpr double SEG_MAX_MARK = 7.0;
+constexpr double SEG_MAX_SPACE = 10.0;
+// A space followed by a space costs this much: only a pause too long for one piece is split.
+constexpr double SEG_CHAIN = 0.5;
+// Readings, each with the levels of the one before.
+constexpr int SEG_ROUNDS = 3;
+// Levels are kept on a grid of this step.
+constexpr int SEG_GRID_MS = 100;
+// The tone's level at a moment: the median of this many marks each side.
+constexpr int SEG_NEAR_MARKS = 3;
+// The noise's level: spaces within this distance.
+constexpr double SEG_NOISE_MS = 2000.0;
+// Marks this long (in units) set the tone's level; shorter ones may be noise.
+constexpr double SEG_SURE_MARK = 0.7;
+// The first guess of the tone's level looks this many units each side, at least SEG_TONE_MS:
+// a fade of two seconds' period must show in it.
+constexpr double SEG_TONE_UNITS = 10.0;
+constexpr double SEG_TONE_MS = 400.0;
+// Each mark costs this much: a bump of noise in a long space must earn its place.
+constexpr double SEG_MARK_COST = 3.0;
+// A lone short mark between letter gaps needs this score of its own (noise rarely reaches it).
+constexpr double SEG_LONE_SCORE = 8.0;
+// The best signal-to-noise ratio a unit's sum is taken to have (20 dB).
+constexpr double SEG_TOP_SNR = 100.0;
+// Lengths of marks and spaces, in logarithms of units, spread this much around each kind.
+constexpr double SEG_SPREAD = 0.35;
+
+// ln I0(x), the Bessel function that averages a tone's likelihood over its unknown phase
+// (polynomials of Abramowitz and Stegun 9.8.1-2, ample for a score).
+double ln_i0(double x) {
+    if (x < 3.75) {
+        double t = x / 3.75;
+        t *= t;
+        return log(1.0 +
+                   t * (3.5156229 +
+                        t * (3.0899424 +
+                             t * (1.2067492 + t * (0.2659732 + t * (0.0360768 + t * 0.0045813))))));
+    }
+    double t = 3.75 / x;
+    double p = 0.39894228 +
+               t * (0.01328592 +
+                    t * (0.00225319 +
+                         t * (-0.00157565 +
+                              t * (0.00916281 +
+                                   t * (-0.02057706 +
+                                        t * (0.02635537 + t * (-0.01647633 + t * 0.00392377)))))));
+    return x - 0.5 * log(x) + log(p);
+}
+
+// How likely a length of lr (logarithm of units) is, from kinds at centres with weights, and
+// a small flat share from lo to hi for what an operator may do besides; below lo it falls off
+// fast (a mark or space under half a unit is noise).
+double log_length(double lr, const double *centres, const double *weights, int n, double lo,
+                  double hi) {
+    double p = 0;
+    for (int i = 0; i < n; i++) {
+        double u = (lr - centres[i]) / SEG_SPREAD;
+        p += weights[i] * exp(-0.5 * u * u) / (SEG_SPREAD * 2.5066283);
+    }
+    double flat = 0.1 / (hi - lo);
+    if (lr < lo) flat *= exp(-0.5 * ((lo - lr) / 0.15) * ((lo - lr) / 0.15));
+    return log(p + flat + 1e-300);
+}
+
+double median_of(std::vector<double> &v) {
+    std::nth_element(v.begin(), v.begin() + (long)(v.size() / 2), v.end());
+    return v[v.size() / 2];
+}
+
+struct TIMED {
+    double ms, value;
+};
+
+struct SEGMENTER {
+    const std::vector<cplxd> *pre; // prefix sums of z, per ms
+    double unit;
+    int frame;  // ms per frame
+    int frames; // whole frames in z
+    std::vector<uint8_t> on;
+    double score = 0;              // the last reading's, against silence throughout
+    std::vector<double> amp, nvar; // per grid step: the tone's amplitude per ms, the noise's
+                                   // power in a sum over one unit
+
+    cplxd sum(int a, int b) const { return (*pre)[(size_t)b * frame] - (*pre)[(size_t)a * frame]; }
+    size_t grid(double ms) const {
+        return std::min(amp.size() - 1, (size_t)std::max(0.0, ms / SEG_GRID_MS));
+    }
+    // The levels at ms, between the grid's steps.
+    void at(double ms, double *a, double *nv) const {
+        double p = std::clamp(ms / SEG_GRID_MS - 0.5, 0.0, (double)(amp.size() - 1));
+        size_t i = std::min((size_t)p, amp.size() - 1), j = std::min(i + 1, amp.size() - 1);
+        double f = p - (double)i;
+        *a = amp[i] + f * (amp[j] - amp[i]);
+        *nv = nvar[i] + f * (nvar[j] - nvar[i]);
+    }
+};
+
+// The noise's power and the tone's level along the stretch, from the frames now read as
+// spaces and marks.
+void _seg_levels(SEGMENTER *s, bool first) {
+    size_t cells = s->amp.size();
+    int unit_frames = SEG_FRAMES_PER_UNIT;
+    double scale = s->unit / (unit_frames * s->frame);
+    std::vector<TIMED> noise, tone;
+    // Noise: sums over one unit inside spaces, a frame clear of their edges.
+    for (int a = 0; a < s->frames;) {
+        int b = a;
+        while (b < s->frames && s->on[(size_t)b] == s->on[(size_t)a]) b++;
+        if (!s->on[(size_t)a]) {
+            for (int k = a + 1; k + unit_frames <= b - 1; k += unit_frames)
+                noise.push_back(TIMED{(k + unit_frames * 0.5) * s->frame,
+                                      std::norm(s->sum(k, k + unit_frames)) * scale});
+        }
+        a = b;
+    }
+    if (noise.size() < 4) {
+        // Hardly a space read: the quietest quarter of the unit sums stands for the noise.
+        std::vector<double> all;
+        for (int k = 0; k + unit_frames <= s->frames; k += unit_frames)
+            all.push_back(std::norm(s->sum(k, k + unit_frames)) * scale);
+        std::sort(all.begin(), all.end());
+        noise.clear();
+        for (size_t i = 0; i < std::max<size_t>(1, all.size() / 4) && i < all.size(); i++)
+            noise.push_back(TIMED{0, all[i]});
+        if (noise.empty()) noise.push_back(TIMED{0, 1e-12});
+        for (TIMED &t : noise) t.ms = 0.5 * s->frames * s->frame;
+    }
+    std::vector<double> all_noise;
+    for (const TIMED &t : noise) all_noise.push_back(t.value);
+    double global_noise = std::max(median_of(all_noise) / M_LN2, 1e-20);
+    // The power of exponentially spread noise has its median at ln 2 of its mean.
+    std::vector<double> win;
+    size_t lo = 0, hi = 0;
+    for (size_t c = 0; c < cells; c++) {
+        double mid = (c + 0.5) * SEG_GRID_MS;
+        while (lo < noise.size() && noise[lo].ms < mid - SEG_NOISE_MS) lo++;
+        while (hi < noise.size() && noise[hi].ms <= mid + SEG_NOISE_MS) hi++;
+        win.clear();
+        for (size_t i = lo; i < hi; i++) win.push_back(noise[i].value);
+        s->nvar[c] = win.size() >= 8 ? std::max(median_of(win) / M_LN2, 1e-20) : global_noise;
+    }
+    // Tone: each mark's own amplitude, the noise's share taken out.
+    for (int a = 0; a < s->frames;) {
+        int b = a;
+        while (b < s->frames && s->on[(size_t)b] == s->on[(size_t)a]) b++;
+        if (s->on[(size_t)a] && (b - a) * s->frame >= SEG_SURE_MARK * s->unit) {
+            double len = (double)(b - a) * s->frame, mid = 0.5 * (a + b) * s->frame;
+            double var = s->nvar[s->grid(mid)] * len / s->unit;
+            double a2 = std::max(0.0, std::norm(s->sum(a, b)) - var) / (len * len);
+            tone.push_back(TIMED{mid, sqrt(a2)});
+        }
+        a = b;
+    }
+    if (first) {
+        // The first reading may be riddled with marks of noise: the tone's level is rather the
+        // upper part of the sums over a unit around, where marks fill nearly half the time.
+        std::vector<double> sums;
+        for (int k = 0; k + unit_frames <= s->frames; k++)
+            sums.push_back(std::abs(s->sum(k, k + unit_frames)) / (unit_frames * s->frame));
+        int reach = (int)(std::max(SEG_TONE_MS, SEG_TONE_UNITS * s->unit) / s->frame);
+        for (size_t c = 0; c < cells; c++) {
+            int mid = (int)((c + 0.5) * SEG_GRID_MS / s->frame);
+            int from = std::max(0, mid - reach), to = std::min((int)sums.size(), mid + reach);
+            if (to - from < 2 * unit_frames) {
+                from = 0;
+                to = (int)sums.size();
+            }
+            win.assign(sums.begin() + from, sums.begin() + to);
+            size_t k = std::min(win.size() - 1, (size_t)(0.8 * (double)win.size()));
+            std::nth_element(win.begin(), win.begin() + (long)k, win.end());
+            double noise = s->nvar[c] / (s->unit * s->unit);
+            s->amp[c] = sqrt(std::max(win[k] * win[k] - noise, 0.25 * win[k] * win[k]));
+        }
+        tone.clear();
+    }
+    for (size_t c = 0; c < cells && (!first || tone.size() > 0); c++) {
+        if (tone.empty()) {
+            // No mark yet: a tone three times the noise's rms stands in.
+            s->amp[c] = 3.0 * sqrt(s->nvar[c] / s->unit);
+            continue;
+        }
+        double mid = (c + 0.5) * SEG_GRID_MS;
+        size_t at = (size_t)(std::lower_bound(tone.begin(), tone.end(), mid,
+                                              [](const TIMED &t, double v) { return t.ms < v; }) -
+                             tone.begin());
+        size_t from = at > (size_t)SEG_NEAR_MARKS ? at - SEG_NEAR_MARKS : 0;
+        size_t to = std::min(tone.size(), at + SEG_NEAR_MARKS);
+        win.clear();
+        for (size_t i = from; i < to; i++) win.push_back(tone[i].value);
+        if (win.empty()) win.push_back(tone.back().value);
+        s->amp[c] = std::max(median_of(win), 1e-12);
+    }
+    // Digital silence has next to no noise, and what little the mixer leaves varies by orders
+    // of magnitude: scores of marks side by side would be on scales too far apart to compare.
+    // Past this signal-to-noise ratio over a unit, nothing is gained anyway.
+    for (size_t c = 0; c < cells; c++)
+        s->nvar[c] = std::max(s->nvar[c], s->amp[c] * s->amp[c] * s->unit * s->unit / SEG_TOP_SNR);
+}
+
+// One reading: the likeliest chain of marks and spaces at the levels found, into s->on.
+void _seg_read(SEGMENTER *s) {
+    int T = s->frames;
+    double per = s->unit / s->frame; // frames per unit
+    int dm = std::max(2, (int)ceil(SEG_MAX_MARK * per)),
+        ds = std::max(2, (int)ceil(SEG_MAX_SPACE * per));
+    static const double MARK_AT[] = {0.0, 1.0986123}, MARK_W[] = {0.45, 0.45};
+    static const double SPACE_AT[] = {0.0, 1.0986123, 1.9459101}, SPACE_W[] = {0.45, 0.3, 0.15};
+    std::vector<double> pm((size_t)dm + 1), ps((size_t)ds + 1);
+    for (int d = 1; d <= dm; d++)
+        pm[(size_t)d] = log_length(log(d / per), MARK_AT, MARK_W, 2, log(0.5), log(SEG_MAX_MARK));
+    for (int d = 1; d <= ds; d++)
+        ps[(size_t)d] =
+            log_length(log(d / per), SPACE_AT, SPACE_W, 3, log(0.5), log(SEG_MAX_SPACE));
+    std::vector<double> best_m((size_t)T + 1, -HUGE_VAL), best_s((size_t)T + 1, -HUGE_VAL);
+    std::vector<int> len_m((size_t)T + 1, 0), len_s((size_t)T + 1, 0);
+    std::vector<uint8_t> after_space((size_t)T + 1, 0);
+    best_m[0] = best_s[0] = 0;
+    // Each frame weighed by its own levels: the sum matched to a tone that rises and falls
+    // with them, and the energy it must show, both summed from the start so that any run of
+    // frames is scored at once; and each frame's own score, for a tone whose phase wanders
+    // (a drifting oscillator, a fade's turns), still a mark frame by frame.
+    std::vector<cplxd> matched((size_t)T + 1, 0.0);
+    std::vector<double> energy((size_t)T + 1, 0.0), frame_score((size_t)T + 1, 0.0);
+    for (int k = 0; k < T; k++) {
+        double amp, nv;
+        s->at((k + 0.5) * s->frame, &amp, &nv);
+        cplxd y = s->sum(k, k + 1) * (amp * s->unit / nv);
+        double e = amp * amp * s->frame * s->unit / nv;
+        matched[(size_t)k + 1] = matched[(size_t)k] + y;
+        energy[(size_t)k + 1] = energy[(size_t)k] + e;
+        frame_score[(size_t)k + 1] = frame_score[(size_t)k] - e + ln_i0(2.0 * std::abs(y));
+    }
+    for (int t = 1; t <= T; t++) {
+        for (int d = 1; d <= std::min(dm, t); d++) {
+            int a = t - d;
+            if (best_s[(size_t)a] == -HUGE_VAL) continue;
+            double score = energy[(size_t)a] - energy[(size_t)t] +
+                           ln_i0(2.0 * std::abs(matched[(size_t)t] - matched[(size_t)a]));
+            score = std::max(score, frame_score[(size_t)t] - frame_score[(size_t)a] - 1.0);
+            // A mark cut by either end of the stretch may have any length.
+            if (a > 0 && t < T) score += pm[(size_t)d];
+            score -= SEG_MARK_COST;
+            score += best_s[(size_t)a];
+            if (score > best_m[(size_t)t]) {
+                best_m[(size_t)t] = score;
+                len_m[(size_t)t] = d;
+            }
+        }
+        for (int d = 1; d <= std::min(ds, t); d++) {
+            int a = t - d;
+            double prior = (a > 0 && t < T) ? ps[(size_t)d] : 0.0;
+            double from_m = best_m[(size_t)a], from_s = a > 0 ? best_s[(size_t)a] - SEG_CHAIN : 0.0;
+            double score = std::max(from_m, from_s) + prior;
+            if (score > best_s[(size_t)t]) {
+                best_s[(size_t)t] = score;
+                len_s[(size_t)t] = d;
+                after_space[(size_t)t] = from_s > from_m;
+            }
+        }
+    }
+    std::fill(s->on.begin(), s->on.end(), 0);
+    int t = T;
+    bool mark = best_m[(size_t)T] > best_s[(size_t)T];
+    s->score = std::max(best_m[(size_t)T], best_s[(size_t)T]);
+    while (t > 0) {
+        if (mark) {
+            int d = std::max(1, len_m[(size_t)t]);
+            for (int k = t - d; k < t; k++) s->on[(size_t)k] = 1;
+            t -= d;
+            mark = false;
+        } else {
+            int d = std::max(1, len_s[(size_t)t]);
+            bool was_space = after_space[(size_t)t];
+            t -= d;
+            mark = !was_space;
+        }
+    }
+    // A lone short mark between two gaps as long as a letter's is what noise makes most often
+    // in the long gaps of slow spacing; a real one (an E, a T keyed short) stands well above
+    // the noise, so it must show a clear score of its own.
+    int lone = (int)ceil(1.5 * per), apart = (int)floor(2.5 * per);
+    for (int a = 0, prev_gap = T; a < T;) {
+        int b = a;
+        while (b < T && s->on[(size_t)b] == s->on[(size_t)a]) b++;
+        if (!s->on[(size_t)a]) {
+            prev_gap = b - a;
+            a = b;
+            continue;
+        }
+        int c = b;
+        while (c < T && !s->on[(size_t)c]) c++;
+        if (b - a <= lone && prev_gap >= apart && c - b >= apart) {
+            double own =
+                std::max(energy[(size_t)a] - energy[(size_t)b] +
+                             ln_i0(2.0 * std::abs(matched[(size_t)b] - matched[(size_t)a])),
+                         frame_score[(size_t)b] - frame_score[(size_t)a] - 1.0);
+            if (own < SEG_LONE_SCORE) std::fill(s->on.begin() + a, s->on.begin() + b, 0);
+        }
+        prev_gap = 0;
+        a = b;
+    }
+}
+
+} // namespace
+
+std::vector<EAR_RUN> ear_segment(const std::vector<std::complex<float>> &z, double unit_ms,
+                                 const std::vector<EAR_RUN> &guess, double guess_first_ms,
+                                 double *first_ms, double *score) {
+    *first_ms = guess_first_ms;
+    *score = 0;
+    SEGMENTER s;
+    s.unit = std::max(unit_ms, 2.0);
+    s.frame = std::max(1, (int)lround(s.unit / SEG_FRAMES_PER_UNIT));
+    s.frames = (int)(z.size() / (size_t)s.frame);
+    if (s.frames < 4 * SEG_FRAMES_PER_UNIT || guess.empty()) return guess;
+    s.on.assign((size_t)s.frames, 0);
+    double t = guess_first_ms;
+    for (const EAR_RUN &r : guess) {
+        if (r.on) {
+            int a = (int)lround(t / s.frame), b = (int)lround((t + r.ms) / s.frame);
+            for (int k = std::max(0, a); k < std::min(b, s.frames); k++) s.on[(size_t)k] = 1;
+        }
+        t += r.ms;
+    }
+    // What is left of the tone's offset after mixing turns the phase along every mark and
+    // would cancel a long mark's sum: it is measured from frame to frame inside the marks
+    // (a keyer that starts each element at a phase of its own does not disturb it) and
+    // turned back.
+    std::vector<cplxd> pre(z.size() + 1);
+    for (size_t k = 0; k < z.size(); k++) pre[k + 1] = pre[k] + cplxd(z[k].real(), z[k].imag());
+    s.pre = &pre;
+    cplxd turn = 0;
+    // Each pair of frames counts alike, so that a crash of static does not set the pitch.
+    for (int k = 1; k < s.frames; k++) {
+        if (!s.on[(size_t)k] || !s.on[(size_t)k - 1]) continue;
+        cplxd step = s.sum(k, k + 1) * std::conj(s.sum(k - 1, k));
+        if (std::abs(step) > 0) turn += step / std::abs(step);
+    }
+    if (std::abs(turn) > 0) {
+        double w = std::arg(turn) / s.frame; // radians per ms
+        for (size_t k = 0; k < z.size(); k++)
+            pre[k + 1] = pre[k] + cplxd(z[k].real(), z[k].imag()) * std::polar(1.0, -w * (double)k);
+    }
+    size_t cells = (size_t)s.frames * (size_t)s.frame / SEG_GRID_MS + 1;
+    s.amp.assign(cells, 0.0);
+    s.nvar.assign(cells, 1.0);
+    for (int round = 0; round < SEG_ROUNDS; round++) {
+        _seg_levels(&s, round == 0);
+        _seg_read(&s);
+    }
+    // The edges found, each moved onto the first reading's edge of the same kind when that
+    // lies within a frame: where the first reading was right its edges are finer.
+    std::vector<double> guess_up, guess_down, edges;
+    t = guess_first_ms;
+    for (const EAR_RUN &r : guess) {
+        (r.on ? guess_up : guess_down).push_back(t);
+        t += r.ms;
+    }
+    for (int k = 0; k < s.frames; k++) {
+        bool was = k > 0 && s.on[(size_t)k - 1];
+        if (s.on[(size_t)k] == was) continue;
+        if (edges.empty() && was) continue;
+        double ms = (double)k * s.frame;
+        const std::vector<double> &near = s.on[(size_t)k] ? guess_up : guess_down;
+        auto it = std::lower_bound(near.begin(), near.end(), ms - s.frame);
+        if (it != near.end() && fabs(*it - ms) <= s.frame && (edges.empty() || *it > edges.back()))
+            ms = *it;
+        edges.push_back(ms);
+    }
+    if (edges.size() % 2) edges.push_back((double)s.frames * s.frame); // still on at the end
+    std::vector<EAR_RUN> runs;
+    *score = s.score;
+    if (edges.empty()) return runs;
+    *first_ms = edges[0];
+    for (size_t i = 1; i < edges.size(); i++)
+        runs.push_back(EAR_RUN{(int)(i % 2), edges[i] - edges[i - 1]});
+    return runs;
+}
