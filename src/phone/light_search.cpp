@@ -59,6 +59,7 @@ struct LIGHT_SEARCH {
     int since_eval = 0;
     int best = -1, best_runs = 0; // the leading candidate and its wins in a row
     int found = -1;               // the area taken as the light
+    float gain = 1;               // the latest frame's exposure correction
 };
 
 LIGHT_SEARCH *light_search_new(int w, int h) {
@@ -303,6 +304,7 @@ int light_search_frame(LIGHT_SEARCH *s, const VIDEO_FRAME *f) {
     std::nth_element(all.begin(), all.begin() + cells / 2, all.end());
     float ref = all[(size_t)cells / 2];
     float k = ref > BRIGHT_REF ? BRIGHT_REF / ref : 1.0f;
+    s->gain = k;
     for (int c = 0; c < cells; c++)
         s->norm[(size_t)c * RING + slot] = means[(size_t)c * RING + slot] * k;
     s->t[slot] = f->t_ms;
@@ -328,9 +330,33 @@ size_t light_search_history(const LIGHT_SEARCH *s, double *t_ms, float *luma, si
     size_t kept = std::min(s->count, RING), n = 0;
     for (size_t k = s->count - kept; k < s->count && n < max; k++, n++) {
         t_ms[n] = s->t[k % RING];
-        luma[n] = s->raw[(size_t)s->found * RING + k % RING];
+        luma[n] = s->norm[(size_t)s->found * RING + k % RING];
     }
     return n;
+}
+
+float light_search_gain(const LIGHT_SEARCH *s) {
+    __ka_assert(s, return 1);
+    return s->gain;
+}
+
+float light_picture_gain(const VIDEO_FRAME *f) {
+    __ka_assert(f && f->grey && f->w >= 16 && f->h >= 16, return 1);
+    // The median of a coarse grid of blocks: a lamp covering a few of them does not move it.
+    constexpr int NX = 16, NY = 12;
+    float blocks[NX * NY];
+    int bw = f->w / NX, bh = f->h / NY;
+    for (int by = 0; by < NY; by++)
+        for (int bx = 0; bx < NX; bx++) {
+            uint32_t sum = 0;
+            for (int y = by * bh; y < (by + 1) * bh; y += 2)
+                for (int x = bx * bw; x < (bx + 1) * bw; x += 2)
+                    sum += f->grey[(size_t)y * f->stride + x];
+            blocks[by * NX + bx] = (float)sum / (float)(((bh + 1) / 2) * ((bw + 1) / 2));
+        }
+    std::nth_element(blocks, blocks + NX * NY / 2, blocks + NX * NY);
+    float ref = blocks[NX * NY / 2];
+    return ref > BRIGHT_REF ? BRIGHT_REF / ref : 1.0f;
 }
 
 float light_area_mean(const VIDEO_FRAME *f, float cx, float cy, float side) {
@@ -394,7 +420,8 @@ size_t light_watch_frame(LIGHT_WATCH *w, const VIDEO_FRAME *f, LIGHT_SAMPLE_OUT 
         if (!w->found) return 0;
     }
     if (f->t_ms <= w->t_last) return handed;
-    out(f->t_ms, light_area_mean(f, w->cx, w->cy, w->side), user);
+    float gain = w->search ? light_search_gain(w->search) : light_picture_gain(f);
+    out(f->t_ms, gain * light_area_mean(f, w->cx, w->cy, w->side), user);
     w->t_last = f->t_ms;
     return handed + 1;
 }

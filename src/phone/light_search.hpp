@@ -24,9 +24,17 @@ int light_search_frame(LIGHT_SEARCH *s, const VIDEO_FRAME *f);
 // The light's area: centre as fractions of the width and height, side as a fraction of the
 // shorter edge. 1, or 0 (nothing written) while no light has been found.
 int light_search_area(const LIGHT_SEARCH *s, float *cx, float *cy, float *side);
-// The found area's mean brightness over the frames kept (the last few seconds), oldest first:
+// The found area's brightness (times the exposure correction of each frame) over the frames
+// kept (the last few seconds), oldest first:
 // the number written to t_ms and luma (at most max); 0 while nothing is found.
 size_t light_search_history(const LIGHT_SEARCH *s, double *t_ms, float *luma, size_t max);
+
+// The latest frame's exposure correction: above a middling picture brightness every level is
+// read relative to the picture's, so that the camera's own exposure changes (a step, or the
+// gain following the light) move neither level of the light. 1 in a dark picture.
+float light_search_gain(const LIGHT_SEARCH *s);
+// The same correction for one frame, without a search.
+float light_picture_gain(const VIDEO_FRAME *f);
 
 // Mean brightness of the square with centre (cx, cy) (fractions of width and height) and
 // side (a fraction of the shorter edge), kept inside the frame.
@@ -50,6 +58,7 @@ int light_watch_init(LIGHT_WATCH *w, int width, int height, int search, float cx
 void light_watch_free(LIGHT_WATCH *w);
 // The user chose the area: the search stops for good and the area is read from this frame on.
 void light_watch_place(LIGHT_WATCH *w, float cx, float cy, float side);
-// One frame: hands on its sample (after the area's past ones when the light was just found)
+// One frame: hands on its sample, the area's mean brightness with the exposure correction
+// (after the area's past ones when the light was just found)
 // and returns the number handed on (0 while still searching).
 size_t light_watch_frame(LIGHT_WATCH *w, const VIDEO_FRAME *f, LIGHT_SAMPLE_OUT out, void *user);

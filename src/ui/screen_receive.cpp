@@ -106,7 +106,7 @@ static const char *_start_status(int source, int rc) {
     case RX_STARTED:
         return i18n_tr("Point the camera at the blinking light");
     case RX_UNSUPPORTED:
-        return i18n_tr("The camera receiver needs Android");
+        return i18n_tr("No webcam found");
     case RX_ASKED:
         return i18n_tr("Allow the camera to receive messages");
     case RX_NO_PERMISSION:
@@ -534,6 +534,11 @@ void screen_receive_build(LUMIKEY_APP *app) {
     ka_gui_add_button(g, win, i18n_tr("Received"), W - bw - pad, pad, bw, bh, 1, _on_received, app);
 
     float y = 2 * pad + bh;
+    // Coming to the screen on a machine without a camera, the microphone is the one that can
+    // start; choosing the camera afterwards stays the user's choice.
+    int no_camera = !rx->active && rx->source == RX_SOURCE_CAMERA && !capture_supported();
+    int to_mic = no_camera && app->built_screen != SCREEN_RECEIVE && mic_supported();
+    if (to_mic) rx->source = RX_SOURCE_MIC;
     // The source row, where the sound input can stand in for a camera.
     if (mic_supported()) {
         float hw = (W - 3 * pad) / 2;
@@ -609,8 +614,10 @@ void screen_receive_build(LUMIKEY_APP *app) {
     if (!rs->duplex) _build_warning(app, W, H, pad, bh);
 
     _building = 1;
-    if (rx->source == RX_SOURCE_CAMERA && !capture_supported()) {
-        screen_receive_status(app, i18n_tr("The camera receiver needs Android"));
+    if (to_mic) {
+        screen_receive_status(app, i18n_tr("No webcam found: microphone selected"));
+    } else if (rx->source == RX_SOURCE_CAMERA && !capture_supported()) {
+        screen_receive_status(app, i18n_tr("No webcam found"));
     } else if (rs->sending) {
         screen_receive_send_started(app, 0);
     } else if (rs->duplex && !_can_send(app)) {
