@@ -625,7 +625,9 @@ void screen_receive_build(LUMIKEY_APP *app) {
     } else if (rs->status[0]) {
         screen_receive_status(app, rs->status);
     } else if (!rx->active && rx->source == RX_SOURCE_MIC) {
-        screen_receive_status(app, i18n_tr("Press Start to listen to the microphone"));
+        screen_receive_status(app, capture_supported()
+                                       ? i18n_tr("Press Start to listen to the microphone")
+                                       : i18n_tr("No webcam found: microphone selected"));
     } else if (!rx->active) {
         screen_receive_status(app, i18n_tr("Tap the preview to move the detection square"));
     }
