@@ -9,7 +9,7 @@ cleanup() {
   if [[ -n "$LUMIKEY_PID" ]] && kill -0 "$LUMIKEY_PID" 2>/dev/null; then
     kill -9 "$LUMIKEY_PID" 2>/dev/null || true
   fi
-  [[ -n "${KEEP_E2E:-}" ]] || rm -rf "$E2E_TMP"
+  rm -rf "$E2E_TMP"
 }
 trap cleanup EXIT
 
