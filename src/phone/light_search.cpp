@@ -37,8 +37,12 @@ constexpr double MAX_LEVEL_SPREAD = 0.35;
 // crosses many areas at once, a small light only its own.
 constexpr int NEAR_STEPS = 2;
 constexpr double MAX_ELSEWHERE = 2.0;
+// A lamp is about as wide as high; the areas switching with it may not form a longer strip.
+constexpr int MAX_PATCH_ASPECT = 2;
 // Evaluations in a row a new area must win before the square moves there.
 constexpr int CONFIRM = 2;
+// How long the light taken must have stopped looking like one before another replaces it.
+constexpr double GONE_MS = 5000;
 
 struct Judged {
     float score = 0; // 0: not a light
@@ -60,6 +64,7 @@ struct LIGHT_SEARCH {
     int best = -1, best_runs = 0; // the leading candidate and its wins in a row
     int found = -1;               // the area taken as the light
     float gain = 1;               // the latest frame's exposure correction
+    double found_seen_ms = 0;     // when the light taken last looked like one
 };
 
 LIGHT_SEARCH *light_search_new(int w, int h) {
@@ -210,7 +215,10 @@ static Judged _judge(const LIGHT_SEARCH *s, int cell, std::vector<size_t> *edges
 }
 
 // How many areas away from the candidate switch at its edges, typically (the median over its
-// edges): a small light changes only its own neighbourhood.
+// edges), leaving out those that switch at nearly all of them and lie together in a compact
+// patch with it: a lamp larger than one area, or its glow on the wall. A person's outline
+// crosses a long strip of areas at once, and only at some of the edges; a small light changes
+// its own neighbourhood only. -1 when the areas switching with the candidate are not compact.
 static double _elsewhere(const LIGHT_SEARCH *s, int cell, const std::vector<size_t> &edges,
                          float range) {
     if (edges.empty()) return 0;
@@ -222,21 +230,47 @@ static double _elsewhere(const LIGHT_SEARCH *s, int cell, const std::vector<size
     size_t first = s->count - n_window; // frame number of the window's sample 0
     int cx = cell % s->nx, cy = cell / s->nx;
     float need = std::max(MIN_RANGE, 0.3f * range);
-    std::vector<double> counts;
+    int cells = s->nx * s->ny;
+    std::vector<uint16_t> hits((size_t)cells, 0);
+    std::vector<std::vector<int>> changed_at;
     for (size_t e : edges) {
         if (e < 2) continue;
         size_t a = (first + e) % RING, b = (first + e - 2) % RING;
-        int changed = 0;
-        for (int y = 0; y < s->ny; y++) {
-            for (int x = 0; x < s->nx; x++) {
-                if (std::abs(x - cx) <= NEAR_STEPS && std::abs(y - cy) <= NEAR_STEPS) continue;
-                const float *ring = &s->norm[((size_t)y * s->nx + x) * RING];
-                if (std::fabs(ring[a] - ring[b]) >= need) changed++;
+        std::vector<int> changed;
+        for (int c = 0; c < cells; c++) {
+            const float *ring = &s->norm[(size_t)c * RING];
+            if (std::fabs(ring[a] - ring[b]) >= need) {
+                changed.push_back(c);
+                hits[(size_t)c]++;
             }
         }
-        counts.push_back(changed);
+        changed_at.push_back(std::move(changed));
     }
-    if (counts.empty()) return 0;
+    if (changed_at.empty()) return 0;
+    // The areas that switch with it nearly every time, and the box around them and it.
+    size_t most = (changed_at.size() * 4 + 4) / 5;
+    int x0 = cx, x1 = cx, y0 = cy, y1 = cy;
+    for (int c = 0; c < cells; c++) {
+        if (hits[(size_t)c] < most) continue;
+        x0 = std::min(x0, c % s->nx), x1 = std::max(x1, c % s->nx);
+        y0 = std::min(y0, c / s->nx), y1 = std::max(y1, c / s->nx);
+    }
+    int bw = x1 - x0 + 1 + 2 * NEAR_STEPS, bh = y1 - y0 + 1 + 2 * NEAR_STEPS;
+    if (std::max(bw, bh) > MAX_PATCH_ASPECT * std::min(bw, bh)) return -1;
+    std::vector<double> counts;
+    for (const std::vector<int> &changed : changed_at) {
+        int n = 0;
+        for (int c : changed) {
+            // Inside the patch: the lamp's rim, which its partly covered areas show only at
+            // some of the edges through the noise.
+            int x = c % s->nx, y = c / s->nx;
+            if (x >= x0 - NEAR_STEPS && x <= x1 + NEAR_STEPS && y >= y0 - NEAR_STEPS &&
+                y <= y1 + NEAR_STEPS)
+                continue;
+            n++;
+        }
+        counts.push_back(n);
+    }
     std::nth_element(counts.begin(), counts.begin() + counts.size() / 2, counts.end());
     return counts[counts.size() / 2];
 }
@@ -255,7 +289,8 @@ static int _evaluate(LIGHT_SEARCH *s) {
     std::sort(ranked.begin(), ranked.end(), [](auto &a, auto &b) { return a.first > b.first; });
     for (size_t k = 0; k < ranked.size() && k < 4; k++) {
         Judged j = _judge(s, ranked[k].second, &edges);
-        if (_elsewhere(s, ranked[k].second, edges, j.range) > MAX_ELSEWHERE) continue;
+        double elsewhere = _elsewhere(s, ranked[k].second, edges, j.range);
+        if (elsewhere < 0 || elsewhere > MAX_ELSEWHERE) continue;
         best = ranked[k].second;
         best_score = j.score;
         break;
@@ -270,13 +305,17 @@ static int _evaluate(LIGHT_SEARCH *s) {
         s->best_runs = 0;
         return 0;
     }
+    double now = s->t[(s->count - 1) % RING];
+    if (s->found >= 0 && _judge(s, s->found, nullptr).score > 0) s->found_seen_ms = now;
     if (near(best, s->found)) return 0; // still the light already taken
     s->best_runs = near(best, s->best) ? s->best_runs + 1 : 1;
     s->best = best;
-    // The light taken stays while it is still seen: another must win on its own first.
     if (s->best_runs < CONFIRM) return 0;
-    if (s->found >= 0 && _judge(s, s->found, nullptr).score > 0) return 0;
+    // The light taken stays until it has been gone a while: moving the square in the middle of
+    // a message would cut it in two.
+    if (s->found >= 0 && now - s->found_seen_ms < GONE_MS) return 0;
     s->found = best;
+    s->found_seen_ms = now;
     return 1;
 }
 
