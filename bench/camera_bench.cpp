@@ -195,7 +195,8 @@ std::string lavfi_script() {
 
 void print_lavfi_rates(const std::string &tmp) {
     std::string script = lavfi_script();
-    printf("\nVideos from ffmpeg's filters (320 x 240, 30 fps, light 0.5 %%), CER %%:\n");
+    printf("\nVideos from ffmpeg's filters (320 x 240, 30 fps, light 0.5 %%, a person swaying), "
+           "CER %%:\n");
     printf("%-10s", "noise");
     const double speeds[] = {8, 12, 15};
     for (double w : speeds) printf("  %2.0f WPM", w);
@@ -208,7 +209,7 @@ void print_lavfi_rates(const std::string &tmp) {
                 std::string out = tmp + "/lavfi.avi";
                 std::string cmd = "python3 " + script + " " + out + " '" + text + "' --wpm " +
                                   std::to_string(w) + " --noise " + std::to_string(noise) +
-                                  " --at 0.3,0.6 --person";
+                                  " --at 0.85,0.2 --person";
                 if (system(cmd.c_str()) != 0) {
                     printf("  (ffmpeg failed)");
                     continue;

@@ -69,12 +69,12 @@ def main():
                        % (x, y, side, side, on))
     if a.person:
         # A dark coat swaying left and right across the middle once every 1.4 s.
-        filters.append("drawbox=x='200+120*sin(2*PI*t/1.4)':y=60:w=140:h=420:"
-                       "color=0x303030:t=fill")
+        filters.append("drawbox=x='%d+%d*sin(2*PI*t/1.4)':y=%d:w=%d:h=%d:color=0x303030:t=fill"
+                       % (W * 0.3, W * 0.18, H // 8, W * 0.22, H * 7 // 8))
     if a.flicker:
         # A lamp on the 50 Hz mains: 100 Hz in brightness, beating against the frame rate.
-        filters.append("drawbox=x=40:y=300:w=60:h=60:color=0xE0E0E0:t=fill:"
-                       "enable='lt(mod(t*100,1),0.5)'")
+        filters.append("drawbox=x=%d:y=%d:w=%d:h=%d:color=0xE0E0E0:t=fill:"
+                       "enable='lt(mod(t*100,1),0.5)'" % (W // 16, H * 5 // 8, W // 10, W // 10))
     filters.append('noise=alls=%d:allf=t' % a.noise)
     filters.append('format=yuv420p')
     cmd = ['ffmpeg', '-v', 'error', '-y', '-f', 'lavfi', '-i',
