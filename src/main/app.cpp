@@ -290,6 +290,17 @@ static int _load_received(LUMIKEY_APP *app) {
     return 1;
 }
 
+int app_load_practice(LUMIKEY_APP *app) {
+    __ka_assert(app, return 0);
+    practice_free(&app->practice_log);
+    app->practice_log = practice_new();
+    __ka_assert(app->practice_log, return 0);
+    if (_load_file("practice.json",
+                   [app](const char *t) { return practice_from_json(app->practice_log, t); }))
+        ka_log(LOG_INFO, "%zu practice sessions loaded", app->practice_log->count);
+    return 1;
+}
+
 // What is still unsaved when the program ends, however it ends.
 static void _save_before_end(LUMIKEY_APP *app) {
     app_save_at_exit(app);
@@ -374,6 +385,7 @@ static int _app_init(LUMIKEY_APP *app) {
     if (!app_receiver_init(app)) return 0;
     app->rx_ready = 1;
     if (!_load_received(app)) return 0;
+    if (!app_load_practice(app)) return 0;
     platform_on_display_lost(_save_before_lost_display, app);
 
     tone_audio_init();
@@ -467,6 +479,9 @@ void app_loop_pass(LUMIKEY_APP *app, const ALLEGRO_EVENT *event) {
                 screen_key_touch(app, &ev);
             keyed = screen_key_keyboard(app, &ev);
         }
+        if (app->screen == SCREEN_PRACTICE && app->built_screen == SCREEN_PRACTICE &&
+            !app->display_halted)
+            keyed = screen_practice_keyboard(app, &ev);
         // The halt itself never reaches the GUI: it has let go of everything already.
         if (app->gui && !app->display_halted && !keyed) {
             app->event_time = ev.any.timestamp;
@@ -517,7 +532,7 @@ static void _app_shutdown(LUMIKEY_APP *app) {
         app_stop_playback(app);
         player_free(&app->player);
     }
-    for (int screen = SCREEN_HOME; screen <= SCREEN_KEY; screen++) {
+    for (int screen = SCREEN_HOME; screen <= SCREEN_PROGRESS; screen++) {
         const APP_SCREEN_HOOKS *hooks = app_screen_hooks((APP_SCREEN)screen);
         if (hooks->release) hooks->release(app);
     }

@@ -8,6 +8,7 @@
 #include "support/ka_gui.hpp"
 
 #include "model/history.hpp"
+#include "model/practice.hpp"
 #include "model/presets.hpp"
 #include "model/received.hpp"
 #include "model/settings.hpp"
@@ -15,6 +16,7 @@
 #include "platform/wake_event.hpp"
 #include "ui/screen_key.hpp"
 #include "ui/screen_play.hpp"
+#include "ui/screen_practice.hpp"
 #include "ui/screen_receive.hpp"
 #include "ui/text_view.hpp"
 #include "ui/touch_list.hpp"
@@ -25,7 +27,8 @@ enum APP_FILE {
     APP_FILE_PRESETS = 1,
     APP_FILE_HISTORY = 2,
     APP_FILE_RECEIVED = 3,
-    APP_FILE_COUNT = 4,
+    APP_FILE_PRACTICE = 4,
+    APP_FILE_COUNT = 5,
 };
 
 // How saving one file goes. A file whose last write failed keeps its changes in the model and
@@ -48,6 +51,8 @@ enum APP_SCREEN {
     SCREEN_RECEIVE = 5,
     SCREEN_RECEIVED = 6,
     SCREEN_KEY = 7,
+    SCREEN_PRACTICE = 8,
+    SCREEN_PROGRESS = 9,
 };
 
 // The whole program's state, owned by the main thread. Zero-filled at start; fields whose
@@ -77,6 +82,12 @@ struct LUMIKEY_APP {
     char play_text[1024];
     int play_requested;
     int stop_requested;
+    // The next send only (each reset when it starts): a unit other than the settings', gaps
+    // spread to an effective speed, and staying on the screen that asked (no play screen).
+    uint32_t play_unit_ms;       // 0: the settings' unit
+    uint32_t play_effective_wpm; // 0: no Farnsworth spacing
+    int play_in_place;
+    double play_heard_end; // Allegro time the last send's last element is heard to end
     PRESET_LIST *presets;
     TOUCH_LIST_VIEW home_list;
     SENT_HISTORY history;
@@ -145,6 +156,10 @@ struct LUMIKEY_APP {
     TEXT_VIEW rx_text;
     int rx_orientation;
 
+    // Practice: the learner's log ("practice.json") and the practice screen's session
+    PRACTICE_LOG *practice_log;
+    PRACTICE_SCREEN practice;
+
     // Saves: how each file's saving goes, and the popup every screen but the play screen has
     // for telling the user (open it again at the next build when notice_due is set)
     APP_SAVE_STATE saves[APP_FILE_COUNT];
@@ -197,6 +212,10 @@ int app_save_settings(LUMIKEY_APP *app);
 int app_save_presets(LUMIKEY_APP *app);
 int app_save_history(LUMIKEY_APP *app);
 int app_save_received(LUMIKEY_APP *app);
+int app_save_practice(LUMIKEY_APP *app);
+// Reads "practice.json" into a new practice log (a file that cannot be used is set aside and
+// the log starts afresh). 0 only when memory ran out.
+int app_load_practice(LUMIKEY_APP *app);
 // 1 while file holds changes not yet written (dirty settings, or a failed save).
 int app_file_unsaved(const LUMIKEY_APP *app, APP_FILE file);
 // The main loop's saves at time now (seconds, Allegro clock): dirty settings and every file

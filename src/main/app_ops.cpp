@@ -93,6 +93,11 @@ int app_start_playback(LUMIKEY_APP *app) {
     __ka_assert(app->player, return 0);
     app_stop_playback(app);
     MORSE_TIMING timing = app->settings.timing;
+    uint32_t effective_wpm = app->play_effective_wpm;
+    int in_place = app->play_in_place;
+    if (app->play_unit_ms) timing.unit_ms = app->play_unit_ms;
+    app->play_unit_ms = app->play_effective_wpm = 0;
+    app->play_in_place = 0;
     int duplex = app->screen == SCREEN_RECEIVE && app->receive.duplex;
     int camera_flash = duplex && capture_state() > 0 && capture_has_flash();
     // A send from any other screen takes the outputs (and the flash) from the camera.
@@ -106,12 +111,37 @@ int app_start_playback(LUMIKEY_APP *app) {
     MORSE_SEQUENCE *seq = morse_sequence_build(app->play_text, &timing);
     if (!seq) return 0;
     if (seq->skipped) ka_log(LOG_INFO, "%zu unsupported character(s) skipped", seq->skipped);
+    if (effective_wpm && !morse_sequence_spread(seq, effective_wpm)) {
+        morse_sequence_free(&seq);
+        return 0;
+    }
 
     PLAYER_CHANNEL channels[PLAYER_MAX_CHANNELS];
+    // A send that stays in place is practice by ear: it sounds whatever the home toggle says.
+    int out_sound = app->settings.out_sound;
+    if (in_place) app->settings.out_sound = 1;
     size_t n = app_playback_channels(app, seq, channels);
+    app->settings.out_sound = out_sound;
     // Anything beyond the light may go on with the display off.
     app->play_bg = n > 1;
 
+    if (in_place) {
+        uint32_t lead = 0, end_ms = 0;
+        for (size_t c = 0; c < n; c++)
+            if (channels[c].lead_ms > lead) lead = channels[c].lead_ms;
+        if (lead > PLAYER_MAX_LEAD_MS) lead = PLAYER_MAX_LEAD_MS;
+        if (seq->count)
+            end_ms = seq->events[seq->count - 1].start_ms + seq->events[seq->count - 1].duration_ms;
+        double start = al_get_time();
+        if (!player_start(app->player, seq, 0, channels, n)) {
+            tone_release();
+            return 0;
+        }
+        // The player's lead-in of 30 ms and the largest lead come before the first element.
+        app->play_heard_end = start + (30.0 + lead + end_ms) / 1000.0;
+        if (app->anim_timer) al_start_timer(app->anim_timer);
+        return 1;
+    }
     if (duplex) {
         if (!player_start(app->player, seq, app->settings.loop, channels, n)) {
             tone_release();

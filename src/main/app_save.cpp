@@ -1,4 +1,4 @@
-// src/main/app_save.cpp: writing the four save files from their models, trying again what
+// src/main/app_save.cpp: writing the save files from their models, trying again what
 // failed, and telling the user how it went.
 //
 // A write that fails (a full disk, a read-only folder) must not lose what the user did: the
@@ -24,10 +24,9 @@ struct SAVE_FILE {
 };
 
 static const SAVE_FILE _files[APP_FILE_COUNT] = {
-    {"settings.json", "settings"},
-    {"presets.json", "presets"},
-    {"sent_history.json", "sent messages"},
-    {"received.json", "received messages"},
+    {"settings.json", "settings"},          {"presets.json", "presets"},
+    {"sent_history.json", "sent messages"}, {"received.json", "received messages"},
+    {"practice.json", "practice sessions"},
 };
 
 static int _valid(APP_FILE file) {
@@ -45,6 +44,8 @@ static char *_serialise(const LUMIKEY_APP *app, APP_FILE file) {
         return history_to_json(&app->history);
     case APP_FILE_RECEIVED:
         return app->received ? received_to_json(app->received) : nullptr;
+    case APP_FILE_PRACTICE:
+        return app->practice_log ? practice_to_json(app->practice_log) : nullptr;
     default:
         return nullptr;
     }
@@ -135,6 +136,11 @@ int app_save_history(LUMIKEY_APP *app) {
 int app_save_received(LUMIKEY_APP *app) {
     __ka_assert(app && app->received, return 0);
     return app_save_file(app, APP_FILE_RECEIVED);
+}
+
+int app_save_practice(LUMIKEY_APP *app) {
+    __ka_assert(app && app->practice_log, return 0);
+    return app_save_file(app, APP_FILE_PRACTICE);
 }
 
 int app_save_due(LUMIKEY_APP *app, double now) {

@@ -10,11 +10,14 @@
 #include "ui/screen_options.hpp"
 #include "ui/screen_key.hpp"
 #include "ui/screen_play.hpp"
+#include "ui/screen_practice.hpp"
+#include "ui/screen_progress.hpp"
 #include "ui/screen_received.hpp"
 #include "ui/screen_receive.hpp"
 
 // The screen the back key leads to when the screen itself has nothing to close.
 static APP_SCREEN _parent_of(APP_SCREEN screen) {
+    if (screen == SCREEN_PROGRESS) return SCREEN_PRACTICE;
     return screen == SCREEN_RECEIVED ? SCREEN_RECEIVE : SCREEN_HOME;
 }
 
@@ -49,6 +52,10 @@ static void _key_release(LUMIKEY_APP *app) {
     decoder_free(&app->key.decoder);
 }
 
+static void _practice_release(LUMIKEY_APP *app) {
+    practice_free(&app->practice_log);
+}
+
 struct SCREEN_ROW {
     APP_SCREEN screen;
     APP_SCREEN_HOOKS hooks;
@@ -70,6 +77,10 @@ static const SCREEN_ROW _screens[] = {
     {SCREEN_RECEIVED,
      {screen_received_build, screen_received_tick, screen_received_close_popup, nullptr, nullptr}},
     {SCREEN_KEY, {screen_key_build, screen_key_update, nullptr, app_key_release, _key_release}},
+    {SCREEN_PRACTICE,
+     {screen_practice_build, screen_practice_tick, screen_practice_back, screen_practice_leave,
+      _practice_release}},
+    {SCREEN_PROGRESS, {screen_progress_build, nullptr, nullptr, nullptr, nullptr}},
 };
 
 const APP_SCREEN_HOOKS *app_screen_hooks(APP_SCREEN screen) {

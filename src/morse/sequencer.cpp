@@ -175,6 +175,47 @@ int morse_sequence_close(MORSE_SEQUENCE *seq, uint32_t units) {
     return 1;
 }
 
+double morse_farnsworth_gap_unit_ms(const MORSE_TIMING *timing, uint32_t effective_wpm) {
+    __ka_assert(timing, return 0);
+    MORSE_TIMING t = *timing;
+    morse_timing_sanitize(&t);
+    if (effective_wpm == 0) return t.unit_ms;
+    // PARIS: ten dots, four dashes and nine gaps inside its letters keep the character speed;
+    // its four letter gaps and the word gap after it take up the rest of the word's time.
+    double marks = 10.0 + 4.0 * t.dash_units + 9.0;
+    double gaps = 4.0 * t.letter_gap_units + t.word_gap_units;
+    double gap_unit = (60000.0 / effective_wpm - marks * t.unit_ms) / gaps;
+    return gap_unit > t.unit_ms ? gap_unit : t.unit_ms;
+}
+
+int morse_sequence_spread(MORSE_SEQUENCE *seq, uint32_t effective_wpm) {
+    __ka_assert(seq, return 0);
+    double gap_unit = morse_farnsworth_gap_unit_ms(&seq->timing, effective_wpm);
+    if (gap_unit <= seq->timing.unit_ms) return 1;
+    uint64_t total = 0;
+    for (size_t i = 0; i < seq->count; i++) {
+        const MORSE_EVENT &ev = seq->events[i];
+        uint64_t d = ev.duration_ms;
+        if (ev.state == MORSE_LETTER_GAP || ev.state == MORSE_WORD_GAP)
+            d = (uint64_t)(ev.units * gap_unit + 0.5);
+        total += d;
+    }
+    if (total > UINT32_MAX) {
+        ka_log(LOG_ERR, "message too long: more than %u ms of Morse", UINT32_MAX);
+        return 0;
+    }
+    uint32_t at = 0;
+    for (size_t i = 0; i < seq->count; i++) {
+        MORSE_EVENT &ev = seq->events[i];
+        if (ev.state == MORSE_LETTER_GAP || ev.state == MORSE_WORD_GAP)
+            ev.duration_ms = (uint32_t)(ev.units * gap_unit + 0.5);
+        ev.start_ms = at;
+        at += ev.duration_ms;
+    }
+    seq->total_ms = at;
+    return 1;
+}
+
 void morse_sequence_free(MORSE_SEQUENCE **seq) {
     if (!seq || !*seq) return;
     free((*seq)->events);

@@ -25,7 +25,7 @@ enum MORSE_STATE {
 struct MORSE_EVENT {
     MORSE_STATE state;
     uint32_t units;
-    uint32_t duration_ms; // units * the sequence's unit_ms
+    uint32_t duration_ms; // units * the sequence's unit_ms (gaps longer under Farnsworth spacing)
     uint32_t start_ms;    // sum of the durations of all earlier events
     size_t text_offset;   // byte offset of the source character
     size_t text_len;      // byte length of the source character (0 for the closing gap)
@@ -50,6 +50,15 @@ uint32_t morse_wpm_to_unit_ms(uint32_t wpm);
 // A new sequence for text, or null (null argument or out of memory). A text with nothing
 // sendable gives an empty sequence, not null. Unsupported characters are counted in skipped.
 MORSE_SEQUENCE *morse_sequence_build(const char *text, const MORSE_TIMING *timing);
+// Farnsworth spacing: the length in ms of one unit of the gaps between characters and words
+// that makes PARIS and its word gap last 60000 / effective_wpm ms while every character keeps
+// t's speed. t's own unit when effective_wpm is 0 or no slower than t.
+double morse_farnsworth_gap_unit_ms(const MORSE_TIMING *t, uint32_t effective_wpm);
+// Stretches the letter and word gaps of seq to morse_farnsworth_gap_unit_ms of its timing and
+// effective_wpm (each gap rounded to whole ms), moving every later event. Units are kept, so
+// the dots and dashes and the gaps inside characters are unchanged. 1 on success; 0 when the
+// stretched sequence would pass the 32-bit totals (seq unchanged).
+int morse_sequence_spread(MORSE_SEQUENCE *seq, uint32_t effective_wpm);
 // Ends the sequence with a word gap of units units (0 allowed) unless it already ends on a gap.
 // 1 when the sequence now ends on a gap; 0 for an empty sequence or a failed growth (unchanged).
 int morse_sequence_close(MORSE_SEQUENCE *seq, uint32_t units);

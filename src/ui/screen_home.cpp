@@ -207,6 +207,10 @@ static void _on_key(int, void *user) {
     app_set_screen((LUMIKEY_APP *)user, SCREEN_KEY);
 }
 
+static void _on_practice(int, void *user) {
+    app_set_screen((LUMIKEY_APP *)user, SCREEN_PRACTICE);
+}
+
 static void _on_options(int, void *user) {
     app_set_screen((LUMIKEY_APP *)user, SCREEN_OPTIONS);
 }
@@ -284,8 +288,10 @@ void screen_home_build(LUMIKEY_APP *app) {
     if (win < 0) return;
     ka_gui_window_set_flags(g, win, KA_GUI_WIN_FIXED_POSITION | KA_GUI_WIN_FRAMELESS);
 
-    float nw = app_px(app, 110);
-    ka_gui_add_label(g, win, "Lumikey", pad, pad, W - nw - 3 * pad, bh, KA_GUI_ALIGN_LEFT);
+    float nw = app_px(app, 110), pw = app_px(app, 150);
+    ka_gui_add_label(g, win, "Lumikey", pad, pad, W - nw - pw - 4 * pad, bh, KA_GUI_ALIGN_LEFT);
+    ka_gui_add_button(g, win, i18n_tr("Practice"), W - nw - pw - 2 * pad, pad, pw, bh, 1,
+                      _on_practice, app);
     ka_gui_add_button(g, win, i18n_tr("+ New"), W - nw - pad, pad, nw, bh, 1, _on_new, app);
 
     _add_toggles(app, win, bh + 2 * pad, W, pad, bh);

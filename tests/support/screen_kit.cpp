@@ -50,12 +50,13 @@ ScreenKit::ScreenKit(int w, int h) {
     app->light.index = SIZE_MAX;
     app->presets = presets_new();
     app->received = received_new();
+    app->practice_log = practice_new();
     al_init_user_event_source(&app->wake_source);
     app->wake_source_ready = 1;
 }
 
 ScreenKit::~ScreenKit() {
-    for (int screen = SCREEN_HOME; screen <= SCREEN_KEY; screen++) {
+    for (int screen = SCREEN_HOME; screen <= SCREEN_PROGRESS; screen++) {
         const APP_SCREEN_HOOKS *hooks = app_screen_hooks((APP_SCREEN)screen);
         if (hooks->release) hooks->release(app);
     }

@@ -21,7 +21,7 @@ namespace {
 
 struct Page {
     APP_SCREEN screen;
-    int tab; // options tab, -1 elsewhere
+    int tab; // options tab, practice phase, -1 elsewhere
     const char *name;
 };
 
@@ -39,6 +39,10 @@ const Page kPages[] = {
     {SCREEN_OPTIONS, 3, "options Receiver"},
     {SCREEN_OPTIONS, 4, "options Key"},
     {SCREEN_OPTIONS, 5, "options General"},
+    {SCREEN_PRACTICE, PRACTICE_SETUP, "practice choices"},
+    {SCREEN_PRACTICE, PRACTICE_LISTEN, "practice session"},
+    {SCREEN_PRACTICE, PRACTICE_DONE, "practice result"},
+    {SCREEN_PROGRESS, -1, "progress"},
 };
 
 // Values with the most digits each caption can show.
@@ -53,6 +57,23 @@ void widest_settings(SETTINGS *s) {
     s->eom_timeout_ms = 15000;
     s->key_bounce_ms = 50;
     s->debug_overlay = 1;
+}
+
+// The practice choices with the most digits, the screen light shown, and a failed session's
+// result (its note shown) whose counts are the widest.
+void widest_practice(LUMIKEY_APP *app) {
+    PRACTICE_LOG *log = app->practice_log;
+    log->lesson = KOCH_LESSONS;
+    log->wpm = log->effective_wpm = 50;
+    log->group_len = 10;
+    log->minutes = 10;
+    log->goal_ms = 5000;
+    log->show_light = 1;
+    app->practice.session.right = 8888;
+    app->practice.session.total = 9999;
+    PRACTICE_SESSION s{};
+    s.total = s.right = s.seconds = 59999;
+    practice_add_session(log, &s);
 }
 
 // Texts a screen puts into a label after it was built, each tried in turn.
@@ -91,8 +112,10 @@ TEST(ScreenFit, EveryTextFitsItsWidgetInEveryLanguagePortraitAndLandscape) {
                 widest_settings(&kit.app->settings);
                 presets_add(kit.app->presets, "SOS", "SOS", PRESET_CAT_EMERGENCY, 1, "en");
                 ka_copy_text(kit.app->play_text, sizeof kit.app->play_text, "SOS");
+                widest_practice(kit.app);
                 for (const Page &page : kPages) {
                     kit.app->options_tab = page.tab;
+                    if (page.screen == SCREEN_PRACTICE) kit.app->practice.phase = page.tab;
                     kit.show(page.screen);
                     std::string where = std::string(lang) + " " + std::to_string(w) + "x" +
                                         std::to_string(h) + (with_phone ? " phone " : " ") +
@@ -118,6 +141,13 @@ TEST(ScreenFit, EveryTextFitsItsWidgetInEveryLanguagePortraitAndLandscape) {
                              i18n_tr("Torch latency: not measurable"),
                              printed(i18n_tr("Torch latency measured: %d ms"), 300)},
                             where + " status", faults);
+                    if (page.screen == SCREEN_PRACTICE && page.tab == PRACTICE_LISTEN) {
+                        char status[128];
+                        snprintf(status, sizeof status, i18n_tr("Group %d, %d:%02d left"), 888, 9,
+                                 59);
+                        check_late_texts(kit, kit.app->practice.status_label, {status},
+                                         where + " status", faults);
+                    }
                     if (page.screen == SCREEN_EDIT)
                         check_late_texts(
                             kit, kit.app->edit_preview,

@@ -1,0 +1,157 @@
+// src/ui/screen_progress.cpp: three charts of the practice log, drawn with the primitives
+// add-on in custom widgets, so they follow every resize like the rest of the screen.
+#include "ui/screen_progress.hpp"
+
+#include <allegro5/allegro_primitives.h>
+#include <cstdio>
+
+#include "i18n/i18n.hpp"
+#include "main/app.hpp"
+#include "support/ka_common.hpp"
+
+static const uint32_t _FRAME_RGB = 0x4A4A58;
+static const uint32_t _PASS_RGB = 0x6A6A3A;  // the line at the lesson's pass mark
+static const uint32_t _POINT_RGB = 0x4FC3F7; // accuracy of a session
+static const uint32_t _TIME_RGB = 0xB39DDB;  // minutes of a day
+static const uint32_t _GOOD_RGB = 0x5CD65C;  // a character at the pass mark or above
+static const uint32_t _WEAK_RGB = 0xFF7A4F;  // a character below it
+static const uint32_t _TEXT_RGB = 0xB8B8C4;
+static const int64_t _DAY_S = 86400;
+// Days the time chart spans at most: a year and a little.
+static const int64_t _DAYS_SHOWN = 400;
+
+static void _frame(LUMIKEY_APP *app, float x, float y, float w, float h) {
+    al_draw_rectangle(x + 0.5f, y + 0.5f, x + w - 0.5f, y + h - 0.5f, app_rgb(_FRAME_RGB),
+                      app_px(app, 1));
+}
+
+static void _draw_accuracy(KA_GUI_WIDGET *w, float x, float y, ALLEGRO_FONT *, void *user) {
+    LUMIKEY_APP *app = (LUMIKEY_APP *)user;
+    const PRACTICE_LOG *log = app->practice_log;
+    _frame(app, x, y, w->w, w->h);
+    float m = app_px(app, 6), cx = x + m, cw = w->w - 2 * m, cy = y + m, ch = w->h - 2 * m;
+    float pass = cy + ch * (float)(1.0 - KOCH_PASS);
+    al_draw_line(cx, pass, cx + cw, pass, app_rgb(_PASS_RGB), app_px(app, 1));
+    if (!log || log->count == 0) return;
+    int64_t first = log->sessions[0].when, last = log->sessions[log->count - 1].when;
+    double span = last > first ? (double)(last - first) : 1.0;
+    float r = app_px(app, 2.5f), px = 0, py = 0;
+    for (size_t i = 0; i < log->count; i++) {
+        const PRACTICE_SESSION &s = log->sessions[i];
+        if (!s.total) continue;
+        float sx =
+            log->count == 1 ? cx + cw / 2 : cx + cw * (float)((double)(s.when - first) / span);
+        float sy = cy + ch * (1.0f - (float)s.right / (float)s.total);
+        if (i > 0) al_draw_line(px, py, sx, sy, app_rgb(_POINT_RGB), app_px(app, 1));
+        al_draw_filled_circle(sx, sy, r, app_rgb(_POINT_RGB));
+        px = sx, py = sy;
+    }
+}
+
+static void _draw_minutes(KA_GUI_WIDGET *w, float x, float y, ALLEGRO_FONT *, void *user) {
+    LUMIKEY_APP *app = (LUMIKEY_APP *)user;
+    const PRACTICE_LOG *log = app->practice_log;
+    _frame(app, x, y, w->w, w->h);
+    if (!log || log->count == 0) return;
+    float m = app_px(app, 6), cx = x + m, cw = w->w - 2 * m, cy = y + m, ch = w->h - 2 * m;
+    // Seconds per day over the days shown, ending on the day of the last session.
+    static uint32_t seconds[_DAYS_SHOWN];
+    int64_t last_day = log->sessions[log->count - 1].when / _DAY_S;
+    int64_t first_day = log->sessions[0].when / _DAY_S;
+    if (last_day - first_day >= _DAYS_SHOWN) first_day = last_day - _DAYS_SHOWN + 1;
+    int64_t days = last_day - first_day + 1;
+    if (days < 7) days = 7; // a week at least, so one day is not one wide block
+    if (days > _DAYS_SHOWN) days = _DAYS_SHOWN;
+    for (int64_t d = 0; d < days; d++) seconds[d] = 0;
+    uint32_t most = 60;
+    for (size_t i = 0; i < log->count; i++) {
+        int64_t d = log->sessions[i].when / _DAY_S - first_day;
+        if (d < 0 || d >= days) continue;
+        seconds[d] += log->sessions[i].seconds;
+        if (seconds[d] > most) most = seconds[d];
+    }
+    float bw = cw / (float)days;
+    for (int64_t d = 0; d < days; d++) {
+        if (!seconds[d]) continue;
+        float bh = ch * (float)seconds[d] / (float)most;
+        float bx = cx + bw * (float)d;
+        al_draw_filled_rectangle(bx, cy + ch - bh, bx + (bw > 2 ? bw - 1 : bw), cy + ch,
+                                 app_rgb(_TIME_RGB));
+    }
+    char top[32];
+    snprintf(top, sizeof top, "%u min", (most + 59) / 60);
+    al_draw_text(app->font, app_rgb(_TEXT_RGB), cx + app_px(app, 2), cy, ALLEGRO_ALIGN_LEFT, top);
+}
+
+static void _draw_chars(KA_GUI_WIDGET *w, float x, float y, ALLEGRO_FONT *font, void *user) {
+    LUMIKEY_APP *app = (LUMIKEY_APP *)user;
+    const PRACTICE_LOG *log = app->practice_log;
+    _frame(app, x, y, w->w, w->h);
+    if (!log) return;
+    // The lesson's characters, and any other that was ever sent (from words or callsigns).
+    int shown = koch_lesson_size(log->lesson);
+    for (int c = shown; c < KOCH_CHARS; c++)
+        if (log->chars[c].sent) shown = c + 1;
+    float m = app_px(app, 4), lh = (float)al_get_font_line_height(font);
+    float cx = x + m, cw = w->w - 2 * m, cy = y + m, ch = w->h - 2 * m - lh;
+    float bw = cw / (float)shown;
+    float pass = cy + ch * (float)(1.0 - KOCH_PASS);
+    al_draw_line(cx, pass, cx + cw, pass, app_rgb(_PASS_RGB), app_px(app, 1));
+    for (int c = 0; c < shown; c++) {
+        const PRACTICE_CHAR &pc = log->chars[c];
+        float bx = cx + bw * (float)c;
+        char name[2] = {KOCH_ORDER[c], '\0'};
+        al_draw_text(font, app_rgb(_TEXT_RGB), bx + bw / 2, cy + ch, ALLEGRO_ALIGN_CENTRE, name);
+        if (!pc.sent) continue;
+        double acc = (double)pc.right / (double)pc.sent;
+        float bh = ch * (float)acc;
+        al_draw_filled_rectangle(bx + 1, cy + ch - (bh < 1 ? 1 : bh), bx + bw - 1, cy + ch,
+                                 app_rgb(acc >= KOCH_PASS ? _GOOD_RGB : _WEAK_RGB));
+    }
+}
+
+static void _on_back(int, void *user) {
+    app_set_screen((LUMIKEY_APP *)user, SCREEN_PRACTICE);
+}
+
+void screen_progress_build(LUMIKEY_APP *app) {
+    __ka_assert(app, return );
+    __ka_assert(app->gui, return );
+    KA_GUI_CTX *g = app->gui;
+    float W = (float)app->disp_w, H = (float)app->disp_h;
+    float pad = app_px(app, 12), bh = app_px(app, 52), lh = app_px(app, 34);
+    int win = ka_gui_add_window(g, "Progress", 0, 0, W, H);
+    if (win < 0) return;
+    ka_gui_window_set_flags(g, win, KA_GUI_WIN_FIXED_POSITION | KA_GUI_WIN_FRAMELESS);
+    float bw = app_px(app, 130);
+    ka_gui_add_label(g, win, i18n_tr("Progress"), pad, pad, W - bw - 3 * pad, bh,
+                     KA_GUI_ALIGN_LEFT);
+    ka_gui_add_button(g, win, i18n_tr("Back"), W - bw - pad, pad, bw, bh, 1, _on_back, app);
+    float y = bh + 2 * pad;
+    const PRACTICE_LOG *log = app->practice_log;
+    uint64_t seconds = 0;
+    for (size_t i = 0; log && i < log->count; i++) seconds += log->sessions[i].seconds;
+    char summary[128];
+    if (!log || log->count == 0)
+        ka_copy_text(summary, sizeof summary, i18n_tr("No sessions yet"));
+    else
+        snprintf(summary, sizeof summary, i18n_tr("%zu sessions, %u min in all"), log->count,
+                 (unsigned)((seconds + 59) / 60));
+    ka_gui_add_label(g, win, summary, pad, y, W - 2 * pad, lh, KA_GUI_ALIGN_LEFT);
+    y += lh + pad / 2;
+
+    struct {
+        const char *title;
+        KA_GUI_CUSTOM_DRAW_CB draw;
+    } charts[3] = {{I18N_TEXT("Accuracy per session"), _draw_accuracy},
+                   {I18N_TEXT("Minutes per day"), _draw_minutes},
+                   {I18N_TEXT("Accuracy per character"), _draw_chars}};
+    float each = (H - app_px(app, 28) - y) / 3 - lh - pad;
+    for (const auto &c : charts) {
+        ka_gui_add_label(g, win, i18n_tr(c.title), pad, y, W - 2 * pad, lh, KA_GUI_ALIGN_LEFT);
+        y += lh;
+        ka_gui_add_custom(g, win, pad, y, W - 2 * pad, each, c.draw, app);
+        y += each + pad;
+    }
+    ka_gui_open_window(g, win);
+}
