@@ -142,7 +142,12 @@ static void _run(VIDEO_INPUT *in) {
     light_watch_free(&watch);
 }
 
+static void _stop(void *);
+
 static int _start(int w, int h, int fps, int front, void *) {
+    // A session that ended by itself (the file's end, a camera unplugged) still holds its
+    // thread until stopped; a new std::thread over a joinable one would terminate the program.
+    _stop(nullptr);
     char path[512];
     if (!camera_desktop_input(front, path, sizeof path)) return -2;
     char why[160];

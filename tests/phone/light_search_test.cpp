@@ -2,8 +2,8 @@
 // with a real camera's effects is found within three seconds and read in full (its first
 // letters too, from the frames before it was found); a shaking hand-held camera still reads
 // it; rooms without a lamp (a person swaying, a mains-flickering lamp, exposure steps) never
-// give a light; a square placed by the user stops the search. Videos written by the scene's
-// encoder read back frame for frame, and a missing file or one that is not video fails to open.
+// give a light. Videos written by the scene's encoder read back frame for frame, and a missing
+// file or one that is not video fails to open.
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -106,26 +106,6 @@ TEST(LightSearch, RoomsWithoutALampGiveNothing) {
         EXPECT_EQ(got.found_ms, -1) << "a light at " << got.cx << ", " << got.cy;
         EXPECT_EQ(got.text, "");
     }
-}
-
-TEST(LightSearch, ASquarePlacedByTheUserStaysAndIsRead) {
-    CAMERA_SCENE s = real_camera();
-    LIGHT_WATCH w;
-    ASSERT_EQ(light_watch_init(&w, s.w, s.h, 1, 0.5f, 0.5f, 0.2f), 1);
-    MORSE_DECODER *dec = decoder_new(nullptr);
-    size_t frames = 0, samples = 0;
-    film_runs(runs_of("TEST", 12), s, 1500, 500, [&](const VIDEO_FRAME &f) {
-        if (frames++ == 3) light_watch_place(&w, s.cx, s.cy, 0.06f);
-        samples += light_watch_frame(&w, &f, to_decoder, dec);
-    });
-    EXPECT_EQ(w.search, nullptr);
-    EXPECT_FLOAT_EQ(w.cx, s.cx);
-    EXPECT_EQ(samples, frames - 3); // every frame from the placing on
-    DECODED_MESSAGE msg;
-    ASSERT_EQ(decoder_finish(dec, &msg), 1);
-    EXPECT_STREQ(msg.text, "TEST");
-    decoder_free(&dec);
-    light_watch_free(&w);
 }
 
 TEST(VideoInput, ReadsWhatTheEncoderWroteAndRefusesWhatIsNotVideo) {
