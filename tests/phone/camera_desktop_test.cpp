@@ -71,9 +71,6 @@ TEST_F(CameraDesktop, AVideoIsPacedSearchedReadAndEnds) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     EXPECT_EQ(capture_state(), -2); // the end of the file is a camera gone
-    // Once ended by itself, started again with no stop in between: a new session.
-    Samples again;
-    EXPECT_EQ(capture_start(320, 240, 30, keep, &again), 1);
     capture_stop();
     EXPECT_EQ(capture_state(), 0);
     // About 3.7 s of video, played at its own pace (not as fast as it decodes).
@@ -98,6 +95,21 @@ TEST_F(CameraDesktop, AVideoIsPacedSearchedReadAndEnds) {
     ASSERT_EQ(decoder_finish(dec, &msg), 1);
     EXPECT_STREQ(msg.text, "TEST");
     decoder_free(&dec);
+}
+
+TEST_F(CameraDesktop, ASessionThatEndedByItselfStartsAgain) {
+    std::string path = film("E", 200);
+    setenv("LUMIKEY_CAMERA", path.c_str(), 1);
+    Samples first, again;
+    ASSERT_EQ(capture_start(320, 240, 30, keep, &first), 1);
+    for (int k = 0; k < 300 && capture_state() > 0; k++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(capture_state(), -2);
+    // No stop in between: the ended session's thread is joined, not left to abort the program.
+    EXPECT_EQ(capture_start(320, 240, 30, keep, &again), 1);
+    EXPECT_EQ(capture_state(), 1);
+    capture_stop();
+    EXPECT_EQ(capture_state(), 0);
 }
 
 TEST_F(CameraDesktop, ASquarePlacedByTheUserIsReadAtOnceAndStopJoins) {
