@@ -201,9 +201,11 @@ static Judged _judge(const LIGHT_SEARCH *s, int cell, std::vector<size_t> *edges
     }
     if (marks < MIN_MARKS || ns < 2) return j;
     std::sort(lens, lens + nruns);
-    double median = lens[nruns / 2], longest = lens[nruns - 1];
+    // Against the short runs, not the median: in slow Morse dashes and letter gaps may be half
+    // of all runs.
+    double median = lens[nruns / 2], shortish = lens[nruns / 4], longest = lens[nruns - 1];
     if (median < MIN_MEDIAN_FRAMES * s->frame_ms) return j;
-    if (longest < MIN_LONG_RATIO * median) return j;
+    if (longest < MIN_LONG_RATIO * shortish) return j;
     float m_spread =
         _percentile(mark_lv, nm, 0.9, scratch) - _percentile(mark_lv, nm, 0.1, scratch);
     float s_spread =

@@ -26,7 +26,7 @@ def marks(text, unit, lead):
     out, t = [], lead
     for w, word in enumerate(text.upper().split()):
         if w:
-            t += 4 * unit  # a word gap is seven units: three are already there
+            t += 6 * unit  # a word gap is seven units: the letter's own trailing one is there
         for c, ch in enumerate(word):
             if c:
                 t += 2 * unit
