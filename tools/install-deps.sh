@@ -13,6 +13,7 @@ packages=(
   dbus-daemon python3-dbus python3-gi
   librsvg2-bin dpkg-dev desktop-file-utils appstream man-db
   sox
+  libavdevice-dev libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg
 )
 
 missing=()

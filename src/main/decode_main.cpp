@@ -18,7 +18,10 @@
 #include <string>
 #include <vector>
 
+#include "morse/decoder.hpp"
 #include "morse/ear.hpp"
+#include "phone/light_search.hpp"
+#include "phone/video_input.hpp"
 #include "support/ka_log.hpp"
 
 namespace {
@@ -48,7 +51,8 @@ struct Reader {
 void print_help() {
     printf("%s\n\n"
            "Reads Morse code from a recording and prints every message it hears.\n"
-           "The tone is found by itself anywhere from 300 to 1200 Hz.\n\n"
+           "The tone is found by itself anywhere from 300 to 1200 Hz. In a video, the\n"
+           "blinking light is found by itself anywhere in the picture.\n\n"
            "  --json       one JSON object per message and line\n"
            "  --tone HZ    read the tone at HZ instead of searching\n"
            "  --help       this help\n"
@@ -87,7 +91,7 @@ void print_message(const EAR_MESSAGE *m, void *user) {
         cJSON_AddStringToObject(o, "text", m->text);
         cJSON_AddStringToObject(o, "symbols", m->symbols);
         cJSON_AddNumberToObject(o, "unit_ms", (double)lround(m->unit_ms));
-        cJSON_AddNumberToObject(o, "tone_hz", round(m->tone_hz));
+        if (m->tone_hz > 0) cJSON_AddNumberToObject(o, "tone_hz", round(m->tone_hz));
         char *line = cJSON_PrintUnformatted(o);
         if (line) fprintf(r->out, "%s\n", line);
         cJSON_free(line);
@@ -330,6 +334,80 @@ bool decode_sound(SNDFILE *sf, const SF_INFO &info, const Options &opt, const ch
     return heard && memory && !r.out_failed;
 }
 
+// The messages of a light, as the decoder finishes them; the start of each is the first sample
+// at which the decoder saw a message under way.
+struct LightReader {
+    MORSE_DECODER *dec = nullptr;
+    Reader *r = nullptr;
+    double start_ms = -1;
+};
+
+void print_light(LightReader *lr, const DECODED_MESSAGE *msg) {
+    EAR_MESSAGE m{};
+    m.start_ms = lr->start_ms > 0 ? lr->start_ms : 0;
+    m.unit_ms = msg->unit_ms;
+    m.text = msg->text;
+    m.symbols = msg->symbols;
+    print_message(&m, lr->r);
+    lr->start_ms = -1;
+}
+
+void light_sample(double t_ms, float luma, void *user) {
+    LightReader *lr = (LightReader *)user;
+    decoder_feed(lr->dec, t_ms, luma);
+    DECODER_STATUS st;
+    decoder_status(lr->dec, &st);
+    if (st.on && lr->start_ms < 0) lr->start_ms = t_ms;
+    static DECODED_MESSAGE msg;
+    while (decoder_poll_message(lr->dec, &msg)) print_light(lr, &msg);
+}
+
+// Reads the light in an opened video to its end and closes it. False when it could not be read
+// to its end or out failed; what was read is printed either way.
+bool decode_video(VIDEO_INPUT *in, const Options &opt, const char *name, const char *file,
+                  FILE *out) {
+    Reader r;
+    r.json = opt.json;
+    r.out = out;
+    r.file = file;
+    LightReader lr;
+    lr.r = &r;
+    DECODER_CONFIG dc;
+    decoder_config_default(&dc);
+    lr.dec = decoder_new(&dc);
+    LIGHT_WATCH watch;
+    memset(&watch, 0, sizeof watch);
+    VIDEO_FRAME f;
+    int rc = video_read(in, &f);
+    bool ready = rc == 1 && lr.dec && light_watch_init(&watch, f.w, f.h, 1, 0.5f, 0.5f, 0.1f);
+    if (rc == 1 && !ready) fprintf(stderr, "lumikey-decode: out of memory\n");
+    double t_end = 0;
+    for (; ready && rc == 1; rc = video_read(in, &f)) {
+        light_watch_frame(&watch, &f, light_sample, &lr);
+        t_end = f.t_ms;
+    }
+    if (ready) {
+        // The end-of-message silence a video cut right after its last mark never had.
+        decoder_tick(lr.dec, t_end);
+        static DECODED_MESSAGE last;
+        if (decoder_finish(lr.dec, &last)) print_light(&lr, &last);
+    }
+    light_watch_free(&watch);
+    decoder_free(&lr.dec);
+    video_close(&in);
+    if (rc < 0)
+        fprintf(stderr, "lumikey-decode: %s: the video could not be read to its end\n", name);
+    return ready && rc == 0 && !r.out_failed;
+}
+
+// A video file when FFmpeg finds a picture in it (a sound file has none); null otherwise.
+VIDEO_INPUT *open_video(const char *path) {
+    struct stat sb;
+    if (!strcmp(path, "-") || stat(path, &sb) != 0 || !S_ISREG(sb.st_mode) || sb.st_size == 0)
+        return nullptr;
+    return video_open(path, 0, 0, 0, nullptr, 0);
+}
+
 // Flushes out; false after one error line when anything written to it was lost.
 bool output_ok(FILE *out) {
     if (fflush(out) == 0 && !ferror(out)) return true;
@@ -352,6 +430,17 @@ int main(int argc, char **argv) {
     bool all_read = true, headed = false;
     for (const char *path : opt.paths) {
         const char *name = strcmp(path, "-") ? path : STDIN_NAME;
+        if (VIDEO_INPUT *video = open_video(path)) {
+            if (several && !opt.json) {
+                fprintf(stdout, "%s%s:\n", headed ? "\n" : "", name);
+                headed = true;
+            }
+            errno = 0;
+            bool ok = decode_video(video, opt, name, several ? name : nullptr, stdout);
+            if (!output_ok(stdout)) return 1;
+            all_read = all_read && ok;
+            continue;
+        }
         SF_INFO info;
         Held held;
         SNDFILE *sf = open_sound(path, name, &info, &held);

@@ -9,18 +9,10 @@
 #include <ctime>
 #include <mutex>
 
+#include "phone/camera_desktop.hpp"
 #include "support/ka_common.hpp"
 
-static int _desktop_no(void *) {
-    return 0;
-}
-static void _desktop_nothing(void *) {}
-static int _desktop_start(int, int, int, int, void *) {
-    return -2;
-}
-static const CAPTURE_PLATFORM _DESKTOP = {_desktop_no,    _desktop_no,      _desktop_nothing,
-                                          _desktop_start, _desktop_nothing, _desktop_no,
-                                          _desktop_no,    nullptr};
+static const CAPTURE_PLATFORM &_DESKTOP = *camera_desktop_platform();
 
 static struct {
     std::mutex lock; // guards everything below but state, front and platform
@@ -161,7 +153,8 @@ int64_t capture_t0_mono_ns() {
     return _cap.t0_mono;
 }
 
-void capture_frame(double t_ms, float luma, const uint8_t *preview) {
+// The frame's statistics and preview; its sample goes to the sink when read is set.
+static void _frame(double t_ms, float luma, const uint8_t *preview, bool read) {
     CAPTURE_SINK sink;
     void *user;
     double t;
@@ -188,7 +181,7 @@ void capture_frame(double t_ms, float luma, const uint8_t *preview) {
         }
         sink = _cap.sink;
         user = _cap.user;
-        if (!sink) return;
+        if (!sink || !read) return;
         _cap.in_sink++;
     }
     // Outside the lock: the sink takes the receiver's lock, under which the receive screen
@@ -196,6 +189,14 @@ void capture_frame(double t_ms, float luma, const uint8_t *preview) {
     sink(t, luma, user);
     std::lock_guard<std::mutex> hold(_cap.lock);
     if (--_cap.in_sink == 0) _cap.idle.notify_all();
+}
+
+void capture_frame(double t_ms, float luma, const uint8_t *preview) {
+    _frame(t_ms, luma, preview, true);
+}
+
+void capture_frame_unread(double t_ms, const uint8_t *preview) {
+    _frame(t_ms, 0, preview, false);
 }
 
 void capture_lost() {

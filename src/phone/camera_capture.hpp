@@ -2,8 +2,9 @@
 // For every frame the mean brightness of a square detection area goes to one sink, on the
 // camera's own thread, with the frame time. The camera service itself is the platform's: it
 // plugs in through CAPTURE_PLATFORM and hands its frames to capture_frame, so any frame source
-// (a phone camera, a webcam, a test double) serves the receive screen unchanged. The desktop
-// has none: it reports itself unsupported and start fails with -2.
+// (a phone camera, a webcam, a test double) serves the receive screen unchanged. The desktop's
+// is camera_desktop: a webcam or a video file; without either it reports itself unsupported
+// and start fails with -2.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -35,7 +36,7 @@ struct CAPTURE_PLATFORM {
     void *user;
 };
 
-// Installs the platform side (copied); null restores the desktop's, which has no camera. Only
+// Installs the platform side (copied); null restores the desktop's. Only
 // while no capture runs.
 void capture_set_platform(const CAPTURE_PLATFORM *platform);
 
@@ -72,6 +73,9 @@ int64_t capture_t0_mono_ns();
 // origin, never going back) with the area's mean brightness, and the preview when the service
 // made one (null when not). Updates the statistics and calls the sink.
 void capture_frame(double t_ms, float luma, const uint8_t *preview);
+// For the platform: a frame that carries no sample for the sink (the service has not found the
+// light in it yet). Statistics and preview as for capture_frame.
+void capture_frame_unread(double t_ms, const uint8_t *preview);
 // For the platform: the camera failed or was taken away while capturing (state becomes -2;
 // the receive screen then stops).
 void capture_lost();

@@ -132,7 +132,7 @@ static const char *_start_status(int source, int rc) {
     case RX_STARTED:
         return i18n_tr("Point the camera at the blinking light");
     case RX_UNSUPPORTED:
-        return i18n_tr("The camera receiver needs Android");
+        return i18n_tr("No webcam found");
     case RX_ASKED:
         return i18n_tr("Allow the camera to receive messages");
     case RX_NO_PERMISSION:
@@ -560,6 +560,16 @@ static void _build_title_row(LUMIKEY_APP *app, RX_LAYOUT &l) {
     l.y = 2 * l.pad + l.bh;
 }
 
+// Coming to the screen on a machine without a camera, the microphone is the one that can
+// start; choosing the camera afterwards stays the user's choice. Says whether it was switched.
+static int _choose_source(LUMIKEY_APP *app) {
+    RECEIVER *rx = &app->rx;
+    int no_camera = !rx->active && rx->source == RX_SOURCE_CAMERA && !capture_supported();
+    int to_mic = no_camera && app->built_screen != SCREEN_RECEIVE && mic_supported();
+    if (to_mic) rx->source = RX_SOURCE_MIC;
+    return to_mic;
+}
+
 // The source row, where the sound input can stand in for a camera.
 static void _build_source_row(LUMIKEY_APP *app, RX_LAYOUT &l) {
     RECEIVER *rx = &app->rx;
@@ -652,12 +662,14 @@ static void _build_bottom_row(LUMIKEY_APP *app, RX_LAYOUT &l) {
 }
 
 // The status line a fresh build starts with: what stands in the way, else what to do next.
-static void _show_first_status(LUMIKEY_APP *app) {
+static void _show_first_status(LUMIKEY_APP *app, int to_mic) {
     RECEIVER *rx = &app->rx;
     RECEIVE_SCREEN *rs = &app->receive;
     _building = 1;
-    if (rx->source == RX_SOURCE_CAMERA && !capture_supported()) {
-        screen_receive_status(app, i18n_tr("The camera receiver needs Android"));
+    if (to_mic) {
+        screen_receive_status(app, i18n_tr("No webcam found: microphone selected"));
+    } else if (rx->source == RX_SOURCE_CAMERA && !capture_supported()) {
+        screen_receive_status(app, i18n_tr("No webcam found"));
     } else if (rs->sending) {
         screen_receive_send_started(app, 0);
     } else if (rs->duplex && !_can_send(app)) {
@@ -665,7 +677,9 @@ static void _show_first_status(LUMIKEY_APP *app) {
     } else if (rs->status[0]) {
         screen_receive_status(app, rs->status);
     } else if (!rx->active && rx->source == RX_SOURCE_MIC) {
-        screen_receive_status(app, i18n_tr("Press Start to listen to the microphone"));
+        screen_receive_status(app, capture_supported()
+                                       ? i18n_tr("Press Start to listen to the microphone")
+                                       : i18n_tr("No webcam found: microphone selected"));
     } else if (!rx->active) {
         screen_receive_status(app, i18n_tr("Tap the preview to move the detection square"));
     }
@@ -693,6 +707,7 @@ void screen_receive_build(LUMIKEY_APP *app) {
     ka_gui_window_set_flags(l.g, l.win, KA_GUI_WIN_FIXED_POSITION | KA_GUI_WIN_FRAMELESS);
 
     _build_title_row(app, l);
+    int to_mic = _choose_source(app);
     _build_source_row(app, l);
     l.bottom = l.H - app_px(app, 28) - l.bh - l.pad;
     l.content_end = l.bottom;
@@ -704,5 +719,5 @@ void screen_receive_build(LUMIKEY_APP *app) {
     ka_gui_open_window(l.g, l.win);
 
     if (!rs->duplex) _build_warning(app, l.W, l.H, l.pad, l.bh);
-    _show_first_status(app);
+    _show_first_status(app, to_mic);
 }

@@ -127,13 +127,13 @@ protected:
     FakeCamera cam_;
 };
 
-TEST_F(ReceiveScreen, TheDesktopExplainsAndStartsNothing) {
+TEST_F(ReceiveScreen, ADesktopWithoutAWebcamExplainsAndStartsNothing) {
     capture_set_platform(nullptr);
     build();
-    EXPECT_EQ(label_text(a->receive.status_label), "The camera receiver needs Android");
+    EXPECT_EQ(label_text(a->receive.status_label), "No webcam found");
     screen_receive_status(a, "something else");
     click("Start");
-    EXPECT_EQ(label_text(a->receive.status_label), "The camera receiver needs Android");
+    EXPECT_EQ(label_text(a->receive.status_label), "No webcam found");
     EXPECT_EQ(capture_state(), 0);
     EXPECT_EQ(a->rx.active, 0);
     EXPECT_EQ(a->rx.decoder, nullptr);
