@@ -180,7 +180,8 @@ static void _read_chars(PRACTICE_LOG *log, const cJSON *chars) {
         ch.right = (uint32_t)_number(e, "right", 0, ch.sent, 0);
         const cJSON *taken = cJSON_GetObjectItemCaseSensitive(e, "taken_for");
         const cJSON *t;
-        if (!cJSON_IsObject(taken)) continue;
+        // A character never sent was never taken for another: such counts are noise.
+        if (!ch.sent || !cJSON_IsObject(taken)) continue;
         cJSON_ArrayForEach(t, taken) {
             int other = _char_of(t->string);
             if (other >= 0 && cJSON_IsNumber(t) && t->valuedouble >= 0 &&

@@ -519,11 +519,17 @@ static void _build_choices(LUMIKEY_APP *app, int win, float top) {
                  s.total);
         ka_gui_add_label(g, win, text, b.x, b.y, b.w, rh, KA_GUI_ALIGN_JUSTIFY);
         b.y += rh;
-        char pass_note[160];
-        snprintf(pass_note, sizeof pass_note, i18n_tr("%u %% or better opens the next lesson"),
-                 (unsigned)(KOCH_PASS * 100 + 0.5));
-        if (!p->offer_next)
-            ka_gui_add_label(g, win, pass_note, b.x, b.y, b.w, rh, KA_GUI_ALIGN_JUSTIFY);
+        char note[160];
+        // Against the clock the mean reaction is the result to see; otherwise what to aim for.
+        if (s.mode == PRACTICE_INSTANT && s.reaction_ms)
+            snprintf(note, sizeof note, i18n_tr("Reaction %u ms, goal %u ms"), s.reaction_ms,
+                     log->goal_ms);
+        else if (!p->offer_next)
+            snprintf(note, sizeof note, i18n_tr("%u %% or better opens the next lesson"),
+                     (unsigned)(KOCH_PASS * 100 + 0.5));
+        else
+            note[0] = '\0';
+        if (note[0]) ka_gui_add_label(g, win, note, b.x, b.y, b.w, rh, KA_GUI_ALIGN_JUSTIFY);
         b.y += rh + pad / 2;
     }
     float half = (b.w - pad) / 2;

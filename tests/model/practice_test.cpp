@@ -1,6 +1,7 @@
 // tests/model/practice_test.cpp: practice.json reads back what was written, and a damaged
 // document is refused whole while bad members fall back to their defaults.
 #include <cstdlib>
+#include <string>
 #include <gtest/gtest.h>
 
 #include "model/practice.hpp"
@@ -36,6 +37,40 @@ TEST(PracticeJson, ReadsBackChoicesSessionsAndConfusionsAndRefusesADamagedFile) 
     EXPECT_FALSE(practice_from_json(back, "{\"sessions\": 3}"));
     EXPECT_FALSE(practice_from_json(back, "{\"sessions\": ["));
     EXPECT_EQ(back->count, 1u); // untouched
+    practice_free(&back);
+    practice_free(&log);
+}
+
+TEST(PracticeJson, KeepsTheNewestSessionsAndNoCountThatContradictsAnother) {
+    PRACTICE_LOG *log = practice_new();
+    ASSERT_NE(log, nullptr);
+    // A full log drops its oldest session for a new one.
+    for (int i = 0; i < PRACTICE_MAX_SESSIONS + 5; i++) {
+        PRACTICE_SESSION s{};
+        s.when = 1765000000 + i;
+        s.total = 1;
+        ASSERT_TRUE(practice_add_session(log, &s));
+    }
+    ASSERT_EQ(log->count, (size_t)PRACTICE_MAX_SESSIONS);
+    EXPECT_EQ(log->sessions[0].when, 1765000005);
+    // A file with more sessions than the log holds (edited by hand) keeps its newest ones.
+    std::string text = "{\"version\": 1, \"sessions\": [";
+    for (int i = 0; i < PRACTICE_MAX_SESSIONS + 3; i++)
+        text += std::string(i ? "," : "") + "{\"when\": " + std::to_string(1000 + i) +
+                ", \"mode\": \"copy\", \"right\": 1, \"total\": 2}";
+    // A character never sent cannot have been taken for another; more right than sent is not
+    // believed either.
+    text += "], \"chars\": {\"K\": {\"sent\": 0, \"right\": 0, \"taken_for\": {\"M\": 4}},"
+            " \"M\": {\"sent\": 2, \"right\": 9, \"taken_for\": {\"K\": 1}}}}";
+    PRACTICE_LOG *back = practice_new();
+    ASSERT_TRUE(practice_from_json(back, text.c_str()));
+    ASSERT_EQ(back->count, (size_t)PRACTICE_MAX_SESSIONS);
+    EXPECT_EQ(back->sessions[0].when, 1003);
+    EXPECT_EQ(back->sessions[back->count - 1].when, 1000 + PRACTICE_MAX_SESSIONS + 2);
+    EXPECT_EQ(back->chars[0].taken_for[1], 0u);
+    EXPECT_EQ(back->chars[1].sent, 2u);
+    EXPECT_LE(back->chars[1].right, back->chars[1].sent);
+    EXPECT_EQ(back->chars[1].taken_for[0], 1u);
     practice_free(&back);
     practice_free(&log);
 }

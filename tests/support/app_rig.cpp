@@ -33,6 +33,7 @@ AppRig::AppRig(ALLEGRO_DISPLAY *display, bool real_fonts) {
     a->light.index = SIZE_MAX;
     a->presets = presets_new();
     a->received = received_new();
+    a->practice_log = practice_new();
     a->rx_ready = app_receiver_init(a);
     a->player = player_new();
     a->queue = al_create_event_queue();
@@ -59,6 +60,7 @@ AppRig::~AppRig() {
     if (a->gui) ka_gui_destroy_ctx(&a->gui);
     presets_free(&a->presets);
     received_free(&a->received);
+    practice_free(&a->practice_log);
     if (a->rx_ready) app_receiver_destroy(a);
     al_destroy_event_queue(a->queue);
     al_destroy_user_event_source(&injected_);
