@@ -130,6 +130,7 @@ void app_build_gui(LUMIKEY_APP *app) {
     app->rx.status_label = app->rx.start_button = -1;
     app->options_status = app->palette_win = app->palette_hex = -1;
     app->edit_text = app->edit_name = app->edit_cat = app->edit_preview = -1;
+    app->sound_save.win = app->sound_save.status = -1;
     ka_gui_set_display(app->gui, app->display);
     ka_gui_set_display_size(app->gui, (float)app->disp_w, (float)app->disp_h);
     KA_GUI_STYLE *style = &app->gui->style;
@@ -194,6 +195,7 @@ void app_back(LUMIKEY_APP *app, double event_time) {
     __ka_assert(app, return );
     if (app->back_time >= 0 && event_time - app->back_time < 0.3) return;
     app->back_time = event_time;
+    if (ui_sound_save_close(app)) return;
     const APP_SCREEN_HOOKS *hooks = app_screen_hooks(app->screen);
     if (hooks->back && hooks->back(app)) return;
     if (app->screen == SCREEN_HOME) {
@@ -460,6 +462,7 @@ static void _app_shutdown(LUMIKEY_APP *app) {
         const APP_SCREEN_HOOKS *hooks = app_screen_hooks((APP_SCREEN)screen);
         if (hooks->release) hooks->release(app);
     }
+    ui_sound_save_release(app);
     // Every file is written when it changes; only settings whose save failed and is still
     // waiting to be retried can be pending here.
     app_save_settings_at_exit(app);

@@ -20,6 +20,7 @@
 #include "ui/screen_receive.hpp"
 #include "ui/text_view.hpp"
 #include "ui/touch_list.hpp"
+#include "ui/ui_sound_save.hpp"
 
 enum APP_SCREEN {
     SCREEN_HOME = 0,
@@ -139,6 +140,9 @@ struct LUMIKEY_APP {
     // Practice: the learner's log ("practice.json") and the practice screen's session
     PRACTICE_LOG *practice_log;
     PRACTICE_SCREEN practice;
+
+    // The popup that saves a preset, a history entry or practice groups as a sound file
+    SOUND_SAVE_POPUP sound_save;
 };
 
 // v base pixels at the current UI scale, rounded to whole pixels.
