@@ -18,6 +18,7 @@
 #include "ui/screen_play.hpp"
 #include "ui/screen_practice.hpp"
 #include "ui/screen_receive.hpp"
+#include "ui/screen_send_practice.hpp"
 #include "ui/text_view.hpp"
 #include "ui/touch_list.hpp"
 #include "ui/ui_sound_save.hpp"
@@ -143,6 +144,8 @@ struct LUMIKEY_APP {
 
     // The popup that saves a preset, a history entry or practice groups as a sound file
     SOUND_SAVE_POPUP sound_save;
+    // Send practice on the key screen: the target and the last keyed message's result
+    SEND_PRACTICE send;
 };
 
 // v base pixels at the current UI scale, rounded to whole pixels.
