@@ -576,7 +576,7 @@ static void _build_choices(LUMIKEY_APP *app, int win, float top) {
     b.y += bh + pad;
     ka_gui_add_button(g, win, i18n_tr("Send practice"), b.x, b.y, half, bh, 1, _on_send_practice,
                       app);
-    ka_gui_add_button(g, win, i18n_tr("Save as sound"), b.x + half + pad, b.y, half, bh, 1,
+    ka_gui_add_button(g, win, i18n_tr("Save audio"), b.x + half + pad, b.y, half, bh, 1,
                       _on_save_sound, app);
 }
 

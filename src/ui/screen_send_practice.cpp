@@ -14,6 +14,7 @@
 #include "morse/decoder.hpp"
 #include "support/ka_common.hpp"
 #include "ui/screen_practice.hpp"
+#include "ui/text_wrap.hpp"
 
 static const uint32_t _RIGHT_RGB = 0x5CD65C; // as the practice screen marks copied letters
 static const uint32_t _WRONG_RGB = 0xFF5A4F;
@@ -276,25 +277,43 @@ static float _draw_timeline(LUMIKEY_APP *app, float x, float y, float w, ALLEGRO
     return y + lh;
 }
 
+// Draws text from (x, y) within w: in big when it fits on one line, else wrapped in font.
+// Returns the y below it.
+static float _text(ALLEGRO_FONT *big, ALLEGRO_FONT *font, uint32_t rgb, float x, float y, float w,
+                   const char *text) {
+    if (big && (float)al_get_text_width(big, text) <= w) {
+        al_draw_text(big, app_rgb(rgb), x, y, 0, text);
+        return y + (float)al_get_font_line_height(big);
+    }
+    TEXT_LINE lines[4];
+    size_t n = text_wrap(text, w, text_wrap_font_width, font, lines, 4);
+    float lh = (float)al_get_font_line_height(font);
+    for (size_t i = 0; i < n && i < 4; i++) {
+        char part[256];
+        size_t len = lines[i].len < sizeof part - 1 ? lines[i].len : sizeof part - 1;
+        memcpy(part, text + lines[i].start, len);
+        part[len] = '\0';
+        al_draw_text(font, app_rgb(rgb), x, y, 0, part);
+        y += lh;
+    }
+    return y;
+}
+
 static void _draw_panel(KA_GUI_WIDGET *w, float x, float y, ALLEGRO_FONT *font, void *user) {
     LUMIKEY_APP *app = (LUMIKEY_APP *)user;
     SEND_PRACTICE *p = &app->send;
     ALLEGRO_FONT *big = app->font_big ? app->font_big : font;
     float m = app_px(app, 8), W = w->w - 2 * m;
-    float lh = (float)al_get_font_line_height(font), bh = (float)al_get_font_line_height(big);
+    float lh = (float)al_get_font_line_height(font);
     x += m;
     y += m / 2;
     char line[256];
     snprintf(line, sizeof line, i18n_tr("Key: %s"), p->target);
-    al_draw_text(big, app_rgb(_TEXT_RGB), x, y, 0, line);
-    y += bh;
+    y = _text(big, font, _TEXT_RGB, x, y, W, line);
     static DECODED_MESSAGE live;
     live.text[0] = '\0';
     if (app->key.decoder) decoder_live(app->key.decoder, &live);
-    if (live.text[0]) {
-        al_draw_text(big, app_rgb(_DIM_RGB), x, y, 0, live.text);
-        y += bh;
-    }
+    if (live.text[0]) y = _text(big, font, _DIM_RGB, x, y, W, live.text);
     if (!p->has_result) {
         if (!live.text[0])
             al_draw_text(font, app_rgb(_DIM_RGB), x, y, 0, i18n_tr("(start keying)"));
@@ -319,15 +338,13 @@ static void _draw_panel(KA_GUI_WIDGET *w, float x, float y, ALLEGRO_FONT *font, 
     const FIST_REPORT &f = p->fist;
     snprintf(line, sizeof line, i18n_tr("%u of %u right, %.0f WPM, steadiness %.0f %%"), p->right,
              p->total, f.wpm, f.unevenness < 1 ? 100 * (1 - f.unevenness) : 0.0);
-    al_draw_text(font, app_rgb(_TEXT_RGB), x, y, 0, line);
-    y += lh;
+    y = _text(nullptr, font, _TEXT_RGB, x, y, W, line);
     snprintf(line, sizeof line, i18n_tr("dash %.1f, gaps %.1f / %.1f / %.1f (3, 1 / 3 / 7)"),
              f.dash_ratio, f.element_gap, f.letter_gap, f.word_gap);
-    al_draw_text(font, app_rgb(_TEXT_RGB), x, y, 0, line);
-    y += lh;
+    y = _text(nullptr, font, _TEXT_RGB, x, y, W, line);
     send_practice_hint(&f, line, sizeof line);
-    al_draw_text(font, app_rgb(f.fault == FIST_GOOD ? _RIGHT_RGB : _WRONG_RGB), x, y, 0, line);
-    y += lh + m / 2;
+    y = _text(nullptr, font, f.fault == FIST_GOOD ? _RIGHT_RGB : _WRONG_RGB, x, y, W, line);
+    y += m / 2;
     _draw_timeline(app, x, y, W, font);
 }
 
@@ -335,7 +352,7 @@ float send_practice_panel_height(const LUMIKEY_APP *app) {
     __ka_assert(app, return 0);
     float lh = (float)al_get_font_line_height(app->font);
     float bh = (float)al_get_font_line_height(app->font_big ? app->font_big : app->font);
-    return 2 * bh + 7 * lh + app_px(app, 24);
+    return 2 * bh + 9 * lh + app_px(app, 24);
 }
 
 void send_practice_add_panel(LUMIKEY_APP *app, int win, float x, float y, float w, float h) {
