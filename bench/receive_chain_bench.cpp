@@ -81,7 +81,7 @@ struct Receiver {
         a->screen = a->built_screen = SCREEN_RECEIVE;
     }
     ~Receiver() {
-        app_receiver_stop(app.get());
+        receiver_stop(&app.get()->rx);
         received_free(&app->received);
         app_receiver_destroy(app.get());
     }
@@ -112,7 +112,7 @@ std::string receive(const std::vector<LIGHT_SAMPLE> &frames) {
     screen_receive_start_stop(r.app.get());
     while (!cam.wait_done(std::chrono::milliseconds(3))) screen_receive_update(r.app.get());
     screen_receive_update(r.app.get());
-    app_receiver_stop(r.app.get());
+    receiver_stop(&r.app.get()->rx);
     return r.text();
 }
 
@@ -162,7 +162,7 @@ void print_sink_cost() {
     std::thread capture([&] {
         for (size_t k = 0; k < frames.size(); k++) {
             int64_t t0 = now_ns();
-            screen_receive_sink(frames[k].t, frames[k].luma, a);
+            receiver_light_sink(frames[k].t, frames[k].luma, &a->rx);
             cost[k] = now_ns() - t0;
             // Several frames per display frame, so that the reader meets the sink often.
             if (k % 4 == 0) std::this_thread::sleep_for(std::chrono::microseconds(200));
@@ -202,7 +202,7 @@ void BM_SinkFrame(benchmark::State &state) {
     size_t k = 0;
     double offset = 0;
     for (auto _ : state) {
-        screen_receive_sink(frames[k].t + offset, frames[k].luma, a);
+        receiver_light_sink(frames[k].t + offset, frames[k].luma, &a->rx);
         if (++k == frames.size()) {
             k = 0;
             offset += frames.back().t + 1000;

@@ -6,86 +6,24 @@
 //
 // The program measured is LUMIKEY_STARTUP_BIN, or the build's own ./lumikey; the package
 // measuring script points it at the installed copy. It starts in an empty folder, so it can
-// only find its assets the way an installed program does.
+// only find its assets the way an installed program does. Both include taking the save folder's
+// lock; a third case times a second start that finds the lock held and hands over.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <thread>
-#include <X11/Xatom.h>
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
-#include <unistd.h>
+
+#include "bench_program.hpp"
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 namespace {
-
-// The home window's own background, left of the preset cards.
-constexpr unsigned long HOME_BACKGROUND = 0x34343E;
-constexpr int PROBE_X = 2, PROBE_Y = 400;
-
-int _ignore_x_error(Display *, XErrorEvent *) {
-    return 0; // the window may vanish or not be viewable yet between two probes
-}
-
-std::string program() {
-    const char *bin = getenv("LUMIKEY_STARTUP_BIN");
-    if (bin && *bin) return bin;
-    char cwd[4096];
-    return std::string(getcwd(cwd, sizeof cwd) ? cwd : ".") + "/lumikey";
-}
-
-pid_t start(const std::string &bin, const std::string &home) {
-    pid_t pid = fork();
-    if (pid != 0) return pid;
-    setenv("HOME", home.c_str(), 1);
-    unsetenv("XDG_DATA_HOME");
-    int null = open("/dev/null", O_WRONLY);
-    if (null >= 0) dup2(null, STDERR_FILENO);
-    if (chdir(home.c_str()) != 0) _exit(127);
-    execl(bin.c_str(), bin.c_str(), (char *)nullptr);
-    _exit(127);
-}
-
-// The top-level window of pid, found by the _NET_WM_PID Allegro sets; 0 while there is none.
-Window find_window(Display *dpy, pid_t pid) {
-    Atom pid_atom = XInternAtom(dpy, "_NET_WM_PID", True);
-    if (pid_atom == None) return 0;
-    Window root_ret, parent, *children = nullptr, found = 0;
-    unsigned n = 0;
-    if (!XQueryTree(dpy, DefaultRootWindow(dpy), &root_ret, &parent, &children, &n)) return 0;
-    for (unsigned i = 0; i < n && !found; i++) {
-        Atom type;
-        int format;
-        unsigned long count, after;
-        unsigned char *data = nullptr;
-        if (XGetWindowProperty(dpy, children[i], pid_atom, 0, 1, False, XA_CARDINAL, &type, &format,
-                               &count, &after, &data) == Success &&
-            data && count == 1 && (pid_t) * (unsigned long *)data == pid) {
-            XWindowAttributes attr;
-            if (XGetWindowAttributes(dpy, children[i], &attr) && attr.map_state == IsViewable)
-                found = children[i];
-        }
-        if (data) XFree(data);
-    }
-    if (children) XFree(children);
-    return found;
-}
-
-bool shows_home(Display *dpy, Window win) {
-    XImage *image = XGetImage(dpy, win, PROBE_X, PROBE_Y, 1, 1, AllPlanes, ZPixmap);
-    if (!image) return false;
-    unsigned long pixel = XGetPixel(image, 0, 0) & 0xFFFFFF;
-    XDestroyImage(image);
-    return pixel == HOME_BACKGROUND;
-}
 
 void stop(pid_t pid) {
     kill(pid, SIGTERM);
@@ -95,47 +33,31 @@ void stop(pid_t pid) {
 
 void BM_StartToFirstFrame(benchmark::State &state) {
     bool first_run = state.range(0) == 1;
-    Display *dpy = XOpenDisplay(nullptr);
-    if (!dpy) {
-        state.SkipWithError("no X display");
-        return;
-    }
-    XSetErrorHandler(_ignore_x_error);
-    std::string bin = program();
-    char tmpl[] = "/tmp/lumikey-startup-XXXXXX";
-    std::string home = mkdtemp(tmpl) ? tmpl : "";
-    if (home.empty() || access(bin.c_str(), X_OK) != 0) {
-        state.SkipWithError(("cannot run " + bin).c_str());
-        XCloseDisplay(dpy);
-        return;
-    }
+    Display *dpy;
+    std::string bin, home;
+    if (!bench_prepare(state, "startup", &dpy, &bin, &home)) return;
     if (!first_run) { // one run beforehand leaves the saved files the measured runs read
-        pid_t pid = start(bin, home);
-        auto limit = Clock::now() + 20s;
-        Window win = 0;
-        while (Clock::now() < limit && !(win && shows_home(dpy, win))) {
-            win = win ? win : find_window(dpy, pid);
-            std::this_thread::sleep_for(5ms);
-        }
+        pid_t pid = bench_start_program(bin, home);
+        bench_wait_home(dpy, pid);
         stop(pid);
     }
     double window_ms_sum = 0;
     for (auto _ : state) {
         if (first_run) std::filesystem::remove_all(home + "/.local");
         auto t0 = Clock::now();
-        pid_t pid = start(bin, home);
+        pid_t pid = bench_start_program(bin, home);
         Window win = 0;
         double window_ms = -1;
         bool seen = false;
         auto limit = t0 + 20s;
         while (Clock::now() < limit) {
             if (!win) {
-                win = find_window(dpy, pid);
+                win = bench_find_window(dpy, pid);
                 if (win)
                     window_ms =
                         std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
             }
-            if (win && shows_home(dpy, win)) {
+            if (win && bench_shows_home(dpy, win)) {
                 seen = true;
                 break;
             }
@@ -162,6 +84,36 @@ BENCHMARK(BM_StartToFirstFrame)
     ->UseManualTime()
     ->Iterations(10)
     ->Unit(benchmark::kMillisecond);
+
+// A second start on the save folder a running copy holds: from fork() until it has brought
+// the first window forward and ended. It must end with status 0 for the figure to count.
+void BM_SecondStartHandsOver(benchmark::State &state) {
+    Display *dpy;
+    std::string bin, home;
+    if (!bench_prepare(state, "startup", &dpy, &bin, &home)) return;
+    pid_t first = bench_start_program(bin, home);
+    Window win = bench_wait_home(dpy, first);
+    for (auto _ : state) {
+        if (!win) {
+            state.SkipWithError("the first copy showed no window");
+            break;
+        }
+        auto t0 = Clock::now();
+        pid_t second = bench_start_program(bin, home);
+        int status = -1;
+        waitpid(second, &status, 0);
+        auto t1 = Clock::now();
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            state.SkipWithError("the second copy did not hand over");
+            break;
+        }
+        state.SetIterationTime(std::chrono::duration<double>(t1 - t0).count());
+    }
+    stop(first);
+    std::filesystem::remove_all(home);
+    XCloseDisplay(dpy);
+}
+BENCHMARK(BM_SecondStartHandsOver)->UseManualTime()->Iterations(10)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -333,26 +334,37 @@ static int _clip_wait_event(Display *dpy, Window w, int type, XEvent *out, int r
     }
 }
 
-// Reads and deletes the whole property; the bytes are appended to out. The type goes to *type.
-static int _clip_read_property(Display *dpy, Window w, Atom prop, std::string *out, Atom *type) {
+// Reads the property and deletes it (which asks an incremental sender for its next chunk).
+// Only what still fits below max bytes in all is asked of the server and appended to out, so a
+// huge foreign text costs no more memory than the caller will use. The type goes to *type.
+static int _clip_read_property(Display *dpy, Window w, Atom prop, std::string *out, Atom *type,
+                               size_t max) {
+    size_t want = out->size() < max ? max - out->size() : 0;
+    // The length is counted in 32-bit units, whatever the property's format.
+    long units = want >= (size_t)(LONG_MAX / 4) * 4 ? LONG_MAX / 4 : (long)((want + 3) / 4);
+    if (units < 1) units = 1; // an INCR announcement is one 32-bit item
     Atom actual = None;
     int format = 0;
     unsigned long nitems = 0, after = 0;
     unsigned char *data = nullptr;
-    if (XGetWindowProperty(dpy, w, prop, 0, LONG_MAX / 4, True, AnyPropertyType, &actual, &format,
+    if (XGetWindowProperty(dpy, w, prop, 0, units, False, AnyPropertyType, &actual, &format,
                            &nitems, &after, &data) != Success) {
         return 0;
     }
+    XDeleteProperty(dpy, w, prop);
     *type = actual;
     if (data) {
         size_t unit = format == 32 ? sizeof(long) : (size_t)format / 8;
-        out->append((const char *)data, nitems * unit);
+        size_t n = nitems * unit;
+        if (format == 8 && n > want) n = want; // text; an INCR announcement is format 32
+
+        out->append((const char *)data, n);
         XFree(data);
     }
     return actual != None;
 }
 
-static char *_clip_read_foreign(int which) {
+static char *_clip_read_foreign(int which, size_t max) {
     Display *dpy = XOpenDisplay(nullptr);
     if (!dpy) return nullptr;
     _clip.reading.store(dpy);
@@ -370,20 +382,23 @@ static char *_clip_read_foreign(int which) {
         XEvent ev;
         Atom type = None;
         if (_clip_wait_event(dpy, w, SelectionNotify, &ev, KA_CLIPBOARD_READ_ROUNDS) &&
-            ev.xselection.property != None && _clip_read_property(dpy, w, prop, &text, &type)) {
+            ev.xselection.property != None &&
+            _clip_read_property(dpy, w, prop, &text, &type, max)) {
             ok = 1;
             if (type == a.incr) {
                 // A large text comes in chunks, each announced by a new value of the property;
-                // the empty chunk ends it. A peer that stalls for 2 s yields nothing.
+                // the empty chunk ends it. A peer that stalls for 2 s yields nothing. Once the
+                // text is as long as wanted the rest is left unread: closing the connection
+                // below tells the peer the transfer is over.
                 text.clear();
                 XFlush(dpy);
                 ok = 0;
                 while (_clip_wait_event(dpy, w, PropertyNotify, &ev, KA_CLIPBOARD_READ_ROUNDS)) {
                     if (ev.xproperty.atom != prop) continue;
                     size_t before = text.size();
-                    if (!_clip_read_property(dpy, w, prop, &text, &type)) break;
+                    if (!_clip_read_property(dpy, w, prop, &text, &type, max)) break;
                     XFlush(dpy);
-                    if (text.size() == before) {
+                    if (text.size() == before || text.size() >= max) {
                         ok = 1;
                         break;
                     }
@@ -405,23 +420,27 @@ static char *_clip_read_foreign(int which) {
     return copy;
 }
 
-char *ka_clipboard_get(int which) {
+char *ka_clipboard_get_prefix(int which, size_t max_bytes) {
     __ka_assert(which == KA_CLIPBOARD_CLIPBOARD || which == KA_CLIPBOARD_PRIMARY, return nullptr);
     if (!ka_clipboard_available()) return nullptr;
     {
         std::lock_guard<std::mutex> hold(_clip.lock);
         if (_clip.text[which]) {
-            char *copy = strdup(_clip.text[which]);
+            char *copy = strndup(_clip.text[which], max_bytes);
             if (!copy) ka_log(LOG_ERR, "ka_clipboard_get: could not copy the offered text");
             return copy;
         }
     }
     try {
-        return _clip_read_foreign(which);
+        return _clip_read_foreign(which, max_bytes);
     } catch (...) { // std::string growth: out of memory
         ka_log(LOG_ERR, "ka_clipboard_get: out of memory");
         return nullptr;
     }
+}
+
+char *ka_clipboard_get(int which) {
+    return ka_clipboard_get_prefix(which, SIZE_MAX);
 }
 
 void ka_clipboard_destroy() {

@@ -248,12 +248,12 @@ int _gui_clipboard_set(KA_GUI_CTX *ctx, int which, const char *text) {
     return al_set_clipboard_text(ctx->display, text ? text : "") ? 1 : 0;
 }
 
-char *_gui_clipboard_get(KA_GUI_CTX *ctx, int which) {
-    if (ka_clipboard_available()) return ka_clipboard_get(which);
+char *_gui_clipboard_get(KA_GUI_CTX *ctx, int which, size_t max_bytes) {
+    if (ka_clipboard_available()) return ka_clipboard_get_prefix(which, max_bytes);
     if (which != KA_CLIPBOARD_CLIPBOARD || !ctx || !ctx->display) return nullptr;
     char *al_text = al_get_clipboard_text(ctx->display);
     if (!al_text) return nullptr;
-    char *copy = strdup(al_text);
+    char *copy = strndup(al_text, max_bytes);
     al_free(al_text);
     return copy;
 }

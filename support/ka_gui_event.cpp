@@ -369,7 +369,7 @@ static int _middle_down(KA_GUI_CTX *ctx) {
     int id = ctx->focused_widget_id;
     KA_GUI_WIDGET *w = _gui_widget(ctx, id, KA_GUI_TEXTAREA);
     if (!w) return 0;
-    char *primary = _gui_clipboard_get(ctx, KA_CLIPBOARD_PRIMARY);
+    char *primary = _gui_clipboard_get(ctx, KA_CLIPBOARD_PRIMARY, _GUI_PASTE_MAX_BYTES);
     if (!primary) return 1;
     w = _gui_widget(ctx, id, KA_GUI_TEXTAREA);
     if (w) {

@@ -23,6 +23,10 @@ int _gui_ev_modifiers(const KA_GUI_CTX *ctx);
 // widget's on_change (check _gui_ev_gone afterwards).
 int _gui_textarea_key(KA_GUI_CTX *ctx, int id, const ALLEGRO_KEYBOARD_EVENT *key);
 
+// Longest text a single paste may bring in, before the byte limit is checked; no more of the
+// clipboard than this is read.
+#define _GUI_PASTE_MAX_BYTES 4095
+
 // Pastes raw clipboard bytes into text area `id` at its selection, filtered as typed text is:
 // no carriage returns, newlines only when multi-line, no other control bytes and no malformed
 // UTF-8. Nothing is pasted when the result would pass the byte limit. 1 when the text changed

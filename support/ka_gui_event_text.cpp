@@ -10,9 +10,6 @@
 #include "support/ka_common.hpp"
 #include "support/ka_gui_event_internal.hpp"
 
-// Longest text a single paste may bring in, before the byte limit is checked.
-#define PASTE_MAX_BYTES 4095
-
 static KA_GUI_TEXTAREA_DATA *_data(KA_GUI_CTX *ctx, int id) {
     KA_GUI_WIDGET *widget = _gui_widget(ctx, id, KA_GUI_TEXTAREA);
     return widget ? (KA_GUI_TEXTAREA_DATA *)widget->data : nullptr;
@@ -128,7 +125,7 @@ int _gui_textarea_paste(KA_GUI_CTX *ctx, int id, const char *raw) {
     std::string text;
     const unsigned char *s = (const unsigned char *)raw;
     size_t n = strlen(raw);
-    for (size_t i = 0; i < n && text.size() < PASTE_MAX_BYTES;) {
+    for (size_t i = 0; i < n && text.size() < _GUI_PASTE_MAX_BYTES;) {
         size_t len = _utf8_valid_len(s + i, n - i);
         if (len == 0) {
             i++;
@@ -138,7 +135,7 @@ int _gui_textarea_paste(KA_GUI_CTX *ctx, int id, const char *raw) {
             i++;
             continue;
         }
-        if (text.size() + len > PASTE_MAX_BYTES) break;
+        if (text.size() + len > _GUI_PASTE_MAX_BYTES) break;
         text.append((const char *)s + i, len);
         i += len;
     }
@@ -216,7 +213,8 @@ int _gui_textarea_key(KA_GUI_CTX *ctx, int id, const ALLEGRO_KEYBOARD_EVENT *key
             if (_copy(ctx, d) && _replace(d, lo, hi, "", 0)) _changed(ctx, id);
             return 1;
         case ALLEGRO_KEY_V: {
-            char *clip = _gui_clipboard_get(ctx, KA_CLIPBOARD_CLIPBOARD);
+            // What does not fit the paste is never read: a foreign text may be megabytes long.
+            char *clip = _gui_clipboard_get(ctx, KA_CLIPBOARD_CLIPBOARD, _GUI_PASTE_MAX_BYTES);
             if (clip) {
                 _gui_textarea_paste(ctx, id, clip);
                 free(clip);

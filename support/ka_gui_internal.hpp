@@ -177,5 +177,5 @@ void _gui_draw_custom(KA_GUI_CTX *ctx, KA_GUI_WINDOW *win, KA_GUI_WIDGET *w, flo
 // Offers text on CLIPBOARD (0) or PRIMARY (1); 1 on success. Without the X service only the
 // clipboard works, through Allegro.
 int _gui_clipboard_set(KA_GUI_CTX *ctx, int which, const char *text);
-// A malloc'd copy of the selection's text, or null.
-char *_gui_clipboard_get(KA_GUI_CTX *ctx, int which);
+// A malloc'd copy of the selection's text, at most max_bytes of it, or null.
+char *_gui_clipboard_get(KA_GUI_CTX *ctx, int which, size_t max_bytes);

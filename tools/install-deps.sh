@@ -9,8 +9,10 @@ packages=(
   libcjson-dev libx11-dev libxss-dev libdbus-1-dev fonts-dejavu-core libsndfile1-dev libpulse-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xdotool xclip imagemagick x11-utils pulseaudio pulseaudio-utils python3
+  pipewire pipewire-pulse wireplumber
   dbus-daemon python3-dbus python3-gi
   librsvg2-bin dpkg-dev desktop-file-utils appstream man-db
+  sox
 )
 
 missing=()

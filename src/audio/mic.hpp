@@ -3,31 +3,11 @@
 // own thread, and hands the key edges it finds to a sink, once per block of sound, the way the
 // camera hands brightness samples to the receive screen's sink.
 //
-// How the receive screen uses it (the same RECEIVER, lock, queue and wake event as the camera):
-//
-//   static void _mic_sink(const MIC_BLOCK *block, void *user) {     // capture thread
-//       LUMIKEY_APP *app = (LUMIKEY_APP *)user;
-//       { lock app->rx.lock;
-//         if tracing: record (block->t_ms, block->level) as a trace sample;
-//         if (app->rx.decoder) {
-//             mic_feed(block, app->rx.decoder);                  // edges, clock and unit
-//             if (app->rx.nqueue < 4 && decoder_poll_message(app->rx.decoder, &msg))
-//                 app->rx.queue[app->rx.nqueue++] = msg;
-//         } }
-//       emit the wake event on app->rx.wake;
-//   }
-//   Start: new decoder (defaults, eom_timeout_ms from the settings) under the lock, then
-//          mic_start(_mic_sink, app), which returns at once: 1 means connecting to the sound
-//          server (MIC_CONNECTING, then MIC_CAPTURING), -1 shows an error status.
-//   Update (main thread): mic_state() < 0 means there is no sound input (MIC_NO_INPUT) or it
-//          went away (MIC_FAILED): stop as for a failed camera. Finished messages arrive in
-//          the queue and are saved as camera messages are.
-//   Live text: decoder_live under the lock, as for the camera.
-//   Meter: decoder_status under the lock, then mic_meter(&status): the level fields then hold
-//          the sound's level, noise, marks' level and thresholds on the meter's 0..255 scale.
-//   Stop: mic_stop() (without holding the receiver's lock: it waits for the capture thread,
-//          whose sink takes that lock), then finish and save the decoder's message as for the
-//          camera.
+// The receiver (model/receiver) uses it as it uses the camera: receiver_sound_sink feeds the
+// block to the decoder through mic_feed under the receiver's lock and queues what it finishes;
+// mic_state() < 0 on the main loop's pass stops it; mic_meter supplies the meter's levels; and
+// mic_stop is called without that lock held, since it waits for the capture thread, whose sink
+// takes it.
 #pragma once
 #include <cstddef>
 #include <cstdint>

@@ -30,6 +30,10 @@ static constexpr uint32_t _MAX_TARGET_REQUESTS = 100;
 // How far past the estimated read position a key change is written: the estimate may be a
 // request late, and what the server has already read cannot be replaced.
 static constexpr uint32_t _REWRITE_MARGIN_REQUESTS = 3;
+// Where the server does not honour the seek, a rewrite would land behind the queue: then the
+// queue is cut to what the stream kept before it wrote over its queue.
+static constexpr uint32_t _SHORT_TARGET_REQUESTS = 4;
+static constexpr uint32_t _SHORT_MAX_TARGET_REQUESTS = 11;
 // Requests remembered for the estimate of the server's read position: about 90 ms' worth.
 static constexpr size_t _READ_HISTORY = 64;
 // How long a server that does not answer may hold up the key screen.
@@ -48,10 +52,12 @@ static struct {
     void *user = nullptr;
     uint32_t rate = 0;
     SIDETONE_PULSE_TUNING tuning{};
-    uint32_t request = 0;   // samples
-    bool rewrite = true;    // key changes are written over the queue
-    SIDETONE_QUEUE queue{}; // changed on the loop's thread only
-    bool scheduled = false; // the loop's thread has had its priority set
+    uint32_t request = 0;               // samples
+    bool rewrite = true;                // key changes are written over the queue
+    std::atomic<bool> rewriting{false}; // a copy of rewrite, for other threads
+    bool append_rewrites = false;       // rewrites go where a seek-blind server puts them
+    SIDETONE_QUEUE queue{};             // changed on the loop's thread only
+    bool scheduled = false;             // the loop's thread has had its priority set
     std::atomic<int> priority_kind{SIDETONE_PULSE_NORMAL};
     std::atomic<int> priority{0};
     std::atomic<bool> filled{false}; // the first request has been answered
@@ -151,8 +157,13 @@ static bool _write_from(pa_stream *s, uint64_t at, uint64_t end) {
         uint64_t read = _read_position();
         _sp.lead.store(at > read ? (uint32_t)(at - read) : 0, std::memory_order_relaxed);
         _sp.fill(static_cast<int16_t *>(data), n / sizeof(int16_t), at, _sp.user);
-        if (pa_stream_write(s, data, n, nullptr, (int64_t)(at * sizeof(int16_t)),
-                            PA_SEEK_ABSOLUTE) < 0)
+        // What follows on goes where the server's own write position stands, so that the
+        // position it reports afterwards is its own and tells whether the last rewrite went
+        // where it was asked to (an absolute seek would overwrite the report with ours).
+        // Appended, a rewrite plays as on a server that ignores the seek.
+        bool absolute = at < _sp.written && !_sp.append_rewrites;
+        if (pa_stream_write(s, data, n, nullptr, absolute ? (int64_t)(at * sizeof(int16_t)) : 0,
+                            absolute ? PA_SEEK_ABSOLUTE : PA_SEEK_RELATIVE) < 0)
             return false;
         at += n / sizeof(int16_t);
         if (at > _sp.written) _sp.written = at;
@@ -192,7 +203,33 @@ static void _on_key_changed(pa_mainloop_api *, pa_io_event *, int fd, pa_io_even
         _sp.written > SIDETONE_PULSE_HISTORY ? _sp.written - SIDETONE_PULSE_HISTORY : 0;
     if (from < oldest)
         from = (oldest + SIDETONE_PULSE_ALIGN - 1) / SIDETONE_PULSE_ALIGN * SIDETONE_PULSE_ALIGN;
-    if (from < _sp.written) _write_from(static_cast<pa_stream *>(stream), from, _sp.written);
+    if (from >= _sp.written) return;
+    _write_from(static_cast<pa_stream *>(stream), from, _sp.written);
+    // The server's own count of what it holds tells whether the rewrite went where it was
+    // meant to: over the queue, or after it.
+    pa_operation *op =
+        pa_stream_update_timing_info(static_cast<pa_stream *>(stream), nullptr, nullptr);
+    if (op) pa_operation_unref(op);
+}
+
+// A server that honours the seek never holds more than was written up to _sp.written; one
+// that put a rewrite after the queue holds the rewrite's length more. Every key change would
+// then be heard the whole queue late, so the queue is cut short and nothing is rewritten.
+static void _on_timing(pa_stream *s, void *) {
+    if (!_sp.rewrite) return;
+    const pa_timing_info *t = pa_stream_get_timing_info(s);
+    if (!t || t->write_index_corrupt || t->write_index < 0) return;
+    uint64_t held_to = (uint64_t)t->write_index / sizeof(int16_t);
+    if (held_to <= _sp.written + _sp.request) return;
+    _sp.rewrite = false;
+    _sp.rewriting.store(false);
+    sidetone_queue_init(&_sp.queue, _SHORT_TARGET_REQUESTS * _sp.request, _sp.request,
+                        _SHORT_MAX_TARGET_REQUESTS * _sp.request, _now_ms());
+    _ask_target(s);
+    ka_log(LOG_WARNING,
+           "the sound server plays the sidetone's key changes late (it ignores where they are "
+           "written); its queue cut to %.1f ms",
+           1000.0 * _sp.queue.target / (double)_sp.rate);
 }
 
 void sidetone_pulse_key_changed() {
@@ -283,6 +320,7 @@ static bool _open_stream() {
     pa_stream_set_write_callback(_sp.stream, _on_write, nullptr);
     pa_stream_set_underflow_callback(_sp.stream, _on_underflow, nullptr);
     pa_stream_set_started_callback(_sp.stream, _on_started, nullptr);
+    pa_stream_set_latency_update_callback(_sp.stream, _on_timing, nullptr);
     // Early requests cut the device's own buffer to the request size: what the server has
     // read waits there, beyond the reach of a rewrite, so it must be short.
     int flags = PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE;
@@ -322,6 +360,8 @@ int sidetone_pulse_start(uint32_t rate, SIDETONE_PULSE_FILL fill, void *user,
                                              : (uint32_t)((uint64_t)rate * _REQUEST_US / 1000000);
     if (_sp.request == 0) _sp.request = 1;
     _sp.rewrite = !_sp.tuning.no_rewrite;
+    _sp.rewriting.store(_sp.rewrite);
+    _sp.append_rewrites = _sp.tuning.rewrite_appended != 0;
     uint32_t base =
         _sp.tuning.target_samples ? _sp.tuning.target_samples : _TARGET_REQUESTS * _sp.request;
     uint32_t cap = _sp.tuning.max_target_samples ? _sp.tuning.max_target_samples
@@ -380,6 +420,7 @@ void sidetone_pulse_stop() {
         pa_stream_set_write_callback(_sp.stream, nullptr, nullptr);
         pa_stream_set_underflow_callback(_sp.stream, nullptr, nullptr);
         pa_stream_set_started_callback(_sp.stream, nullptr, nullptr);
+        pa_stream_set_latency_update_callback(_sp.stream, nullptr, nullptr);
         pa_stream_set_state_callback(_sp.stream, nullptr, nullptr);
         pa_stream_disconnect(_sp.stream);
         pa_stream_unref(_sp.stream);
@@ -403,11 +444,16 @@ void sidetone_pulse_stop() {
     _sp.fill = nullptr;
     _sp.user = nullptr;
     _sp.target.store(0);
+    _sp.rewriting.store(false);
     _sp.highest.store(0);
 }
 
 int sidetone_pulse_running() {
     return _sp.stream ? 1 : 0;
+}
+
+int sidetone_pulse_rewriting() {
+    return _sp.rewriting.load() ? 1 : 0;
 }
 
 uint32_t sidetone_pulse_underruns() {

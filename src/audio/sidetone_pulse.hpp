@@ -48,6 +48,8 @@ struct SIDETONE_PULSE_TUNING {
     int timing;                  // SIDETONE_PULSE_TIMING
     int no_prefill;              // non-zero: let the server start before the queue is full
     int no_rewrite;              // non-zero: a key change waits behind the queue
+    int rewrite_appended;        // non-zero: rewrites go after the queue, as with a server
+                                 // that ignores where they are meant to go
 };
 // Applies to streams opened later; null restores the defaults.
 void sidetone_pulse_set_tuning(const SIDETONE_PULSE_TUNING *tuning);
@@ -66,6 +68,10 @@ void sidetone_pulse_key_changed();
 void sidetone_pulse_stop();
 // 1 while the stream is open.
 int sidetone_pulse_running();
+// 1 while key changes are written over the queue. A server that is found to put them after
+// it instead, where they would be heard the whole queue late, turns this to 0: the stream then
+// keeps a short queue (4 requests, growing with underruns to at most 11) and only appends.
+int sidetone_pulse_rewriting();
 // Times the server ran out of samples since the stream was opened.
 uint32_t sidetone_pulse_underruns();
 // The queue asked of the server now, and the longest asked since the stream was opened, in

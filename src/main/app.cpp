@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <allegro5/allegro_image.h>
 #include <allegro5/allegro_primitives.h>
 #include <allegro5/allegro_ttf.h>
 
@@ -18,7 +19,9 @@
 #include "phone/screen.hpp"
 #include "phone/torch.hpp"
 #include "phone/vibrator.hpp"
+#include "platform/instance_lock.hpp"
 #include "platform/platform_desktop.hpp"
+#include "platform/platform_end.hpp"
 #include "support/ka_common.hpp"
 #include "ui/screen_home.hpp"
 #include "ui/screen_play.hpp"
@@ -49,6 +52,25 @@ static int _load_font(LUMIKEY_APP *app, ALLEGRO_FONT **slot, int px) {
     ka_log(LOG_ERR, "could not load font %s", path);
     if (!*slot) *slot = al_create_builtin_font();
     return *slot ? 1 : 0;
+}
+
+// The window manager shows the program's own icon (the drawing the menu entry shows too). The
+// pixels are copied into the window's property at once, so the bitmap goes right after. A
+// missing icon leaves the window manager's default and is no reason not to start.
+static void _set_window_icon(ALLEGRO_DISPLAY *display) {
+    char path[512];
+    platform_asset_path("icons/org.lumikey.Lumikey.png", path, sizeof path);
+    if (!al_is_image_addon_initialized() && !al_init_image_addon()) return;
+    int flags = al_get_new_bitmap_flags();
+    al_set_new_bitmap_flags(ALLEGRO_MEMORY_BITMAP);
+    ALLEGRO_BITMAP *icon = al_load_bitmap(path);
+    al_set_new_bitmap_flags(flags);
+    if (!icon) {
+        ka_log(LOG_INFO, "no window icon: %s could not be read", path);
+        return;
+    }
+    al_set_display_icon(display, icon);
+    al_destroy_bitmap(icon);
 }
 
 static int _load_fonts(LUMIKEY_APP *app) {
@@ -89,11 +111,11 @@ void app_build_gui(LUMIKEY_APP *app) {
     char message[512] = "";
     int refocus_message = 0, refocus_receive = 0;
     // The receive screen's message field outlives every rebuild, of that screen or another.
-    if (app->gui && app->built_screen == SCREEN_RECEIVE && app->rx.msg_field >= 0) {
+    if (app->gui && app->built_screen == SCREEN_RECEIVE && app->receive.msg_field >= 0) {
         refocus_receive =
-            app->screen == SCREEN_RECEIVE && ka_gui_get_focus(app->gui) == app->rx.msg_field;
-        ka_copy_text(app->rx.msg_text, sizeof app->rx.msg_text,
-                     ka_gui_textarea_get_text(app->gui, app->rx.msg_field));
+            app->screen == SCREEN_RECEIVE && ka_gui_get_focus(app->gui) == app->receive.msg_field;
+        ka_copy_text(app->receive.msg_text, sizeof app->receive.msg_text,
+                     ka_gui_textarea_get_text(app->gui, app->receive.msg_field));
     }
     KA_GUI_TEXTAREA_DATA caret{}; // where the user was typing, so typing goes on there
     if (app->gui && app->screen == app->built_screen && app->screen == SCREEN_HOME &&
@@ -126,8 +148,8 @@ void app_build_gui(LUMIKEY_APP *app) {
     app->msg_field = app->actions_win = app->actions_title = -1;
     app->confirm_win = app->confirm_label = -1;
     app->hist_actions_win = app->recv_actions_win = app->recv_actions_title = -1;
-    app->rx.msg_field = app->rx.send_button = app->rx.warn_win = -1;
-    app->rx.status_label = app->rx.start_button = -1;
+    app->receive.msg_field = app->receive.send_button = app->receive.warn_win = -1;
+    app->receive.status_label = app->receive.start_button = -1;
     app->options_status = app->palette_win = app->palette_hex = -1;
     app->edit_text = app->edit_name = app->edit_cat = app->edit_preview = -1;
     app->sound_save.win = app->sound_save.status = -1;
@@ -149,6 +171,7 @@ void app_build_gui(LUMIKEY_APP *app) {
 
     const APP_SCREEN_HOOKS *hooks = app_screen_hooks(app->screen);
     if (hooks->build) hooks->build(app);
+    app_save_notice_build(app);
     if (message[0] && app->msg_field >= 0) {
         ka_gui_textarea_set_text(app->gui, app->msg_field, message);
         KA_GUI_WIDGET *w = ka_gui_get_widget(app->gui, app->msg_field);
@@ -162,7 +185,8 @@ void app_build_gui(LUMIKEY_APP *app) {
         }
     }
     if (refocus_message && app->msg_field >= 0) ka_gui_set_focus(app->gui, app->msg_field);
-    if (refocus_receive && app->rx.msg_field >= 0) ka_gui_set_focus(app->gui, app->rx.msg_field);
+    if (refocus_receive && app->receive.msg_field >= 0)
+        ka_gui_set_focus(app->gui, app->receive.msg_field);
     if (refocus_edit_name && app->edit_name >= 0) {
         ka_gui_set_focus(app->gui, app->edit_name);
     } else if (refocus_edit_text && app->edit_text >= 0) {
@@ -196,6 +220,7 @@ void app_back(LUMIKEY_APP *app, double event_time) {
     if (app->back_time >= 0 && event_time - app->back_time < 0.3) return;
     app->back_time = event_time;
     if (ui_sound_save_close(app)) return;
+    if (app_save_notice_close(app)) return;
     const APP_SCREEN_HOOKS *hooks = app_screen_hooks(app->screen);
     if (hooks->back && hooks->back(app)) return;
     if (app->screen == SCREEN_HOME) {
@@ -234,6 +259,14 @@ static int _load_presets(LUMIKEY_APP *app) {
     if (_load_file("presets.json",
                    [app](const char *t) { return presets_from_json(app->presets, t); })) {
         ka_log(LOG_INFO, "%zu presets loaded", app->presets->count);
+        // A file with more presets than the list holds (written by hand, or by an older
+        // version) is kept whole beside the list's own, which the next save would write over it.
+        char kept[1100];
+        if (app->presets->left_out && store_set_aside("presets.json", kept, sizeof kept)) {
+            ka_log(LOG_WARNING, "presets.json held %zu presets more than %d, kept whole as %s",
+                   app->presets->left_out, PRESETS_MAX, kept);
+            app_save_presets(app);
+        }
         return 1;
     }
     char name[64];
@@ -270,6 +303,35 @@ int app_load_practice(LUMIKEY_APP *app) {
     return 1;
 }
 
+// What is still unsaved when the program ends, however it ends.
+static void _save_before_end(LUMIKEY_APP *app) {
+    app_save_at_exit(app);
+}
+
+static void _save_before_lost_display(void *app) {
+    _save_before_end((LUMIKEY_APP *)app);
+}
+
+// Another copy runs on this save folder: its window comes to the front and this one ends
+// without writing anything. -1 when the window was brought forward, -2 when it could not be.
+static int _hand_over() {
+    int holder = 0;
+    if (instance_lock_raise_holder(3.0, &holder)) {
+        ka_log(LOG_INFO,
+               "Lumikey already runs on this save folder (process %d): its window is brought to "
+               "the front",
+               holder);
+        return -1;
+    }
+    ka_log(LOG_ERR,
+           "Lumikey already runs on this save folder (process %d), but its window could not be "
+           "brought to the front",
+           holder);
+    return -2;
+}
+
+// 1 when the program is ready to run; 0 when start-up failed; -1 or -2 when another copy
+// holds the save folder (_hand_over).
 static int _app_init(LUMIKEY_APP *app) {
     memset(app, 0, sizeof *app);
     set_log_level(LOG_INFO);
@@ -282,6 +344,7 @@ static int _app_init(LUMIKEY_APP *app) {
     app->edit_text = app->edit_name = app->edit_cat = app->edit_preview = -1;
     app->hist_actions_win = app->recv_actions_win = app->recv_actions_title = -1;
     app->hist_target = app->recv_target = -1;
+    app->save_notice_win = app->save_notice_label = -1;
     app->light.index = SIZE_MAX;
 
     if (!al_init()) {
@@ -292,6 +355,8 @@ static int _app_init(LUMIKEY_APP *app) {
     al_install_mouse();
 
     if (!platform_init()) return 0;
+    // Before anything is read or written: a second copy must leave the files alone.
+    if (!instance_lock_take()) return _hand_over();
 
     al_init_font_addon();
     al_init_ttf_addon();
@@ -305,6 +370,8 @@ static int _app_init(LUMIKEY_APP *app) {
         return 0;
     }
     al_set_window_title(app->display, "Lumikey");
+    _set_window_icon(app->display);
+    instance_lock_publish(app->display);
     app->disp_w = al_get_display_width(app->display);
     app->disp_h = al_get_display_height(app->display);
 
@@ -321,6 +388,7 @@ static int _app_init(LUMIKEY_APP *app) {
     app->rx_ready = 1;
     if (!_load_received(app)) return 0;
     if (!app_load_practice(app)) return 0;
+    platform_on_display_lost(_save_before_lost_display, app);
 
     tone_audio_init();
     app->player = player_new();
@@ -342,6 +410,7 @@ static int _app_init(LUMIKEY_APP *app) {
 
     app->screen = SCREEN_HOME;
     app_build_gui(app);
+    platform_watch_quit_signals(&app->wake_source);
 
     ka_log(LOG_INFO, "Lumikey %s started, display %dx%d, density %.2f, ui scale %.2f",
            LUMIKEY_VERSION, app->disp_w, app->disp_h, (double)density, (double)app->ui_scale);
@@ -361,8 +430,8 @@ static void _handle_event(LUMIKEY_APP *app, const ALLEGRO_EVENT &ev) {
             screen_home_send(app);
         if ((ev.keyboard.keycode == ALLEGRO_KEY_ENTER ||
              ev.keyboard.keycode == ALLEGRO_KEY_PAD_ENTER) &&
-            app->built_screen == SCREEN_RECEIVE && app->gui && app->rx.msg_field >= 0 &&
-            ka_gui_get_focus(app->gui) == app->rx.msg_field)
+            app->built_screen == SCREEN_RECEIVE && app->gui && app->receive.msg_field >= 0 &&
+            ka_gui_get_focus(app->gui) == app->receive.msg_field)
             screen_receive_send(app);
         break;
     case ALLEGRO_EVENT_MOUSE_BUTTON_DOWN:
@@ -432,9 +501,9 @@ void app_loop_pass(LUMIKEY_APP *app, const ALLEGRO_EVENT *event) {
     app_apply_requests(app);
     const APP_SCREEN_HOOKS *hooks = app_screen_hooks(app->screen);
     if (app->screen == app->built_screen && hooks->tick) hooks->tick(app);
-    // Settings a screen changed are written here, never while a send plays: the write
-    // could delay the player's next element.
-    if (!player_is_playing(app->player)) app_save_settings_if_due(app, al_get_time());
+    // Settings a screen changed, and files whose save failed, are written here, never while a
+    // send plays: the write could delay the player's next element.
+    if (!player_is_playing(app->player)) app_save_due(app, al_get_time());
     if (app->needs_rebuild) app_build_gui(app);
     app_sync_system(app);
     int wanted = app->redraw || (app->gui && ka_gui_needs_redraw(app->gui));
@@ -445,6 +514,13 @@ static void _app_run(LUMIKEY_APP *app) {
     while (app->running) {
         ALLEGRO_EVENT ev;
         int got = platform_wait_event(app->queue, &ev);
+        // Nothing more may be drawn: a call on the dead connection would never return.
+        if (platform_display_lost()) platform_end_after_display_lost();
+        if (int signo = platform_quit_signal()) {
+            ka_log(LOG_INFO, "SIG%s received, quitting", sigabbrev_np(signo));
+            app->running = 0;
+            break;
+        }
         app_loop_pass(app, got ? &ev : nullptr);
     }
 }
@@ -463,9 +539,10 @@ static void _app_shutdown(LUMIKEY_APP *app) {
         if (hooks->release) hooks->release(app);
     }
     ui_sound_save_release(app);
-    // Every file is written when it changes; only settings whose save failed and is still
-    // waiting to be retried can be pending here.
-    app_save_settings_at_exit(app);
+    // Every file is written when it changes; what is pending here is a failed save waiting for
+    // its retry, or settings changed in the last pass.
+    _save_before_end(app);
+    platform_on_display_lost(nullptr, nullptr);
     tone_audio_shutdown();
     torch_shutdown();
     vibrator_shutdown();
@@ -484,6 +561,7 @@ static void _app_shutdown(LUMIKEY_APP *app) {
         al_destroy_event_queue(app->queue);
         app->queue = nullptr;
     }
+    platform_release_quit_signals();
     if (app->wake_source_ready) {
         al_destroy_user_event_source(&app->wake_source);
         app->wake_source_ready = 0;
@@ -496,17 +574,22 @@ static void _app_shutdown(LUMIKEY_APP *app) {
         al_destroy_display(app->display);
         app->display = nullptr;
     }
+    instance_lock_release();
     ka_log(LOG_INFO, "Lumikey shut down");
 }
 
 int app_main(int, char **) {
     LUMIKEY_APP *app = &app_record;
-    int ok = _app_init(app);
-    if (ok) {
+    // Before Allegro starts its threads (they must inherit the blocked signals) and opens its
+    // connection to the X server.
+    platform_catch_quit_signals();
+    platform_catch_display_loss();
+    int state = _app_init(app);
+    if (state == 1) {
         _app_run(app);
-    } else {
+    } else if (state == 0) {
         ka_log(LOG_EMERG, "init failed, exiting");
     }
     _app_shutdown(app);
-    return ok ? 0 : 1;
+    return state == 1 || state == -1 ? 0 : 1;
 }

@@ -23,6 +23,27 @@
 #include "ui/touch_list.hpp"
 #include "ui/ui_sound_save.hpp"
 
+// The files the program keeps, each written whole from its model.
+enum APP_FILE {
+    APP_FILE_SETTINGS = 0,
+    APP_FILE_PRESETS = 1,
+    APP_FILE_HISTORY = 2,
+    APP_FILE_RECEIVED = 3,
+    APP_FILE_PRACTICE = 4,
+    APP_FILE_COUNT = 5,
+};
+
+// How saving one file goes. A file whose last write failed keeps its changes in the model and
+// is written again on the next change, by the loop after a growing pause, and at exit.
+struct APP_SAVE_STATE {
+    int unsaved;     // the model holds what the file lacks (settings: settings_dirty says it)
+    double retry_at; // Allegro time before which the loop does not try again
+    double retry_s;  // pause after the last failed try (0 after a success)
+};
+
+// What the save notice says: nothing, that changes could not be saved, that all are saved now.
+enum APP_SAVE_NOTICE { SAVE_NOTICE_NONE = 0, SAVE_NOTICE_FAILED = 1, SAVE_NOTICE_RECOVERED = 2 };
+
 enum APP_SCREEN {
     SCREEN_HOME = 0,
     SCREEN_PLAY = 1,
@@ -89,8 +110,6 @@ struct LUMIKEY_APP {
 
     // Screen state
     int settings_dirty;
-    double settings_retry_at; // Allegro time before which a failed settings save is not retried
-    double settings_retry_s;  // wait after the last failed settings save (0 after a success)
     RECEIVED_LIST *received;
     int palette_win;
     double event_time;
@@ -131,10 +150,11 @@ struct LUMIKEY_APP {
     int hist_actions_win, hist_target; // hist_target: index into history
     TOUCH_LIST_VIEW recv_list;
     int recv_actions_win, recv_target, recv_actions_title; // recv_target: a message id
-    // Receive screen: the receiver shared with the capture thread, its live text and the
-    // preview's rotation
+    // Receive screen: the receiver shared with the capture thread, the screen's own state, its
+    // live text and the preview's rotation
     RECEIVER rx;
-    int rx_ready; // rx.lock exists
+    int rx_ready; // app_receiver_init made rx
+    RECEIVE_SCREEN receive;
     TEXT_VIEW rx_text;
     int rx_orientation;
 
@@ -146,6 +166,12 @@ struct LUMIKEY_APP {
     SOUND_SAVE_POPUP sound_save;
     // Send practice on the key screen: the target and the last keyed message's result
     SEND_PRACTICE send;
+    // Saves: how each file's saving goes, and the popup every screen but the play screen has
+    // for telling the user (open it again at the next build when notice_due is set)
+    APP_SAVE_STATE saves[APP_FILE_COUNT];
+    APP_SAVE_NOTICE save_notice;
+    int save_notice_due;
+    int save_notice_win, save_notice_label;
 };
 
 // v base pixels at the current UI scale, rounded to whole pixels.
@@ -171,6 +197,11 @@ void app_stop_playback(LUMIKEY_APP *app);
 // sound, flashlight and vibration as enabled and available, each with its lead. The number
 // filled. The sound is prepared here, so the caller releases it when the send does not start.
 size_t app_playback_channels(LUMIKEY_APP *app, const MORSE_SEQUENCE *seq, PLAYER_CHANNEL *channels);
+// Makes the receiver, whose finished messages are saved to received.json and whose traces follow
+// the screen light, and sets the receive screen's widget ids to none; once, at start-up.
+int app_receiver_init(LUMIKEY_APP *app);
+// Frees the receiver; at shutdown, after receiver_stop.
+void app_receiver_destroy(LUMIKEY_APP *app);
 // Opens the preset editor on a new preset holding text (null counts as "").
 void app_edit_new_preset_from(LUMIKEY_APP *app, const char *text);
 // Applies the play and stop requests the GUI callbacks of this loop pass recorded.
@@ -179,8 +210,10 @@ void app_apply_requests(LUMIKEY_APP *app);
 void app_build_gui(LUMIKEY_APP *app);
 void app_draw(LUMIKEY_APP *app);
 // Saves write their file from the model in memory: 1 on success; 0, logged as "could not save
-// <file>", when nothing could be written (the model is kept). A successful settings save
-// clears settings_dirty.
+// <file>", when nothing could be written. A failed file stays marked unsaved (the model keeps
+// the change) and the save notice tells the user; the loop tries again (app_save_due). A
+// successful save clears the mark (and settings_dirty).
+int app_save_file(LUMIKEY_APP *app, APP_FILE file);
 int app_save_settings(LUMIKEY_APP *app);
 int app_save_presets(LUMIKEY_APP *app);
 int app_save_history(LUMIKEY_APP *app);
@@ -189,16 +222,26 @@ int app_save_practice(LUMIKEY_APP *app);
 // Reads "practice.json" into a new practice log (a file that cannot be used is set aside and
 // the log starts afresh). 0 only when memory ran out.
 int app_load_practice(LUMIKEY_APP *app);
-// The main loop's settings save: writes dirty settings at time now (seconds, Allegro clock).
-// After a failure the next try waits 1 s, doubling up to 30 s, so a full or read-only disk
-// costs neither CPU nor a flood of log lines. 1 when a save was made.
-int app_save_settings_if_due(LUMIKEY_APP *app, double now);
-// Shutdown's last chance for settings still dirty, tried even while a failed save is backing
-// off (the disk may have recovered since). 1 when they were written (logged), 0 when there was
-// nothing to write or the write failed (logged: the change is lost).
-int app_save_settings_at_exit(LUMIKEY_APP *app);
+// 1 while file holds changes not yet written (dirty settings, or a failed save).
+int app_file_unsaved(const LUMIKEY_APP *app, APP_FILE file);
+// The main loop's saves at time now (seconds, Allegro clock): dirty settings and every file
+// whose save failed. After a failure a file waits 1 s, doubling up to 30 s, so a full or
+// read-only disk costs neither CPU nor a flood of log lines. The number of files written.
+int app_save_due(LUMIKEY_APP *app, double now);
+// One try for every file not yet written, whatever its pause (the display goes away, the disk
+// may have recovered). The number written.
+int app_save_pending(LUMIKEY_APP *app);
+// Shutdown's last chance: app_save_pending, then each file logged as "<what> saved at exit" or,
+// when it still fails, "<what> changed since the last save are lost". Every way the program
+// ends normally comes through here. The number written.
+int app_save_at_exit(LUMIKEY_APP *app);
+// Adds the save notice popup to the GUI being built and opens it when it is due.
+void app_save_notice_build(LUMIKEY_APP *app);
+// Closes the save notice; 1 when it was open.
+int app_save_notice_close(LUMIKEY_APP *app);
 // Replaces the default presets with those of the current language, keeps the user's own and
-// saves. The number restored, or -1 when the defaults file cannot be used.
+// saves. The number restored; -1 when the defaults file cannot be used, PRESETS_FULL when the
+// defaults and the user's own presets would not fit.
 int app_restore_default_presets(LUMIKEY_APP *app);
 // Writes the name of the defaults asset of the interface language ("presets/defaults_fr.json").
 void app_defaults_asset_name(const LUMIKEY_APP *app, char *out, size_t out_size);
@@ -243,7 +286,7 @@ int app_reload_fonts(LUMIKEY_APP *app);
 // keyed with the light, and background work is announced (settings permitting).
 void app_sync_system(LUMIKEY_APP *app);
 // The display goes away: an announced send or receiver goes on, all else stops; the key and
-// the receiver are released and dirty settings saved.
+// the receiver are released and every file not yet saved is tried.
 void app_on_halt(LUMIKEY_APP *app);
 // The display is back: pending events are dropped, audio comes back, the fonts are reloaded
 // and the screen is rebuilt at the display's current size.
@@ -253,4 +296,6 @@ void app_on_resume(LUMIKEY_APP *app);
 void app_background_tick(LUMIKEY_APP *app);
 
 // Starts, runs and shuts the program down: 0 after a normal quit, 1 after a failed start-up.
+// A start on a save folder another copy holds brings that copy's window to the front and
+// returns 0 without writing anything, or 1 when the window could not be brought forward.
 int app_main(int argc, char **argv);

@@ -33,7 +33,7 @@ static int _is_text_field(const LUMIKEY_APP *app, int id) {
     case SCREEN_HOME:
         return id == app->msg_field;
     case SCREEN_RECEIVE:
-        return app->rx.msg_field >= 0 && id == app->rx.msg_field;
+        return app->receive.msg_field >= 0 && id == app->receive.msg_field;
     default:
         return 0;
     }
@@ -91,7 +91,7 @@ static void _sync_keyboard_overlap(LUMIKEY_APP *app) {
     app->kb_overlap = over;
     // Only these two place their content above the keyboard.
     if (app->built_screen == SCREEN_HOME ||
-        (app->built_screen == SCREEN_RECEIVE && app->rx.duplex)) {
+        (app->built_screen == SCREEN_RECEIVE && app->receive.duplex)) {
         app->needs_rebuild = 1;
         app_redraw_burst(app);
     }
@@ -152,10 +152,10 @@ void app_on_halt(LUMIKEY_APP *app) {
     int keep_send = (app->bg_kinds & BG_SENDING) && player_is_playing(app->player);
     int keep_receive = (app->bg_kinds & BG_RECEIVING) && app->rx.active;
     if (!keep_send) app_stop_playback(app);
-    if (!keep_receive && app->rx_ready) app_receiver_stop(app);
+    if (!keep_receive && app->rx_ready) receiver_stop(&app->rx);
     screen_receive_release(app);
     app_key_release(app);
-    if (app->settings_dirty) app_save_settings(app);
+    app_save_pending(app);
     if (!keep_send) {
         if (app->screen == SCREEN_PLAY) app->screen = SCREEN_HOME;
         tone_audio_shutdown();
@@ -199,7 +199,7 @@ void app_on_resume(LUMIKEY_APP *app) {
 // the announcement follows.
 void app_background_tick(LUMIKEY_APP *app) {
     __ka_assert(app, return );
-    if ((app->rx.active || app->rx.sending) && app->built_screen == SCREEN_RECEIVE)
+    if ((app->rx.active || app->receive.sending) && app->built_screen == SCREEN_RECEIVE)
         screen_receive_update(app);
     if (app->screen == SCREEN_PLAY && screen_light_stopped(&app->light) &&
         !player_is_playing(app->player)) {

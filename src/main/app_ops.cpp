@@ -29,8 +29,8 @@ void app_set_screen(LUMIKEY_APP *app, APP_SCREEN screen) {
         if (old->leave) old->leave(app);
     }
     if (screen == SCREEN_HOME) {
-        app->rx.duplex = 0;
-        app->rx.msg_text[0] = '\0';
+        app->receive.duplex = 0;
+        app->receive.msg_text[0] = '\0';
     }
     app->screen = screen;
     app->needs_rebuild = 1;
@@ -70,8 +70,8 @@ size_t app_playback_channels(LUMIKEY_APP *app, const MORSE_SEQUENCE *seq,
     if (s.out_sound && tone_prepare(seq, s.tone_hz, s.audio_latency_ms, &channels[n])) n++;
     if (s.out_torch && torch_available()) {
         // The camera's session drives the flash with its own delay.
-        int camera_flash = app->screen == SCREEN_RECEIVE && app->rx.duplex && capture_state() > 0 &&
-                           capture_has_flash();
+        int camera_flash = app->screen == SCREEN_RECEIVE && app->receive.duplex &&
+                           capture_state() > 0 && capture_has_flash();
         channels[n++] =
             torch_channel(camera_flash ? s.duplex_torch_latency_ms : s.torch_latency_ms);
     }
@@ -98,11 +98,11 @@ int app_start_playback(LUMIKEY_APP *app) {
     if (app->play_unit_ms) timing.unit_ms = app->play_unit_ms;
     app->play_unit_ms = app->play_effective_wpm = 0;
     app->play_in_place = 0;
-    int duplex = app->screen == SCREEN_RECEIVE && app->rx.duplex;
+    int duplex = app->screen == SCREEN_RECEIVE && app->receive.duplex;
     int camera_flash = duplex && capture_state() > 0 && capture_has_flash();
     // A send from any other screen takes the outputs (and the flash) from the camera.
     if (!duplex && (capture_state() != 0 || app->rx.active) && app->rx_ready)
-        app_receiver_stop(app);
+        receiver_stop(&app->rx);
     uint32_t floor_ms = camera_flash ? DUPLEX_TORCH_UNIT_FLOOR_MS : TORCH_UNIT_FLOOR_MS;
     if (app->settings.out_torch && torch_available() && timing.unit_ms < floor_ms) {
         ka_log(LOG_INFO, "unit %u ms raised to %u ms for the flashlight", timing.unit_ms, floor_ms);
@@ -147,7 +147,7 @@ int app_start_playback(LUMIKEY_APP *app) {
             tone_release();
             return 0;
         }
-        app->rx.sending = 1;
+        app->receive.sending = 1;
         screen_receive_send_started(app, 1);
         if (app->anim_timer) al_start_timer(app->anim_timer);
         return 1;
@@ -195,7 +195,8 @@ void app_apply_requests(LUMIKEY_APP *app) {
         app->play_requested = 0;
         if (!app_start_playback(app)) {
             ka_log(LOG_INFO, "nothing playable in '%s'", app->play_text);
-            if (app->screen == SCREEN_RECEIVE && app->rx.duplex) screen_receive_send_failed(app);
+            if (app->screen == SCREEN_RECEIVE && app->receive.duplex)
+                screen_receive_send_failed(app);
         }
     }
 }
@@ -206,67 +207,30 @@ void app_defaults_asset_name(const LUMIKEY_APP *app, char *out, size_t out_size)
     snprintf(out, out_size, "presets/defaults_%s.json", i18n_language());
 }
 
-// Writes the text a model serialised to (null when it could not) and frees it.
-static int _save(const char *filename, char *text) {
-    int ok = text && store_write_save(filename, text);
-    free(text);
-    if (!ok) ka_log(LOG_ERR, "could not save %s", filename);
-    return ok;
+// The receiver's hooks: a saved message is written at once and shown; the traces' tx column is
+// the screen light's.
+static void _rx_saved(const DECODED_MESSAGE *, void *user) {
+    LUMIKEY_APP *app = (LUMIKEY_APP *)user;
+    app_save_received(app);
+    app->redraw = 1;
 }
 
-int app_save_settings(LUMIKEY_APP *app) {
+static size_t _rx_tx_edges(uint64_t *ns, uint8_t *on, size_t max, void *user) {
+    return screen_light_edges(&((LUMIKEY_APP *)user)->light, ns, on, max);
+}
+
+int app_receiver_init(LUMIKEY_APP *app) {
     __ka_assert(app, return 0);
-    if (!_save("settings.json", settings_to_json(&app->settings))) return 0;
-    app->settings_dirty = 0;
+    RECEIVER_HOOKS hooks{_rx_saved, _rx_tx_edges, app};
+    if (!receiver_init(&app->rx, &hooks)) return 0;
+    RECEIVE_SCREEN *rs = &app->receive;
+    rs->status_label = rs->start_button = rs->msg_field = rs->send_button = rs->warn_win = -1;
     return 1;
 }
 
-int app_save_presets(LUMIKEY_APP *app) {
-    __ka_assert(app, return 0);
-    __ka_assert(app->presets, return 0);
-    return _save("presets.json", presets_to_json(app->presets));
-}
-
-int app_save_history(LUMIKEY_APP *app) {
-    __ka_assert(app, return 0);
-    return _save("sent_history.json", history_to_json(&app->history));
-}
-
-int app_save_received(LUMIKEY_APP *app) {
-    __ka_assert(app, return 0);
-    __ka_assert(app->received, return 0);
-    return _save("received.json", received_to_json(app->received));
-}
-
-int app_save_practice(LUMIKEY_APP *app) {
-    __ka_assert(app, return 0);
-    __ka_assert(app->practice_log, return 0);
-    return _save("practice.json", practice_to_json(app->practice_log));
-}
-
-int app_save_settings_if_due(LUMIKEY_APP *app, double now) {
-    __ka_assert(app, return 0);
-    if (!app->settings_dirty || now < app->settings_retry_at) return 0;
-    if (app_save_settings(app)) {
-        app->settings_retry_s = 0;
-        app->settings_retry_at = 0;
-        return 1;
-    }
-    double wait = app->settings_retry_s * 2;
-    app->settings_retry_s = wait < 1.0 ? 1.0 : (wait > 30.0 ? 30.0 : wait);
-    app->settings_retry_at = now + app->settings_retry_s;
-    return 0;
-}
-
-int app_save_settings_at_exit(LUMIKEY_APP *app) {
-    __ka_assert(app, return 0);
-    if (!app->settings_dirty) return 0;
-    if (!app_save_settings(app)) {
-        ka_log(LOG_ERR, "settings changed since the last save are lost");
-        return 0;
-    }
-    ka_log(LOG_INFO, "settings saved at exit");
-    return 1;
+void app_receiver_destroy(LUMIKEY_APP *app) {
+    __ka_assert(app, return );
+    receiver_destroy(&app->rx);
 }
 
 int app_merge_default_presets(LUMIKEY_APP *app, char *name, size_t name_size) {

@@ -41,7 +41,7 @@ static int _edit_back(LUMIKEY_APP *app) {
 
 // At shutdown the message being received is saved before the preview bitmap goes.
 static void _receive_release(LUMIKEY_APP *app) {
-    if (app->rx_ready) app_receiver_stop(app);
+    if (app->rx_ready) receiver_stop(&app->rx);
     screen_receive_release(app);
 }
 

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <climits>
 #include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -89,14 +90,20 @@ char *store_read_save(const char *filename) {
     return text;
 }
 
-// Writes the n bytes to a new temporary file and puts them on the device. 1 on success; 0 when
-// the file was created but not written and synced whole (the caller removes it); -1 when it
-// could not even be created.
-static int _write_synced(const char *tmp_path, const char *data, size_t n) {
+// Writes the n bytes to a new temporary file of the given mode (-1: the default, under the
+// umask) and puts them on the device. 1 on success; 0 when the file was created but not written
+// and synced whole (the caller removes it); -1 when it could not even be created.
+static int _write_synced(const char *tmp_path, const char *data, size_t n, int mode) {
     int fd = open(tmp_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
         ka_log(LOG_ERR, "cannot write %s", tmp_path);
         return -1;
+    }
+    // fchmod, unlike open, is not cut by the umask: the replaced file's mode comes back whole.
+    if (mode >= 0 && fchmod(fd, (mode_t)mode) != 0) {
+        ka_log(LOG_ERR, "cannot give %s the mode %o: %s", tmp_path, mode, strerror(errno));
+        close(fd);
+        return 0;
     }
     ALLEGRO_FILE *file = al_fopen_fd(fd, "wb");
     if (!file) {
@@ -115,10 +122,38 @@ static int _write_synced(const char *tmp_path, const char *data, size_t n) {
     return ok ? 1 : 0;
 }
 
+// The file a save replaces: the save file itself, or, when that is a symbolic link (a user who
+// keeps the file in another folder), the file the link leads to, so that the link stays a link
+// and its target gets the new text. A link to a file not there yet leads to where it is to be
+// made. 1 with the path in out; 0 (logged) for a loop of links or a path too long.
+static int _save_target(const char *path, char *out, size_t out_size) {
+    if ((size_t)snprintf(out, out_size, "%s", path) >= out_size) return 0;
+    for (int hops = 0; hops < 40; hops++) {
+        struct stat st;
+        if (lstat(out, &st) != 0 || !S_ISLNK(st.st_mode)) return 1;
+        char link[PATH_MAX];
+        ssize_t n = readlink(out, link, sizeof link - 1);
+        if (n < 0) break;
+        link[n] = '\0';
+        const char *slash = strrchr(out, '/');
+        int fits;
+        if (link[0] == '/' || !slash) {
+            fits = (size_t)snprintf(out, out_size, "%s", link) < out_size;
+        } else {
+            size_t dir_len = (size_t)(slash - out) + 1;
+            fits = dir_len + (size_t)n < out_size;
+            if (fits) memcpy(out + dir_len, link, (size_t)n + 1);
+        }
+        if (!fits) break;
+    }
+    ka_log(LOG_ERR, "cannot follow the link %s", path);
+    return 0;
+}
+
 // Makes the rename itself durable by syncing the directory that holds path. File systems
 // that cannot sync a directory say so with EINVAL; their renames are as durable as they get.
 static int _sync_parent_dir(const char *path) {
-    char dir[1024];
+    char dir[PATH_MAX];
     const char *slash = strrchr(path, '/');
     if (!slash) {
         snprintf(dir, sizeof dir, ".");
@@ -143,12 +178,21 @@ int store_write_save(const char *filename, const char *data) {
     __ka_assert(data, return 0);
     char path[1024];
     if (!platform_save_path(filename, path, sizeof path)) return 0;
-    char tmp_path[1040];
-    snprintf(tmp_path, sizeof tmp_path, "%s.tmp", path);
+    platform_begin_save_io();
+    char target[PATH_MAX];
+    if (!_save_target(path, target, sizeof target)) {
+        platform_end_save_io();
+        return 0;
+    }
+    // The temporary file sits beside the target, so the rename stays within its file system.
+    char tmp_path[PATH_MAX + 8];
+    snprintf(tmp_path, sizeof tmp_path, "%s.tmp", target);
+    // The user may have narrowed the file's permissions (600): the new file keeps them.
+    struct stat old;
+    int mode = stat(target, &old) == 0 && S_ISREG(old.st_mode) ? (int)(old.st_mode & 07777) : -1;
 
     size_t n = strlen(data);
-    platform_begin_save_io();
-    int written = _write_synced(tmp_path, data, n);
+    int written = _write_synced(tmp_path, data, n, mode);
     if (written < 0) {
         platform_end_save_io();
         return 0;
@@ -158,13 +202,13 @@ int store_write_save(const char *filename, const char *data) {
         platform_end_save_io();
         return 0;
     }
-    if (rename(tmp_path, path) != 0) {
-        ka_log(LOG_ERR, "rename %s -> %s failed", tmp_path, path);
+    if (rename(tmp_path, target) != 0) {
+        ka_log(LOG_ERR, "rename %s -> %s failed", tmp_path, target);
         remove(tmp_path);
         platform_end_save_io();
         return 0;
     }
-    int durable = _sync_parent_dir(path);
+    int durable = _sync_parent_dir(target);
     platform_end_save_io();
     return durable;
 }
@@ -214,6 +258,13 @@ int store_set_aside(const char *filename, char *kept, size_t kept_size) {
     struct tm now;
     localtime_r(&t, &now);
     platform_begin_save_io();
+    // A missing file has nothing to keep; asking the file system to move it anyway would, on a
+    // read-only or unwritable folder, fail with EROFS or EACCES and log a move that never was.
+    struct stat st;
+    if (lstat(path, &st) != 0 && errno == ENOENT) {
+        platform_end_save_io();
+        return 0;
+    }
     int moved = 0;
     char aside[1100];
     char suffix[64];

@@ -3,8 +3,10 @@
 #pragma once
 #include <cstddef>
 
-// Largest buffer a read may grow to; a file that does not fit with its NUL is refused.
-#define STORE_MAX_FILE_BYTES 4194304
+// Largest buffer a read may grow to; a file that does not fit with its NUL is refused. The
+// largest file the program itself can write (the received list at its worst, about 3.1 MB, and
+// the preset list, about 3.6 MB) stays far below, so nothing it writes is ever refused.
+#define STORE_MAX_FILE_BYTES 16777216
 
 // The text of a read-only asset (a name relative to the assets folder, e.g. "lang/fr.json"),
 // NUL-terminated, owned by the caller (free). Null when it cannot be found or read.

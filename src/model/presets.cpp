@@ -84,7 +84,7 @@ int presets_add(PRESET_LIST *list, const char *name, const char *text, int categ
                 const char *lang) {
     __ka_assert(list, return -1);
     __ka_assert(text, return -1);
-    if (_model_is_blank(text)) return -1;
+    if (_model_is_blank(text) || list->count >= PRESETS_MAX) return -1;
     // Ids are never reused; a list that has handed out every id takes no more presets.
     if (list->next_id < 1 || list->next_id > MODEL_ID_MAX) return -1;
     PRESET p;
@@ -170,10 +170,33 @@ static const char *_string_member(const cJSON *o, const char *key) {
 
 // Moves the content of from into to (items, counts, next_id) and frees what to held.
 static void _take_over(PRESET_LIST *to, PRESET_LIST *from) {
+    std::swap(to->left_out, from->left_out);
     std::swap(to->items, from->items);
     std::swap(to->count, from->count);
     std::swap(to->cap, from->cap);
     std::swap(to->next_id, from->next_id);
+}
+
+// A preset read with a missing, out-of-range or duplicate id keeps its place under a fresh id:
+// the screens address presets by id, and deleting one must not delete its twin. Past the last
+// id there is nothing to give; such a preset is then left out. given holds the ids as read.
+static void _renumber(PRESET_LIST *list, const int *given) {
+    static bool twin[PRESETS_MAX];
+    for (size_t i = 0; i < list->count; i++)
+        twin[i] = list->items[i].id <= 0 || presets_index_of(list, list->items[i].id) < (int)i;
+    size_t kept = 0;
+    for (size_t i = 0; i < list->count; i++) {
+        PRESET p = list->items[i];
+        if (twin[i]) {
+            if (list->next_id > MODEL_ID_MAX) continue;
+            p.id = list->next_id++;
+            ka_log(LOG_WARNING,
+                   "presets.json: preset '%s' had a missing or duplicate id (%d), now %d", p.name,
+                   given[i], p.id);
+        }
+        list->items[kept++] = p;
+    }
+    list->count = kept;
 }
 
 int presets_from_json(PRESET_LIST *list, const char *json) {
@@ -183,13 +206,16 @@ int presets_from_json(PRESET_LIST *list, const char *json) {
     const cJSON *array =
         _model_parse_list(json, "presets", "presets.json: not a preset document", &root);
     if (!array) return 0;
-    PRESET_LIST fresh = {nullptr, 0, 0, 1};
+    PRESET_LIST fresh = {nullptr, 0, 0, 1, 0};
     int highest = 0;
+    // The id each entry gave, as far as an int holds it, for the warning of a renumbering.
+    static int given[PRESETS_MAX];
     const cJSON *e;
     cJSON_ArrayForEach(e, array) {
         const char *text = _string_member(e, "text");
         const cJSON *id_item = cJSON_GetObjectItemCaseSensitive(e, "id");
         int id = _model_json_id(id_item);
+        int shown = id ? id : (cJSON_IsNumber(id_item) ? id_item->valueint : 0);
         PRESET p;
         if (text) {
             _fill(&p, id, _string_member(e, "name"), text,
@@ -197,17 +223,24 @@ int presets_from_json(PRESET_LIST *list, const char *json) {
                   cJSON_IsTrue(cJSON_GetObjectItemCaseSensitive(e, "default")),
                   _string_member(e, "lang"));
         }
-        if (!text || _model_is_blank(p.text) || id <= 0 || presets_index_of(&fresh, id) >= 0) {
-            // An id out of range is shown as the number it was, as far as an int holds it.
-            int shown = id ? id : (cJSON_IsNumber(id_item) ? id_item->valueint : 0);
+        if (!text || _model_is_blank(p.text)) {
             ka_log(LOG_INFO, "presets.json: skipping an invalid entry (id %d)", shown);
             continue;
         }
+        if (fresh.count >= PRESETS_MAX) {
+            fresh.left_out++;
+            continue;
+        }
+        given[fresh.count] = shown;
         if (!_append(&fresh, &p)) break; // out of memory: keep what was read
         if (id > highest) highest = id;
     }
+    if (fresh.left_out)
+        ka_log(LOG_WARNING, "presets.json: %zu presets past the first %d left out", fresh.left_out,
+               PRESETS_MAX);
     fresh.next_id =
         _model_next_id(cJSON_GetObjectItemCaseSensitive(root.get(), "next_id"), highest);
+    _renumber(&fresh, given);
     _take_over(list, &fresh);
     if (fresh.items) Free(fresh.items);
     return 1;
@@ -221,7 +254,7 @@ int presets_restore_defaults(PRESET_LIST *list, const char *defaults_json) {
         _model_parse_list(defaults_json, "presets", "defaults: not a preset document", &root);
     if (!array) return -1;
     const char *lang = _string_member(root.get(), "lang");
-    PRESET_LIST fresh = {nullptr, 0, 0, list->next_id};
+    PRESET_LIST fresh = {nullptr, 0, 0, list->next_id, list->left_out};
     int loaded = 0;
     bool failed = false;
     const cJSON *e;
@@ -234,6 +267,10 @@ int presets_restore_defaults(PRESET_LIST *list, const char *defaults_json) {
         _fill(&p, fresh.next_id, _string_member(e, "name"), _string_member(e, "text"),
               preset_category_from_key(_string_member(e, "category")), 1, lang);
         if (_model_is_blank(p.text)) continue; // no text, or nothing but white space
+        if (fresh.count >= PRESETS_MAX) {
+            if (fresh.items) Free(fresh.items);
+            return PRESETS_FULL;
+        }
         if (!_append(&fresh, &p)) {
             failed = true;
             break;
@@ -243,12 +280,19 @@ int presets_restore_defaults(PRESET_LIST *list, const char *defaults_json) {
     }
     // The user's own presets must survive a restore; if they cannot all be kept, nothing
     // changes.
+    int full = 0;
     for (size_t i = 0; !failed && i < list->count; i++) {
-        if (!list->items[i].is_default && !_append(&fresh, &list->items[i])) failed = true;
+        if (list->items[i].is_default) continue;
+        if (fresh.count >= PRESETS_MAX) {
+            full = 1;
+            failed = true;
+        } else if (!_append(&fresh, &list->items[i])) {
+            failed = true;
+        }
     }
     if (failed) {
         if (fresh.items) Free(fresh.items);
-        return -1;
+        return full ? PRESETS_FULL : -1;
     }
     _take_over(list, &fresh);
     if (fresh.items) Free(fresh.items);

@@ -3,6 +3,10 @@
 #pragma once
 #include <cstddef>
 
+// Most presets a list holds. With every field at its longest and every byte written as a
+// six-byte escape, that many make a file of about 3.6 MB, well within what the reader takes.
+#define PRESETS_MAX 1000
+
 enum PRESET_CATEGORY {
     PRESET_CAT_EMERGENCY = 0,
     PRESET_CAT_STATUS = 1,
@@ -27,7 +31,8 @@ struct PRESET_LIST {
     PRESET *items;
     size_t count;
     size_t cap;
-    int next_id; // the id the next added preset gets
+    int next_id;     // the id the next added preset gets
+    size_t left_out; // presets of the file read last that were past PRESETS_MAX
 };
 
 // The key used in files: "emergency" ... "custom"; "custom" for any value out of range.
@@ -41,7 +46,8 @@ PRESET_LIST *presets_new();
 void presets_free(PRESET_LIST **list);
 // Empties the list; ids handed out so far are not reused.
 void presets_clear(PRESET_LIST *list);
-// Appends a preset and returns its new id; -1 for a blank text or when memory runs out.
+// Appends a preset and returns its new id; -1 for a blank text, a full list (PRESETS_MAX) or
+// when memory runs out.
 int presets_add(PRESET_LIST *list, const char *name, const char *text, int category, int is_default,
                 const char *lang);
 // Index of the preset with that id, or -1.
@@ -58,10 +64,14 @@ int presets_remove(PRESET_LIST *list, int id);
 int presets_move(PRESET_LIST *list, int id, int dir);
 // The "presets.json" text (caller frees), or null.
 char *presets_to_json(const PRESET_LIST *list);
-// Replaces the content from a "presets.json" text; invalid entries are skipped. 1, or 0 when
-// the text is not a preset document (the list is then untouched).
+// Replaces the content from a "presets.json" text; entries without a usable text are skipped,
+// and one whose id is missing, out of range or already taken is kept under a new id (logged as
+// a warning). Only the first PRESETS_MAX are read; left_out counts the rest. 1, or 0 when the
+// text is not a preset document (the list is then untouched).
 int presets_from_json(PRESET_LIST *list, const char *json);
 // Replaces the default presets with those of a defaults file and keeps the user's own after
-// them. The number of defaults loaded, or -1 (not a preset document, out of memory; the list
-// is then untouched).
+// them. The number of defaults loaded; -1 (not a preset document, out of memory) or
+// PRESETS_FULL (the defaults and the user's own would not fit in PRESETS_MAX), the list then
+// untouched.
+#define PRESETS_FULL (-2)
 int presets_restore_defaults(PRESET_LIST *list, const char *defaults_json);

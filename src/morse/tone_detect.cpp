@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "morse/biquad.hpp"
 #include "morse/decoder.hpp"
 #include "support/ka_common.hpp"
 
@@ -96,15 +97,11 @@ constexpr float TD_SIGNAL_FADE_DB_PER_MS = 0.0005f;
 // Levels are kept in dB; silence reads as this.
 constexpr double TD_FLOOR_POWER = 1e-14;
 
-struct TD_BIQUAD {
-    float b0, b1, b2, a1, a2;
-};
-
 struct TONE_DETECT {
     TONE_DETECT_CONFIG cfg;
     // Resampler: anti-alias low-pass (above 8 kHz) and linear interpolation.
     int downsample;
-    TD_BIQUAD aa[2];
+    BIQUAD aa[2];
     float aa_z[2][2];
     double step, next_pos; // output sample positions, in input samples
     int64_t in_count;
@@ -129,7 +126,7 @@ struct TONE_DETECT {
     // Keying position in the ring and its detector.
     int64_t env_pos;
     double osc_re, osc_im, rot_re, rot_im;
-    TD_BIQUAD lpf[2];
+    BIQUAD lpf[2];
     float zi[2][2], zq[2][2];
     double frame_i, frame_q;
     int frame_n;
@@ -186,33 +183,6 @@ void tone_detect_config_default(TONE_DETECT_CONFIG *cfg) {
     cfg->user = nullptr;
 }
 
-// Low-pass biquad of the given Q, by the bilinear transform.
-static TD_BIQUAD _lowpass(double fc, double q, double rate) {
-    double w = 2.0 * M_PI * fc / rate, c = cos(w), alpha = sin(w) / (2.0 * q);
-    double a0 = 1.0 + alpha;
-    TD_BIQUAD f;
-    f.b0 = (float)((1.0 - c) / 2.0 / a0);
-    f.b1 = (float)((1.0 - c) / a0);
-    f.b2 = f.b0;
-    f.a1 = (float)(-2.0 * c / a0);
-    f.a2 = (float)((1.0 - alpha) / a0);
-    return f;
-}
-
-// Transposed direct form II: two state words per section.
-static inline float _biquad(const TD_BIQUAD &f, float *z, float x) {
-    float y = f.b0 * x + z[0];
-    z[0] = f.b1 * x - f.a1 * y + z[1];
-    z[1] = f.b2 * x - f.a2 * y;
-    return y;
-}
-
-// The two sections of a fourth-order Butterworth low-pass.
-static void _butterworth4(TD_BIQUAD out[2], double fc, double rate) {
-    out[0] = _lowpass(fc, 0.54119610, rate);
-    out[1] = _lowpass(fc, 1.30656296, rate);
-}
-
 static void _set_smooth(TONE_DETECT *td, int len) {
     len = std::clamp(len, 1, TD_MAX_SMOOTH);
     if (len == td->smooth_len) return;
@@ -253,7 +223,7 @@ static void _init(TONE_DETECT *td) {
     td->cfg = cfg;
     td->downsample = cfg.rate > TD_RATE;
     if (td->downsample) {
-        _butterworth4(td->aa, 3000.0, cfg.rate);
+        biquad_butterworth4(td->aa, 3000.0, cfg.rate);
     }
     td->step = (double)cfg.rate / TD_RATE;
     td->next_pos = 0;
@@ -271,7 +241,7 @@ static void _init(TONE_DETECT *td) {
     }
     td->bin_lo = std::max(1, (int)ceil(cfg.min_hz * TD_FFT / TD_RATE));
     td->bin_hi = std::min(TD_BINS - 2, (int)floor(cfg.max_hz * TD_FFT / TD_RATE));
-    _butterworth4(td->lpf, TD_LPF_HZ, TD_RATE);
+    biquad_butterworth4(td->lpf, TD_LPF_HZ, TD_RATE);
     // The detector's noise power for white noise: the energy of its impulse response (the
     // low-pass, then the mean over len frames of 8 samples), against the spectrum's bin power
     // (the window's energy) for the same noise.
@@ -280,7 +250,7 @@ static void _init(TONE_DETECT *td) {
     static thread_local double h[IMPULSE + TD_FRAME * TD_MAX_SMOOTH];
     for (int i = 0; i < IMPULSE + TD_FRAME * TD_MAX_SMOOTH; i++) {
         float x = i == 0 ? 1.0f : 0.0f;
-        h[i] = i < IMPULSE ? _biquad(td->lpf[1], z[1], _biquad(td->lpf[0], z[0], x)) : 0.0;
+        h[i] = i < IMPULSE ? biquad_run(td->lpf[1], z[1], biquad_run(td->lpf[0], z[0], x)) : 0.0;
     }
     for (int len = 1; len <= TD_MAX_SMOOTH; len++) {
         int box = TD_FRAME * len;
@@ -612,12 +582,12 @@ static void _frame(TONE_DETECT *td, double fi, double fq, int64_t pos) {
 
 // Runs the keying over the ring up to position end.
 static void _key_until(TONE_DETECT *td, int64_t end) {
-    const TD_BIQUAD *f = td->lpf;
+    const BIQUAD *f = td->lpf;
     double ore = td->osc_re, oim = td->osc_im;
     for (int64_t pos = td->env_pos; pos < end; pos++) {
         float x = _ring_at(td, pos);
-        float i = _biquad(f[1], td->zi[1], _biquad(f[0], td->zi[0], (float)(x * ore)));
-        float q = _biquad(f[1], td->zq[1], _biquad(f[0], td->zq[0], (float)(x * oim)));
+        float i = biquad_run(f[1], td->zi[1], biquad_run(f[0], td->zi[0], (float)(x * ore)));
+        float q = biquad_run(f[1], td->zq[1], biquad_run(f[0], td->zq[0], (float)(x * oim)));
         double nre = ore * td->rot_re - oim * td->rot_im;
         oim = ore * td->rot_im + oim * td->rot_re;
         ore = nre;
@@ -874,7 +844,8 @@ void tone_detect_process(TONE_DETECT *td, const float *samples, size_t n) {
     for (size_t k = 0; k < n; k++) {
         float x = samples[k];
         if (!std::isfinite(x)) x = 0;
-        if (td->downsample) x = _biquad(td->aa[1], td->aa_z[1], _biquad(td->aa[0], td->aa_z[0], x));
+        if (td->downsample)
+            x = biquad_run(td->aa[1], td->aa_z[1], biquad_run(td->aa[0], td->aa_z[0], x));
         double pos = (double)td->in_count;
         // Every internal sample that falls between the previous input sample and this one.
         while (td->next_pos <= pos) {

@@ -43,30 +43,53 @@ void platform_set_system(const PLATFORM_SYSTEM *system) {
     platform.system = system ? *system : _DESKTOP;
 }
 
+// Creates the folders above path that are missing, each with mode (errors are left to the
+// creation of path itself, which reports the one that matters).
+static void _make_parents(const char *path, mode_t mode) {
+    char dir[sizeof platform.save_dir];
+    ka_copy_text(dir, sizeof dir, path);
+    for (char *slash = strchr(dir + 1, '/'); slash; slash = strchr(slash + 1, '/')) {
+        *slash = '\0';
+        mkdir(dir, mode);
+        *slash = '/';
+    }
+}
+
 int platform_init() {
     const char *xdg = getenv("XDG_DATA_HOME");
     const char *home = getenv("HOME");
-    char dir[1024];
+    // The XDG base directory specification: a relative value is invalid and to be ignored.
+    if (xdg && *xdg && xdg[0] != '/') {
+        ka_log(LOG_INFO, "XDG_DATA_HOME is not an absolute path, ignored: %s", xdg);
+        xdg = nullptr;
+    }
+    char dir[sizeof platform.save_dir + 32];
+    int n;
     if (xdg && *xdg) {
-        snprintf(dir, sizeof dir, "%s/lumikey", xdg);
+        n = snprintf(dir, sizeof dir, "%s/lumikey", xdg);
     } else if (home && *home) {
-        // The parents of the save directory may not exist on a fresh account; errors are
-        // ignored here because the mkdir below reports the one that matters.
-        snprintf(dir, sizeof dir, "%s/.local", home);
-        mkdir(dir, 0755);
-        snprintf(dir, sizeof dir, "%s/.local/share", home);
-        mkdir(dir, 0755);
-        snprintf(dir, sizeof dir, "%s/.local/share/lumikey", home);
+        n = snprintf(dir, sizeof dir, "%s/.local/share/lumikey", home);
     } else {
-        snprintf(dir, sizeof dir, "./save");
+        n = snprintf(dir, sizeof dir, "./save");
+    }
+    // Every save file's name, and the names it is kept aside under, must fit after the folder.
+    if (n < 0 || (size_t)n + 1 + PLATFORM_SAVE_NAME_MAX > sizeof platform.save_dir) {
+        ka_log(LOG_ERR, "could not create save dir %s: %s", dir, strerror(ENAMETOOLONG));
+        return 0;
     }
     ka_copy_text(platform.save_dir, sizeof platform.save_dir, dir);
+    // The folders above may not exist on a fresh account. The XDG specification wants the
+    // folders it makes private; ~/.local and ~/.local/share are shared by every program, so
+    // they get the usual mode.
+    _make_parents(platform.save_dir, xdg && *xdg ? 0700 : 0755);
 
-    // EEXIST is also what a plain file of that name gives; only a real folder will hold saves.
+    // The folder holds the user's messages: only the user may read it. EEXIST is also what a
+    // plain file of that name gives; only a real folder will hold saves.
     struct stat st;
-    if (mkdir(platform.save_dir, 0755) != 0 &&
+    if (mkdir(platform.save_dir, 0700) != 0 &&
         (errno != EEXIST || stat(platform.save_dir, &st) != 0 || !S_ISDIR(st.st_mode))) {
-        ka_log(LOG_ERR, "could not create save dir %s", platform.save_dir);
+        ka_log(LOG_ERR, "could not create save dir %s: %s", platform.save_dir,
+               strerror(errno == EEXIST ? ENOTDIR : errno));
         return 0;
     }
     ka_log(LOG_INFO, "desktop platform ready, save dir: %s", platform.save_dir);

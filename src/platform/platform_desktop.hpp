@@ -21,7 +21,12 @@ struct PLATFORM_SYSTEM {
 // Installs the system side (copied); null restores the desktop's.
 void platform_set_system(const PLATFORM_SYSTEM *system);
 
-// Resolves and creates the save directory. 1 on success, 0 (logged) on failure.
+// Longest save file name (with the suffixes of a copy kept aside) that always fits after the
+// save directory: a directory too long for it is refused at start.
+#define PLATFORM_SAVE_NAME_MAX 64
+
+// Resolves and creates the save directory (mode 0700) and the folders above it. 1 on success,
+// 0 (logged) on failure, a directory path too long for the path buffers among them.
 int platform_init();
 // Flags for al_set_new_display_flags: a resizable OpenGL window.
 int platform_display_flags();

@@ -55,6 +55,14 @@ static void _on_save(int, void *user) {
     } else {
         ok = presets_update(app->presets, app->target_id, name, text, cat);
     }
+    if (!ok && app->target_id < 0 && app->presets->count >= PRESETS_MAX) {
+        char full[128];
+        snprintf(full, sizeof full, i18n_tr("The list is full: %d presets at most"), PRESETS_MAX);
+        full[ka_utf8_cut_len(full, sizeof full - 1)] = '\0';
+        ka_gui_label_set_text(app->gui, app->edit_preview, full);
+        app->redraw = 1;
+        return;
+    }
     if (!ok) {
         ka_gui_label_set_text(app->gui, app->edit_preview, i18n_tr("The message is empty"));
         app->redraw = 1;

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "audio/tone.hpp"
 #include "i18n/i18n.hpp"
@@ -30,43 +31,42 @@ static TOGGLE_BIND _toggles[5];
 // --- The preset list: a header per category that has presets, in the fixed category order,
 // then its presets in list order ---
 
-static int _cat_used(const PRESET_LIST *list, int cat) {
-    for (size_t i = 0; i < list->count; i++)
-        if ((int)list->items[i].category == cat) return 1;
-    return 0;
-}
+// The list's rows, made again whenever the list asks how many there are (once per layout):
+// HEADER_ROW - cat for a header, else the preset's index in the list. Main thread only.
+static std::vector<long> _rows;
+static const long HEADER_ROW = -1;
 
 static size_t _src_count(const void *user) {
     const LUMIKEY_APP *app = (const LUMIKEY_APP *)user;
     const PRESET_LIST *list = app->presets;
+    _rows.clear();
     if (!list) return 0;
-    size_t n = list->count;
-    for (int cat = 0; cat < PRESET_CAT_COUNT; cat++) n += (size_t)_cat_used(list, cat);
-    return n;
+    std::vector<long> by_cat[PRESET_CAT_COUNT];
+    for (size_t k = 0; k < list->count; k++) {
+        int cat = (int)list->items[k].category;
+        if (cat >= 0 && cat < PRESET_CAT_COUNT) by_cat[cat].push_back((long)k);
+    }
+    for (int cat = 0; cat < PRESET_CAT_COUNT; cat++) {
+        if (by_cat[cat].empty()) continue;
+        _rows.push_back(HEADER_ROW - cat);
+        _rows.insert(_rows.end(), by_cat[cat].begin(), by_cat[cat].end());
+    }
+    return _rows.size();
 }
 
 static void _src_row(const void *user, size_t i, TOUCH_ROW *out) {
     const LUMIKEY_APP *app = (const LUMIKEY_APP *)user;
     const PRESET_LIST *list = app->presets;
-    if (!list) return;
-    size_t at = 0;
-    for (int cat = 0; cat < PRESET_CAT_COUNT; cat++) {
-        if (!_cat_used(list, cat)) continue;
-        if (at++ == i) {
-            out->header = 1;
-            out->title = i18n_tr(_cat_names[cat]);
-            return;
-        }
-        for (size_t k = 0; k < list->count; k++) {
-            const PRESET &p = list->items[k];
-            if ((int)p.category != cat) continue;
-            if (at++ == i) {
-                out->id = p.id;
-                out->title = p.name;
-                out->subtitle = p.text;
-                return;
-            }
-        }
+    if (!list || i >= _rows.size()) return;
+    long at = _rows[i];
+    if (at <= HEADER_ROW) {
+        out->header = 1;
+        out->title = i18n_tr(_cat_names[HEADER_ROW - at]);
+    } else if ((size_t)at < list->count) {
+        const PRESET &p = list->items[at];
+        out->id = p.id;
+        out->title = p.name;
+        out->subtitle = p.text;
     }
 }
 
@@ -97,7 +97,9 @@ void app_open_preset_actions(LUMIKEY_APP *app, int preset_id) {
     PRESET *p = presets_get(app->presets, preset_id);
     if (!p || app->screen != SCREEN_HOME || !app->gui) return;
     app->target_id = preset_id;
-    ka_gui_label_set_text(app->gui, app->actions_title, p->name);
+    char name[3 * sizeof p->name];
+    ka_gui_label_set_text(app->gui, app->actions_title,
+                          touch_list_readable(p->name, name, sizeof name));
     ui_popup_show(app, app->actions_win);
 }
 
@@ -147,8 +149,9 @@ static void _on_act_delete(int, void *user) {
     if (!p) return;
     // Formatted in full first, so that the cut to the label's 127 bytes falls on a character
     // boundary rather than wherever snprintf would stop.
-    char full[256], question[128];
-    snprintf(full, sizeof full, i18n_tr("Delete \"%s\"?"), p->name);
+    char name[3 * sizeof p->name], full[256], question[128];
+    snprintf(full, sizeof full, i18n_tr("Delete \"%s\"?"),
+             touch_list_readable(p->name, name, sizeof name));
     ka_copy_text(question, sizeof question, full);
     ka_gui_label_set_text(app->gui, app->confirm_label, question);
     app->confirm_kind = 1;

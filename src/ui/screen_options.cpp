@@ -420,13 +420,20 @@ static void _on_language(int, int index, void *user) {
 static void _on_restore_presets(int, void *user) {
     LUMIKEY_APP *app = (LUMIKEY_APP *)user;
     int n = app_restore_default_presets(app);
-    char text[96];
-    if (n < 0) {
+    char text[128];
+    if (n == PRESETS_FULL) {
+        snprintf(text, sizeof text, i18n_tr("No room: %d presets at most"), PRESETS_MAX);
+    } else if (n < 0) {
         ka_copy_text(text, sizeof text, i18n_tr("Could not read the default presets"));
     } else {
-        snprintf(text, sizeof text, i18n_tr("%d default presets restored"), n);
-        text[ka_utf8_cut_len(text, sizeof text - 1)] = '\0';
+        // The list in memory is restored either way; the words say whether the file is too.
+        snprintf(text, sizeof text,
+                 app_file_unsaved(app, APP_FILE_PRESETS)
+                     ? i18n_tr("%d defaults restored, not saved yet")
+                     : i18n_tr("%d default presets restored"),
+                 n);
     }
+    text[ka_utf8_cut_len(text, sizeof text - 1)] = '\0';
     _set_status(app, text);
 }
 

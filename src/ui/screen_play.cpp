@@ -103,6 +103,22 @@ size_t screen_light_edge_count(const SCREEN_LIGHT *light) {
         .load(std::memory_order_acquire);
 }
 
+size_t screen_light_edges(const SCREEN_LIGHT *light, uint64_t *ns, uint8_t *on, size_t max) {
+    __ka_assert(light && ns && on, return 0);
+    // The player thread may be writing the ring: every word is read atomically, and a reader
+    // matches edges by time, so a torn pair costs one row's tx.
+    SCREEN_LIGHT *l = const_cast<SCREEN_LIGHT *>(light);
+    size_t count = screen_light_edge_count(light);
+    size_t n = count < SCREEN_LIGHT_EDGES ? count : SCREEN_LIGHT_EDGES;
+    if (n > max) n = max;
+    for (size_t e = 0; e < n; e++) {
+        size_t s = (count - n + e) % SCREEN_LIGHT_EDGES;
+        ns[e] = std::atomic_ref<uint64_t>(l->edge_ns[s]).load(std::memory_order_relaxed);
+        on[e] = std::atomic_ref<uint8_t>(l->edge_on[s]).load(std::memory_order_relaxed);
+    }
+    return n;
+}
+
 // --- Drawing (main thread) ---
 
 // The event being sent now, or null before the first and after a sequence change.

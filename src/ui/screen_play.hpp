@@ -32,6 +32,8 @@ PLAYER_CHANNEL screen_light_channel(LUMIKEY_APP *app);
 size_t screen_light_index(const SCREEN_LIGHT *light);
 int screen_light_stopped(const SCREEN_LIGHT *light);
 size_t screen_light_edge_count(const SCREEN_LIGHT *light);
+// Copies up to max of the latest edges, oldest first; the number copied.
+size_t screen_light_edges(const SCREEN_LIGHT *light, uint64_t *ns, uint8_t *on, size_t max);
 
 // Builds the bottom panel with "Stop" (and "Save as preset" for a typed message).
 void screen_play_build(LUMIKEY_APP *app);

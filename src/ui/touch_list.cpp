@@ -1,16 +1,22 @@
-// src/ui/touch_list.cpp: layout, drawing and pointer handling of the touch list. Nothing is
-// cached: every draw and every hit test asks the source for all rows again, so the list always
-// shows the model as it is now (the lists hold at most a few hundred rows).
+// src/ui/touch_list.cpp: layout, drawing and pointer handling of the touch list. Each row's
+// height is kept from one layout to the next and worked out again only when what decides it
+// changed: the row's kind and texts (compared by a hash, so an edited, added or deleted row is
+// seen at the next draw or hit test), the width, the font or the scale. The source is still
+// asked for every row each time, so the list always shows the model as it is now; only the
+// wrapping, which costs the most, is skipped.
 #include "ui/touch_list.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <unordered_map>
+#include <vector>
 #include <allegro5/allegro.h>
 #include <allegro5/allegro_primitives.h>
 
 #include "main/app.hpp"
+#include "morse/morse_table.hpp"
 #include "support/ka_common.hpp"
 #include "ui/text_wrap.hpp"
 #include "ui/ui_scrollbar.hpp"
@@ -26,27 +32,58 @@ static const float WHEEL_STEP = 68; // one two-line row per wheel notch, in base
 static const size_t MAX_WRAP_LINES = 128;
 static const size_t FIT_MAX_BYTES = 1020;
 
-// The layout of one row, in content coordinates.
+// One row's layout, in content coordinates, and what its height was worked out from.
 struct LIST_ROW {
-    TOUCH_ROW row;
+    uint64_t key; // the row's kind and texts; 0 never matches
     float y, h;
 };
 
-// One layout pass: the rows (freed with the pass) and the content height.
+// A list's layout as the last pass left it. The heights hold for width, font, line height,
+// scale and wrapping as recorded here; any change of these lays every row out again.
 struct LIST_LAYOUT {
-    LIST_ROW *rows = nullptr;
+    std::vector<LIST_ROW> rows;
     size_t n = 0;
     float content_h = 0;
-    ~LIST_LAYOUT() {
-        if (rows) Free(rows);
-    }
+    float width = -1, line_h = -1, scale = -1;
+    const ALLEGRO_FONT *font = nullptr;
+    int wrap = -1;
 };
 
-// Line storage for counting and drawing wrapped texts; main thread only, one text at a time.
+// The layouts by list; main thread only. A list's entry lives as long as the program, as the
+// lists do (they are fields of the application record).
+static std::unordered_map<const TOUCH_LIST_VIEW *, LIST_LAYOUT> _layouts;
+
+// Line storage for counting and drawing wrapped texts, and the readable copy of the text being
+// wrapped (room for the longest row text with every byte replaced); main thread only, one text
+// at a time.
 static TEXT_LINE _wrap_lines[MAX_WRAP_LINES];
+static char _wrap_text[3 * 2048 + 1];
+
+const char *touch_list_readable(const char *text, char *out, size_t out_size) {
+    if (!text) return "";
+    __ka_assert(out && out_size > 0, return "");
+    const char *s = text;
+    size_t n = 0;
+    int repaired = 0;
+    char one[5];
+    while (*s) {
+        const char *at = s;
+        int len = morse_utf8_encode(morse_utf8_next(&s), one);
+        repaired |= len != s - at || memcmp(one, at, (size_t)len) != 0;
+        if (n + (size_t)len < out_size) {
+            memcpy(out + n, one, (size_t)len);
+            n += (size_t)len;
+        } else {
+            out_size = n + 1; // full: later characters, even short ones, would leave a gap
+        }
+    }
+    out[n] = '\0';
+    return repaired ? out : text;
+}
 
 static size_t _lines(const ALLEGRO_FONT *font, const char *s, float tw) {
-    size_t n = text_wrap(s ? s : "", tw, text_wrap_font_width, (void *)font, nullptr, 0);
+    s = touch_list_readable(s, _wrap_text, sizeof _wrap_text);
+    size_t n = text_wrap(s, tw, text_wrap_font_width, (void *)font, nullptr, 0);
     return std::clamp<size_t>(n, 1, MAX_WRAP_LINES);
 }
 
@@ -56,52 +93,97 @@ static void _fresh_row(const TOUCH_LIST_VIEW *v, size_t i, TOUCH_ROW *out) {
     v->src.row(v->src.user, i, out);
 }
 
-static void _layout(const TOUCH_LIST_VIEW *v, LIST_LAYOUT *lay) {
+// FNV-1a over a text and its end, so that "ab" + "" and "a" + "b" differ.
+static uint64_t _hash_text(uint64_t h, const char *s) {
+    for (const unsigned char *p = (const unsigned char *)(s ? s : ""); *p; p++)
+        h = (h ^ *p) * 1099511628211ull;
+    return (h ^ 0xFFu) * 1099511628211ull;
+}
+
+// What a row's height depends on: its kind, whether it has a subtitle and, when the list
+// wraps, both texts. Never 0.
+static uint64_t _row_key(const TOUCH_ROW *row, int wrap) {
+    uint64_t h = 14695981039346656037ull;
+    h = (h ^ (uint64_t)(row->header ? 1 : row->subtitle ? 2 : 3)) * 1099511628211ull;
+    if (wrap && !row->header) {
+        h = _hash_text(h, row->title);
+        if (row->subtitle) h = _hash_text(h, row->subtitle);
+    }
+    return h ? h : 1;
+}
+
+static float _row_height(const TOUCH_LIST_VIEW *v, const TOUCH_ROW *row, float tw, float line_h) {
     const LUMIKEY_APP *app = v->app;
-    size_t n = v->src.count && v->src.row ? v->src.count(v->src.user) : 0;
-    if (n == 0 || !app) return;
-    LIST_ROW *rows;
-    if (!Malloc(rows, LIST_ROW, n)) return;
-    lay->rows = rows;
-    lay->n = n;
+    if (row->header) return app_px(app, 40);
+    int sub = row->subtitle != nullptr;
+    float h = app_px(app, sub ? 68 : 52);
+    if (v->wrap && v->view_w > 0 && app->font) {
+        size_t lines = _lines(app->font, row->title, tw);
+        if (sub) lines += _lines(app->font, row->subtitle, tw);
+        float wrapped = ((float)lines - (sub ? 2 : 1)) * line_h + h;
+        h = std::max(h, wrapped);
+    }
+    return h;
+}
+
+// Brings the list's layout up to date with the source and returns it; rows whose key is
+// unchanged keep their height.
+static const LIST_LAYOUT &_layout(const TOUCH_LIST_VIEW *v) {
+    LIST_LAYOUT &lay = _layouts[v];
+    const LUMIKEY_APP *app = v->app;
+    size_t n = v->src.count && v->src.row && app ? v->src.count(v->src.user) : 0;
+    lay.n = 0;
+    lay.content_h = 0;
+    if (n == 0) return lay;
     const ALLEGRO_FONT *font = app->font;
     float line_h = font ? (float)al_get_font_line_height(font) : 0;
+    float scale = app_px(app, 100);
+    if (lay.width != v->view_w || lay.font != font || lay.line_h != line_h || lay.scale != scale ||
+        lay.wrap != v->wrap) {
+        lay.rows.clear();
+        lay.width = v->view_w, lay.font = font, lay.line_h = line_h, lay.scale = scale;
+        lay.wrap = v->wrap;
+    }
+    if (lay.rows.size() < n) lay.rows.resize(n, LIST_ROW{0, 0, 0});
     float tw = v->view_w - 3 * app_px(app, 12);
     float y = 0;
     for (size_t i = 0; i < n; i++) {
-        LIST_ROW *r = &rows[i];
-        _fresh_row(v, i, &r->row);
-        r->y = y;
-        if (r->row.header) {
-            r->h = app_px(app, 40);
-        } else {
-            int sub = r->row.subtitle != nullptr;
-            r->h = app_px(app, sub ? 68 : 52);
-            if (v->wrap && v->view_w > 0 && font) {
-                size_t lines = _lines(font, r->row.title, tw);
-                if (sub) lines += _lines(font, r->row.subtitle, tw);
-                float wrapped = ((float)lines - (sub ? 2 : 1)) * line_h + r->h;
-                r->h = std::max(r->h, wrapped);
-            }
+        LIST_ROW *r = &lay.rows[i];
+        TOUCH_ROW row;
+        _fresh_row(v, i, &row);
+        uint64_t key = _row_key(&row, v->wrap);
+        if (key != r->key) {
+            r->key = key;
+            r->h = _row_height(v, &row, tw, line_h);
         }
+        r->y = y;
         y += r->h;
     }
-    lay->content_h = y + app_px(app, 16);
+    lay.n = n;
+    lay.content_h = y + app_px(app, 16);
+    return lay;
 }
 
 static float _max_scroll(const TOUCH_LIST_VIEW *v) {
     return std::max(0.0f, v->content_h - v->view_h);
 }
 
+// The first row whose bottom is below content y cy (lay.n when none): rows are in y order.
+static size_t _row_at(const LIST_LAYOUT &lay, float cy) {
+    auto end = lay.rows.begin() + (ptrdiff_t)lay.n;
+    auto it = std::upper_bound(lay.rows.begin(), end, cy,
+                               [](float y, const LIST_ROW &r) { return y < r.y + r.h; });
+    return (size_t)(it - lay.rows.begin());
+}
+
 static int _id_at(const TOUCH_LIST_VIEW *v, float py) {
-    LIST_LAYOUT lay;
-    _layout(v, &lay);
+    const LIST_LAYOUT &lay = _layout(v);
     float cy = py + v->scroll;
-    for (size_t i = 0; i < lay.n; i++) {
-        const LIST_ROW *r = &lay.rows[i];
-        if (r->y <= cy && cy < r->y + r->h) return r->row.header ? -1 : r->row.id;
-    }
-    return -1;
+    size_t i = _row_at(lay, cy);
+    if (i >= lay.n || lay.rows[i].y > cy) return -1;
+    TOUCH_ROW row;
+    _fresh_row(v, i, &row);
+    return row.header ? -1 : row.id;
 }
 
 size_t touch_list_fit(const ALLEGRO_FONT *font, const char *text, float max_w, char *out,
@@ -150,7 +232,9 @@ size_t touch_list_fit(const ALLEGRO_FONT *font, const char *text, float max_w, c
 
 static void _draw_fit(const ALLEGRO_FONT *font, const char *text, float x, float y, float max_w,
                       uint32_t rgb) {
+    char readable[FIT_MAX_BYTES + 1]; // the fit takes no more than that
     char buf[FIT_MAX_BYTES + 4];
+    text = touch_list_readable(text, readable, sizeof readable);
     if (touch_list_fit(font, text, max_w, buf, sizeof buf) == 0) return;
     al_draw_text(font, app_rgb(rgb), x, y, ALLEGRO_ALIGN_LEFT, buf);
 }
@@ -159,7 +243,7 @@ static void _draw_fit(const ALLEGRO_FONT *font, const char *text, float x, float
 static float _draw_lines(const ALLEGRO_FONT *font, const char *text, float x, float y, float tw,
                          uint32_t rgb) {
     float line_h = (float)al_get_font_line_height(font);
-    const char *s = text ? text : "";
+    const char *s = touch_list_readable(text, _wrap_text, sizeof _wrap_text);
     size_t n =
         std::min(text_wrap(s, tw, text_wrap_font_width, (void *)font, _wrap_lines, MAX_WRAP_LINES),
                  MAX_WRAP_LINES);
@@ -188,8 +272,7 @@ static void _draw(KA_GUI_WIDGET *widget, float x, float y, ALLEGRO_FONT *font, v
     float L = (float)al_get_font_line_height(font);
 
     v->view_w = W;
-    LIST_LAYOUT lay;
-    _layout(v, &lay);
+    const LIST_LAYOUT &lay = _layout(v);
     v->content_h = lay.content_h;
     v->view_h = H;
     v->scroll = std::clamp(v->scroll, 0.0f, _max_scroll(v));
@@ -202,10 +285,10 @@ static void _draw(KA_GUI_WIDGET *widget, float x, float y, ALLEGRO_FONT *font, v
         al_draw_text(font, app_rgb(COL_SUBTITLE), x + W / 2, y + 2 * pad, ALLEGRO_ALIGN_CENTRE,
                      v->empty_text);
 
-    for (size_t i = 0; i < lay.n; i++) {
+    for (size_t i = _row_at(lay, v->scroll); i < lay.n; i++) {
         const LIST_ROW *r = &lay.rows[i];
         float ry = y + r->y - v->scroll, h = r->h;
-        if (ry + h < y || ry > y + H) continue;
+        if (ry > y + H) break;
         TOUCH_ROW row;
         _fresh_row(v, i, &row);
         if (row.header) {

@@ -53,6 +53,13 @@ int touch_list_add(LUMIKEY_APP *app, TOUCH_LIST_VIEW *v, int win, float x, float
 void touch_list_tick(TOUCH_LIST_VIEW *v);
 void touch_list_scroll_top(TOUCH_LIST_VIEW *v);
 
+// A row's text as the font can draw it. Texts come from files a user may have edited by hand,
+// and the font stops drawing at the first byte that is not UTF-8 (a name that starts with one is
+// a blank row), so such a text is shown as the message reader reads it, every malformed
+// sequence as U+FFFD. Valid text comes back as it is; otherwise the repaired copy is written to
+// out (out_size bytes, whole characters only) and returned. Null reads as "".
+const char *touch_list_readable(const char *text, char *out, size_t out_size);
+
 // The one-line form of a row's text: up to its first newline, cut so that it fits max_w in
 // font, with "..." in place of the removed characters (never half a UTF-8 character). Writes
 // it to out (NUL-terminated) and returns its length.

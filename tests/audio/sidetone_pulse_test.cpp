@@ -315,6 +315,14 @@ TEST_F(SidetonePulseTest, AStarvedStreamGrowsItsQueueByOneRequestAndPlaysOnUnbro
     std::this_thread::sleep_for(std::chrono::milliseconds(500 + stall));
     uint32_t underruns = sidetone_pulse_underruns();
     uint32_t grown = sidetone_pulse_target_samples();
+    // Key changes after the server has run dry still go over the queue.
+    for (int i = 0; i < 5; i++) {
+        sidetone_key(0);
+        std::this_thread::sleep_for(30ms);
+        sidetone_key(1);
+        std::this_thread::sleep_for(30ms);
+    }
+    int rewriting = sidetone_pulse_rewriting();
     ASSERT_TRUE(server.record_start(&why)) << why;
     std::this_thread::sleep_for(1000ms);
     sidetone_key(0);
@@ -325,6 +333,7 @@ TEST_F(SidetonePulseTest, AStarvedStreamGrowsItsQueueByOneRequestAndPlaysOnUnbro
     ASSERT_TRUE(wav_read(server.record_stop(), &wav, &why)) << why;
 
     EXPECT_GE(underruns, 1u) << "a stall twice the queue's length must empty it";
+    EXPECT_EQ(rewriting, 1) << "running dry was taken for a server that ignores the rewrite";
     // One request more, not a doubling: a busy moment costs a little memory, not delay.
     EXPECT_GT(grown, base);
     EXPECT_LT(grown, base + base / 2);
@@ -356,20 +365,27 @@ TEST_F(SidetonePulseTest, AKeyChangeIsWrittenOverTheQueueJustPastTheServer) {
             blocks.push_back({sound, sidetone_pulse_fill_lead_samples()});
         },
         nullptr);
-    // The nearest any sounding block was written, over 20 presses, in samples.
-    auto nearest = [&](const SIDETONE_PULSE_TUNING *tuning, uint32_t *queue) {
+    // The nearest any sounding block was written, over 20 presses, in samples; and in *heard
+    // the median time from a key-down to its tone leaving the server's sink, which only a
+    // server that honours the rewrite makes shorter than the queue.
+    int rewriting = -1;
+    auto nearest = [&](const SIDETONE_PULSE_TUNING *tuning, uint32_t *queue, double *heard) {
+        std::string why;
+        EXPECT_TRUE(server.record_start(&why)) << why;
         sidetone_pulse_set_tuning(tuning);
         EXPECT_EQ(sidetone_start(HZ), 1);
         sidetone_pulse_set_tuning(nullptr);
         EXPECT_EQ(sidetone_direct(), 1);
         *queue = sidetone_pulse_target_samples();
         uint32_t worst = 0;
+        std::vector<Clock::time_point> downs;
         for (int press = 0; press < 20; press++) {
             std::this_thread::sleep_for(60ms);
             {
                 std::lock_guard<std::mutex> hold(lock);
                 blocks.clear();
             }
+            downs.push_back(Clock::now());
             sidetone_key(1);
             std::this_thread::sleep_for(30ms);
             std::lock_guard<std::mutex> hold(lock);
@@ -379,18 +395,90 @@ TEST_F(SidetonePulseTest, AKeyChangeIsWrittenOverTheQueueJustPastTheServer) {
             worst = std::max(worst, near);
             sidetone_key(0);
         }
+        std::this_thread::sleep_for(150ms);
+        rewriting = sidetone_pulse_rewriting();
         sidetone_stop();
+        WavData wav;
+        EXPECT_TRUE(wav_read(server.record_stop(), &wav, &why)) << why;
+        std::string found;
+        std::vector<WavSegment> seg = tones(wav, &found);
+        EXPECT_EQ(seg.size(), downs.size()) << "a press lost or split:" << found;
+        std::vector<double> delays;
+        for (size_t i = 0; i < std::min(seg.size(), downs.size()); i++) {
+            Clock::time_point at;
+            if (server.sample_time(seg[i].start, &at))
+                delays.push_back(std::chrono::duration<double, std::milli>(at - downs[i]).count());
+        }
+        std::sort(delays.begin(), delays.end());
+        *heard = delays.empty() ? -1 : delays[delays.size() / 2];
         return worst;
     };
     uint32_t queue = 0;
-    uint32_t rewritten = nearest(nullptr, &queue);
+    double rewritten_heard = 0, appended_heard = 0;
+    uint32_t rewritten = nearest(nullptr, &queue, &rewritten_heard);
+    EXPECT_EQ(rewriting, 1) << "a server that honours the rewrite was taken for one that does not";
     SIDETONE_PULSE_TUNING appended{};
     appended.no_rewrite = 1;
     uint32_t behind_queue_len = 0;
-    uint32_t appended_near = nearest(&appended, &behind_queue_len);
+    uint32_t appended_near = nearest(&appended, &behind_queue_len, &appended_heard);
     sidetone_set_fill_hook(nullptr, nullptr);
     ASSERT_GT(queue, 0u);
     // Within a few requests of the server, against the whole queue when only appended.
     EXPECT_LT(rewritten, queue / 4) << "a key change waited behind the queue";
     EXPECT_GT(appended_near, queue / 2) << "the comparison run must show the queue's delay";
+    // What the sink let out: the same order, not merely the stream's own estimate. Both runs
+    // share the server's own delays, so their difference is the queue the rewrite skipped.
+    double queue_ms = ms(queue, tone_mixer_rate());
+    ASSERT_GE(rewritten_heard, 0.0);
+    ASSERT_GE(appended_heard, 0.0);
+    EXPECT_LT(rewritten_heard, appended_heard - queue_ms / 2)
+        << "the server played the queue as first written: it ignored the rewrite ("
+        << rewritten_heard << " ms against " << appended_heard << " ms appended)";
+}
+
+// A server that put rewrites after the queue would sound every key change the queue's length
+// late: the stream must see it in the server's own count and go back to a short queue.
+TEST_F(SidetonePulseTest, AServerThatPutsRewritesAfterTheQueueIsFoundAndTheQueueCutShort) {
+    audio_up_apart();
+    PulseServer server;
+    if (!server.ok()) GTEST_SKIP() << "no PulseAudio server can start here: " << server.why();
+    LogCapture log;
+    SIDETONE_PULSE_TUNING misplaced{};
+    misplaced.rewrite_appended = 1;
+    sidetone_pulse_set_tuning(&misplaced);
+    ASSERT_EQ(sidetone_start(HZ), 1);
+    sidetone_pulse_set_tuning(nullptr);
+    ASSERT_EQ(sidetone_direct(), 1);
+    EXPECT_EQ(sidetone_pulse_rewriting(), 1);
+    uint32_t long_queue = sidetone_pulse_target_samples();
+    // Presses until it is found (the first answer of the server tells), at most 40.
+    int presses = 0;
+    for (; presses < 40 && sidetone_pulse_rewriting(); presses++) {
+        sidetone_key(1);
+        std::this_thread::sleep_for(50ms);
+        sidetone_key(0);
+        std::this_thread::sleep_for(50ms);
+    }
+    EXPECT_EQ(sidetone_pulse_rewriting(), 0) << "40 misplaced rewrites went unnoticed";
+    EXPECT_EQ(sidetone_pulse_target_samples() * 10, long_queue) << "the queue was not cut";
+    EXPECT_TRUE(log.contains("the sound server plays the sidetone's key changes late"))
+        << log.text();
+    // From then on the keying plays whole, appended to the short queue.
+    std::string why;
+    ASSERT_TRUE(server.record_start(&why)) << why;
+    std::this_thread::sleep_for(200ms);
+    std::vector<Press> after = keying();
+    key_presses(after);
+    sidetone_stop();
+    WavData wav;
+    ASSERT_TRUE(wav_read(server.record_stop(), &wav, &why)) << why;
+    std::string found;
+    std::vector<WavSegment> seg = tones(wav, &found);
+    // What the sink still held of the presses before the recording began is not judged.
+    seg.erase(std::remove_if(seg.begin(), seg.end(),
+                             [&](const WavSegment &t) { return ms(t.start, wav.rate) < 150; }),
+              seg.end());
+    EXPECT_EQ(seg.size(), after.size()) << "after the cut a press was lost or split:" << found;
+    for (const WavSegment &t : seg)
+        EXPECT_EQ(wav_sine_breaks(wav.samples, t.start, t.end, HZ, wav.rate, 0.01f), 0u);
 }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # lumikey-decode on generated recordings: formats, rates, channels, noise, two messages with
-# their start times, JSON lines, the options, every kind of bad file, and its installation.
+# their start times, JSON lines, the options, every kind of bad file, pipes and standard input,
+# several files in one run, a full output, and its installation.
 source "$(dirname "$0")/lib.sh"
 : "${LUMIKEY_DECODE:?}"
 gen="$LUMIKEY_BUILD/tests/morse_wav_app"
@@ -64,7 +65,7 @@ run_decode --help
 [[ $STATUS == 0 && "$OUT" == usage:* && "$OUT" == *--json* ]] || fail "--help: $STATUS [$OUT]"
 run_decode --version
 expect 0 "lumikey-decode 0.2.5"
-for bad in "--loud two.wav" "-x two.wav" "" "two.wav two.wav" "--tone two.wav" "--tone 20 two.wav"; do
+for bad in "--loud two.wav" "-x two.wav" "" "--" "--tone two.wav" "--tone 20 two.wav"; do
   # shellcheck disable=SC2086
   run_decode $bad
   [[ $STATUS == 2 ]] || fail "'$bad' ended with $STATUS, not 2"
@@ -89,6 +90,77 @@ if [[ $(id -u) != 0 ]]; then
   run_decode locked.wav
   [[ $STATUS == 1 && "$ERR" == *"Permission denied"* ]] || fail "unreadable file: $STATUS [$ERR]"
 fi
+
+echo "== pipes: standard input as - or /dev/stdin, and a FIFO, each read once to its end"
+# Each recording is larger than a pipe's buffer, so a reader that stops early kills the writer.
+set +e
+cat two.wav | "$dec" - >out.txt 2>err.txt
+status=("${PIPESTATUS[@]}")
+set -e
+[[ "${status[*]}" == "0 0" ]] || fail "cat | lumikey-decode - ended with ${status[*]}: $(cat err.txt)"
+[[ $(cat out.txt) == $'00:01.0  18 WPM  CQ CQ DE F4ABC\n00:16.0  18 WPM  TEST 73' ]] ||
+  fail "from a pipe: [$(cat out.txt)]"
+# Ogg and FLAC are read with seeks, which a pipe does not allow.
+set +e
+cat slow.ogg | "$dec" /dev/stdin >out.txt 2>err.txt
+status=("${PIPESTATUS[@]}")
+set -e
+[[ "${status[*]}" == "0 0" && $(cat out.txt) == "00:00.5  8 WPM  SOS SOS" ]] ||
+  fail "Ogg through /dev/stdin: ${status[*]} [$(cat out.txt)] $(cat err.txt)"
+mkfifo pipe.flac
+cat noisy.flac >pipe.flac &
+writer=$!
+run_decode pipe.flac
+wait "$writer" || fail "the FIFO's writer ended with $?"
+[[ $STATUS == 0 && "$OUT" == "00:11.0  2"[56]" WPM  HELLO WORLD" ]] || fail "FIFO: $STATUS [$OUT] $ERR"
+run_decode - <fast.wav
+expect 0 "00:02.0  40 WPM  PARIS PARIS"
+set +e
+printf 'not sound at all\n' | "$dec" - >out.txt 2>err.txt
+[[ $? == 1 && $(cat err.txt) == "lumikey-decode: (standard input): not a sound file"* ]] ||
+  fail "text through a pipe: $(cat err.txt)"
+"$dec" - </dev/null >out.txt 2>err.txt
+[[ $? == 1 && $(cat err.txt) == "lumikey-decode: (standard input): empty input" ]] ||
+  fail "an empty pipe: $(cat err.txt)"
+set -e
+
+echo "== several files: each in turn under its name, the same with --; JSON names the file"
+both=$'two.wav:\n00:01.0  18 WPM  CQ CQ DE F4ABC\n00:16.0  18 WPM  TEST 73\n\nfast.wav:\n00:02.0  40 WPM  PARIS PARIS'
+run_decode two.wav fast.wav
+expect 0 "$both"
+run_decode two.wav -- fast.wav
+expect 0 "$both"
+run_decode -- two.wav fast.wav
+expect 0 "$both"
+cp fast.wav ./-odd.wav
+run_decode noise.wav -- -odd.wav
+expect 0 $'noise.wav:\n\n-odd.wav:\n00:02.0  40 WPM  PARIS PARIS'
+run_decode --json fast.wav - <slow.ogg
+[[ $STATUS == 0 && $(wc -l <out.txt) == 2 ]] || fail "--json, two files: $STATUS [$OUT]"
+[[ $(sed -n 1p out.txt) == '{"file":"fast.wav","start":2,'*'"text":"PARIS PARIS"'* ]] ||
+  fail "first file's object: $(sed -n 1p out.txt)"
+[[ $(sed -n 2p out.txt) == '{"file":"(standard input)","start":0.5,'*'"text":"SOS SOS"'* ]] ||
+  fail "second file's object: $(sed -n 2p out.txt)"
+
+echo "== a bad file among good ones: its error line, the rest decoded, status 1"
+run_decode fast.wav missing.wav notes.wav fast.wav
+expect 1 $'fast.wav:\n00:02.0  40 WPM  PARIS PARIS\n\nfast.wav:\n00:02.0  40 WPM  PARIS PARIS'
+[[ $(wc -l <err.txt) == 2 && $(sed -n 1p err.txt) == "lumikey-decode: missing.wav: "* &&
+  $(sed -n 2p err.txt) == "lumikey-decode: notes.wav: "* ]] || fail "two bad files: stderr [$ERR]"
+
+echo "== an output that cannot be written: status 1 and why, also for --help"
+for args in "two.wav" "--json two.wav" "noise.wav fast.wav" "--help"; do
+  set +e
+  # shellcheck disable=SC2086
+  "$dec" $args >/dev/full 2>err.txt
+  STATUS=$?
+  set -e
+  [[ $STATUS == 1 ]] || fail "'$args' into /dev/full ended with $STATUS, not 1"
+  [[ $(cat err.txt) == "lumikey-decode: could not write the output: No space left on device" ]] ||
+    fail "'$args' into /dev/full: stderr [$(cat err.txt)]"
+done
+# Nothing to write is no failure.
+"$dec" noise.wav >/dev/full 2>err.txt || fail "no message into /dev/full ended with $?: $(cat err.txt)"
 
 echo "== cmake --install puts the program and its manual page beside lumikey"
 cmake --install "$LUMIKEY_BUILD" --prefix "$E2E_TMP/prefix" >/dev/null

@@ -33,6 +33,12 @@ check_desktop_files() {
   grep -qF "<launchable type=\"desktop-id\">$APP_ID.desktop</launchable>" "$metainfo" ||
     fail "the AppStream file does not launch $APP_ID.desktop"
   grep -qF "<id>$APP_ID</id>" "$metainfo" || fail "the AppStream id is not $APP_ID"
+  grep -qF "<project_license>MIT</project_license>" "$metainfo" ||
+    fail "the AppStream file does not name the MIT licence"
+  # Debian's machine-readable copyright file, Expat being its name for the MIT licence.
+  local copyright=$root/share/doc/lumikey/copyright
+  grep -qx "License: Expat" "$copyright" 2>/dev/null || fail "no copyright file naming the licence"
+  grep -qF "Copyright: 2026 Lumikey developers" "$copyright" || fail "the copyright file names no holder"
 
   # The newest release listed must be the one built, or software centres show an old version.
   local version listed
@@ -43,7 +49,7 @@ check_desktop_files() {
 
 # check_installed_run ROOT: starts the program the way the menu entry does, from a folder with
 # no assets, in French, and checks that it found the installed assets, that its window is the
-# one the menu entry announces, and that Escape quits with status 0.
+# one the menu entry announces, with the installed icon, and that Escape quits with status 0.
 check_installed_run() {
   local root=$1 desktop=$1/share/applications/$APP_ID.desktop exec
   exec=$(desktop_value "$desktop" Exec)
@@ -62,6 +68,7 @@ check_installed_run() {
   class=$(xprop -id "$win" WM_CLASS | sed -n 's/.*= "\([^"]*\)".*/\1/p')
   [[ "$class" == "$(desktop_value "$desktop" StartupWMClass)" ]] ||
     fail "the window's class $class is not the menu entry's StartupWMClass"
+  has_own_icon "$win" || fail "the installed program's window lacks its icon"
   xdotool key --window "$win" Escape
   wait_exit 10
   [[ $EXIT_STATUS -eq 0 ]] || fail "the installed program quit with status $EXIT_STATUS"

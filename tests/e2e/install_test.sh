@@ -9,7 +9,8 @@ echo "== install into $prefix"
 cmake --install "$LUMIKEY_BUILD" --prefix "$prefix" >"$E2E_TMP/install.log" 2>&1 ||
   fail "cmake --install failed: $(tail -5 "$E2E_TMP/install.log")"
 for f in bin/lumikey bin/lumikey-decode share/lumikey/assets/fonts/DejaVuSans.ttf \
-  share/lumikey/assets/lang/fr.json share/lumikey/assets/presets/defaults_en.json; do
+  share/lumikey/assets/lang/fr.json share/lumikey/assets/presets/defaults_en.json \
+  share/lumikey/assets/icons/org.lumikey.Lumikey.png; do
   [[ -r "$prefix/$f" ]] || fail "$f is not installed (or not readable)"
 done
 # Only the two programs: the test and helper programs of the build stay out.

@@ -39,7 +39,9 @@ start_lumikey() {
   mkdir -p "$E2E_TMP/home"
   local sanitizer
   mapfile -t sanitizer < <(sanitizer_env "$LUMIKEY_BIN")
-  env HOME="$E2E_TMP/home" XDG_DATA_HOME= "${sanitizer[@]}" "$@" "$LUMIKEY_BIN" 2>"$E2E_TMP/log" &
+  # A script's background job would ignore SIGINT; the program gets it as from a terminal.
+  env --default-signal=INT HOME="$E2E_TMP/home" XDG_DATA_HOME= "${sanitizer[@]}" "$@" \
+    "$LUMIKEY_BIN" 2>"$E2E_TMP/log" &
   LUMIKEY_PID=$!
 }
 
@@ -60,6 +62,30 @@ escape_twice_quits() {
   wait_exit 20
   [[ $EXIT_STATUS -eq 0 ]] || fail "quit with status $EXIT_STATUS"
   if grep -q "Sanitizer" "$E2E_TMP/log"; then fail "a sanitizer reported a fault"; fi
+}
+
+# hold_setting_unsaved: on the home screen of window $win, switches the screen light off while
+# settings.json cannot be written, and mends the disk once three saves have failed. The next
+# retry is 4 s away then, so for that long the change is held in memory only, and whatever ends
+# the program meanwhile must write it (check with setting_was_saved).
+hold_setting_unsaved() {
+  local save="$E2E_TMP/home/.local/share/lumikey"
+  mkdir "$save/settings.json.tmp"
+  # The home screen's first output toggle, "Screen", switches the screen light off.
+  xdotool mousemove --window "$win" 30 100 click 1
+  for _ in $(seq 1 100); do
+    [[ $(grep -c "could not save settings.json" "$E2E_TMP/log") -ge 3 ]] && break
+    sleep 0.1
+  done
+  [[ $(grep -c "could not save settings.json" "$E2E_TMP/log") -ge 3 ]] || fail "saves did not fail"
+  rmdir "$save/settings.json.tmp"
+}
+
+# setting_was_saved: the change hold_setting_unsaved made is in settings.json.
+setting_was_saved() {
+  local file="$E2E_TMP/home/.local/share/lumikey/settings.json"
+  grep -q '"out_screen":	false' "$file" ||
+    fail "the changed setting was not written: $(cat "$file" 2>&1)"
 }
 
 # wait_window [NAME_PATTERN]: prints the id of our process's window (by default the one named
@@ -107,6 +133,15 @@ wait_log() {
     sleep 0.1
   done
   fail "log never said: $1"
+}
+
+# has_own_icon WINDOW: the window carries the program's 128 px icon, a picture and not a blank.
+has_own_icon() {
+  local values
+  values=$(xprop -id "$1" -notype 32c _NET_WM_ICON | sed 's/^_NET_WM_ICON = //' | tr -d ' ' | tr ',' '\n')
+  [[ "$(head -2 <<<"$values" | tr '\n' ' ')" == "128 128 " ]] || return 1
+  [[ $(wc -l <<<"$values") -eq $((2 + 128 * 128)) ]] || return 1
+  [[ $(tail -n +3 <<<"$values" | sort -u | wc -l) -gt 2 ]]
 }
 
 expect_log() { grep -qF -- "$1" "$E2E_TMP/log" || fail "log lacks: $1"; }

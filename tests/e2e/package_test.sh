@@ -59,6 +59,7 @@ for f in /usr/bin/lumikey /usr/bin/lumikey-decode \
   /usr/share/icons/hicolor/scalable/apps/$APP_ID.svg /usr/share/icons/hicolor/48x48/apps/$APP_ID.png \
   /usr/share/icons/hicolor/128x128/apps/$APP_ID.png /usr/share/icons/hicolor/256x256/apps/$APP_ID.png \
   /usr/share/man/man1/lumikey.1.gz /usr/share/man/man1/lumikey-decode.1.gz \
+  /usr/share/doc/lumikey/copyright /usr/share/lumikey/assets/icons/$APP_ID.png \
   /usr/share/lumikey/assets/fonts/DejaVuSans.ttf /usr/share/lumikey/assets/lang/de.json \
   /usr/share/lumikey/assets/presets/defaults_it.json; do
   grep -qxF "$f" "$E2E_TMP/contents" || fail "the package lacks $f"

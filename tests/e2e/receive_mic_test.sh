@@ -9,30 +9,52 @@ gen="$LUMIKEY_BUILD/tests/morse_wav_app"
 SAVE="$E2E_TMP/home/.local/share/lumikey"
 
 skip() { echo "SKIP: no sound server for the microphone test: $*"; exit 0; }
-command -v pulseaudio >/dev/null || skip "pulseaudio is not installed"
 command -v paplay >/dev/null || skip "paplay is not installed"
 
-# The daemon: its only output "morse" is a null sink, whose monitor is the default input.
+# The daemon: its only output "morse" is a null sink, whose monitor is the default input. With
+# LUMIKEY_TEST_SOUND_SERVER=pipewire it is PipeWire's PulseAudio server, as Debian's desktops
+# run it, on a session bus of its own.
 run="$E2E_TMP/pulse"
 mkdir -p "$run" && chmod 700 "$run"
-cat >"$run/default.pa" <<EOF
-load-module module-native-protocol-unix socket=$run/native auth-anonymous=1
+echo "autospawn = no" >"$run/client.conf"
+if [[ "${LUMIKEY_TEST_SOUND_SERVER:-}" == pipewire ]]; then
+  for tool in pipewire wireplumber pipewire-pulse dbus-run-session pactl; do
+    command -v $tool >/dev/null || skip "$tool is not installed"
+  done
+  socket="$run/pulse/native"
+  # A process group of its own, so that the session and the three daemons end together.
+  XDG_RUNTIME_DIR="$run" HOME="$run" XDG_CONFIG_HOME="$run" XDG_STATE_HOME="$run" \
+    DBUS_SESSION_BUS_ADDRESS='' DISPLAY='' PULSE_SERVER='' \
+    setsid dbus-run-session -- sh -c 'pipewire & sleep 0.2; wireplumber & pipewire-pulse & wait' \
+    >/dev/null 2>"$run/daemon.log" &
+  PULSE_PID=$!
+  trap 'kill -- -$PULSE_PID 2>/dev/null || true; cleanup' EXIT
+else
+  command -v pulseaudio >/dev/null || skip "pulseaudio is not installed"
+  socket="$run/native"
+  cat >"$run/default.pa" <<EOF
+load-module module-native-protocol-unix socket=$socket auth-anonymous=1
 load-module module-null-sink sink_name=morse rate=8000
 set-default-source morse.monitor
 EOF
-echo "autospawn = no" >"$run/client.conf"
-XDG_RUNTIME_DIR="$run" PULSE_RUNTIME_PATH="$run" PULSE_STATE_PATH="$run/state" HOME="$run" \
-  pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no --system=no \
-  -F "$run/default.pa" --log-target=stderr >/dev/null 2>"$run/daemon.log" &
-PULSE_PID=$!
-trap 'kill $PULSE_PID 2>/dev/null || true; cleanup' EXIT
+  XDG_RUNTIME_DIR="$run" PULSE_RUNTIME_PATH="$run" PULSE_STATE_PATH="$run/state" HOME="$run" \
+    pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no --system=no \
+    -F "$run/default.pa" --log-target=stderr >/dev/null 2>"$run/daemon.log" &
+  PULSE_PID=$!
+  trap 'kill $PULSE_PID 2>/dev/null || true; cleanup' EXIT
+fi
 for _ in $(seq 1 100); do
-  [[ -S "$run/native" ]] && break
-  kill -0 $PULSE_PID 2>/dev/null || skip "pulseaudio exited at start: $(tail -1 "$run/daemon.log")"
+  [[ -S "$socket" ]] && break
+  kill -0 $PULSE_PID 2>/dev/null || skip "the sound server exited at start: $(tail -1 "$run/daemon.log")"
   sleep 0.1
 done
-[[ -S "$run/native" ]] || skip "pulseaudio did not open its socket within 10 s"
-export PULSE_SERVER="unix:$run/native" PULSE_CLIENTCONFIG="$run/client.conf"
+[[ -S "$socket" ]] || skip "the sound server did not open its socket within 10 s"
+export PULSE_SERVER="unix:$socket" PULSE_CLIENTCONFIG="$run/client.conf"
+if [[ "${LUMIKEY_TEST_SOUND_SERVER:-}" == pipewire ]]; then
+  pactl load-module module-null-sink sink_name=morse rate=8000 >/dev/null ||
+    fail "PipeWire would not make the null sink"
+  pactl set-default-source morse.monitor || fail "PipeWire would not take morse.monitor"
+fi
 
 # A second of silence first: the player's stream settles before the first mark. The live tone
 # detector may need the first marks to find the tone (VVV is sent for that on the air), so the

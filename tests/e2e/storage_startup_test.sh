@@ -71,26 +71,18 @@ grep -qF 'second damage' "$save/$second" || fail "second rejected copy not kept 
 
 echo "== a setting changed while a failed save waits for its retry is written at exit"
 rm -f "$save/settings.json"
-mkdir "$save/settings.json.tmp" # the settings cannot be written
 run
 win=$(wait_window)
 wait_log "started"
-# The home screen's first output toggle, "Screen", switches the screen light off.
-xdotool mousemove --window "$win" 30 100 click 1
-# Failed saves back off 1 s, then 2 s, then 4 s: after the third failure there is time to
-# mend the disk and quit before the next try.
-for _ in $(seq 1 100); do
-  [[ $(grep -c "could not save settings.json" "$E2E_TMP/log") -ge 3 ]] && break
-  sleep 0.1
-done
-[[ $(grep -c "could not save settings.json" "$E2E_TMP/log") -ge 3 ]] || fail "saves did not fail"
-rmdir "$save/settings.json.tmp"
+hold_setting_unsaved
+# The first Escape closes the notice that told of the failed save; the second quits.
+xdotool key --window "$win" Escape
+sleep 0.4
 xdotool key --window "$win" Escape
 wait_exit 20
 [[ $EXIT_STATUS -eq 0 ]] || fail "status $EXIT_STATUS after Escape"
 expect_log "settings saved at exit"
-grep -q '"out_screen":	false' "$save/settings.json" ||
-  fail "the changed setting was not written: $(cat "$save/settings.json" 2>&1)"
+setting_was_saved
 
 echo "== neither presets.json nor a defaults file: start-up fails"
 echo '[1, 2, 3]' >"$save/presets.json"
@@ -106,5 +98,21 @@ done
 grep -qF 'second damage' "$save/$second" || fail "second rejected copy lost"
 [[ $(find "$save" -name 'presets.json.*.rejected' | wc -l) -eq 2 ]] ||
   fail "the third damaged file was not kept beside the other two"
+
+echo "== more presets than the list holds: the first are used, the whole file is kept aside"
+python3 - "$save/presets.json" <<'PY'
+import json, sys
+presets = [{"id": i + 1, "text": "P%d" % (i + 1)} for i in range(1001)]
+json.dump({"version": 1, "presets": presets}, open(sys.argv[1], "w"))
+PY
+run
+wait_log "presets.json: 1 presets past the first 1000 left out"
+wait_log "1000 presets loaded"
+wait_log "started"
+quit
+kept=$(sed -n 's/.*presets\.json held 1 presets more than 1000, kept whole as \(.*\)$/\1/p' "$E2E_TMP/log")
+[[ -n "$kept" ]] && grep -qF '"P1001"' "$save/$kept" || fail "the whole file was not kept aside"
+python3 -c 'import json, sys; p = json.load(open(sys.argv[1]))["presets"]; sys.exit(len(p) != 1000 or p[-1]["text"] != "P1000")' \
+  "$save/presets.json" || fail "presets.json does not hold the first 1000"
 
 echo "all storage start-up checks passed"

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <string>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <X11/Xlib.h>
@@ -161,6 +162,37 @@ TEST_F(ClipboardTest, TextAnotherProgramOffersIsReadBack) {
     std::string big(700000, 'z');
     XclipOwner owner(big);
     EXPECT_TRUE(get_until(KA_CLIPBOARD_CLIPBOARD, big) == big);
+}
+
+// Peak resident memory of this process so far, in MiB.
+double peak_mib() {
+    struct rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    return (double)usage.ru_maxrss / 1024.0;
+}
+
+// A paste takes 4,095 bytes: a foreign text of 29 MB, which comes in chunks, must cost no more
+// than that, not the whole text and a copy of it.
+TEST_F(ClipboardTest, AForeignTextIsReadOnlyUpToTheLengthAsked) {
+    std::string big;
+    for (int i = 0; big.size() < 29000000; i++) big += "word" + std::to_string(i) + " ";
+    ASSERT_EQ(ka_clipboard_set(KA_CLIPBOARD_CLIPBOARD, nullptr), 0);
+    XclipOwner owner(big);
+    double before = peak_mib();
+    std::string got;
+    for (int i = 0; i < 100 && got.empty(); i++) {
+        char *text = ka_clipboard_get_prefix(KA_CLIPBOARD_CLIPBOARD, 4095);
+        got = text ? text : "";
+        free(text);
+        if (got.empty()) usleep(100 * 1000);
+    }
+    EXPECT_TRUE(got == big.substr(0, 4095)) << got.size() << " bytes: " << got.substr(0, 40);
+    EXPECT_LT(peak_mib() - before, 8.0) << "MiB more at the peak for a 4,095-byte paste";
+
+    ASSERT_EQ(ka_clipboard_set(KA_CLIPBOARD_PRIMARY, "our own text"), 0);
+    char *own = ka_clipboard_get_prefix(KA_CLIPBOARD_PRIMARY, 7);
+    EXPECT_STREQ(own, "our own");
+    free(own);
 }
 
 TEST_F(ClipboardTest, AnEmptyTextReleasesTheSelection) {

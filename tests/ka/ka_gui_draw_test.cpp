@@ -338,12 +338,12 @@ TEST_F(GuiDrawTest, WithoutTheXServiceTheClipboardFallsBackToAllegros) {
         // The service opens its own connection from DISPLAY; Allegro's is already open.
         ScopedEnv no_service("DISPLAY", ":4987");
         EXPECT_EQ(_gui_clipboard_set(ctx, KA_CLIPBOARD_CLIPBOARD, "via allegro"), 1);
-        char *text = _gui_clipboard_get(ctx, KA_CLIPBOARD_CLIPBOARD);
+        char *text = _gui_clipboard_get(ctx, KA_CLIPBOARD_CLIPBOARD, SIZE_MAX);
         ASSERT_NE(text, nullptr);
         EXPECT_STREQ(text, "via allegro");
         free(text);
         EXPECT_EQ(_gui_clipboard_set(ctx, KA_CLIPBOARD_PRIMARY, "no primary"), 0);
-        EXPECT_EQ(_gui_clipboard_get(ctx, KA_CLIPBOARD_PRIMARY), nullptr);
+        EXPECT_EQ(_gui_clipboard_get(ctx, KA_CLIPBOARD_PRIMARY, SIZE_MAX), nullptr);
     }
     EXPECT_EQ(ka_clipboard_available(), 1);
 }

@@ -9,6 +9,8 @@
 #include <set>
 #include <string>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <vector>
 
@@ -65,7 +67,8 @@ TEST(JsonStoreRead, SizesAroundTheBufferStepsAndTheCap) {
         ASSERT_TRUE(write_file(save.file("big.json"), std::string(size, 'x')));
         LogCapture log;
         EXPECT_EQ(read_save("big.json"), nullptr) << size;
-        EXPECT_TRUE(log.contains("file larger than 4194304 bytes, refused")) << log.text();
+        EXPECT_TRUE(log.contains("file larger than " + std::to_string(cap) + " bytes, refused"))
+            << log.text();
     }
 }
 
@@ -202,4 +205,77 @@ TEST(JsonStoreSetAside, ACopyThatCannotBeMovedIsLoggedAndLeftInPlace) {
     EXPECT_STREQ(kept, "");
     EXPECT_TRUE(log.contains(name + ".rejected failed")) << log.text();
     EXPECT_EQ(read_file(save.file(name)), "[damaged");
+}
+
+int mode_of(const std::string &path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 ? (int)(st.st_mode & 07777) : -1;
+}
+
+// A user who keeps a save file elsewhere (a synced folder) links it into the save folder; the
+// link must stay a link, and the file it leads to must get the new text with its own mode.
+TEST(JsonStoreWrite, ALinkedFileIsWrittenThroughItsLinksAndKeepsItsMode) {
+    SaveDir save;
+    TempDir elsewhere;
+    std::string real = elsewhere.file("real.json");
+    ASSERT_TRUE(write_file(real, "old"));
+    ASSERT_EQ(chmod(real.c_str(), 0600), 0);
+    // a.json -> (relative) b.json -> (absolute) the real file
+    fs::create_symlink(real, save.file("b.json"));
+    fs::create_symlink("b.json", save.file("a.json"));
+    ASSERT_EQ(store_write_save("a.json", "new"), 1);
+    EXPECT_TRUE(fs::is_symlink(save.file("a.json")));
+    EXPECT_TRUE(fs::is_symlink(save.file("b.json")));
+    EXPECT_EQ(read_file(real), "new");
+    EXPECT_EQ(mode_of(real), 0600) << "the mode is kept";
+    EXPECT_FALSE(fs::exists(real + ".tmp"));
+    EXPECT_FALSE(fs::exists(save.file("a.json.tmp")));
+
+    // A link to a file not made yet makes it where the link leads.
+    fs::create_symlink(elsewhere.file("later.json"), save.file("c.json"));
+    ASSERT_EQ(store_write_save("c.json", "first"), 1);
+    EXPECT_TRUE(fs::is_symlink(save.file("c.json")));
+    EXPECT_EQ(read_file(elsewhere.file("later.json")), "first");
+
+    // Links that lead round in a circle lead nowhere.
+    fs::create_symlink("e.json", save.file("d.json"));
+    fs::create_symlink("d.json", save.file("e.json"));
+    LogCapture log;
+    EXPECT_EQ(store_write_save("d.json", "x"), 0);
+    EXPECT_TRUE(log.contains("cannot follow the link " + save.file("d.json"))) << log.text();
+}
+
+// A read-only folder, made by a read-only bind mount of the save folder onto itself in a mount
+// namespace of this process's own (the rest of the system never sees it).
+class ReadOnlySaveDir : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(save.ok());
+        ASSERT_TRUE(write_file(save.file("damaged.json"), "[damaged"));
+        const char *dir = save_dir.c_str();
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr))
+            GTEST_SKIP() << "no mount namespace here";
+        ASSERT_EQ(mount(dir, dir, nullptr, MS_BIND, nullptr), 0);
+        mounted = true;
+        ASSERT_EQ(mount(nullptr, dir, nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr), 0);
+    }
+    void TearDown() override {
+        if (mounted) umount(save_dir.c_str());
+    }
+    SaveDir save;
+    std::string save_dir = save.dir();
+    bool mounted = false;
+};
+
+TEST_F(ReadOnlySaveDir, AMissingFileHasNothingToSetAsideAndSaysNothing) {
+    LogCapture log;
+    char kept[128] = "junk";
+    EXPECT_EQ(store_set_aside("presets.json", kept, sizeof kept), 0);
+    EXPECT_STREQ(kept, "");
+    EXPECT_EQ(log.text(), "");
+
+    // A file that is there and cannot be moved is still reported.
+    EXPECT_EQ(store_set_aside("damaged.json", kept, sizeof kept), 0);
+    EXPECT_TRUE(log.contains("Read-only file system")) << log.text();
+    EXPECT_EQ(read_file(save.file("damaged.json")), "[damaged");
 }

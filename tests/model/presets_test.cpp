@@ -162,7 +162,9 @@ TEST(PresetFile, DocumentsOfTheWrongShapeAreRejectedWhole) {
     EXPECT_EQ(presets_from_json(nullptr, "{}"), 0);
 }
 
-TEST(PresetFile, InvalidEntriesAreSkippedWithTheirId) {
+// Entries without a usable text are skipped; a usable preset whose id is missing, out of range
+// or taken already is kept under a new id, with a warning: nothing the user wrote is lost.
+TEST(PresetFile, BadIdsGetNewOnesAndEntriesWithoutTextAreSkipped) {
     List list;
     LogCapture log(6);
     const char *json = R"({"next_id": 2, "presets": [
@@ -183,23 +185,53 @@ TEST(PresetFile, InvalidEntriesAreSkippedWithTheirId) {
          "lang": ["x"]}
     ]})";
     ASSERT_EQ(presets_from_json(list.l, json), 1);
-    EXPECT_EQ(ids(list), (std::vector<int>{4, 12}));
+    // In file order; the new ids start above the highest id read (12), not at the stored 2.
+    EXPECT_EQ(ids(list), (std::vector<int>{4, 13, 14, 15, 16, 17, 18, 19, 12}));
+    std::vector<std::string> texts;
+    for (size_t i = 0; i < list->count; i++) texts.push_back(list[i].text);
+    EXPECT_EQ(texts, (std::vector<std::string>{"four", "again", "negative", "zero", "huge",
+                                               "beyond the id limit", "string id", "no id",
+                                               "twelve"}));
     EXPECT_STREQ(list[0].name, "first four");
     EXPECT_EQ(list[0].is_default, 1);
     EXPECT_EQ(list[0].category, PRESET_CAT_RADIO);
     // Wrong types fall back: no name shows the text, unknown category is custom, only true is
     // true.
-    EXPECT_STREQ(list[1].name, "twelve");
-    EXPECT_EQ(list[1].category, PRESET_CAT_CUSTOM);
-    EXPECT_EQ(list[1].is_default, 0);
-    EXPECT_STREQ(list[1].lang, "");
-    EXPECT_EQ(list->next_id, 13); // the stored 2 is below the highest id
-    for (const char *id : {"(id 4)", "(id -3)", "(id 0)", "(id 2147483647)", "(id 2000000000)"})
+    EXPECT_STREQ(list[8].name, "twelve");
+    EXPECT_EQ(list[8].category, PRESET_CAT_CUSTOM);
+    EXPECT_EQ(list[8].is_default, 0);
+    EXPECT_STREQ(list[8].lang, "");
+    EXPECT_EQ(list->next_id, 20);
+    for (const char *line : {"preset 'second four' had a missing or duplicate id (4), now 13",
+                             "preset 'negative' had a missing or duplicate id (-3), now 14",
+                             "preset 'no id' had a missing or duplicate id (0), now 19"})
+        EXPECT_TRUE(log.contains(std::string("presets.json: ") + line)) << line << "\n"
+                                                                          << log.text();
+    for (const char *id : {"(id 8)", "(id 9)", "(id 10)"})
         EXPECT_TRUE(log.contains(std::string("presets.json: skipping an invalid entry ") + id))
             << id << "\n"
             << log.text();
     // The new preset continues above every id, so nothing can overflow.
-    EXPECT_EQ(presets_add(list.l, "", "new", 0, 0, ""), 13);
+    EXPECT_EQ(presets_add(list.l, "", "new", 0, 0, ""), 20);
+}
+
+// Ids 1, 1 and none, read and saved and read again: three presets, three ids, the same after
+// every round.
+TEST(PresetFile, TwinsAndPresetsWithoutAnIdSurviveASave) {
+    List list;
+    LogCapture log(6);
+    ASSERT_EQ(presets_from_json(list.l, R"({"presets": [{"id": 1, "text": "A"},
+                                {"id": 1, "text": "B"}, {"text": "C"}]})"),
+              1);
+    EXPECT_EQ(ids(list), (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(list->next_id, 4);
+    List again;
+    ASSERT_EQ(presets_from_json(again.l, to_json(list).c_str()), 1);
+    EXPECT_EQ(ids(again), (std::vector<int>{1, 2, 3}));
+    EXPECT_STREQ(again[1].text, "B");
+    EXPECT_STREQ(again[2].text, "C");
+    EXPECT_EQ(presets_remove(again.l, 1), 1);
+    EXPECT_STREQ(again[0].text, "B") << "deleting one twin left the other";
 }
 
 TEST(PresetFile, NextIdComesFromTheFileOnlyWhenItIsUsable) {

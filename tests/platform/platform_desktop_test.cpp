@@ -66,11 +66,45 @@ TEST_F(SaveDir, ExistingDirectoryIsFine) {
 }
 
 TEST_F(SaveDir, UncreatableDirectoryFailsWithMessage) {
+    // A plain file where a parent folder should be.
+    write_file(tmp.file("no"), "");
     std::string missing = tmp.file("no/such/parent");
     ScopedEnv xdg("XDG_DATA_HOME", missing.c_str());
     LogCapture log(LOG_INFO);
     EXPECT_EQ(platform_init(), 0);
-    EXPECT_TRUE(log.contains("could not create save dir " + missing + "/lumikey"));
+    EXPECT_TRUE(log.contains("could not create save dir " + missing + "/lumikey: Not a directory"))
+        << log.text();
+}
+
+TEST_F(SaveDir, ARelativeXdgIsIgnored) {
+    ScopedEnv xdg("XDG_DATA_HOME", "relative/data");
+    ScopedEnv home("HOME", tmp.path().c_str());
+    std::string old = fs::current_path();
+    fs::current_path(tmp.path());
+    LogCapture log(LOG_INFO);
+    int ok = platform_init();
+    fs::current_path(old);
+    ASSERT_EQ(ok, 1);
+    EXPECT_EQ(save_path("settings.json"), tmp.file(".local/share/lumikey/settings.json"));
+    EXPECT_FALSE(fs::exists(tmp.file("relative")));
+    EXPECT_TRUE(log.contains("XDG_DATA_HOME is not an absolute path, ignored: relative/data"));
+}
+
+TEST_F(SaveDir, AFolderTooLongForEverySaveNameIsRefusedAtStart) {
+    // The longest value accepted leaves room for a name of PLATFORM_SAVE_NAME_MAX - 1 bytes after
+    // "<value>/lumikey/"; it is made of folders of at most 200 bytes, as file systems allow.
+    const size_t longest = 1024 - 1 - PLATFORM_SAVE_NAME_MAX - 8;
+    std::string fits = tmp.path();
+    while (fits.size() + 201 < longest) fits += "/" + std::string(200, 'd');
+    fits += "/" + std::string(longest - fits.size() - 1, 'e');
+    ScopedEnv xdg("XDG_DATA_HOME", fits.c_str());
+    ASSERT_EQ(platform_init(), 1);
+    std::string over = fits + "e";
+    ScopedEnv too_long("XDG_DATA_HOME", over.c_str());
+    LogCapture log(LOG_INFO);
+    EXPECT_EQ(platform_init(), 0);
+    EXPECT_TRUE(log.contains("could not create save dir " + over + "/lumikey: File name too long"));
+    EXPECT_FALSE(fs::exists(over)) << "nothing is made for a folder that is refused";
 }
 
 TEST_F(SaveDir, AFileInTheWayIsNotADirectory) {

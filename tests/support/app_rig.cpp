@@ -51,7 +51,7 @@ AppRig::~AppRig() {
     a->rx.active = 0;
     app_stop_playback(a);
     player_free(&a->player);
-    if (a->rx_ready) app_receiver_stop(a);
+    if (a->rx_ready) receiver_stop(&a->rx);
     app_key_release(a);
     decoder_free(&a->key.decoder);
     tone_audio_shutdown();

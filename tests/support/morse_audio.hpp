@@ -49,25 +49,35 @@ inline std::vector<RUN> audio_station_runs(const AUDIO_STATION &st) {
     return runs;
 }
 
-// Adds a station into x (rate in Hz), its amplitude shaped by gain(t_ms).
+// Adds runs (mark first) keyed from start_ms on a sine of hz into x (rate in Hz), every mark with
+// raised-cosine edges of ramp_ms, its amplitude shaped by gain(t_ms).
 template <typename Gain>
-inline void audio_add_station(std::vector<float> &x, uint32_t rate, const AUDIO_STATION &st,
-                              Gain gain) {
-    double t = st.start_ms, w = 2.0 * M_PI * st.hz / rate;
-    for (const RUN &r : audio_station_runs(st)) {
+inline void audio_add_runs(std::vector<float> &x, uint32_t rate, const std::vector<RUN> &runs,
+                           double start_ms, double hz, double amplitude, double ramp_ms,
+                           Gain gain) {
+    double t = start_ms, w = 2.0 * M_PI * hz / rate;
+    for (const RUN &r : runs) {
         if (r.on) {
             size_t a = (size_t)(t * rate / 1000.0), b = (size_t)((t + r.ms) * rate / 1000.0);
-            double ramp = st.ramp_ms * rate / 1000.0;
+            double ramp = ramp_ms * rate / 1000.0;
             for (size_t k = a; k < b && k < x.size(); k++) {
                 double env = 1.0, in = (double)(k - a), out = (double)(b - k);
                 if (in < ramp) env = 0.5 - 0.5 * cos(M_PI * in / ramp);
                 if (out < ramp) env = std::min(env, 0.5 - 0.5 * cos(M_PI * out / ramp));
                 double tm = k * 1000.0 / rate;
-                x[k] += (float)(st.amplitude * env * gain(tm) * sin(w * (double)k));
+                x[k] += (float)(amplitude * env * gain(tm) * sin(w * (double)k));
             }
         }
         t += r.ms;
     }
+}
+
+// Adds a station into x (rate in Hz), its amplitude shaped by gain(t_ms).
+template <typename Gain>
+inline void audio_add_station(std::vector<float> &x, uint32_t rate, const AUDIO_STATION &st,
+                              Gain gain) {
+    audio_add_runs(x, rate, audio_station_runs(st), st.start_ms, st.hz, st.amplitude, st.ramp_ms,
+                   gain);
 }
 
 inline double audio_station_end_ms(const AUDIO_STATION &st) {

@@ -4,6 +4,7 @@
 // up to two seconds and drops what it holds when the recorder stops.)
 #pragma once
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -14,10 +15,16 @@
 #include "support/test_env.hpp"
 
 // Starts the daemon in a temporary folder and points PULSE_SERVER at it for the object's
-// lifetime. ok() is false (with a reason in why()) where no daemon can start here.
+// lifetime. ok() is false (with a reason in why()) where no daemon can start here. With
+// LUMIKEY_TEST_SOUND_SERVER=pipewire in the environment the server is PipeWire's PulseAudio
+// server instead (pipewire, wireplumber and pipewire-pulse on a D-Bus session of their own),
+// as Debian's desktops run it, with the same pipe sink.
 class PulseServer {
 public:
+    enum Kind { PULSEAUDIO, PIPEWIRE };
     explicit PulseServer(uint32_t rate = 44100);
+    PulseServer(uint32_t rate, Kind kind);
+    Kind kind() const { return kind_; }
     ~PulseServer();
     PulseServer(const PulseServer &) = delete;
     PulseServer &operator=(const PulseServer &) = delete;
@@ -36,11 +43,19 @@ public:
     bool record_start(std::string *why);
     // Ends the recording and returns the WAV file's path ("" when none ran).
     std::string record_stop();
+    // When the sink let the recorded sample at index go, as far as its reader saw: the time the
+    // block holding it came out of the pipe, plus its place in that block at the sink's rate.
+    // false for a sample that was not recorded.
+    bool sample_time(size_t index, std::chrono::steady_clock::time_point *when) const;
 
 private:
+    void start_pulseaudio();
+    void start_pipewire();
+    std::vector<pid_t> processes() const;
     TempDir dir_;
     std::unique_ptr<ScopedEnv> env_;
     uint32_t rate_;
+    Kind kind_;
     pid_t pid_ = -1;
     std::string why_;
     std::string socket_;
@@ -49,4 +64,6 @@ private:
     std::thread reader_;
     std::atomic<bool> stop_reading_{false};
     std::vector<char> recorded_;
+    // Bytes recorded before each block read, and when it was read.
+    std::vector<std::pair<size_t, std::chrono::steady_clock::time_point>> blocks_;
 };

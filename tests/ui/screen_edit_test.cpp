@@ -176,3 +176,24 @@ TEST_F(EditScreen, AResizeAndALanguageChangeKeepTheUnsavedEdits) {
 }
 
 } // namespace
+
+// A full list takes no new preset, and says why; an existing one can still be edited.
+TEST_F(EditScreen, AFullListRefusesANewPresetWithItsReasonAndKeepsTheText) {
+    for (int i = 0; i < PRESETS_MAX; i++)
+        ASSERT_GT(presets_add(app()->presets, "", "OLD", PRESET_CAT_CUSTOM, 0, ""), 0);
+    open_new();
+    kit->type("ONE MORE");
+    save();
+    EXPECT_EQ(preview(), "The list is full: 1000 presets at most");
+    EXPECT_EQ(app()->screen, SCREEN_EDIT);
+    EXPECT_EQ(field(app()->edit_text), "ONE MORE") << "the user's text stays for them to copy";
+    EXPECT_EQ(app()->presets->count, (size_t)PRESETS_MAX);
+
+    app()->target_id = app()->presets->items[0].id;
+    app()->draft_valid = 0;
+    kit->show(SCREEN_EDIT);
+    ka_gui_textarea_set_text(app()->gui, app()->edit_text, "EDITED");
+    save();
+    EXPECT_EQ(app()->screen, SCREEN_HOME);
+    EXPECT_STREQ(app()->presets->items[0].text, "EDITED");
+}

@@ -122,14 +122,25 @@ TEST(ScreenFit, EveryTextFitsItsWidgetInEveryLanguagePortraitAndLandscape) {
                                         page.name;
                     for (const std::string &f : gui_misfits(kit.app->gui))
                         faults.push_back(where + ": " + f);
+                    // The save notice is on every screen but the play screen's light.
+                    if (page.screen != SCREEN_PLAY)
+                        check_late_texts(
+                            kit, kit.app->save_notice_label,
+                            {i18n_tr("Your changes could not be saved. Is the disk full? Lumikey "
+                                     "keeps them and tries again."),
+                             i18n_tr("Your changes are saved now.")},
+                            where + " save notice", faults);
                     if (page.screen == SCREEN_OPTIONS)
-                        check_late_texts(kit, kit.app->options_status,
-                                         {i18n_tr("Could not read the default presets"),
-                                          printed(i18n_tr("%d default presets restored"), 25),
-                                          i18n_tr("Measuring... (the flashlight blinks)"),
-                                          i18n_tr("Torch latency: not measurable"),
-                                          printed(i18n_tr("Torch latency measured: %d ms"), 300)},
-                                         where + " status", faults);
+                        check_late_texts(
+                            kit, kit.app->options_status,
+                            {i18n_tr("Could not read the default presets"),
+                             printed(i18n_tr("%d default presets restored"), 25),
+                             printed(i18n_tr("%d defaults restored, not saved yet"), 25),
+                             printed(i18n_tr("No room: %d presets at most"), PRESETS_MAX),
+                             i18n_tr("Measuring... (the flashlight blinks)"),
+                             i18n_tr("Torch latency: not measurable"),
+                             printed(i18n_tr("Torch latency measured: %d ms"), 300)},
+                            where + " status", faults);
                     if (page.screen == SCREEN_PRACTICE && page.tab == PRACTICE_LISTEN) {
                         char status[128];
                         snprintf(status, sizeof status, i18n_tr("Group %d, %d:%02d left"), 888, 9,
@@ -140,7 +151,8 @@ TEST(ScreenFit, EveryTextFitsItsWidgetInEveryLanguagePortraitAndLandscape) {
                     if (page.screen == SCREEN_EDIT)
                         check_late_texts(
                             kit, kit.app->edit_preview,
-                            {i18n_tr("The message is empty"), i18n_tr("Type the message to send")},
+                            {i18n_tr("The message is empty"), i18n_tr("Type the message to send"),
+                             printed(i18n_tr("The list is full: %d presets at most"), PRESETS_MAX)},
                             where + " preview", faults);
                 }
             }

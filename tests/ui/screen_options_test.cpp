@@ -5,6 +5,8 @@
 // ctest-label: display
 // ctest-label: threaded
 #include <algorithm>
+#include <cstdio>
+#include <filesystem>
 #include <set>
 #include <string>
 #include <gtest/gtest.h>
@@ -333,3 +335,62 @@ TEST_F(OptionsScreen, AFlashlightMeasurementShowsItsResultOrThatItFailed) {
 }
 
 } // namespace
+
+namespace {
+int notice_open(ScreenKit &kit) {
+    return kit.app->save_notice_win > 0 &&
+           ka_gui_window_is_open(kit.app->gui, kit.app->save_notice_win);
+}
+} // namespace
+
+// A full disk: the restore happens in memory, and the words say the file lacks it. The notice
+// tells the user on every screen until closed, and again when the retry has written the file.
+TEST_F(OptionsScreen, ARestoreThatCannotBeWrittenSaysSoAndTheNoticeFollowsTheUser) {
+    ScreenKit kit;
+    std::filesystem::create_directory(kit.save.file("presets.json.tmp"));
+    open(kit, 5);
+    EXPECT_FALSE(notice_open(kit));
+    kit.click(kit.find(KA_GUI_BUTTON, i18n_tr("Restore default presets")));
+    int n = (int)kit.app->presets->count;
+    ASSERT_GT(n, 5);
+    char expected[128];
+    snprintf(expected, sizeof expected, "%d defaults restored, not saved yet", n);
+    EXPECT_EQ(label_text(kit, kit.app->options_status), expected);
+    EXPECT_FALSE(std::filesystem::exists(kit.save.file("presets.json")));
+    ASSERT_TRUE(notice_open(kit));
+    const char *failed =
+        "Your changes could not be saved. Is the disk full? Lumikey keeps them and tries again.";
+    EXPECT_EQ(label_text(kit, kit.app->save_notice_label), failed);
+
+    kit.show(SCREEN_HOME);
+    EXPECT_TRUE(notice_open(kit)) << "the notice stays until the user closes it";
+    EXPECT_EQ(label_text(kit, kit.app->save_notice_label), failed);
+    kit.app->running = 1;
+    kit.back();
+    EXPECT_FALSE(notice_open(kit));
+    EXPECT_EQ(kit.app->running, 1) << "back closed the notice without quitting";
+    kit.show(SCREEN_HOME);
+    EXPECT_FALSE(notice_open(kit)) << "a closed notice stays closed";
+
+    std::filesystem::remove(kit.save.file("presets.json.tmp"));
+    EXPECT_EQ(app_save_due(kit.app, 1e6), 1);
+    EXPECT_TRUE(notice_open(kit));
+    EXPECT_EQ(label_text(kit, kit.app->save_notice_label), "Your changes are saved now.");
+    std::string saved = read_file(kit.save.file("presets.json"));
+    size_t defaults = 0;
+    for (size_t at = saved.find("\"default\":\ttrue"); at != std::string::npos;
+         at = saved.find("\"default\":\ttrue", at + 1))
+        defaults++;
+    EXPECT_EQ(defaults, (size_t)n);
+}
+
+TEST_F(OptionsScreen, ARestoreThatWouldOverfillTheListChangesNothingAndSaysWhy) {
+    ScreenKit kit;
+    for (int i = 0; i < PRESETS_MAX; i++)
+        ASSERT_GT(presets_add(kit.app->presets, "", "MINE", PRESET_CAT_CUSTOM, 0, ""), 0);
+    open(kit, 5);
+    kit.click(kit.find(KA_GUI_BUTTON, i18n_tr("Restore default presets")));
+    EXPECT_EQ(label_text(kit, kit.app->options_status), "No room: 1000 presets at most");
+    EXPECT_EQ(kit.app->presets->count, (size_t)PRESETS_MAX);
+    EXPECT_EQ(kit.app->presets->items[0].is_default, 0);
+}

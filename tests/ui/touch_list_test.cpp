@@ -191,6 +191,84 @@ TEST_F(TouchListTest, WrappedRowsGrowByALinePerExtraLineButNeverShrink) {
     EXPECT_FLOAT_EQ(v.content_h, 52 + 52 + 68 + 16);
 }
 
+// Heights are kept between draws: a width change, an edited text and a deleted row must each
+// show at the next draw and hit test, never the layout of before.
+TEST_F(TouchListTest, KeptLayoutsFollowTheWidthTheTextsAndDeletedRows) {
+    std::string word(50, 'w');
+    model.rows = {{false, 1, word + " " + word, ""}, // 2 lines at 444 px: 60
+                  {false, 2, "x", ""},
+                  {false, 3, "y", ""}};
+    v.wrap = 1;
+    k.draw(id);
+    EXPECT_FLOAT_EQ(v.content_h, 60 + 52 + 52 + 16);
+    // Narrower: text width 240 - 36 = 204 holds 25 characters, so each word takes 2 lines.
+    KA_GUI_WIDGET *w = ka_gui_get_widget(k.app.gui, id);
+    ASSERT_NE(w, nullptr);
+    ka_gui_widget_set_rect(k.app.gui, id, w->x, w->y, 240, 400);
+    k.draw(id);
+    EXPECT_FLOAT_EQ(v.content_h, (52 + 3 * 8) + 52 + 52 + 16);
+    ka_gui_widget_set_rect(k.app.gui, id, w->x, w->y, 480, 400);
+    k.draw(id);
+    EXPECT_FLOAT_EQ(v.content_h, 60 + 52 + 52 + 16);
+    // The same string object edited in place, to one line.
+    model.rows[0].title = "short";
+    k.draw(id);
+    EXPECT_FLOAT_EQ(v.content_h, 52 + 52 + 52 + 16);
+
+    // Row 2 deleted: row 3 moves up into its place and takes its taps.
+    model.rows.erase(model.rows.begin() + 1);
+    int second = LIST_Y + 52 + 26;
+    k.kit.move(50, second);
+    k.kit.press(50, second);
+    k.kit.release(50, second);
+    EXPECT_EQ(model.taps, std::vector<int>{3});
+    k.draw(id);
+    EXPECT_FLOAT_EQ(v.content_h, 52 + 52 + 16);
+}
+
+// A name edited by hand into presets.json may hold bytes that are not UTF-8. The font stops
+// drawing at the first of them, so a row showed only what came before, or nothing at all.
+TEST_F(TouchListTest, TextThatIsNotUtf8IsDrawnWithReplacementCharacters) {
+    // Pixels of the one row's text area that differ from its card's empty right end.
+    auto drawn = [&](const std::string &title, const std::string &subtitle) {
+        model.rows = {{false, 1, title, subtitle}};
+        al_set_target_bitmap(k.target);
+        al_clear_to_color(al_map_rgb(0, 0, 0));
+        k.draw(id);
+        ALLEGRO_COLOR card = al_get_pixel(k.target, 400, LIST_Y + 30);
+        int n = 0;
+        for (int y = LIST_Y + 6; y < LIST_Y + 56; y++)
+            for (int x = 12; x < 212; x++) {
+                ALLEGRO_COLOR c = al_get_pixel(k.target, x, y);
+                n += c.r != card.r || c.g != card.g || c.b != card.b;
+            }
+        return n;
+    };
+    for (int wrap : {0, 1}) {
+        v.wrap = wrap;
+        int empty = drawn(" ", " ");
+        EXPECT_GT(drawn("\xFFName", " "), empty) << "wrap " << wrap << ": a title from its start";
+        EXPECT_GT(drawn(" ", "\xFFName"), empty) << "wrap " << wrap << ": a subtitle";
+        EXPECT_GT(drawn("Na\xFFme", " "), drawn("Na", " ")) << "wrap " << wrap << ": to its end";
+    }
+}
+
+TEST(TouchListReadableTest, MalformedSequencesReadAsTheMessageReaderReadsThem) {
+    char out[64];
+    const char *valid = "Gr\xC3\xBC\xC3\x9F"
+                        "e \xEF\xBF\xBD"; // a literal U+FFFD is valid
+    EXPECT_EQ(touch_list_readable(valid, out, sizeof out), valid) << "valid text is not copied";
+    const std::string r = "\xEF\xBF\xBD";
+    // A stray byte, an overlong form, an encoded surrogate and a sequence cut at the end.
+    EXPECT_EQ(touch_list_readable("a\xFF\xC0\xAF\xED\xA0\x80z\xC3", out, sizeof out),
+              "a" + r + r + r + "z" + r);
+    EXPECT_STREQ(touch_list_readable("\xFF\xFF"
+                                     "a",
+                                     out, 6),
+                 r.c_str())
+        << "whole characters only";
+}
+
 // The cut is checked against a real proportional font, where characters differ in width and
 // non-ASCII ones take two or three bytes.
 TEST(TouchListFitTest, CutsWholeCharactersAndKeepsTheLongestBodyThatFits) {

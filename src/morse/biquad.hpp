@@ -1,0 +1,36 @@
+// src/morse/biquad.hpp: the low-pass sections both sound front ends filter with.
+#pragma once
+#include <cmath>
+
+// One second-order section; the state is two words the caller keeps per channel.
+struct BIQUAD {
+    float b0, b1, b2, a1, a2;
+};
+
+// Low-pass section of the given Q, by the bilinear transform.
+inline BIQUAD biquad_lowpass(double fc, double q, double rate) {
+    double w = 2.0 * M_PI * fc / rate, c = cos(w), alpha = sin(w) / (2.0 * q);
+    double a0 = 1.0 + alpha;
+    BIQUAD f;
+    f.b0 = (float)((1.0 - c) / 2.0 / a0);
+    f.b1 = (float)((1.0 - c) / a0);
+    f.b2 = f.b0;
+    f.a1 = (float)(-2.0 * c / a0);
+    f.a2 = (float)((1.0 - alpha) / a0);
+    return f;
+}
+
+// Transposed direct form II: two state words per section.
+inline float biquad_run(const BIQUAD &f, float *z, float x) {
+    float y = f.b0 * x + z[0];
+    z[0] = f.b1 * x - f.a1 * y + z[1];
+    z[1] = f.b2 * x - f.a2 * y;
+    return y;
+}
+
+// A fourth-order Butterworth low-pass as two sections: flat in its pass band, so a tone's level
+// does not depend on where it sits in the band.
+inline void biquad_butterworth4(BIQUAD out[2], double fc, double rate) {
+    out[0] = biquad_lowpass(fc, 0.54119610, rate);
+    out[1] = biquad_lowpass(fc, 1.30656296, rate);
+}

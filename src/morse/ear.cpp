@@ -1,0 +1,797 @@
+// src/morse/ear.cpp: the reader of whole recordings. The sound is brought to one internal rate
+// and kept. A spectrogram over all of it shows where tones are keyed and when; each station's
+// stretch (one tone, keyed with pauses under a few seconds) is then mixed down at its own
+// pitch and read through a filter matched to its unit: the unit is the one, of a ladder from
+// 60 WPM to 4 WPM, whose readings look most like dots and dashes. Levels are medians and
+// percentiles over a few seconds, so a crash of static or a fade moves them little; marks and
+// spaces are classed against the speed around them, so drift, steps of speed, an operator's
+// own weight and Farnsworth spacing all keep their letters together.
+#include "morse/ear.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <cstring>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "morse/biquad.hpp"
+#include "morse/morse_table.hpp"
+#include "support/ka_common.hpp"
+#include "support/ka_log.hpp"
+
+namespace {
+
+using cplx = std::complex<float>;
+
+// Everything past the resampler runs at this rate: ample for tones up to 1200 Hz.
+constexpr uint32_t EAR_RATE = 8000;
+// The spectrogram: 64 ms windows (15.6 Hz bins) every 32 ms.
+constexpr int EAR_FFT = 512;
+constexpr int EAR_HOP = 256;
+// The keyed tone is measured once a millisecond.
+constexpr int EAR_FRAME = EAR_RATE / 1000;
+// A bin this far above the frame's noise is a tone at that moment; by chance noise gets there
+// once in three thousand frames.
+constexpr double EAR_HIT_RATIO = 8.0;
+// A tone needs this many moments to be looked at, a stretch this many to be read.
+constexpr int EAR_TONE_HITS = 12;
+constexpr int EAR_STRETCH_HITS = 6;
+// Keying paused this long ends a station's stretch (a new message).
+constexpr double EAR_STRETCH_GAP_MS = 4000.0;
+// Tones closer than this are one station.
+constexpr int EAR_TONE_SPAN_BINS = 3;
+// A stretch overlapping a stronger one by this share of its length is that one's splatter or a
+// neighbour beside it.
+constexpr double EAR_OVERLAP = 0.3;
+// Sound read before a stretch's first moment and after its last: in noise its first and last
+// marks may not stand out in the spectrogram, though the matched filter reads them.
+constexpr double EAR_MARGIN_MS = 500.0;
+// The mixed-down tone's low-pass: wide enough for 60 WPM.
+constexpr double EAR_LPF_HZ = 100.0;
+// Levels: 10 ms blocks, percentiles over a few seconds around each.
+constexpr int EAR_BLOCK_MS = 10;
+// Units tried: from 12 ms (100 WPM) by quarter octaves to about 300 ms (4 WPM).
+constexpr double EAR_UNIT_LO = 12.0;
+constexpr int EAR_UNIT_TRIES = 19;
+// Below this fit, a stretch is not Morse (noise, a carrier, speech).
+constexpr double EAR_MIN_FIT = 0.45;
+// Marks and spaces shorter than this share of the unit are specks of noise.
+constexpr double EAR_SPECK = 0.4;
+// Neighbours, each side, that set the local speed of a mark.
+constexpr int EAR_LOCAL = 12;
+
+// The value below which a share q of v lies (v is reordered).
+float percentile(std::vector<float> &v, double q) {
+    if (v.empty()) return 0;
+    size_t k = std::min(v.size() - 1, (size_t)(q * (double)v.size()));
+    std::nth_element(v.begin(), v.begin() + (long)k, v.end());
+    return v[k];
+}
+
+double median(std::vector<double> v) {
+    if (v.empty()) return 0;
+    std::nth_element(v.begin(), v.begin() + (long)(v.size() / 2), v.end());
+    return v[v.size() / 2];
+}
+
+// In-place radix-2 transform of EAR_FFT points.
+void fft(cplx *a, const cplx *tw) {
+    for (int i = 1, j = 0; i < EAR_FFT; i++) {
+        int bit = EAR_FFT >> 1;
+        for (; j & bit; bit >>= 1) j ^= bit;
+        j ^= bit;
+        if (i < j) std::swap(a[i], a[j]);
+    }
+    for (int len = 2; len <= EAR_FFT; len <<= 1) {
+        int step = EAR_FFT / len;
+        for (int i = 0; i < EAR_FFT; i += len) {
+            for (int k = 0; k < len / 2; k++) {
+                cplx u = a[i + k], v = a[i + k + len / 2] * tw[k * step];
+                a[i + k] = u + v;
+                a[i + k + len / 2] = u - v;
+            }
+        }
+    }
+}
+
+// A tone's stretch of keying: spectrogram frames f0..f1, its bin and typical power.
+struct STRETCH {
+    int f0, f1, bin, hits;
+    float power;
+    bool dropped;
+};
+
+struct RUNLEN {
+    int on;
+    double ms;
+};
+
+// The spectrogram of the band, frame by frame, and each frame's noise power per bin.
+struct SPECTRO {
+    int frames = 0, lo = 0, hi = 0;
+    std::vector<float> power; // frames x (hi - lo + 1)
+    std::vector<float> noise;
+    std::vector<float> sample_var; // the noise power of one sample, frame by frame
+    float at(int f, int b) const {
+        return power[(size_t)f * (size_t)(hi - lo + 1) + (size_t)(b - lo)];
+    }
+};
+
+void spectrogram(const std::vector<float> &x, int lo, int hi, SPECTRO *s) {
+    s->lo = lo;
+    s->hi = hi;
+    int nb = hi - lo + 1;
+    s->frames = x.size() >= (size_t)EAR_FFT ? (int)((x.size() - EAR_FFT) / EAR_HOP) + 1 : 0;
+    s->power.assign((size_t)s->frames * (size_t)nb, 0.0f);
+    s->noise.assign((size_t)s->frames, 0.0f);
+    std::vector<cplx> tw(EAR_FFT / 2), a(EAR_FFT);
+    std::vector<float> win(EAR_FFT), band((size_t)nb);
+    for (int k = 0; k < EAR_FFT / 2; k++)
+        tw[(size_t)k] = std::polar(1.0f, (float)(-2.0 * M_PI * k / EAR_FFT));
+    for (int i = 0; i < EAR_FFT; i++)
+        win[(size_t)i] = (float)(0.5 - 0.5 * cos(2.0 * M_PI * i / EAR_FFT));
+    float top = 0;
+    for (int f = 0; f < s->frames; f++) {
+        const float *p = x.data() + (size_t)f * EAR_HOP;
+        for (int i = 0; i < EAR_FFT; i++) a[(size_t)i] = cplx(p[i] * win[(size_t)i], 0.0f);
+        fft(a.data(), tw.data());
+        for (int b = lo; b <= hi; b++) {
+            float pw = std::norm(a[(size_t)b]);
+            s->power[(size_t)f * (size_t)nb + (size_t)(b - lo)] = pw;
+            band[(size_t)(b - lo)] = pw;
+            top = std::max(top, pw);
+        }
+        // The median bin is noise even with two stations in the band; for noise the mean is
+        // the median over ln 2.
+        s->noise[(size_t)f] = (float)(percentile(band, 0.5) / M_LN2);
+    }
+    // Digital silence has no noise: anything 90 dB under the loudest moment counts as none.
+    float floor = top * 1e-9f + 1e-30f;
+    for (float &n : s->noise) n = std::max(n, floor);
+    // The noise a sample carries, over half a second: a crash of static lifts it while it lasts.
+    s->sample_var.assign((size_t)s->frames, 0.0f);
+    double win_power = 0;
+    for (int i = 0; i < EAR_FFT; i++) win_power += (double)win[(size_t)i] * win[(size_t)i];
+    std::vector<float> near;
+    for (int f = 0; f < s->frames; f++) {
+        near.assign(s->noise.begin() + std::max(0, f - 8),
+                    s->noise.begin() + std::min(s->frames, f + 9));
+        s->sample_var[(size_t)f] = (float)(percentile(near, 0.5) / win_power);
+    }
+}
+
+// The tones keyed in the band: bins where the frame's loudest local peak stands out often.
+std::vector<int> find_tones(const SPECTRO &s) {
+    std::vector<int> hits((size_t)(s.hi - s.lo + 1), 0);
+    for (int f = 0; f < s.frames; f++) {
+        float noise = s.noise[(size_t)f];
+        for (int b = s.lo + 1; b < s.hi; b++) {
+            float p = s.at(f, b);
+            if (p > EAR_HIT_RATIO * noise && p >= s.at(f, b - 1) && p >= s.at(f, b + 1))
+                hits[(size_t)(b - s.lo)]++;
+        }
+    }
+    std::vector<int> tones;
+    for (int n = 0; n < 4; n++) {
+        int best = -1, best_sum = 0;
+        for (int b = s.lo + 1; b < s.hi; b++) {
+            int i = b - s.lo, sum = hits[(size_t)i - 1] + hits[(size_t)i] + hits[(size_t)i + 1];
+            if (sum > best_sum) {
+                best_sum = sum;
+                best = b;
+            }
+        }
+        if (best < 0 || best_sum < EAR_TONE_HITS) break;
+        tones.push_back(best);
+        for (int b = best - EAR_TONE_SPAN_BINS; b <= best + EAR_TONE_SPAN_BINS; b++)
+            if (b >= s.lo && b <= s.hi) hits[(size_t)(b - s.lo)] = 0;
+    }
+    return tones;
+}
+
+// The stretches of keying on one tone (bin and its neighbours).
+void find_stretches(const SPECTRO &s, int bin, std::vector<STRETCH> *out) {
+    int gap = (int)(EAR_STRETCH_GAP_MS * EAR_RATE / 1000.0 / EAR_HOP);
+    STRETCH cur{-1, -1, bin, 0, 0, false};
+    std::vector<float> powers;
+    auto close = [&]() {
+        if (cur.f0 >= 0 && cur.hits >= EAR_STRETCH_HITS) {
+            cur.power = percentile(powers, 0.5);
+            out->push_back(cur);
+        }
+        powers.clear();
+        cur = STRETCH{-1, -1, bin, 0, 0, false};
+    };
+    for (int f = 0; f < s.frames; f++) {
+        float p = 0;
+        for (int b = std::max(bin - 1, s.lo); b <= std::min(bin + 1, s.hi); b++)
+            p = std::max(p, s.at(f, b));
+        if (p <= EAR_HIT_RATIO * s.noise[(size_t)f]) continue;
+        if (cur.f0 >= 0 && f - cur.f1 > gap) close();
+        if (cur.f0 < 0) cur.f0 = f;
+        cur.f1 = f;
+        cur.hits++;
+        powers.push_back(p);
+    }
+    close();
+}
+
+// Where between bins the tone of a stretch lies, from its power summed over the stretch.
+double stretch_hz(const SPECTRO &s, const STRETCH &st) {
+    int lo = std::max(st.bin - 2, s.lo), hi = std::min(st.bin + 2, s.hi);
+    double sum[5] = {};
+    for (int f = st.f0; f <= st.f1; f++)
+        for (int b = lo; b <= hi; b++) sum[b - st.bin + 2] += s.at(f, b);
+    int peak = 2;
+    for (int i = 0; i < 5; i++)
+        if (st.bin - 2 + i >= lo && st.bin - 2 + i <= hi && sum[i] > sum[peak]) peak = i;
+    double delta = 0;
+    if (peak > 0 && peak < 4 && sum[peak - 1] > 0 && sum[peak + 1] > 0) {
+        double l = log(sum[peak - 1]), c = log(sum[peak]), r = log(sum[peak + 1]);
+        double den = l - 2 * c + r;
+        if (den < 0) delta = std::clamp(0.5 * (l - r) / den, -0.5, 0.5);
+    }
+    return (st.bin - 2 + peak + delta) * (double)EAR_RATE / EAR_FFT;
+}
+
+// The stretch mixed down at hz: one complex value per millisecond, then tuned onto the pitch
+// the marks show (the phase turn over 8 ms, each moment counted alike so a crash weighs no more
+// than any other).
+std::vector<cplx> mix_down(const std::vector<float> &x, size_t from, size_t to, double *hz) {
+    BIQUAD f[2];
+    biquad_butterworth4(f, EAR_LPF_HZ, EAR_RATE);
+    float zi[2][2] = {}, zq[2][2] = {};
+    std::vector<cplx> z;
+    z.reserve((to - from) / EAR_FRAME + 1);
+    double w = 2.0 * M_PI * *hz / EAR_RATE;
+    cplx acc = 0;
+    int n = 0;
+    for (size_t k = from; k < to; k++) {
+        double ph = w * (double)(k - from);
+        float i = biquad_run(f[1], zi[1], biquad_run(f[0], zi[0], (float)(x[k] * cos(ph))));
+        float q = biquad_run(f[1], zq[1], biquad_run(f[0], zq[0], (float)(-x[k] * sin(ph))));
+        acc += cplx(i, q);
+        if (++n == EAR_FRAME) {
+            z.push_back(acc / (float)EAR_FRAME);
+            acc = 0;
+            n = 0;
+        }
+    }
+    constexpr int LAG = 8;
+    if (z.size() > 4 * LAG) {
+        std::vector<float> mag(z.size());
+        for (size_t k = 0; k < z.size(); k++) mag[k] = std::abs(z[k]);
+        std::vector<float> tmp = mag;
+        float thr = percentile(tmp, 0.7);
+        std::complex<double> turn = 0;
+        for (size_t k = LAG; k < z.size(); k++) {
+            if (mag[k] > thr && mag[k - LAG] > thr) {
+                cplx t = z[k] * std::conj(z[k - LAG]);
+                turn += std::complex<double>(t.real(), t.imag()) / (double)std::abs(t);
+            }
+        }
+        double off = std::abs(turn) > 0 ? std::arg(turn) / (2.0 * M_PI * LAG / 1000.0) : 0;
+        ka_log(LOG_DEBUG, "ear: tuned by %.1f Hz", off);
+        if (fabs(off) < 30.0) {
+            for (size_t k = 0; k < z.size(); k++)
+                z[k] *= std::polar(1.0f, (float)(-2.0 * M_PI * off * (double)k / 1000.0));
+            *hz += off;
+        }
+    }
+    return z;
+}
+
+// The levels of one reading, for meters and thresholds.
+struct LEVELS {
+    float mark, noise;
+};
+
+// The stretch read through a filter matched to a mark of unit_ms: the magnitude of the mixed
+// tone summed over unit_ms, centred on each millisecond. Thresholds are half-way between the
+// marks' and the noise's levels of the few seconds around, never lower than a share of the
+// whole stretch's range (a long pause in the keying must not read its noise as marks).
+std::vector<RUNLEN> read_runs(const std::vector<cplx> &z, const std::vector<float> &noise_var,
+                              double unit_ms, double *first_ms, LEVELS *lv) {
+    std::vector<RUNLEN> runs;
+    size_t n = z.size();
+    int len = std::max(1, (int)lround(unit_ms));
+    std::vector<std::complex<double>> pre(n + 1);
+    for (size_t k = 0; k < n; k++)
+        pre[k + 1] = pre[k] + std::complex<double>(z[k].real(), z[k].imag());
+    std::vector<float> a(n);
+    for (size_t k = 0; k < n; k++) {
+        long lo = std::max(0L, (long)k - len / 2), hi = std::min((long)n, lo + len);
+        lo = std::max(0L, hi - len);
+        a[k] = (float)(std::abs(pre[(size_t)hi] - pre[(size_t)lo]) / len);
+    }
+    size_t nblocks = (n + EAR_BLOCK_MS - 1) / EAR_BLOCK_MS;
+    if (nblocks < 4) return runs;
+    std::vector<float> block(nblocks, 0.0f);
+    for (size_t k = 0; k < n; k++) block[k / EAR_BLOCK_MS] += a[k] / EAR_BLOCK_MS;
+    std::vector<float> tmp = block;
+    float g_noise = percentile(tmp, 0.25), g_top = percentile(tmp, 0.97);
+    float g_mid = 0.5f * (g_noise + g_top);
+    std::vector<float> marks;
+    for (float b : block)
+        if (b > g_mid) marks.push_back(b);
+    float g_mark = marks.empty() ? g_top : percentile(marks, 0.8);
+    float range = std::max(g_mark - g_noise, 1e-12f);
+    lv->mark = g_mark;
+    lv->noise = g_noise;
+    // Local levels every 100 ms over a few seconds (longer for slow Morse): the noise's lower
+    // quartile, and the marks' upper levels among the blocks well above it.
+    int half = (int)std::clamp(12.0 * unit_ms, 1500.0, 4000.0) / EAR_BLOCK_MS;
+    constexpr int STEP = 10;
+    std::vector<float> thr(nblocks);
+    std::vector<float> win, up;
+    for (size_t c = 0; c < nblocks; c += STEP) {
+        size_t lo = c > (size_t)half ? c - (size_t)half : 0,
+               hi = std::min(nblocks, c + (size_t)half + 1);
+        win.assign(block.begin() + (long)lo, block.begin() + (long)hi);
+        float noise = percentile(win, 0.25);
+        up.clear();
+        for (size_t j = lo; j < hi; j++)
+            if (block[j] > noise + 0.2f * range) up.push_back(block[j]);
+        float mark = up.size() >= 3 ? percentile(up, 0.8) : g_mark;
+        // The filtered noise's magnitude is Rayleigh: 2.3 times its rms is passed once in two
+        // hundred units of silence. Its power is the spectrogram's, spread over the filter.
+        float rms = sqrtf(noise_var[std::min(c * EAR_BLOCK_MS, n - 1)] / (float)(EAR_FRAME * len));
+        float t = std::max({0.5f * (mark + noise), noise + 0.15f * range, 2.3f * rms});
+        for (size_t j = c; j < std::min(nblocks, c + STEP); j++) thr[j] = t;
+    }
+    int on = 0;
+    size_t start = 0;
+    bool seen = false;
+    for (size_t k = 0; k < n; k++) {
+        int now = a[k] > thr[k / EAR_BLOCK_MS];
+        if (now == on) continue;
+        if (!seen) {
+            *first_ms = (double)k;
+            seen = true;
+        } else {
+            runs.push_back(RUNLEN{on, (double)(k - start)});
+        }
+        start = k;
+        on = now;
+    }
+    if (on && seen) runs.push_back(RUNLEN{1, (double)(n - start)});
+    // Specks: the shortest run shorter than the limit is merged with its neighbours, again and
+    // again, so a mark broken by noise heals and a click in a space goes.
+    double limit = EAR_SPECK * unit_ms;
+    for (bool again = true; again;) {
+        again = false;
+        for (size_t i = 1; i + 1 < runs.size(); i++) {
+            double m = runs[i].ms;
+            if (m >= limit || m > runs[i - 1].ms || m > runs[i + 1].ms) continue;
+            runs[i - 1].ms += m + runs[i + 1].ms;
+            runs.erase(runs.begin() + (long)i, runs.begin() + (long)i + 2);
+            again = true;
+        }
+    }
+    // A speck at either end is dropped.
+    while (!runs.empty() && runs.back().on == 1 && runs.back().ms < limit) {
+        runs.pop_back();
+        if (!runs.empty()) runs.pop_back();
+    }
+    while (runs.size() >= 2 && runs[0].on == 1 && runs[0].ms < limit) {
+        *first_ms += runs[0].ms + runs[1].ms;
+        runs.erase(runs.begin(), runs.begin() + 2);
+    }
+    return runs;
+}
+
+// How much a reading looks like Morse of this unit: each mark scores by how near it lies to one
+// or three units (an operator's dash to four), 1 on the spot and 0 beyond 1.8 times off; each
+// space shorter than two and a half units by how near it lies to one (longer ones, between
+// letters and words, may be stretched to any length). Read too slow, elements merge and the
+// gaps left inside letters fall short; read too fast, noise cuts marks into pieces.
+double morse_fit(const std::vector<RUNLEN> &runs, double unit_ms) {
+    double sum = 0;
+    int marks = 0, counted = 0, dashes = 0;
+    for (const RUNLEN &r : runs) {
+        double l = log(r.ms / unit_ms), d;
+        if (r.on) {
+            d = std::min(fabs(l), l > log(3.0) && l < log(4.0) ? 0.0 : fabs(l - log(3.0)));
+            marks++;
+            dashes += l > log(2.0);
+        } else if (l < log(2.5)) {
+            d = fabs(l);
+        } else {
+            continue;
+        }
+        sum += std::max(0.0, 1.0 - d / log(1.8));
+        counted++;
+    }
+    if (marks < 4) return 0.0;
+    // Text has dots and dashes both: a reading of dashes alone is Morse read three times too
+    // slow (the dots lost, the dashes taken for dots), one of dots alone three times too fast.
+    double share = (double)dashes / marks;
+    double mix = std::min({1.0, share / 0.15, (1.0 - share) / 0.15});
+    return sum / counted * (0.5 + 0.5 * mix);
+}
+
+// Marks as dashes (1) or dots (0), each against the dots and dashes of its neighbours; the
+// local dot length of each mark goes to dot_ms.
+void class_marks(const std::vector<double> &marks, double unit, std::vector<int> *dash,
+                 std::vector<double> *dot_ms) {
+    size_t n = marks.size();
+    dash->assign(n, 0);
+    dot_ms->assign(n, unit);
+    for (size_t i = 0; i < n; i++) (*dash)[i] = marks[i] > 2.0 * unit;
+    std::vector<double> dots, dashes;
+    for (int pass = 0; pass < 3; pass++) {
+        std::vector<int> next(n);
+        for (size_t i = 0; i < n; i++) {
+            size_t lo = i > (size_t)EAR_LOCAL ? i - EAR_LOCAL : 0,
+                   hi = std::min(n, i + EAR_LOCAL + 1);
+            dots.clear();
+            dashes.clear();
+            for (size_t j = lo; j < hi; j++) ((*dash)[j] ? dashes : dots).push_back(marks[j]);
+            double d = dots.empty() ? 0 : median(dots), D = dashes.empty() ? 0 : median(dashes);
+            if (d <= 0) d = D > 0 ? D / 3.0 : unit;
+            if (D <= 0 || D < 1.5 * d) D = 3.0 * d;
+            (*dot_ms)[i] = d;
+            next[i] = marks[i] > sqrt(d * D);
+        }
+        *dash = next;
+    }
+}
+
+// Two classes of the values above floor, by k-means from the centres in c.
+void two_means(const std::vector<double> &v, double floor, double c[2]) {
+    for (int it = 0; it < 20; it++) {
+        double sum[2] = {}, cnt[2] = {};
+        for (double l : v) {
+            if (l <= floor) continue;
+            int k = fabs(l - c[1]) < fabs(l - c[0]);
+            sum[k] += l;
+            cnt[k]++;
+        }
+        for (int q = 0; q < 2; q++)
+            if (cnt[q] > 0) c[q] = sum[q] / cnt[q];
+    }
+}
+
+// One station's stretch read into text and symbols. Returns false when it holds no Morse.
+// The stretch read at about best_unit: the dots of that reading give the filter's length for
+// the last one. letters and known count the letters read and those in the table.
+bool read_at(const std::vector<cplx> &z, const std::vector<float> &noise_var, double best_unit,
+             EAR_MESSAGE *m, std::string *text, std::string *symbols, int *letters, int *known) {
+    *letters = *known = 0;
+    double first = 0;
+    LEVELS lv;
+    std::vector<RUNLEN> runs = read_runs(z, noise_var, best_unit, &first, &lv);
+    std::vector<double> dots;
+    for (const RUNLEN &r : runs)
+        if (r.on && r.ms < 2.0 * best_unit) dots.push_back(r.ms);
+    double unit = dots.size() >= 3 ? median(dots) : best_unit;
+    unit = std::clamp(unit, 0.7 * best_unit, 1.4 * best_unit);
+    runs = read_runs(z, noise_var, unit, &first, &lv);
+    std::vector<double> marks, spaces;
+    for (const RUNLEN &r : runs) (r.on ? marks : spaces).push_back(r.ms);
+    if (marks.size() < 2) return false;
+    std::vector<int> dash;
+    std::vector<double> dot_ms;
+    class_marks(marks, unit, &dash, &dot_ms);
+    // Spaces against the local dot, in three classes (inside a letter, between letters,
+    // between words) found by k-means on their logarithms.
+    size_t ns = spaces.size();
+    std::vector<double> ls(ns);
+    for (size_t j = 0; j < ns; j++) ls[j] = log(spaces[j] / dot_ms[j]);
+    double t01 = log(2.0), t12 = HUGE_VAL;
+    if (ns >= 2) {
+        // Inside a letter or not: two classes, from one and three dots.
+        double c[2] = {0.0, log(3.0)};
+        two_means(ls, -HUGE_VAL, c);
+        t01 = std::clamp(0.5 * (c[0] + c[1]), log(1.5), log(4.0));
+        // Of the gaps between letters, the longest may be word gaps: a class of its own only
+        // when it lies well above the others.
+        double hi = -HUGE_VAL, lo = HUGE_VAL;
+        for (double l : ls)
+            if (l > t01) {
+                hi = std::max(hi, l);
+                lo = std::min(lo, l);
+            }
+        double w[2] = {lo, hi};
+        if (hi > lo) two_means(ls, t01, w);
+        if (hi > lo && w[1] - w[0] > log(1.6)) t12 = 0.5 * (w[0] + w[1]);
+        ka_log(LOG_DEBUG, "ear: unit %.1f ms, gaps %.2f %.2f | %.2f %.2f units", unit, exp(c[0]),
+               exp(c[1]), exp(w[0]), exp(w[1]));
+    }
+    // Letters, each checked against the table; one that reads as no character is read again
+    // with its most doubtful element the other way (a gap ending the letter, a dot for a dash).
+    std::string code;
+    size_t code_from = 0;
+    auto flush = [&](size_t upto) {
+        if (code.empty()) return;
+        uint32_t cp = morse_char_of(code.c_str());
+        std::string done = code;
+        if (!cp && code.size() > 1) {
+            double best = HUGE_VAL;
+            size_t at = 0;
+            for (size_t i = code_from; i + 1 < upto; i++) {
+                double d = fabs(ls[i] - t01);
+                if (d < best) {
+                    best = d;
+                    at = i - code_from + 1;
+                }
+            }
+            std::string head = code.substr(0, at), tail = code.substr(at);
+            if (at > 0 && morse_char_of(head.c_str()) && morse_char_of(tail.c_str())) {
+                char a[8], b[8];
+                morse_utf8_encode(morse_char_of(head.c_str()), a);
+                morse_utf8_encode(morse_char_of(tail.c_str()), b);
+                *text += std::string(a) + b;
+                *symbols += head + " " + tail;
+                *letters += 2;
+                *known += 2;
+                code.clear();
+                return;
+            }
+            double worst = HUGE_VAL;
+            size_t flip = 0;
+            for (size_t i = code_from; i < upto; i++) {
+                double d = fabs(log(marks[i] / (dot_ms[i] * sqrt(3.0))));
+                if (d < worst) {
+                    worst = d;
+                    flip = i - code_from;
+                }
+            }
+            std::string other = code;
+            other[flip] = other[flip] == '-' ? '.' : '-';
+            if (morse_char_of(other.c_str())) {
+                cp = morse_char_of(other.c_str());
+                done = other;
+            }
+        }
+        char utf8[8];
+        (*letters)++;
+        *known += cp != 0;
+        if (!cp || morse_utf8_encode(cp, utf8) == 0) snprintf(utf8, sizeof utf8, "?");
+        *text += utf8;
+        *symbols += done;
+        code.clear();
+    };
+    for (size_t i = 0; i < marks.size(); i++) {
+        if (code.empty()) code_from = i;
+        code += dash[i] ? '-' : '.';
+        if (i >= ns) break;
+        if (ls[i] > t12) {
+            flush(i + 1);
+            *text += ' ';
+            *symbols += " / ";
+        } else if (ls[i] > t01) {
+            flush(i + 1);
+            *symbols += ' ';
+        }
+    }
+    flush(marks.size());
+    if (text->empty()) return false;
+    // The unit printed counts every element as sent: dots, dashes of three, gaps of one. A
+    // threshold off the middle shortens every mark and lengthens every gap by the same amount:
+    // half the difference of the typical dot and gap inside a letter gives it back.
+    double sum = 0, units = 0;
+    std::vector<double> short_marks, short_gaps;
+    long n_marks = 0, n_gaps = 0;
+    for (size_t i = 0; i < marks.size(); i++) {
+        sum += marks[i];
+        units += dash[i] ? 3 : 1;
+        n_marks++;
+        if (!dash[i]) short_marks.push_back(marks[i]);
+        if (i < ns && ls[i] <= t01) {
+            sum += spaces[i];
+            units += 1;
+            n_gaps++;
+            short_gaps.push_back(spaces[i]);
+        }
+    }
+    if (!short_marks.empty() && !short_gaps.empty()) {
+        double dot = median(short_marks), gap = median(short_gaps);
+        double bias = std::clamp(0.5 * (gap - dot), -0.15 * dot, 0.15 * dot);
+        sum += bias * (double)(n_marks - n_gaps);
+    }
+    double end = first;
+    for (const RUNLEN &r : runs) end += r.ms;
+    m->start_ms = first;
+    m->end_ms = end;
+    m->unit_ms = units > 0 ? sum / units : unit;
+    m->level_db = (float)(20.0 * log10(std::max(lv.mark, 1e-10f)));
+    return true;
+}
+
+// One station's stretch read into text and symbols; false when it holds no Morse. Every unit
+// of the ladder is tried; the few that fit best are read through, and the reading whose
+// letters are most often in the table wins (a reading too slow runs letters together into codes
+// no character has), the fastest of those nearly as good.
+bool read_stretch(const std::vector<cplx> &z, const std::vector<float> &noise_var, EAR_MESSAGE *m,
+                  std::string *text, std::string *symbols) {
+    double fits[EAR_UNIT_TRIES], units[EAR_UNIT_TRIES], best_fit = 0;
+    for (int i = 0; i < EAR_UNIT_TRIES; i++) {
+        double first = 0;
+        LEVELS lv;
+        units[i] = EAR_UNIT_LO * pow(2.0, i / 4.0);
+        fits[i] = morse_fit(read_runs(z, noise_var, units[i], &first, &lv), units[i]);
+        best_fit = std::max(best_fit, fits[i]);
+    }
+    if (best_fit < EAR_MIN_FIT) return false;
+    double best_score = -1;
+    for (int i = 0; i < EAR_UNIT_TRIES; i++) {
+        bool peak = (i == 0 || fits[i] >= fits[i - 1]) &&
+                    (i + 1 == EAR_UNIT_TRIES || fits[i] > fits[i + 1]);
+        if (!peak || fits[i] < 0.8 * best_fit) continue;
+        EAR_MESSAGE mm{};
+        std::string t, sy;
+        int letters = 0, known = 0;
+        if (!read_at(z, noise_var, units[i], &mm, &t, &sy, &letters, &known) || letters == 0)
+            continue;
+        double score = fits[i] * (double)known / letters;
+        ka_log(LOG_DEBUG, "ear: unit %.0f ms fits %.2f, %d of %d letters known", units[i], fits[i],
+               known, letters);
+        // A faster reading fitting nearly as well wins: read three times too slow, dashes pass
+        // for dots and dots are lost, and the marks may still fit.
+        if (score > (best_score < 0 ? -1 : best_score / 0.93)) {
+            best_score = score;
+            *m = mm;
+            *text = t;
+            *symbols = sy;
+        }
+    }
+    return best_score >= 0;
+}
+
+} // namespace
+
+struct EAR {
+    EAR_CONFIG cfg;
+    // Resampler: anti-alias low-pass (above 8 kHz) and linear interpolation.
+    int downsample;
+    BIQUAD aa[2];
+    float aa_z[2][2];
+    double step, next_pos;
+    int64_t in_count;
+    float prev_in;
+    std::vector<float> x; // the recording at EAR_RATE
+};
+
+void ear_config_default(EAR_CONFIG *cfg) {
+    __ka_assert(cfg, return );
+    cfg->rate = 8000;
+    cfg->min_hz = 300.0f;
+    cfg->max_hz = 1200.0f;
+    cfg->fixed_hz = 0;
+}
+
+static void _ear_restart(EAR *e) {
+    e->x.clear();
+    e->in_count = 0;
+    e->prev_in = 0;
+    e->next_pos = 0;
+    memset(e->aa_z, 0, sizeof e->aa_z);
+}
+
+EAR *ear_new(const EAR_CONFIG *cfg) {
+    EAR_CONFIG c;
+    if (cfg)
+        c = *cfg;
+    else
+        ear_config_default(&c);
+    if (c.rate < 2000) return nullptr;
+    c.min_hz = std::clamp(c.min_hz, 100.0f, 3000.0f);
+    c.max_hz = std::clamp(c.max_hz, c.min_hz + 100.0f, 3500.0f);
+    EAR *e = new (std::nothrow) EAR;
+    if (!e) return nullptr;
+    e->cfg = c;
+    e->downsample = c.rate > EAR_RATE;
+    // Below 8 kHz every tone lies under the input's own Nyquist limit; above, nothing past
+    // 3 kHz is wanted.
+    if (e->downsample) biquad_butterworth4(e->aa, 3000.0, c.rate);
+    e->step = (double)c.rate / EAR_RATE;
+    _ear_restart(e);
+    return e;
+}
+
+void ear_free(EAR **ear) {
+    if (!ear || !*ear) return;
+    delete *ear;
+    *ear = nullptr;
+}
+
+int ear_feed(EAR *ear, const float *samples, size_t n) {
+    __ka_assert(ear, return -1);
+    __ka_assert(samples || n == 0, return -1);
+    try {
+        ear->x.reserve(ear->x.size() + (size_t)((double)n / ear->step) + 2);
+        for (size_t k = 0; k < n; k++) {
+            float x = samples[k];
+            if (!std::isfinite(x)) x = 0;
+            if (ear->downsample)
+                x = biquad_run(ear->aa[1], ear->aa_z[1], biquad_run(ear->aa[0], ear->aa_z[0], x));
+            double pos = (double)ear->in_count;
+            while (ear->next_pos <= pos) {
+                double frac = ear->next_pos - (pos - 1.0);
+                ear->x.push_back(
+                    ear->in_count == 0 ? x : (float)(ear->prev_in + frac * (x - ear->prev_in)));
+                ear->next_pos += ear->step;
+            }
+            ear->prev_in = x;
+            ear->in_count++;
+        }
+    } catch (...) {
+        return -1;
+    }
+    return 0;
+}
+
+int ear_finish(EAR *ear, EAR_MESSAGE_FN fn, void *user) {
+    __ka_assert(ear, return -1);
+    int count = 0;
+    try {
+        const std::vector<float> &x = ear->x;
+        double bin_hz = (double)EAR_RATE / EAR_FFT;
+        // The band searched reaches a little past its limits, so that a tone just outside them
+        // (a station tuned a little low) is still found at its own pitch.
+        int lo = std::max(2, (int)ceil(ear->cfg.min_hz / bin_hz) - EAR_TONE_SPAN_BINS);
+        int hi =
+            std::min(EAR_FFT / 2 - 2, (int)floor(ear->cfg.max_hz / bin_hz) + EAR_TONE_SPAN_BINS);
+        if (ear->cfg.fixed_hz > 0) {
+            int b = (int)lround(ear->cfg.fixed_hz / bin_hz);
+            lo = std::max(2, std::min(lo, b - 3));
+            hi = std::min(EAR_FFT / 2 - 2, std::max(hi, b + 3));
+        }
+        SPECTRO s;
+        spectrogram(x, lo, hi, &s);
+        std::vector<int> tones;
+        if (ear->cfg.fixed_hz > 0)
+            tones.push_back(std::clamp((int)lround(ear->cfg.fixed_hz / bin_hz), lo + 1, hi - 1));
+        else
+            tones = find_tones(s);
+        std::vector<STRETCH> st;
+        for (int b : tones) find_stretches(s, b, &st);
+        // Where stretches of two tones overlap, the weaker is the other's splatter or a
+        // neighbour beside it: only the stronger is read.
+        for (STRETCH &a : st) {
+            for (const STRETCH &b : st) {
+                if (&a == &b || a.bin == b.bin || b.power <= a.power) continue;
+                int ov = std::min(a.f1, b.f1) - std::max(a.f0, b.f0);
+                if (ov > EAR_OVERLAP * std::min(a.f1 - a.f0, b.f1 - b.f0)) a.dropped = true;
+            }
+        }
+        std::sort(st.begin(), st.end(),
+                  [](const STRETCH &a, const STRETCH &b) { return a.f0 < b.f0; });
+        for (const STRETCH &a : st) {
+            if (a.dropped) continue;
+            double margin = EAR_MARGIN_MS * EAR_RATE / 1000.0;
+            size_t from = (size_t)std::max(0.0, a.f0 * (double)EAR_HOP - margin);
+            size_t to = std::min(x.size(), (size_t)((double)a.f1 * EAR_HOP + EAR_FFT + margin));
+            double hz = ear->cfg.fixed_hz > 0 ? ear->cfg.fixed_hz : stretch_hz(s, a);
+            std::vector<cplx> z = mix_down(x, from, to, &hz);
+            std::vector<float> noise_var(z.size());
+            for (size_t k = 0; k < z.size(); k++) {
+                long f = ((long)(from + k * EAR_FRAME) - EAR_FFT / 2) / EAR_HOP;
+                noise_var[k] = s.sample_var[(size_t)std::clamp(f, 0L, (long)s.frames - 1)];
+            }
+            ka_log(LOG_DEBUG, "ear: keying from %.1f to %.1f s at %.0f Hz",
+                   a.f0 * EAR_HOP / (double)EAR_RATE, a.f1 * EAR_HOP / (double)EAR_RATE, hz);
+            EAR_MESSAGE m{};
+            std::string text, symbols;
+            if (!read_stretch(z, noise_var, &m, &text, &symbols)) continue;
+            double offset_ms = (double)from * 1000.0 / EAR_RATE;
+            m.start_ms += offset_ms;
+            m.end_ms += offset_ms;
+            m.tone_hz = (float)hz;
+            m.text = text.c_str();
+            m.symbols = symbols.c_str();
+            count++;
+            if (fn) fn(&m, user);
+        }
+    } catch (...) {
+        _ear_restart(ear);
+        return -1;
+    }
+    _ear_restart(ear);
+    return count;
+}

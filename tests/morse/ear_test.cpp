@@ -1,0 +1,193 @@
+// tests/morse/ear_test.cpp: the reader of whole recordings on the signals that broke the
+// streaming path: Farnsworth spacing, two stations with their own speeds, a recording that
+// starts at its first tone, hand keying, static crashes, faint and loud levels, and noise alone.
+#include "morse/ear.hpp"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "tests/support/morse_audio.hpp"
+
+namespace {
+
+struct Heard {
+    std::vector<std::string> texts;
+    std::vector<EAR_MESSAGE> messages; // text pointers cleared: they live only in the callback
+    std::string joined() const {
+        std::string s;
+        for (const std::string &t : texts) s += (s.empty() ? "" : " ") + t;
+        return s;
+    }
+};
+
+Heard hear(const std::vector<float> &x, uint32_t rate, float fixed_hz = 0) {
+    EAR_CONFIG c;
+    ear_config_default(&c);
+    c.rate = rate;
+    c.fixed_hz = fixed_hz;
+    EAR *ear = ear_new(&c);
+    Heard h;
+    EXPECT_NE(ear, nullptr);
+    if (!ear) return h;
+    // In pieces, as a file is read.
+    for (size_t i = 0; i < x.size(); i += 4096)
+        EXPECT_EQ(ear_feed(ear, x.data() + i, std::min<size_t>(4096, x.size() - i)), 0);
+    int n = ear_finish(
+        ear,
+        [](const EAR_MESSAGE *m, void *user) {
+            Heard *h = (Heard *)user;
+            h->texts.push_back(m->text);
+            EAR_MESSAGE copy = *m;
+            copy.text = copy.symbols = nullptr;
+            h->messages.push_back(copy);
+        },
+        &h);
+    EXPECT_EQ(n, (int)h.texts.size());
+    ear_free(&ear);
+    EXPECT_EQ(ear, nullptr);
+    return h;
+}
+
+std::vector<RUN> keyed(const char *text, const HAND_MODEL &m) {
+    MORSE_TIMING t{100, 3, 3, 7};
+    MORSE_SEQUENCE *seq = morse_sequence_build(text, &t);
+    std::vector<RUN> runs = hand_runs(seq, m);
+    morse_sequence_free(&seq);
+    return runs;
+}
+
+double length_ms(const std::vector<RUN> &runs) {
+    double t = 0;
+    for (const RUN &r : runs) t += r.ms;
+    return t;
+}
+
+void add_noise(std::vector<float> &x, uint32_t rate, double amplitude, double snr_db,
+               uint64_t seed) {
+    double band = amplitude * amplitude / 2 / pow(10.0, snr_db / 10.0);
+    std::normal_distribution<double> g(0.0, sqrt(band * (rate / 2.0) / 500.0));
+    std::mt19937_64 rng(seed);
+    for (float &v : x) v += (float)g(rng);
+}
+
+} // namespace
+
+// Letters at 20 WPM spaced for 8 and for 5: every letter gap was once read as a word gap.
+TEST(EarTest, FarnsworthSpacingKeepsTheLettersOfAWordTogether) {
+    for (double eff : {8.0, 5.0}) {
+        HAND_MODEL m;
+        m.unit_ms = 60;
+        farnsworth_gaps(20, eff, &m.letter_units, &m.word_units);
+        std::vector<RUN> runs = keyed("FIVE BOXING WIZARDS", m);
+        std::vector<float> x((size_t)((length_ms(runs) + 1500) * 8), 0.0f);
+        audio_add_runs(x, 8000, runs, 700, 650, 0.4, 4, [](double) { return 1.0; });
+        add_noise(x, 8000, 0.4, 15, 3);
+        Heard h = hear(x, 8000);
+        EXPECT_EQ(h.joined(), "FIVE BOXING WIZARDS") << "effective " << eff << " WPM";
+        ASSERT_EQ(h.messages.size(), 1u);
+        EXPECT_NEAR(h.messages[0].unit_ms, 60, 6) << "the letters' own speed";
+    }
+}
+
+// Two stations one after the other: each its own message, in order, with its own speed, tone
+// and level, the second starting where it starts.
+TEST(EarTest, TwoStationsComeOutInOrderEachWithItsOwnSpeedToneAndLevel) {
+    AUDIO_STATION a{"CQ DE F4LKY K", 16, 600, 0.5, 500, 5};
+    AUDIO_STATION b{"F4LKY DE DL2XYZ TNX 599", 30, 820, 0.05, 0, 2};
+    b.start_ms = audio_station_end_ms(a) + 2000;
+    AUDIO_SCENE scene;
+    scene.snr_db = 25;
+    Heard h = hear(audio_render(scene, {a, b}), 8000);
+    ASSERT_EQ(h.texts.size(), 2u) << h.joined();
+    EXPECT_EQ(h.texts[0], a.text);
+    EXPECT_EQ(h.texts[1], b.text);
+    EXPECT_NEAR(h.messages[0].unit_ms, 1200.0 / 16, 4);
+    EXPECT_NEAR(h.messages[1].unit_ms, 1200.0 / 30, 3);
+    EXPECT_NEAR(h.messages[0].tone_hz, 600, 10);
+    EXPECT_NEAR(h.messages[1].tone_hz, 820, 10);
+    EXPECT_NEAR(h.messages[1].start_ms, b.start_ms, 20);
+    EXPECT_NEAR(h.messages[0].level_db - h.messages[1].level_db, 20, 3);
+}
+
+// The first mark at the first sample, at 48 kHz: the first letter counts like any other, and
+// a speed learnt from the whole message holds from its start (slow, fast, soft or clicking).
+TEST(EarTest, ARecordingStartingAtItsFirstToneReadsFromItsFirstLetter) {
+    struct Case {
+        double wpm, ramp_ms, amplitude;
+    } cases[] = {{5, 10, 0.5}, {60, 0.5, 0.003}, {25, 5, 1.0}};
+    for (const Case &c : cases) {
+        AUDIO_STATION st{"PARIS 73 ES GL", c.wpm, 740, c.amplitude, 0, c.ramp_ms};
+        AUDIO_SCENE scene;
+        scene.rate = 48000;
+        scene.tail_ms = 600;
+        Heard h = hear(audio_render(scene, {st}), 48000);
+        EXPECT_EQ(h.joined(), st.text) << c.wpm << " WPM";
+        if (h.messages.size() == 1) {
+            EXPECT_NEAR(h.messages[0].start_ms, 0, 5) << c.wpm << " WPM";
+            EXPECT_NEAR(h.messages[0].unit_ms, 1200.0 / c.wpm, 0.06 * 1200.0 / c.wpm);
+        }
+    }
+}
+
+// An operator's own weight and spacing, jitter and a drifting speed, with noise: read as the
+// key decoder reads the same timing.
+TEST(EarTest, HandKeyingWithJitterAndDriftReadsRight) {
+    HAND_MODEL m;
+    m.unit_ms = 55;
+    m.sigma = 0.08;
+    m.dash_units = 3.5;
+    m.sym_gap_units = 0.85;
+    m.letter_units = 3.3;
+    m.word_units = 7.5;
+    m.drift = 0.12;
+    m.seed = 7;
+    const char *text = "QTH NEAR LYON NAME ANNE";
+    std::vector<RUN> runs = keyed(text, m);
+    std::vector<float> x((size_t)((length_ms(runs) + 1500) * 8), 0.0f);
+    audio_add_runs(x, 8000, runs, 600, 700, 0.3, 5, [](double) { return 1.0; });
+    add_noise(x, 8000, 0.3, 12, 9);
+    EXPECT_EQ(hear(x, 8000).joined(), text);
+}
+
+// A 40 ms crash of static 30 dB above the signal costs at most the letter it falls on; the
+// levels that follow are the signal's own (one loud sample once deafened the ear for seconds).
+TEST(EarTest, AStaticCrashCostsAtMostTheLetterItFallsOn) {
+    AUDIO_STATION st{"THE QUICK BROWN FOX JUMPS", 20, 700, 0.2, 800, 5};
+    AUDIO_SCENE scene;
+    scene.snr_db = 15;
+    std::vector<float> x = audio_render(scene, {st});
+    std::mt19937_64 rng(4);
+    std::normal_distribution<double> g(0, 1);
+    double burst = 0.2 * pow(10.0, 30.0 / 20.0) * sqrt(4000.0 / 500.0) / sqrt(2.0);
+    for (size_t k = 3000 * 8; k < 3040 * 8; k++) x[k] += (float)(burst * g(rng));
+    x[6000 * 8] = 1.0f; // a single full-scale click
+    std::string got = hear(x, 8000).joined();
+    EXPECT_LE(morse_text_distance(st.text, got), 2u) << got;
+}
+
+// Noise alone, crashes in noise, and digital silence print nothing.
+TEST(EarTest, NoiseAloneOrSilencePrintsNothing) {
+    std::vector<float> x(20 * 8000, 0.0f);
+    EXPECT_TRUE(hear(x, 8000).texts.empty());
+    add_noise(x, 8000, 0.1, 0, 5);
+    EXPECT_TRUE(hear(x, 8000).texts.empty()) << hear(x, 8000).joined();
+    for (size_t k = 5000 * 8; k < 5050 * 8; k++) x[k] *= 30.0f;
+    EXPECT_TRUE(hear(x, 8000).texts.empty()) << hear(x, 8000).joined();
+    EXPECT_TRUE(hear(x, 8000, 700).texts.empty()) << "a fixed tone in noise";
+}
+
+TEST(EarTest, BadArgumentsAreRefusedWithoutHarm) {
+    EAR_CONFIG c;
+    ear_config_default(&c);
+    c.rate = 1000;
+    EXPECT_EQ(ear_new(&c), nullptr);
+    EAR *ear = ear_new(nullptr);
+    ASSERT_NE(ear, nullptr);
+    EXPECT_EQ(ear_feed(ear, nullptr, 0), 0);
+    EXPECT_EQ(ear_finish(ear, nullptr, nullptr), 0) << "nothing fed, nothing heard";
+    ear_free(&ear);
+    ear_free(&ear);
+}
