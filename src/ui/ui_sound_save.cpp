@@ -41,12 +41,14 @@ int ui_sound_save_to(LUMIKEY_APP *app, int format) {
     e.effective_wpm = p->effective_wpm;
     e.tone_hz = app->settings.tone_hz;
     e.format = (SOUND_FORMAT)format;
-    char path[1024];
+    char path[1024], shown[1100];
     SOUND_EXPORT_RESULT r = sound_export_write(&e, dir, (int64_t)time(nullptr), path, sizeof path);
     switch (r) {
     case SOUND_SAVED:
         ka_copy_text(p->path, sizeof p->path, path);
-        snprintf(line, sizeof line, i18n_tr("Saved: %s"), path);
+        // A path has no spaces to wrap at: the file's name goes on a line of its own.
+        snprintf(shown, sizeof shown, "%s/\n%s", dir, path + strlen(dir) + 1);
+        snprintf(line, sizeof line, i18n_tr("Saved: %s"), shown);
         break;
     case SOUND_NO_DIR:
         snprintf(line, sizeof line, i18n_tr("The music folder %s does not exist."), dir);
