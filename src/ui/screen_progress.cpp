@@ -35,7 +35,8 @@ static void _draw_accuracy(KA_GUI_WIDGET *w, float x, float y, ALLEGRO_FONT *, v
     if (!log || log->count == 0) return;
     int64_t first = log->sessions[0].when, last = log->sessions[log->count - 1].when;
     double span = last > first ? (double)(last - first) : 1.0;
-    float r = app_px(app, 2.5f), px = 0, py = 0;
+    // Few sessions are dots to be seen; a year of them, a line that is not buried in dots.
+    float r = app_px(app, log->count < 30 ? 4.5f : 2.5f), px = 0, py = 0;
     for (size_t i = 0; i < log->count; i++) {
         const PRACTICE_SESSION &s = log->sessions[i];
         if (!s.total) continue;
@@ -79,7 +80,7 @@ static void _draw_minutes(KA_GUI_WIDGET *w, float x, float y, ALLEGRO_FONT *, vo
                                  app_rgb(_TIME_RGB));
     }
     char top[32];
-    snprintf(top, sizeof top, "%u min", (most + 59) / 60);
+    snprintf(top, sizeof top, i18n_tr("%u min"), (most + 59) / 60);
     al_draw_text(app->font, app_rgb(_TEXT_RGB), cx + app_px(app, 2), cy, ALLEGRO_ALIGN_LEFT, top);
 }
 
@@ -134,6 +135,9 @@ void screen_progress_build(LUMIKEY_APP *app) {
     char summary[128];
     if (!log || log->count == 0)
         ka_copy_text(summary, sizeof summary, i18n_tr("No sessions yet"));
+    else if (log->count == 1)
+        snprintf(summary, sizeof summary, i18n_tr("1 session, %u min in all"),
+                 (unsigned)((seconds + 59) / 60));
     else
         snprintf(summary, sizeof summary, i18n_tr("%zu sessions, %u min in all"), log->count,
                  (unsigned)((seconds + 59) / 60));
