@@ -19,6 +19,7 @@
 #include "platform/platform_desktop.hpp"
 #include "support/app_rig.hpp"
 #include "support/ka_log.hpp"
+#include "ui/screen_practice.hpp"
 
 namespace {
 

@@ -111,6 +111,7 @@ void app_forget_widget_ids(LUMIKEY_APP *app) {
     app->options_status = app->palette_win = app->palette_hex = -1;
     app->edit_text = app->edit_name = app->edit_cat = app->edit_preview = -1;
     app->save_notice_win = app->save_notice_label = -1;
+    app->sound_save.win = app->sound_save.status = -1;
     app->practice.status_label = -1;
     for (int &id : app->practice.step_labels) id = -1;
 }
@@ -184,6 +185,7 @@ void app_back(LUMIKEY_APP *app, double event_time) {
     __ka_assert(app, return );
     if (app->back_time >= 0 && event_time - app->back_time < 0.3) return;
     app->back_time = event_time;
+    if (ui_sound_save_close(app)) return;
     if (app_save_notice_close(app)) return;
     const APP_SCREEN_HOOKS *hooks = app_screen_hooks(app->screen);
     if (hooks->back && hooks->back(app)) return;
@@ -514,6 +516,7 @@ static void _app_shutdown(LUMIKEY_APP *app) {
         const APP_SCREEN_HOOKS *hooks = app_screen_hooks((APP_SCREEN)screen);
         if (hooks->release) hooks->release(app);
     }
+    ui_sound_save_release(app);
     // Every file is written when it changes; what is pending here is a failed save waiting for
     // its retry, or settings changed in the last pass.
     _save_before_end(app);

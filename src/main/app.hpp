@@ -21,8 +21,10 @@
 #include "ui/screen_light.hpp"
 #include "ui/screen_practice_state.hpp"
 #include "ui/screen_receive_state.hpp"
+#include "ui/screen_send_practice_state.hpp"
 #include "ui/text_view.hpp"
 #include "ui/touch_list.hpp"
+#include "ui/ui_sound_save.hpp"
 
 // The files the program keeps, each written whole from its model.
 enum APP_FILE {
@@ -164,6 +166,10 @@ struct LUMIKEY_APP {
     PRACTICE_LOG *practice_log;
     PRACTICE_SCREEN practice;
 
+    // The popup that saves a preset, a history entry or practice groups as a sound file
+    SOUND_SAVE_POPUP sound_save;
+    // Send practice on the key screen: the target and the last keyed message's result
+    SEND_PRACTICE send;
     // Saves: how each file's saving goes, and the popup every screen but the play screen has
     // for telling the user (open it again at the next build when notice_due is set)
     APP_SAVE_STATE saves[APP_FILE_COUNT];

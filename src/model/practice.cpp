@@ -100,6 +100,33 @@ static bool _add_counts(cJSON *parent, const char *key, const uint32_t *sent,
     return true;
 }
 
+static const char *_mode_name(int mode) {
+    return mode == PRACTICE_INSTANT ? "instant" : (mode == PRACTICE_SEND ? "send" : "copy");
+}
+
+static const struct {
+    const char *key;
+    uint32_t PRACTICE_FIST::*field;
+} _FIST_FIELDS[] = {
+    {"fault", &PRACTICE_FIST::fault},
+    {"wpm", &PRACTICE_FIST::wpm},
+    {"start_wpm", &PRACTICE_FIST::start_wpm},
+    {"end_wpm", &PRACTICE_FIST::end_wpm},
+    {"uneven_pct", &PRACTICE_FIST::uneven_pct},
+    {"dash_x100", &PRACTICE_FIST::dash_x100},
+    {"element_gap_x100", &PRACTICE_FIST::element_x100},
+    {"letter_gap_x100", &PRACTICE_FIST::letter_x100},
+    {"word_gap_x100", &PRACTICE_FIST::word_x100},
+};
+
+static bool _add_fist(cJSON *o, const PRACTICE_FIST &f) {
+    cJSON *fist = cJSON_AddObjectToObject(o, "fist");
+    bool ok = fist != nullptr;
+    for (const auto &m : _FIST_FIELDS)
+        ok = ok && cJSON_AddNumberToObject(fist, m.key, f.*m.field) != nullptr;
+    return ok;
+}
+
 char *practice_to_json(const PRACTICE_LOG *log) {
     __ka_assert(log, return nullptr);
     cJSON *array = nullptr;
@@ -136,7 +163,7 @@ char *practice_to_json(const PRACTICE_LOG *log) {
         const PRACTICE_SESSION &s = log->sessions[i];
         cJSON *o = _model_add_object(array);
         ok = o && cJSON_AddNumberToObject(o, "when", (double)s.when) &&
-             cJSON_AddStringToObject(o, "mode", s.mode == PRACTICE_INSTANT ? "instant" : "copy") &&
+             cJSON_AddStringToObject(o, "mode", _mode_name(s.mode)) &&
              cJSON_AddNumberToObject(o, "source", s.source) &&
              cJSON_AddNumberToObject(o, "lesson", s.lesson) &&
              cJSON_AddNumberToObject(o, "wpm", s.wpm) &&
@@ -146,6 +173,7 @@ char *practice_to_json(const PRACTICE_LOG *log) {
              cJSON_AddNumberToObject(o, "seconds", s.seconds) &&
              cJSON_AddNumberToObject(o, "reaction_ms", s.reaction_ms) &&
              _add_counts(o, "chars", s.char_sent, s.char_right);
+        if (ok && s.mode == PRACTICE_SEND) ok = _add_fist(o, s.fist);
     }
     if (!ok) return nullptr;
     return _model_print(root.release());
@@ -198,8 +226,14 @@ static bool _read_session(const cJSON *o, PRACTICE_SESSION *s) {
     if (!cJSON_IsNumber(when) || !cJSON_IsString(mode)) return false;
     if (!strcmp(mode->valuestring, "instant"))
         s->mode = PRACTICE_INSTANT;
+    else if (!strcmp(mode->valuestring, "send"))
+        s->mode = PRACTICE_SEND;
     else if (strcmp(mode->valuestring, "copy"))
         return false;
+    const cJSON *fist = cJSON_GetObjectItemCaseSensitive(o, "fist");
+    if (s->mode == PRACTICE_SEND && cJSON_IsObject(fist))
+        for (const auto &m : _FIST_FIELDS)
+            s->fist.*m.field = (uint32_t)_number(fist, m.key, 0, 100000, 0);
     s->when = (int64_t)_number(o, "when", -_WHEN_MAX, _WHEN_MAX, 0);
     s->source = (int)_number(o, "source", 0, KOCH_SOURCE_COUNT - 1, 0);
     s->lesson = (int)_number(o, "lesson", 1, KOCH_LESSONS, 1);

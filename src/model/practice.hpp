@@ -13,6 +13,17 @@
 enum PRACTICE_MODE {
     PRACTICE_COPY = 0,    // groups sent and typed back
     PRACTICE_INSTANT = 1, // one character at a time, answered against the clock
+    PRACTICE_SEND = 2,    // a target keyed by hand and scored, its timing measured
+};
+
+// The timing of a keyed target (a FIST_REPORT kept in whole numbers): proportions in
+// hundredths of a unit, speeds in WPM.
+struct PRACTICE_FIST {
+    uint32_t fault; // FIST_FAULT
+    uint32_t wpm, start_wpm, end_wpm;
+    uint32_t uneven_pct;                           // spread of the marks, percent
+    uint32_t dash_x100;                            // dash against the dot
+    uint32_t element_x100, letter_x100, word_x100; // the gaps, in units
 };
 
 // One character's record over all sessions, by Koch index.
@@ -33,6 +44,7 @@ struct PRACTICE_SESSION {
     uint32_t reaction_ms;  // instant recognition: mean time to the right key, 0 otherwise
     uint32_t char_sent[KOCH_CHARS];
     uint32_t char_right[KOCH_CHARS];
+    PRACTICE_FIST fist; // PRACTICE_SEND only
 };
 
 struct PRACTICE_LOG {

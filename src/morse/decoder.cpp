@@ -409,8 +409,9 @@ static void _flush_doubtful(const MORSE_DECODER *d, _FIELD *text, _FIELD *symbol
     _flush_letter(text, symbols, code, ncode);
 }
 
-// Reads the whole run list with the current thresholds.
-static void _decode(const MORSE_DECODER *d, DECODED_MESSAGE *out) {
+// Reads the whole run list with the current thresholds; kinds (when not null) gets what each
+// run was read as.
+static void _decode(const MORSE_DECODER *d, DECODED_MESSAGE *out, unsigned char *kinds = nullptr) {
     memset((void *)out, 0, sizeof *out);
     if (d->nruns == 0 || d->unit <= 0) return;
     _FIELD text{out->text, sizeof out->text, 0, false};
@@ -430,11 +431,15 @@ static void _decode(const MORSE_DECODER *d, DECODED_MESSAGE *out) {
                 doubt.mark_at = ncode;
             }
             if (ncode < DECODER_MAX_CODE) code[ncode++] = after_dash ? '-' : '.';
+            if (kinds) kinds[i] = after_dash ? MORSE_DASH : MORSE_DOT;
             continue;
         }
         // Hand keying stretches the gap after a dash differently from the one after a dot.
         double th_letter = after_dash ? d->th_letter_dash : d->th_letter;
         double th_word = after_dash ? d->th_word_dash : d->th_word;
+        if (kinds)
+            kinds[i] = r.ms < th_letter ? MORSE_SYM_GAP
+                                        : (r.ms >= th_word ? MORSE_WORD_GAP : MORSE_LETTER_GAP);
         if (r.ms < th_letter) {
             double off = std::log(th_letter / std::max(r.ms, 1e-3));
             if (off < doubt.gap && ncode < DECODER_MAX_CODE) {
@@ -486,7 +491,16 @@ static int _take(MORSE_DECODER *d, DECODED_MESSAGE *out) {
         d->on = 0;
         d->t_state = d->t_last;
     }
-    _decode(d, out);
+    _decode(d, out, d->last_kind);
+    // Kept as keyed, without the silences around the marks, for whoever studies the timing.
+    size_t first = 0, end = d->nruns;
+    while (first < end && !d->runs[first].on) first++;
+    while (end > first && !d->runs[end - 1].on) end--;
+    d->nlast = out->unit_ms ? end - first : 0;
+    for (size_t i = 0; i < d->nlast; i++) {
+        d->last_ms[i] = d->runs[first + i].ms;
+        d->last_kind[i] = d->last_kind[first + i];
+    }
     int result = out->text[0] != '\0';
     if (d->cfg.human && result) {
         if (d->unit > 0) d->prev_dot = d->unit;
@@ -515,6 +529,16 @@ int decoder_finish(MORSE_DECODER *dec, DECODED_MESSAGE *out) {
     __ka_assert(out, return 0);
     if (dec->nruns == 0 && !dec->on) return 0;
     return _take(dec, out);
+}
+
+size_t decoder_last_elements(const MORSE_DECODER *dec, MORSE_STATE *kinds, double *ms, size_t max) {
+    __ka_assert(dec, return 0);
+    __ka_assert(max == 0 || (kinds && ms), return 0);
+    for (size_t i = 0; i < dec->nlast && i < max; i++) {
+        kinds[i] = (MORSE_STATE)dec->last_kind[i];
+        ms[i] = dec->last_ms[i];
+    }
+    return dec->nlast;
 }
 
 void decoder_status(const MORSE_DECODER *dec, DECODER_STATUS *out) {

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "morse/sequencer.hpp"
+
 // How a decoder reads its input. decoder_config_default gives the defaults noted below.
 struct DECODER_CONFIG {
     uint32_t eom_timeout_ms; // off time after the last mark that ends a message (5000)
@@ -79,6 +81,12 @@ void decoder_live(const MORSE_DECODER *dec, DECODED_MESSAGE *out);
 int decoder_poll_message(MORSE_DECODER *dec, DECODED_MESSAGE *out);
 // Ends the current message now (closing a mark still held); 1 when its text is not empty.
 int decoder_finish(MORSE_DECODER *dec, DECODED_MESSAGE *out);
+// The runs of the message last handed out by decoder_poll_message or decoder_finish, as keyed
+// (the recorded durations, before any rescaling to one speed), each with what the decoder read
+// it as (MORSE_DOT to MORSE_WORD_GAP); silence before the first and after the last mark is left
+// out. Writes at most max of each (either array may be null when max is 0) and returns how many
+// there are.
+size_t decoder_last_elements(const MORSE_DECODER *dec, MORSE_STATE *kinds, double *ms, size_t max);
 // Fills out with the current levels, state and timing.
 void decoder_status(const MORSE_DECODER *dec, DECODER_STATUS *out);
 // Writes one line with the unit, the bias and every run of the current message to f.

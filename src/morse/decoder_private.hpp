@@ -65,6 +65,11 @@ struct MORSE_DECODER {
     size_t follow_final;      // leading marks whose follow_th and follow_ratio are final
     size_t follow_unit_final; // leading marks whose follow_unit is final
     size_t follow_first;      // the first mark whose window held dots and dashes
+
+    // The message last handed out, as read: each run's duration and element (MORSE_STATE).
+    double last_ms[DECODER_MAX_RUNS];
+    unsigned char last_kind[DECODER_MAX_RUNS];
+    size_t nlast;
 };
 
 // The runs the estimation and the decoding read: the recorded ones, or their rescaled copy

@@ -221,6 +221,30 @@ int platform_asset_path(const char *resource, char *out, size_t out_size) {
     return (n >= 0 && (size_t)n < out_size) ? 1 : 0;
 }
 
+int platform_music_dir(char *out, size_t out_size) {
+    __ka_assert(out && out_size > 0, return 0);
+    out[0] = '\0';
+    const char *home = getenv("HOME");
+    if (!home || !*home) return 0;
+    char line[1024] = "";
+    FILE *p = popen("xdg-user-dir MUSIC 2>/dev/null", "r");
+    if (p) {
+        if (!fgets(line, sizeof line, p)) line[0] = '\0';
+        pclose(p);
+    }
+    line[strcspn(line, "\r\n")] = '\0';
+    size_t hl = strlen(home);
+    while (hl > 1 && home[hl - 1] == '/') hl--;
+    int is_home = strncmp(line, home, hl) == 0 && (line[hl] == '\0' || strcmp(line + hl, "/") == 0);
+    int n = line[0] == '/' && !is_home ? snprintf(out, out_size, "%s", line)
+                                       : snprintf(out, out_size, "%.*s/Music", (int)hl, home);
+    if (n < 0 || (size_t)n >= out_size) {
+        out[0] = '\0';
+        return 0;
+    }
+    return 1;
+}
+
 int platform_save_path(const char *filename, char *out, size_t out_size) {
     __ka_assert(filename, return 0);
     __ka_assert(out, return 0);

@@ -50,6 +50,10 @@ void platform_on_resume(ALLEGRO_EVENT_QUEUE *queue);
 // Path of a read-only asset: next to the executable, then ../share/lumikey/assets, then
 // ./assets (untested). 1 if a path was written, 0 if none fit out_size.
 int platform_asset_path(const char *resource, char *out, size_t out_size);
+// The user's music folder: what `xdg-user-dir MUSIC` names, else ~/Music (xdg-user-dir answers
+// the home folder itself when no music folder is set). Not created, and not checked to exist.
+// 1 when a path was written, 0 without a home folder or when the path does not fit.
+int platform_music_dir(char *out, size_t out_size);
 // save directory + "/" + filename; 1 if it fit out_size (NUL included), else 0.
 int platform_save_path(const char *filename, char *out, size_t out_size);
 // Bracket every save-file read and write (storage access on a phone; nothing here).

@@ -60,6 +60,13 @@ static void _on_save_preset(int, void *user) {
         app_edit_new_preset_from(app, app->history.items[app->hist_target]);
 }
 
+static void _on_sound(int, void *user) {
+    LUMIKEY_APP *app = (LUMIKEY_APP *)user;
+    _close_actions(app);
+    if (_valid(app, app->hist_target))
+        ui_sound_save_open(app, app->history.items[app->hist_target], &app->settings.timing, 0);
+}
+
 static void _on_delete(int, void *user) {
     LUMIKEY_APP *app = (LUMIKEY_APP *)user;
     _close_actions(app);
@@ -113,13 +120,17 @@ void screen_history_build(LUMIKEY_APP *app) {
     ka_gui_open_window(g, win);
 
     float pw = 0.8f * W, cw = pw - 2 * pad;
-    int a = ui_popup(app, pw, 3 * (bh + pad) + pad);
+    int a = ui_popup(app, pw, 4 * (bh + pad) + pad);
     app->hist_actions_win = a;
     if (a >= 0) {
         ka_gui_add_button(g, a, i18n_tr("Save as preset"), pad, pad, cw, bh, 1, _on_save_preset,
                           app);
-        ka_gui_add_button(g, a, i18n_tr("Delete"), pad, bh + 2 * pad, cw, bh, 1, _on_delete, app);
-        ka_gui_add_button(g, a, i18n_tr("Cancel"), pad, 2 * bh + 3 * pad, cw, bh, 1, _on_cancel,
+        ka_gui_add_button(g, a, i18n_tr("Save as sound"), pad, bh + 2 * pad, cw, bh, 1, _on_sound,
+                          app);
+        ka_gui_add_button(g, a, i18n_tr("Delete"), pad, 2 * bh + 3 * pad, cw, bh, 1, _on_delete,
+                          app);
+        ka_gui_add_button(g, a, i18n_tr("Cancel"), pad, 3 * bh + 4 * pad, cw, bh, 1, _on_cancel,
                           app);
     }
+    ui_sound_save_build(app);
 }

@@ -123,6 +123,13 @@ static void _on_act_edit(int, void *user) {
     app_set_screen(app, SCREEN_EDIT);
 }
 
+static void _on_act_sound(int, void *user) {
+    LUMIKEY_APP *app = (LUMIKEY_APP *)user;
+    PRESET *p = presets_get(app->presets, app->target_id);
+    ka_gui_close_window(app->gui, app->actions_win);
+    if (p) ui_sound_save_open(app, p->text, &app->settings.timing, 0);
+}
+
 static void _move(LUMIKEY_APP *app, int dir) {
     if (presets_move(app->presets, app->target_id, dir)) app_save_presets(app);
     app->redraw = 1;
@@ -295,20 +302,22 @@ static void _add_toggles(LUMIKEY_APP *app, int win, float y, float W, float pad,
 static void _build_popups(LUMIKEY_APP *app, float W, float pad, float bh) {
     KA_GUI_CTX *g = app->gui;
     float pw = 0.8f * W, cw = pw - 2 * pad, hw = (cw - pad) / 2;
-    int a = ui_popup(app, pw, 6 * (bh + pad) + pad);
+    int a = ui_popup(app, pw, 7 * (bh + pad) + pad);
     app->actions_win = a;
     if (a >= 0) {
         app->actions_title = ka_gui_add_label(g, a, "", pad, pad, cw, bh, KA_GUI_ALIGN_CENTER);
         ka_gui_add_button(g, a, i18n_tr("Play"), pad, bh + 2 * pad, cw, bh, 1, _on_act_play, app);
         ka_gui_add_button(g, a, i18n_tr("Edit"), pad, 2 * bh + 3 * pad, cw, bh, 1, _on_act_edit,
                           app);
-        ka_gui_add_button(g, a, i18n_tr("Move up"), pad, 3 * bh + 4 * pad, hw, bh, 1, _on_act_up,
+        ka_gui_add_button(g, a, i18n_tr("Save as sound"), pad, 3 * bh + 4 * pad, cw, bh, 1,
+                          _on_act_sound, app);
+        ka_gui_add_button(g, a, i18n_tr("Move up"), pad, 4 * bh + 5 * pad, hw, bh, 1, _on_act_up,
                           app);
-        ka_gui_add_button(g, a, i18n_tr("Move down"), 2 * pad + hw, 3 * bh + 4 * pad, hw, bh, 1,
+        ka_gui_add_button(g, a, i18n_tr("Move down"), 2 * pad + hw, 4 * bh + 5 * pad, hw, bh, 1,
                           _on_act_down, app);
-        ka_gui_add_button(g, a, i18n_tr("Delete"), pad, 4 * bh + 5 * pad, cw, bh, 1, _on_act_delete,
+        ka_gui_add_button(g, a, i18n_tr("Delete"), pad, 5 * bh + 6 * pad, cw, bh, 1, _on_act_delete,
                           app);
-        ka_gui_add_button(g, a, i18n_tr("Cancel"), pad, 5 * bh + 6 * pad, cw, bh, 1, _on_cancel,
+        ka_gui_add_button(g, a, i18n_tr("Cancel"), pad, 6 * bh + 7 * pad, cw, bh, 1, _on_cancel,
                           app);
     }
     int c = ui_popup(app, pw, 3 * bh + 3 * pad);
@@ -367,4 +376,5 @@ void screen_home_build(LUMIKEY_APP *app) {
 
     ka_gui_open_window(g, win);
     _build_popups(app, W, pad, bh);
+    ui_sound_save_build(app);
 }

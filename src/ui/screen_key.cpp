@@ -23,6 +23,7 @@
 #include "platform/platform_desktop.hpp"
 #include "platform/wake_event.hpp"
 #include "support/ka_common.hpp"
+#include "ui/screen_send_practice.hpp"
 #include "ui/text_view.hpp"
 #include "ui/ui_colors.hpp"
 
@@ -326,7 +327,21 @@ void screen_key_update(LUMIKEY_APP *app) {
         k->kept = 0;
         app->redraw = 1;
         ka_log(LOG_INFO, "keyed '%s' (unit %u ms)", k->last.text, k->last.unit_ms);
+        if (app->send.active) send_practice_take(app, &k->last);
     }
+}
+
+int screen_key_back(LUMIKEY_APP *app) {
+    __ka_assert(app, return 0);
+    if (!app->send.active) return 0;
+    app_set_screen(app, SCREEN_PRACTICE);
+    return 1;
+}
+
+void screen_key_leave(LUMIKEY_APP *app) {
+    __ka_assert(app, return );
+    app_key_release(app);
+    app->send.active = 0;
 }
 
 // The message the bottom buttons act on, finishing the one being keyed. 1 when there is one.
@@ -337,6 +352,7 @@ static int _current_message(LUMIKEY_APP *app) {
         if (decoder_finish(k->decoder, &k->last)) {
             k->has_last = 1;
             k->kept = 0;
+            if (app->send.active) send_practice_take(app, &k->last);
             return k->last.text[0] != '\0';
         }
     }
@@ -383,7 +399,16 @@ static size_t _text_fill(void *user, TEXT_PARA *paras, size_t max) {
 // ---- actions
 
 static void _on_back(int, void *user) {
-    app_set_screen((LUMIKEY_APP *)user, SCREEN_HOME);
+    LUMIKEY_APP *app = (LUMIKEY_APP *)user;
+    app_set_screen(app, app->send.active ? SCREEN_PRACTICE : SCREEN_HOME);
+}
+
+static void _on_new_target(int, void *user) {
+    LUMIKEY_APP *app = (LUMIKEY_APP *)user;
+    _current_message(app);
+    send_practice_new_target(app);
+    _engage_screen(app);
+    _resume_keyer(app);
 }
 
 static void _on_clear(int, void *user) {
@@ -496,6 +521,27 @@ static void _draw_pad(KA_GUI_WIDGET *w, float x, float y, ALLEGRO_FONT *font, vo
 
 // ---- layout
 
+// Send practice: the target, result and timeline panel takes the live text's place (beside the
+// pad in landscape), with Done and a new target beneath it.
+static void _build_practice(LUMIKEY_APP *app, int win, float top) {
+    KA_GUI_CTX *ctx = app->gui;
+    float W = (float)app->disp_w, H = (float)app->disp_h;
+    float pad = app_px(app, 12), bh = app_px(app, 52), bottom = H - app_px(app, 28);
+    int wide = W > H;
+    float cw = wide ? (W - 3 * pad) / 2 : W - 2 * pad;
+    float px = pad, py = top;
+    float ph = wide ? bottom - top : send_practice_panel_height(app);
+    float rx = wide ? 2 * pad + cw : pad;
+    send_practice_add_panel(app, win, rx, py, cw, ph);
+    float by = wide ? top : py + ph + pad, half = (cw - pad) / 2;
+    ka_gui_add_button(ctx, win, i18n_tr("Done"), px, by, half, bh, 1, _on_done, app);
+    ka_gui_add_button(ctx, win, i18n_tr("New target"), px + half + pad, by, half, bh, 1,
+                      _on_new_target, app);
+    float pady = by + bh + pad;
+    int pad_id = ka_gui_add_custom(ctx, win, px, pady, cw, bottom - pady, _draw_pad, app);
+    ka_gui_custom_set_mouse(ctx, pad_id, _pad_mouse, app);
+}
+
 void screen_key_build(LUMIKEY_APP *app) {
     __ka_assert(app, return );
     KEYPAD *k = &app->key;
@@ -514,8 +560,9 @@ void screen_key_build(LUMIKEY_APP *app) {
     ka_gui_window_set_flags(ctx, win, KA_GUI_WIN_FIXED_POSITION | KA_GUI_WIN_FRAMELESS);
 
     ka_gui_add_button(ctx, win, i18n_tr("Back"), pad, pad, bw, bh, 1, _on_back, app);
-    ka_gui_add_label(ctx, win, i18n_tr("Key"), 2 * pad + bw, pad, W - 2 * bw - 4 * pad, bh,
-                     KA_GUI_ALIGN_CENTER);
+    int practice = app->send.active;
+    ka_gui_add_label(ctx, win, practice ? i18n_tr("Send practice") : i18n_tr("Key"), 2 * pad + bw,
+                     pad, W - 2 * bw - 4 * pad, bh, KA_GUI_ALIGN_CENTER);
     ka_gui_add_button(ctx, win, i18n_tr("Clear"), W - bw - pad, pad, bw, bh, 1, _on_clear, app);
 
     static const struct {
@@ -534,6 +581,16 @@ void screen_key_build(LUMIKEY_APP *app) {
     float ty = 3 * pad + 2 * bh;
     float th = (float)al_get_font_line_height(app->font_big) +
                4.0f * (float)al_get_font_line_height(app->font) + app_px(app, 24);
+    if (practice) {
+        _build_practice(app, win, ty);
+        ka_gui_open_window(ctx, win);
+        _engage_screen(app);
+        if (k->mode == KEY_MODE_PADDLES && !keyrun_running()) {
+            _new_decoder(app);
+            _resume_keyer(app);
+        }
+        return;
+    }
     text_view_add(app, &app->key_text, win, pad, ty, W - 2 * pad, th, _text_fill, app);
 
     static const struct {

@@ -22,5 +22,9 @@ int screen_key_touch(LUMIKEY_APP *app, const ALLEGRO_EVENT *ev);
 // types. Losing the window's focus releases whatever is held (and returns 0: the GUI needs the
 // event too).
 int screen_key_keyboard(LUMIKEY_APP *app, const ALLEGRO_EVENT *ev);
+// The back key: from send practice, back to the practice screen (1); else 0.
+int screen_key_back(LUMIKEY_APP *app);
+// Leaving the screen releases the key and ends send practice.
+void screen_key_leave(LUMIKEY_APP *app);
 // Releases keyer, straight key, sidetone, flashlight, vibrator and brightness.
 void app_key_release(LUMIKEY_APP *app);

@@ -7,6 +7,7 @@
 
 #include <allegro5/allegro_primitives.h>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -14,6 +15,7 @@
 #include "main/app.hpp"
 #include "morse/sequencer.hpp"
 #include "support/ka_common.hpp"
+#include "ui/screen_send_practice.hpp"
 #include "ui/ui_colors.hpp"
 
 // Between a scored group and the next: long enough to see the score, short enough to keep
@@ -202,6 +204,15 @@ static void _make_group(LUMIKEY_APP *app, char *out) {
         break;
     }
     koch_group(chars, len, &p->rng, out);
+}
+
+void screen_practice_make_group(LUMIKEY_APP *app, char *out) {
+    __ka_assert(app && out, return );
+    out[0] = '\0';
+    if (!app->practice_log) return;
+    if (!app->practice.rng)
+        app->practice.rng = ((uint64_t)time(nullptr) << 20) ^ (uint64_t)(al_get_time() * 1e6);
+    _make_group(app, out);
 }
 
 // The group goes out through the ordinary send, at the practice's speeds, on this screen.
@@ -405,6 +416,30 @@ static void _on_next_lesson(int, void *user) {
     app_set_screen(app, SCREEN_PRACTICE);
 }
 
+static void _on_send_practice(int, void *user) {
+    send_practice_start((LUMIKEY_APP *)user);
+}
+
+// A session's worth of groups at the practice's speeds, to take away as a sound file.
+static void _on_save_sound(int, void *user) {
+    LUMIKEY_APP *app = (LUMIKEY_APP *)user;
+    const PRACTICE_LOG *log = app->practice_log;
+    size_t groups = (size_t)log->minutes * log->effective_wpm * 5 / (log->group_len + 1) + 1;
+    size_t size = groups * (KOCH_GROUP_MAX + 1) + 1, len = 0;
+    char *text = (char *)malloc(size);
+    if (!text) return;
+    text[0] = '\0';
+    for (size_t i = 0; i < groups; i++) {
+        char group[KOCH_GROUP_MAX + 1];
+        screen_practice_make_group(app, group);
+        len += (size_t)snprintf(text + len, size - len, "%s%s", i ? " " : "", group);
+    }
+    MORSE_TIMING timing = app->settings.timing;
+    timing.unit_ms = morse_wpm_to_unit_ms(log->wpm);
+    ui_sound_save_open(app, text, &timing, log->effective_wpm < log->wpm ? log->effective_wpm : 0);
+    free(text);
+}
+
 static void _on_progress(int, void *user) {
     app_set_screen((LUMIKEY_APP *)user, SCREEN_PROGRESS);
 }
@@ -541,6 +576,11 @@ static void _build_choices(LUMIKEY_APP *app, int win, float top) {
     } else {
         ka_gui_add_button(g, win, i18n_tr("Start"), b.x, b.y, b.w, bh, 1, _on_start, app);
     }
+    b.y += bh + pad;
+    ka_gui_add_button(g, win, i18n_tr("Send practice"), b.x, b.y, half, bh, 1, _on_send_practice,
+                      app);
+    ka_gui_add_button(g, win, i18n_tr("Save audio"), b.x + half + pad, b.y, half, bh, 1,
+                      _on_save_sound, app);
 }
 
 static void _build_session(LUMIKEY_APP *app, int win, float top) {
@@ -592,4 +632,5 @@ void screen_practice_build(LUMIKEY_APP *app) {
         _build_choices(app, win, top);
     }
     ka_gui_open_window(g, win);
+    ui_sound_save_build(app);
 }

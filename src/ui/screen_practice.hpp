@@ -21,5 +21,7 @@ int screen_practice_keyboard(LUMIKEY_APP *app, const ALLEGRO_EVENT *ev);
 int screen_practice_back(LUMIKEY_APP *app);
 // Leaving the screen ends a running session, keeping what was scored.
 void screen_practice_leave(LUMIKEY_APP *app);
+// A group (or callsign, word) from the log's source and lesson into out (KOCH_GROUP_MAX + 1).
+void screen_practice_make_group(LUMIKEY_APP *app, char *out);
 // Starts a session with the log's choices (also the "Start" button).
 void screen_practice_start(LUMIKEY_APP *app);

@@ -8,6 +8,7 @@
 #include "i18n/i18n.hpp"
 #include "main/app.hpp"
 #include "support/ka_common.hpp"
+#include "ui/screen_send_practice.hpp"
 #include "ui/ui_colors.hpp"
 
 static const int64_t _DAY_S = 86400;
@@ -139,6 +140,16 @@ void screen_progress_build(LUMIKEY_APP *app) {
                  (unsigned)((seconds + 59) / 60));
     ka_gui_add_label(g, win, summary, pad, y, W - 2 * pad, lh, KA_GUI_ALIGN_LEFT);
     y += lh + pad / 2;
+    // The latest send practice's timing, in a word.
+    for (size_t i = log ? log->count : 0; i-- > 0;) {
+        if (log->sessions[i].mode != PRACTICE_SEND) continue;
+        char hint[200], line[256];
+        send_practice_session_hint(&log->sessions[i], hint, sizeof hint);
+        snprintf(line, sizeof line, i18n_tr("Last sent: %s"), hint);
+        ka_gui_add_label(g, win, line, pad, y, W - 2 * pad, 2 * lh, KA_GUI_ALIGN_JUSTIFY);
+        y += 2 * lh + pad / 2;
+        break;
+    }
 
     struct {
         const char *title;

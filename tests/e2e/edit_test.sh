@@ -16,7 +16,7 @@ JSON
 NEW_X=413 NEW_Y=38
 MSG_X=240 MSG_Y=146 NAME_X=240 NAME_Y=345 SAVE_X=357 SAVE_Y=515
 ROW_Y=322
-EDIT_Y=366 DELETE_Y=494 YES_X=147 YES_Y=354
+EDIT_Y=336 DELETE_Y=528 YES_X=147 YES_Y=354
 
 click_at() { xdotool mousemove $((WX + $1)) $((WY + $2)); sleep 0.1; xdotool click 1; sleep 0.4; }
 hold_at() {

@@ -93,12 +93,12 @@ click 64 682
 wait_pixel 460 160 $COL_CARD "history's first row"
 hold 240 249 # the third entry, "older entry"
 wait_pixel 54 300 $COL_POPUP "history actions popup"
-click 240 366 # Cancel
+click 240 430 # Cancel
 wait_pixel 54 250 $COL_CARD "history row under the closed popup"
 grep -qF '"older entry"' "$save/sent_history.json" || fail "Cancel deleted the entry"
 hold 240 249
 wait_pixel 54 300 $COL_POPUP "history actions popup"
-click 240 302 # Delete
+click 240 366 # Delete
 wait_gone "$save/sent_history.json" 'older entry'
 grep -qF '"Grüße", "SOS"]' "$save/sent_history.json" || fail "Delete took the wrong entry"
 wait_pixel 460 250 $COL_BG "the deleted row's place"

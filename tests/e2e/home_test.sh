@@ -10,8 +10,8 @@ PRESETS="$SAVE/presets.json"
 # buttons, the confirm popup's "Yes", a point inside each popup beside its buttons, and the
 # message field.
 ROW2_Y=282 ROW3_Y=350
-MOVE_DOWN_X=333 MOVE_DOWN_Y=430
-DELETE_Y=494
+MOVE_DOWN_X=333 MOVE_DOWN_Y=464
+DELETE_Y=528
 YES_X=147 YES_Y=354
 ACTIONS_PROBE_Y=300 CONFIRM_PROBE_Y=250 PROBE_X=54
 POPUP_RGB="38,42,52"

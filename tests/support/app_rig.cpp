@@ -27,6 +27,7 @@ AppRig::AppRig(ALLEGRO_DISPLAY *display, bool real_fonts) {
     a->palette_win = -1;
     a->back_time = -1;
     a->msg_field = a->actions_win = a->actions_title = -1;
+    a->sound_save.win = a->sound_save.status = -1;
     a->confirm_win = a->confirm_label = a->target_id = -1;
     a->hist_actions_win = a->recv_actions_win = a->recv_actions_title = -1;
     a->hist_target = a->recv_target = -1;

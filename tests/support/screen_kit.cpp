@@ -45,6 +45,7 @@ ScreenKit::ScreenKit(int w, int h) {
     app->back_time = -1;
     app->palette_win = app->color_target = app->palette_hex = app->options_status = -1;
     app->msg_field = app->actions_win = app->actions_title = -1;
+    app->sound_save.win = app->sound_save.status = -1;
     app->confirm_win = app->confirm_label = app->target_id = -1;
     app->edit_text = app->edit_name = app->edit_cat = app->edit_preview = -1;
     app->light.index = SIZE_MAX;

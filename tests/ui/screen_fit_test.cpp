@@ -33,6 +33,7 @@ const Page kPages[] = {
     {SCREEN_RECEIVE, -1, "receive"},
     {SCREEN_RECEIVED, -1, "received"},
     {SCREEN_KEY, -1, "key"},
+    {SCREEN_KEY, 1, "send practice"},
     {SCREEN_OPTIONS, 0, "options Output"},
     {SCREEN_OPTIONS, 1, "options Timing"},
     {SCREEN_OPTIONS, 2, "options Colors"},
@@ -116,6 +117,7 @@ TEST(ScreenFit, EveryTextFitsItsWidgetInEveryLanguagePortraitAndLandscape) {
                 for (const Page &page : kPages) {
                     kit.app->options_tab = page.tab;
                     if (page.screen == SCREEN_PRACTICE) kit.app->practice.phase = page.tab;
+                    kit.app->send.active = page.screen == SCREEN_KEY && page.tab == 1;
                     kit.show(page.screen);
                     std::string where = std::string(lang) + " " + std::to_string(w) + "x" +
                                         std::to_string(h) + (with_phone ? " phone " : " ") +
@@ -147,6 +149,26 @@ TEST(ScreenFit, EveryTextFitsItsWidgetInEveryLanguagePortraitAndLandscape) {
                                  59);
                         check_late_texts(kit, kit.app->practice.status_label, {status},
                                          where + " status", faults);
+                    }
+                    if (page.screen == SCREEN_HOME) {
+                        // The sound file popup's answers, with a music folder of a usual length.
+                        const char *dir = "/home/someone/Music";
+                        char line[4][300];
+                        snprintf(
+                            line[0], sizeof line[0], i18n_tr("Saved: %s"),
+                            "/home/someone/Music/\nCQ_CQ_DE_F4ABC_PSE_K_2026-12-08_235959.ogg");
+                        snprintf(line[1], sizeof line[1],
+                                 i18n_tr("The music folder %s does not exist."), dir);
+                        snprintf(line[2], sizeof line[2],
+                                 i18n_tr("The music folder %s cannot be written to."), dir);
+                        snprintf(line[3], sizeof line[3], "%s",
+                                 i18n_tr("There is no music folder to save to."));
+                        check_late_texts(kit, kit.app->sound_save.status,
+                                         {line[0], line[1], line[2], line[3],
+                                          i18n_tr("Nothing in this text can be sent."),
+                                          i18n_tr("The sound file could not be written."),
+                                          i18n_tr("Path copied")},
+                                         where + " sound file", faults);
                     }
                     if (page.screen == SCREEN_EDIT)
                         check_late_texts(
