@@ -9,6 +9,7 @@
 #include <benchmark/benchmark.h>
 #include <allegro5/allegro.h>
 
+#include "bench_rig.hpp"
 #include "main/app.hpp"
 #include "phone/screen.hpp"
 #include "platform/platform_desktop.hpp"
@@ -32,24 +33,9 @@ void on_halt(void *) {
 
 bool ready() {
     if (rig.app) return true;
-    if (!al_init()) return false;
-    static std::string save = [] {
-        char dir[] = "/tmp/lumikey-life-bench-XXXXXX";
-        return std::string(mkdtemp(dir) ? dir : "/tmp");
-    }();
-    setenv("XDG_DATA_HOME", save.c_str(), 1);
-    platform_init();
     static PLATFORM_SYSTEM system = {nullptr, nullptr, nullptr, nullptr, on_halt, nullptr, nullptr};
-    platform_set_system(&system);
-    // The screen-on lock is left out: its session-bus worker would outlive the benchmark, and
-    // the sends here must not hold off the screen saver of the desktop they run on.
-    static SCREEN_PLATFORM screen = {nullptr, nullptr, nullptr};
-    screen_set_platform(&screen);
-    al_set_new_display_flags(platform_display_flags());
-    rig.display = al_create_display(480, 800);
-    if (!rig.display) return false;
-    rig.app = new AppRig(rig.display, true);
-    return rig.app->app->gui != nullptr;
+    rig.app = bench_open_app_rig("lumikey-life-bench", &system, &rig.display);
+    return rig.app && rig.app->app->gui != nullptr;
 }
 
 void pass(unsigned type) {

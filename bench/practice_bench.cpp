@@ -13,6 +13,7 @@
 #include <benchmark/benchmark.h>
 #include <allegro5/allegro.h>
 
+#include "bench_rig.hpp"
 #include "main/app.hpp"
 #include "model/practice.hpp"
 #include "phone/screen.hpp"
@@ -59,21 +60,8 @@ Rig rig;
 
 bool ready() {
     if (rig.app) return true;
-    if (!al_init()) return false;
-    static std::string save = [] {
-        char dir[] = "/tmp/lumikey-practice-bench-XXXXXX";
-        return std::string(mkdtemp(dir) ? dir : "/tmp");
-    }();
-    setenv("XDG_DATA_HOME", save.c_str(), 1);
-    platform_init();
-    // No screen-on lock: its session-bus worker would outlive the benchmark.
-    static SCREEN_PLATFORM screen = {nullptr, nullptr, nullptr};
-    screen_set_platform(&screen);
-    al_set_new_display_flags(platform_display_flags());
-    rig.display = al_create_display(480, 800);
-    if (!rig.display) return false;
-    rig.app = new AppRig(rig.display, true);
-    return rig.app->app->gui != nullptr;
+    rig.app = bench_open_app_rig("lumikey-practice-bench", nullptr, &rig.display);
+    return rig.app && rig.app->app->gui != nullptr;
 }
 
 ALLEGRO_EVENT key_char(char c) {
