@@ -1,0 +1,155 @@
+// src/morse/ear_live.cpp: the live reader. The message's sound gathers in one vector; every
+// reading hands all of it to a fresh ear, so the reading of its start always has the whole
+// message's hindsight. A reading costs a few milliseconds per second of sound.
+#include "morse/ear_live.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "support/ka_common.hpp"
+
+struct EAR_LIVE {
+    EAR_LIVE_CONFIG cfg;
+    std::vector<float> x; // the message's sound, from stream sample start
+    uint64_t start = 0;   // the stream sample of x[0]
+    double heard_ms = -1; // the first tone heard in this message; -1 while none is
+};
+
+void ear_live_config_default(EAR_LIVE_CONFIG *cfg) {
+    __ka_assert(cfg, return );
+    cfg->rate = 8000;
+    cfg->hold_ms = 2500;
+    cfg->lead_ms = 8000;
+    cfg->max_ms = 180000;
+}
+
+EAR_LIVE *ear_live_new(const EAR_LIVE_CONFIG *cfg) {
+    EAR_LIVE_CONFIG c;
+    ear_live_config_default(&c);
+    if (cfg) c = *cfg;
+    if (c.rate < 2000) return nullptr;
+    c.max_ms = std::max(c.max_ms, c.lead_ms + 1000);
+    EAR_LIVE *el = new (std::nothrow) EAR_LIVE();
+    if (!el) return nullptr;
+    el->cfg = c;
+    return el;
+}
+
+void ear_live_free(EAR_LIVE **el) {
+    if (!el || !*el) return;
+    delete *el;
+    *el = nullptr;
+}
+
+static size_t _samples_of(const EAR_LIVE *el, double ms) {
+    return (size_t)(ms * el->cfg.rate / 1000.0);
+}
+
+double ear_live_time_ms(const EAR_LIVE *el) {
+    __ka_assert(el, return 0);
+    return (double)(el->start + el->x.size()) * 1000.0 / el->cfg.rate;
+}
+
+int ear_live_feed(EAR_LIVE *el, const float *samples, size_t n) {
+    __ka_assert(el, return -1);
+    __ka_assert(samples || n == 0, return -1);
+    // Before the first tone only the lead is worth keeping: the time a tone detector may take
+    // to find a tone, so that the ear still hears the marks it was found by.
+    size_t lead = _samples_of(el, el->cfg.lead_ms);
+    if (el->heard_ms < 0 && el->x.size() + n > 2 * lead && el->x.size() > lead) {
+        size_t drop = el->x.size() - lead;
+        el->x.erase(el->x.begin(), el->x.begin() + (ptrdiff_t)drop);
+        el->start += drop;
+    }
+    try {
+        el->x.insert(el->x.end(), samples, samples + n);
+    } catch (...) {
+        return -1;
+    }
+    return el->heard_ms >= 0 && el->x.size() >= _samples_of(el, el->cfg.max_ms) ? 1 : 0;
+}
+
+void ear_live_heard(EAR_LIVE *el, double t_ms) {
+    __ka_assert(el, return );
+    if (el->heard_ms < 0) el->heard_ms = t_ms;
+}
+
+// One reading of everything kept, each message to fn. The messages' times are the stream's.
+struct _RELAY {
+    EAR_MESSAGE_FN fn;
+    void *user;
+    double offset_ms;
+};
+
+static int _read(EAR_LIVE *el, EAR_MESSAGE_FN fn, void *user) {
+    EAR_CONFIG c;
+    ear_config_default(&c);
+    c.rate = el->cfg.rate;
+    EAR *ear = ear_new(&c);
+    if (!ear) return -1;
+    int n = ear_feed(ear, el->x.data(), el->x.size());
+    _RELAY relay{fn, user, (double)el->start * 1000.0 / el->cfg.rate};
+    if (n == 0)
+        n = ear_finish(
+            ear,
+            [](const EAR_MESSAGE *m, void *u) {
+                _RELAY *r = (_RELAY *)u;
+                EAR_MESSAGE shifted = *m;
+                shifted.start_ms += r->offset_ms;
+                shifted.end_ms += r->offset_ms;
+                r->fn(&shifted, r->user);
+            },
+            &relay);
+    ear_free(&ear);
+    return n;
+}
+
+// Appends s to a text field, a space between parts, cut at a character boundary when full.
+static void _append(char *out, size_t size, const char *s, const char *sep) {
+    if (!out || size == 0 || !*s) return;
+    size_t len = strlen(out);
+    std::string joined = std::string(out, len) + (len ? sep : "") + s;
+    ka_copy_text(out, size, joined.c_str());
+}
+
+struct _LIVE_OUT {
+    char *text, *symbols;
+    size_t size, symbols_size;
+    double unit_ms;
+};
+
+int ear_live_read(EAR_LIVE *el, char *text, size_t size, char *symbols, size_t symbols_size,
+                  double *unit_ms) {
+    __ka_assert(el, return -1);
+    __ka_assert(text && size > 0, return -1);
+    text[0] = '\0';
+    if (symbols && symbols_size) symbols[0] = '\0';
+    if (unit_ms) *unit_ms = 0;
+    if (el->heard_ms < 0 || ear_live_time_ms(el) - el->heard_ms < el->cfg.hold_ms) return 0;
+    _LIVE_OUT out{text, symbols, size, symbols_size, 0};
+    int n = _read(
+        el,
+        [](const EAR_MESSAGE *m, void *u) {
+            _LIVE_OUT *o = (_LIVE_OUT *)u;
+            _append(o->text, o->size, m->text, " ");
+            _append(o->symbols, o->symbols_size, m->symbols, " / ");
+            o->unit_ms = m->unit_ms;
+        },
+        &out);
+    if (n < 0) return -1;
+    if (unit_ms) *unit_ms = out.unit_ms;
+    return 1;
+}
+
+int ear_live_end(EAR_LIVE *el, EAR_MESSAGE_FN fn, void *user) {
+    __ka_assert(el && fn, return -1);
+    int n = el->heard_ms < 0 ? 0 : _read(el, fn, user);
+    el->start += el->x.size();
+    el->x.clear();
+    el->heard_ms = -1;
+    return n;
+}
