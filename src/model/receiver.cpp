@@ -109,9 +109,11 @@ static int _queue_push(RECEIVER *rx, const DECODED_MESSAGE *msg) {
 
 // --- The microphone's reader with hindsight ---
 
-// Sound waiting for the reader: enough for the longest reading of a long message, so that
-// nothing is dropped while the reader is busy with one.
+// Sound waiting for the reader: room for what comes while it reads a long message. Should it
+// fall further behind (a stalled machine), the room doubles up to a minute, and only then is
+// sound dropped.
 constexpr size_t RX_EAR_PENDING_MS = 10000;
+constexpr size_t RX_EAR_PENDING_MAX_MS = 60000;
 // Stream time between two live readings: more often would not show letters sooner than the
 // screen's redraws, and each reading costs a few ms per second of the message.
 constexpr double RX_EAR_LIVE_EVERY_MS = 250;
@@ -152,6 +154,14 @@ static void _ear_take(RECEIVER *rx, const MIC_BLOCK *block) {
     {
         std::lock_guard<std::mutex> g(ear->m);
         size_t room = ear->pending.capacity() - ear->pending.size();
+        if (room < block->nsamples &&
+            ear->pending.capacity() < MIC_RATE / 1000 * RX_EAR_PENDING_MAX_MS) {
+            try {
+                ear->pending.reserve(2 * ear->pending.capacity());
+                room = ear->pending.capacity() - ear->pending.size();
+            } catch (...) {
+            }
+        }
         size_t n = std::min(room, block->nsamples);
         if (block->samples)
             ear->pending.insert(ear->pending.end(), block->samples, block->samples + n);
