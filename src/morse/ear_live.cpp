@@ -75,7 +75,15 @@ int ear_live_feed(EAR_LIVE *el, const float *samples, size_t n) {
 
 void ear_live_heard(EAR_LIVE *el, double t_ms) {
     __ka_assert(el, return );
-    if (el->heard_ms < 0) el->heard_ms = t_ms;
+    if (el->heard_ms >= 0) return;
+    el->heard_ms = t_ms;
+    // The message keeps lead_ms before its tone, no more: its length counts from there.
+    double from = (t_ms - el->cfg.lead_ms) * el->cfg.rate / 1000.0;
+    if (from > (double)el->start) {
+        size_t drop = std::min(el->x.size(), (size_t)from - (size_t)el->start);
+        el->x.erase(el->x.begin(), el->x.begin() + (ptrdiff_t)drop);
+        el->start += drop;
+    }
 }
 
 // One reading of everything kept, each message to fn. The messages' times are the stream's.
