@@ -118,13 +118,17 @@ constexpr size_t RX_EAR_PENDING_MAX_MS = 60000;
 // screen's redraws, and each reading costs a few ms per second of the message.
 constexpr double RX_EAR_LIVE_EVERY_MS = 250;
 
-// What the sink hands the reader: a tone heard, or the decoder's end of a message (after its
-// silence), at a sample of the pending sound.
+// What the sink hands the reader, at a sample of the pending sound: a tone heard at t_ms, a
+// silence between two tones from t_ms to to_ms (where a long message's live reading may be
+// cut), or the decoder's end of a message (after its silence).
+enum { RX_EAR_HEARD, RX_EAR_GAP, RX_EAR_END };
 struct RX_EAR_EVENT {
     size_t at;
-    int end; // 1: the message ended here; 0: a tone was heard at t_ms
-    double t_ms;
+    int kind;
+    double t_ms, to_ms;
 };
+// The shortest silence handed over as a gap: a word gap at 60 WPM.
+constexpr double RX_EAR_GAP_MS = 100;
 
 struct RX_EAR {
     std::mutex m; // guards the handoff: pending, events, fallbacks, dropped, quit
@@ -136,7 +140,8 @@ struct RX_EAR {
     std::vector<DECODED_MESSAGE> fallbacks;
     size_t dropped = 0; // samples that found the pending sound full, heard as silence
     bool quit = false;
-    bool heard = false; // the sink's: a tone was reported in the message under way
+    bool heard = false;  // the sink's: a tone was reported in the message under way
+    double last_up = -1; // the sink's: the latest end of a tone, stream ms
     std::thread thread;
     // The reader thread's own.
     EAR_LIVE *el = nullptr;
@@ -166,16 +171,27 @@ static void _ear_take(RECEIVER *rx, const MIC_BLOCK *block) {
         if (block->samples)
             ear->pending.insert(ear->pending.end(), block->samples, block->samples + n);
         ear->dropped += block->nsamples - n;
-        for (size_t i = 0; i < block->nedges && !ear->heard; i++) {
-            if (!block->edges[i].down) continue;
-            ear->heard = true;
-            ear->events.push_back(RX_EAR_EVENT{ear->pending.size(), 0, block->edges[i].t_ms});
+        size_t at = ear->pending.size();
+        for (size_t i = 0; i < block->nedges; i++) {
+            const MIC_EDGE &e = block->edges[i];
+            try {
+                if (!e.down) {
+                    ear->last_up = e.t_ms;
+                } else if (!ear->heard) {
+                    ear->heard = true;
+                    ear->events.push_back(RX_EAR_EVENT{at, RX_EAR_HEARD, e.t_ms, 0});
+                } else if (ear->last_up >= 0 && e.t_ms - ear->last_up >= RX_EAR_GAP_MS) {
+                    ear->events.push_back(RX_EAR_EVENT{at, RX_EAR_GAP, ear->last_up, e.t_ms});
+                }
+            } catch (...) {
+            }
         }
         while (decoder_poll_message(rx->decoder, &msg)) {
             ear->heard = false;
+            ear->last_up = -1;
             try {
                 ear->fallbacks.push_back(msg);
-                ear->events.push_back(RX_EAR_EVENT{ear->pending.size(), 1, 0});
+                ear->events.push_back(RX_EAR_EVENT{ear->pending.size(), RX_EAR_END, 0, 0});
             } catch (...) {
                 _queue_push(rx, &msg); // the reader cannot take it: the decoder's reading stays
             }
@@ -272,9 +288,11 @@ static void _ear_thread(RECEIVER *rx) {
             if (e.at > pos && ear_live_feed(ear->el, sound.data() + pos, e.at - pos) == 1)
                 _ear_end(rx, nullptr);
             pos = std::max(pos, e.at);
-            if (e.end) {
+            if (e.kind == RX_EAR_END) {
                 _ear_end(rx, nfallback < fallbacks.size() ? &fallbacks[nfallback] : nullptr);
                 nfallback++;
+            } else if (e.kind == RX_EAR_GAP) {
+                ear_live_gap(ear->el, e.t_ms, e.to_ms);
             } else {
                 ear_live_heard(ear->el, e.t_ms);
             }
@@ -346,7 +364,7 @@ static void _ear_stop(RECEIVER *rx, const DECODED_MESSAGE *fallback) {
         try {
             // The fallbacks pair with the ends in order; this end is the last of them.
             if (fallback) ear->fallbacks.push_back(*fallback);
-            ear->events.push_back(RX_EAR_EVENT{ear->pending.size(), 1, 0});
+            ear->events.push_back(RX_EAR_EVENT{ear->pending.size(), RX_EAR_END, 0, 0});
         } catch (...) {
         }
         ear->quit = true;

@@ -17,6 +17,9 @@ struct EAR_LIVE_CONFIG {
     uint32_t hold_ms; // keying heard before a reading is shown: the speed is learnt (2500)
     uint32_t lead_ms; // sound kept before a message's first tone, for a tone found late (8000)
     uint32_t max_ms;  // the longest message kept; a longer one is read in parts (180000)
+    // A live reading covers at most about twice this: a longer message's start is read once
+    // and kept (cut at a word gap), so that a reading's cost stays bounded (20000).
+    uint32_t window_ms;
 };
 
 struct EAR_LIVE; // opaque: its record lives in ear_live.cpp
@@ -34,6 +37,9 @@ int ear_live_feed(EAR_LIVE *el, const float *samples, size_t n);
 // A tone was heard at t_ms of the stream (milliseconds of samples fed): a message is under
 // way. Until then only the last lead_ms of sound is kept.
 void ear_live_heard(EAR_LIVE *el, double t_ms);
+// A silence was heard between two tones, from from_ms to to_ms of the stream: where a long
+// message's live reading may be cut (at a word gap).
+void ear_live_gap(EAR_LIVE *el, double from_ms, double to_ms);
 // The stream time fed so far, in ms.
 double ear_live_time_ms(const EAR_LIVE *el);
 // Reads the message so far into text (size bytes, messages joined by a space) and its dot-dash
