@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Send practice and sound files on the real program. From the practice screen, "Send practice"
 # shows a target; a scripted operator keys it with Space through the X server; the decoded text
-# is scored against the target and the session, with its measured timing, is in practice.json.
+# is scored against the target and the session, with its measured timing, is in practice.json
+# and charted in the progress view.
 # Then "Save audio" writes the practice groups as Ogg/Vorbis into ~/Music, "Copy path" puts the
 # file's path on the clipboard, and with the music folder gone a WAV save is refused in words and
 # creates nothing. On the home screen, "Save audio" by the message field writes the typed message
@@ -56,9 +57,17 @@ if sys.argv[4] == "1":
 PY
   fail "practice.json lacks the send session as scored: $(cat "$SAVE/practice.json" | head -c 600)"
 
-echo "== the practice groups saved as Ogg, the path copied"
+echo "== the progress view charts the send"
 click_at 66 38 # "Back" to the practice screen
 sleep 0.5
+click_at 392 38 # "Progress"
+sleep 0.8
+# The send's score is a bar at the left of the last chart, rising from its foot.
+bar=$(pixel_at $((WX + 35)) $((WY + 745)))
+[[ $bar == "63,127,74" ]] || fail "no score bar in the send chart (saw $bar)"
+xdotool key --window "$win" Escape # back to the practice screen
+sleep 0.5
+echo "== the practice groups saved as Ogg, the path copied"
 click_at 357 670 # "Save audio"
 sleep 0.5
 click_at 380 302 # "Ogg"
