@@ -1,6 +1,7 @@
 // src/model/practice.cpp: the practice log and "practice.json".
 #include "model/practice.hpp"
 
+#include <cmath>
 #include <cstring>
 
 #include "model/model_json.hpp"
@@ -300,4 +301,34 @@ int practice_from_json(PRACTICE_LOG *log, const char *json) {
     log->sessions = keep;
     practice_free(&fresh);
     return 1;
+}
+
+// A measured proportion against its standard on the log scale the fist is judged on, turned
+// back into a fraction, so a dash of 2 dots and one of 4.5 are both 0.5 off.
+static double _off(uint32_t x100, double standard) {
+    if (!x100) return 0;
+    return std::exp(std::fabs(std::log(x100 / 100.0 / standard))) - 1;
+}
+
+size_t practice_send_history(const PRACTICE_LOG *log, PRACTICE_SEND_POINT *out, size_t max) {
+    __ka_assert(log && (out || !max), return 0);
+    size_t first = log->count, taken = 0;
+    while (first > 0 && taken < max)
+        if (log->sessions[--first].mode == PRACTICE_SEND) taken++;
+    size_t n = 0;
+    for (size_t i = first; i < log->count && n < taken; i++) {
+        const PRACTICE_SESSION &s = log->sessions[i];
+        if (s.mode != PRACTICE_SEND) continue;
+        const PRACTICE_FIST &f = s.fist;
+        PRACTICE_SEND_POINT &p = out[n++];
+        p.when = s.when;
+        p.score = s.total ? (double)s.right / (double)s.total : -1;
+        p.wpm = f.wpm;
+        p.off = 0;
+        for (double o : {_off(f.dash_x100, 3), _off(f.element_x100, 1), _off(f.letter_x100, 3),
+                         _off(f.word_x100, 7)})
+            if (o > p.off) p.off = o;
+        p.fault = (int)f.fault;
+    }
+    return n;
 }

@@ -63,6 +63,20 @@ struct PRACTICE_LOG {
     size_t count;
 };
 
+// One send session as the progress view charts it.
+struct PRACTICE_SEND_POINT {
+    int64_t when;
+    double score; // right of total, 0..1; -1 when nothing was counted
+    double wpm;   // the keyed speed
+    // How far the worst of the dash ratio and the three gaps is from the standard, either way
+    // (0.5: half as long again, or two thirds as long); 0 when none was measured.
+    double off;
+    int fault; // FIST_FAULT
+};
+
+// The send sessions of the log, at most max of them, the newest ones, oldest first; their count.
+size_t practice_send_history(const PRACTICE_LOG *log, PRACTICE_SEND_POINT *out, size_t max);
+
 // A log with the defaults (lesson 1, 20/10 wpm, groups of 5, 5 minutes, Koch groups, copying,
 // goal 1000 ms, light off) and no sessions, or null when out of memory.
 PRACTICE_LOG *practice_new();

@@ -84,17 +84,33 @@ static double _bounce_limit(const MORSE_DECODER *d) {
 
 // Records one finished run of the current message, absorbing what cannot be a real element:
 // leading spaces, a too-short first mark, key bounce and light glitches.
+//
+// A hand key bounces at an edge: closing, it touches, lifts and touches again; opening, it
+// lifts, touches and lifts again. Either way the edge is where the contact first changed, so
+// the two short runs of a bounce belong to the run after them. A lone short run inside a run
+// is a glitch of that run and joins it whole.
 static void _push_run(MORSE_DECODER *d, int on, double ms) {
     d->last_run = ms;
     const DECODER_CONFIG &c = d->cfg;
+    if (c.human) {
+        ms += d->carry;
+        d->carry = 0;
+    }
     if (d->nruns == 0) {
-        if (!on) return; // a message starts with a mark
-        if (d->unit <= 0) {
-            if (ms < c.min_unit_ms) return;
-            if (c.human && ms < c.bounce_ms) return;
-        } else if (c.human && ms < _bounce_limit(d)) {
+        if (!on) {
+            // A message starts with a mark; a short space after a bounce is part of it.
+            if (c.human && d->lent > 0 && ms < _bounce_limit(d)) d->carry = d->lent + ms;
+            d->lent = 0;
             return;
         }
+        int drop = d->unit <= 0 ? ms < c.min_unit_ms || (c.human && ms < c.bounce_ms)
+                                : c.human && ms < _bounce_limit(d);
+        if (drop) {
+            // Kept aside: the mark that follows began here, if a short space comes next.
+            d->lent = c.human ? ms : 0;
+            return;
+        }
+        d->lent = 0;
         d->runs[0] = RUN{1, ms};
         d->nruns = 1;
         _estimate(d);
@@ -104,15 +120,24 @@ static void _push_run(MORSE_DECODER *d, int on, double ms) {
     if (d->frame_ms > 0 && d->frame_ms < glitch) glitch = d->frame_ms;
     if (c.human) glitch = _bounce_limit(d);
     if (d->merge_next) {
+        d->merge_next = 0;
+        if (c.human && ms < glitch) {
+            // Two short runs in a row: a bounce at the edge, which the next run began at.
+            d->runs[d->nruns - 1].ms -= d->lent;
+            d->carry = d->lent + ms;
+            d->lent = 0;
+            return;
+        }
         // The glitch went into the run before it; this run continues that same run.
         d->runs[d->nruns - 1].ms += ms;
-        d->merge_next = 0;
+        d->lent = 0;
         _estimate(d);
         return;
     }
     if (ms < glitch) {
         d->runs[d->nruns - 1].ms += ms;
         d->merge_next = 1;
+        d->lent = ms;
         return;
     }
     if (d->nruns >= DECODER_MAX_RUNS) return;
@@ -513,6 +538,7 @@ static int _take(MORSE_DECODER *d, DECODED_MESSAGE *out) {
     }
     d->nruns = 0;
     d->merge_next = 0;
+    d->lent = d->carry = 0;
     return result;
 }
 

@@ -40,6 +40,9 @@ struct MORSE_DECODER {
     RUN runs[DECODER_MAX_RUNS]; // the runs of the current message
     size_t nruns;
     int merge_next; // the next run belongs to the last one (a glitch came between)
+    // Hand keying: the glitch's time lent to the last run, taken back when the next run is short
+    // too (a bounce at an edge), and a bounce's time owed to the run that follows it.
+    double lent, carry;
 
     double unit, bias; // estimated unit and mark/space bias
     double last_run;   // duration of the latest run given to the recorder

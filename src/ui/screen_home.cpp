@@ -246,6 +246,15 @@ static void _on_send(int, void *user) {
     screen_home_send((LUMIKEY_APP *)user);
 }
 
+// The typed message as a sound file, at the timing a send would use; the field keeps its text,
+// so the message can still be sent or saved in another format.
+static void _on_save_audio(int, void *user) {
+    LUMIKEY_APP *app = (LUMIKEY_APP *)user;
+    if (app->screen != SCREEN_HOME || !app->gui || app->msg_field < 0) return;
+    const char *text = ka_gui_textarea_get_text(app->gui, app->msg_field);
+    ui_sound_save_open(app, text ? text : "", &app->settings.timing, 0);
+}
+
 static void _on_history(int, void *user) {
     LUMIKEY_APP *app = (LUMIKEY_APP *)user;
     touch_list_scroll_top(&app->hist_list); // the newest message first
@@ -352,10 +361,12 @@ void screen_home_build(LUMIKEY_APP *app) {
 
     float y_msg = H - app_px(app, 28) - bh;
     if (app->kb_overlap > 0) y_msg = H - (float)app->kb_overlap - pad - bh;
-    float sw = app_px(app, 100);
-    app->msg_field =
-        ka_gui_add_textarea(g, win, pad, y_msg, W - sw - 3 * pad, bh, 0, 511, nullptr, nullptr);
+    float sw = app_px(app, 84), aw = app_px(app, 124);
+    app->msg_field = ka_gui_add_textarea(g, win, pad, y_msg, W - sw - aw - 4 * pad, bh, 0, 511,
+                                         nullptr, nullptr);
     ka_gui_textarea_set_placeholder(g, app->msg_field, i18n_tr("Type a message..."));
+    ka_gui_add_button(g, win, i18n_tr("Save audio"), W - sw - aw - 2 * pad, y_msg, aw, bh, 1,
+                      _on_save_audio, app);
     ka_gui_add_button(g, win, i18n_tr("Send"), W - sw - pad, y_msg, sw, bh, 1, _on_send, app);
 
     float y_nav = y_msg - bh - pad, nbw = (W - 5 * pad) / 4;

@@ -25,6 +25,7 @@
 #include "support/ka_common.hpp"
 #include "ui/screen_send_practice.hpp"
 #include "ui/text_view.hpp"
+#include "ui/text_wrap.hpp"
 #include "ui/ui_colors.hpp"
 
 // User data of a mode toggle.
@@ -514,8 +515,19 @@ static void _draw_pad(KA_GUI_WIDGET *w, float x, float y, ALLEGRO_FONT *font, vo
         const char *hint = k->mode == KEY_MODE_SEND
                                ? i18n_tr("Hold to send, release between signals")
                                : i18n_tr("Tap along with the signal you see or hear");
-        float ty = y + H / 2 - al_get_font_line_height(font) / 2.0f;
-        al_draw_text(font, app_rgb(UI_DIM_RGB), x + W / 2, ty, ALLEGRO_ALIGN_CENTRE, hint);
+        // Beside the send-practice panel the pad is narrow: the hint wraps rather than touch
+        // the pad's edges.
+        TEXT_LINE lines[3];
+        size_t n = text_wrap(hint, W - 2 * r, text_wrap_font_width, font, lines, 3);
+        if (n > 3) n = 3;
+        float lh = (float)al_get_font_line_height(font), ty = y + (H - (float)n * lh) / 2;
+        for (size_t i = 0; i < n; i++, ty += lh) {
+            char part[256];
+            size_t len = lines[i].len < sizeof part - 1 ? lines[i].len : sizeof part - 1;
+            memcpy(part, hint + lines[i].start, len);
+            part[len] = '\0';
+            al_draw_text(font, app_rgb(UI_DIM_RGB), x + W / 2, ty, ALLEGRO_ALIGN_CENTRE, part);
+        }
     }
 }
 

@@ -1,4 +1,4 @@
-// src/ui/screen_progress.cpp: three charts of the practice log, drawn with the primitives
+// src/ui/screen_progress.cpp: four charts of the practice log, drawn with the primitives
 // add-on in custom widgets, so they follow every resize like the rest of the screen.
 #include "ui/screen_progress.hpp"
 
@@ -44,12 +44,16 @@ static void _draw_accuracy(KA_GUI_WIDGET *w, float x, float y, ALLEGRO_FONT *, v
     }
 }
 
-static void _draw_minutes(KA_GUI_WIDGET *w, float x, float y, ALLEGRO_FONT *, void *user) {
+static void _draw_minutes(KA_GUI_WIDGET *w, float x, float y, ALLEGRO_FONT *font, void *user) {
     LUMIKEY_APP *app = (LUMIKEY_APP *)user;
     const PRACTICE_LOG *log = app->practice_log;
     _frame(app, x, y, w->w, w->h);
     if (!log || log->count == 0) return;
-    float m = app_px(app, 6), cx = x + m, cw = w->w - 2 * m, cy = y + m, ch = w->h - 2 * m;
+    // The scale's label on a line of its own above the bars, where no bar hides it.
+    float lh = (float)al_get_font_line_height(font);
+    float m = app_px(app, 6), cx = x + m, cw = w->w - 2 * m, cy = y + m + lh,
+          ch = w->h - 2 * m - lh;
+    if (ch < 1) return;
     // Seconds per day over the days shown, ending on the day of the last session.
     static uint32_t seconds[_DAYS_SHOWN];
     int64_t last_day = log->sessions[log->count - 1].when / _DAY_S;
@@ -76,8 +80,8 @@ static void _draw_minutes(KA_GUI_WIDGET *w, float x, float y, ALLEGRO_FONT *, vo
     }
     char top[32];
     snprintf(top, sizeof top, i18n_tr("%u min"), (most + 59) / 60);
-    al_draw_text(app->font, app_rgb(UI_CHART_TEXT_RGB), cx + app_px(app, 2), cy, ALLEGRO_ALIGN_LEFT,
-                 top);
+    al_draw_text(font, app_rgb(UI_CHART_TEXT_RGB), cx + app_px(app, 2), y + m / 2,
+                 ALLEGRO_ALIGN_LEFT, top);
 }
 
 static void _draw_chars(KA_GUI_WIDGET *w, float x, float y, ALLEGRO_FONT *font, void *user) {
@@ -106,6 +110,69 @@ static void _draw_chars(KA_GUI_WIDGET *w, float x, float y, ALLEGRO_FONT *font, 
         al_draw_filled_rectangle(bx + 1, cy + ch - (bh < 1 ? 1 : bh), bx + bw - 1, cy + ch,
                                  app_rgb(acc >= KOCH_PASS ? UI_RIGHT_RGB : UI_WEAK_RGB));
     }
+}
+
+// Send sessions charted at most: the newest ones, each a bar still wide enough to see.
+static const size_t _SENDS_SHOWN = 60;
+
+// The legend's entries in their series' colours, left to right from x; an entry that would
+// run past right is left out with those after it.
+static void _legend(ALLEGRO_FONT *font, float x, float y, float right, const char *const *texts,
+                    const uint32_t *rgb, int n, float gap) {
+    for (int i = 0; i < n; i++) {
+        float tw = (float)al_get_text_width(font, texts[i]);
+        if (x + tw > right) return;
+        al_draw_text(font, app_rgb(rgb[i]), x, y, ALLEGRO_ALIGN_LEFT, texts[i]);
+        x += tw + gap;
+    }
+}
+
+// Each send session: its score as a bar, its speed and how far its timing strays as two lines
+// over the bars, the strayed one against the line of good keying.
+static void _draw_sends(KA_GUI_WIDGET *w, float x, float y, ALLEGRO_FONT *font, void *user) {
+    LUMIKEY_APP *app = (LUMIKEY_APP *)user;
+    _frame(app, x, y, w->w, w->h);
+    static PRACTICE_SEND_POINT points[_SENDS_SHOWN];
+    size_t n =
+        app->practice_log ? practice_send_history(app->practice_log, points, _SENDS_SHOWN) : 0;
+    float lh = (float)al_get_font_line_height(font);
+    if (n == 0) {
+        al_draw_text(font, app_rgb(UI_CHART_TEXT_RGB), x + w->w / 2, y + (w->h - lh) / 2,
+                     ALLEGRO_ALIGN_CENTRE, i18n_tr("No sends yet"));
+        return;
+    }
+    float m = app_px(app, 6), cx = x + m, cw = w->w - 2 * m, cy = y + m + lh,
+          ch = w->h - 2 * m - lh;
+    if (ch < 1) return;
+    double top_wpm = 20;
+    for (size_t i = 0; i < n; i++)
+        while (points[i].wpm > top_wpm) top_wpm += 10;
+    // A few sessions are bars of a few sessions' width, not one block across the chart.
+    float slot = cw / (float)(n < 8 ? 8 : n), line = app_px(app, 1.5f);
+    float r = app_px(app, n < 30 ? 3.5f : 2.0f);
+    float good = cy + ch * (1.0f - (float)FIST_TOLERANCE);
+    al_draw_line(cx, good, cx + cw, good, app_rgb(UI_CHART_PASS_RGB), app_px(app, 1));
+    auto at = [&](size_t i) { return cx + slot * ((float)i + 0.5f); };
+    auto level = [&](double v) { return cy + ch * (1.0f - (float)(v < 0 ? 0 : v > 1 ? 1 : v)); };
+    for (size_t i = 0; i < n; i++)
+        if (points[i].score >= 0)
+            al_draw_filled_rectangle(at(i) - slot * 0.35f, level(points[i].score),
+                                     at(i) + slot * 0.35f, cy + ch, app_rgb(UI_CHART_SCORE_RGB));
+    for (int series = 0; series < 2; series++) {
+        uint32_t rgb = series ? UI_CHART_OFF_RGB : UI_CHART_SPEED_RGB;
+        float px = 0, py = 0;
+        for (size_t i = 0; i < n; i++) {
+            float sy = level(series ? points[i].off : points[i].wpm / top_wpm);
+            if (i > 0) al_draw_line(px, py, at(i), sy, app_rgb(rgb), line);
+            al_draw_filled_circle(at(i), sy, r, app_rgb(rgb));
+            px = at(i), py = sy;
+        }
+    }
+    char speed[48];
+    snprintf(speed, sizeof speed, i18n_tr("%u WPM"), (unsigned)top_wpm);
+    const char *texts[3] = {i18n_tr("right"), speed, i18n_tr("timing off")};
+    const uint32_t rgb[3] = {UI_RIGHT_RGB, UI_CHART_SPEED_RGB, UI_CHART_OFF_RGB};
+    _legend(font, cx + app_px(app, 2), y + m / 2, cx + cw, texts, rgb, 3, app_px(app, 14));
 }
 
 static void _on_back(int, void *user) {
@@ -153,15 +220,19 @@ void screen_progress_build(LUMIKEY_APP *app) {
     struct {
         const char *title;
         KA_GUI_CUSTOM_DRAW_CB draw;
-    } charts[3] = {{I18N_TEXT("Accuracy per session"), _draw_accuracy},
+    } charts[4] = {{I18N_TEXT("Accuracy per session"), _draw_accuracy},
                    {I18N_TEXT("Minutes per day"), _draw_minutes},
-                   {I18N_TEXT("Accuracy per character"), _draw_chars}};
-    float each = (H - app_px(app, 28) - y) / 3 - lh - pad;
-    for (const auto &c : charts) {
-        ka_gui_add_label(g, win, i18n_tr(c.title), pad, y, W - 2 * pad, lh, KA_GUI_ALIGN_LEFT);
-        y += lh;
-        ka_gui_add_custom(g, win, pad, y, W - 2 * pad, each, c.draw, app);
-        y += each + pad;
+                   {I18N_TEXT("Accuracy per character"), _draw_chars},
+                   {I18N_TEXT("Sending per session"), _draw_sends}};
+    // One column standing, two side by side lying down, where four rows would be too flat.
+    int cols = W > H ? 2 : 1, rows = 4 / cols;
+    float cw = (W - (float)(cols + 1) * pad) / (float)cols;
+    float each = (H - app_px(app, 28) - y) / (float)rows - lh - pad;
+    for (int k = 0; k < 4; k++) {
+        float cx = pad + (float)(k % cols) * (cw + pad);
+        float cy = y + (float)(k / cols) * (lh + each + pad);
+        ka_gui_add_label(g, win, i18n_tr(charts[k].title), cx, cy, cw, lh, KA_GUI_ALIGN_LEFT);
+        ka_gui_add_custom(g, win, cx, cy + lh, cw, each, charts[k].draw, app);
     }
     ka_gui_open_window(g, win);
 }

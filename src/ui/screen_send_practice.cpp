@@ -295,6 +295,26 @@ static float _text(ALLEGRO_FONT *big, ALLEGRO_FONT *font, uint32_t rgb, float x,
     return y;
 }
 
+// The spaces within a group of figures ("1.0 / 3.0", "(3, 1 / 3 / 7)", "98 %") and before a
+// figure (its name) become no-break spaces, so a narrow panel wraps between a name with its
+// figures and the next rather than leaving a "7)" or a "%" alone on a line.
+static void _bind_figures(const char *in, char *out, size_t out_size) {
+    size_t o = 0;
+    int depth = 0;
+    for (size_t i = 0; in[i] && o + 3 < out_size; i++) {
+        char c = in[i];
+        depth += c == '(' ? 1 : (c == ')' && depth > 0 ? -1 : 0);
+        if (c == ' ' && (depth > 0 || (i > 0 && in[i - 1] == '/') || in[i + 1] == '/' ||
+                         in[i + 1] == '%' || (in[i + 1] >= '0' && in[i + 1] <= '9'))) {
+            out[o++] = (char)0xC2; // U+00A0
+            out[o++] = (char)0xA0;
+        } else {
+            out[o++] = c;
+        }
+    }
+    out[o] = '\0';
+}
+
 static void _draw_panel(KA_GUI_WIDGET *w, float x, float y, ALLEGRO_FONT *font, void *user) {
     LUMIKEY_APP *app = (LUMIKEY_APP *)user;
     SEND_PRACTICE *p = &app->send;
@@ -332,12 +352,15 @@ static void _draw_panel(KA_GUI_WIDGET *w, float x, float y, ALLEGRO_FONT *font, 
     }
     y += 2 * lh + m / 2;
     const FIST_REPORT &f = p->fist;
+    char bound[384];
     snprintf(line, sizeof line, i18n_tr("%u of %u right, %.0f WPM, steadiness %.0f %%"), p->right,
              p->total, f.wpm, f.unevenness < 1 ? 100 * (1 - f.unevenness) : 0.0);
-    y = _text(nullptr, font, UI_TEXT_RGB, x, y, W, line);
+    _bind_figures(line, bound, sizeof bound);
+    y = _text(nullptr, font, UI_TEXT_RGB, x, y, W, bound);
     snprintf(line, sizeof line, i18n_tr("dash %.1f, gaps %.1f / %.1f / %.1f (3, 1 / 3 / 7)"),
              f.dash_ratio, f.element_gap, f.letter_gap, f.word_gap);
-    y = _text(nullptr, font, UI_TEXT_RGB, x, y, W, line);
+    _bind_figures(line, bound, sizeof bound);
+    y = _text(nullptr, font, UI_TEXT_RGB, x, y, W, bound);
     send_practice_hint(&f, line, sizeof line);
     y = _text(nullptr, font, f.fault == FIST_GOOD ? UI_RIGHT_RGB : UI_WRONG_RGB, x, y, W, line);
     y += m / 2;

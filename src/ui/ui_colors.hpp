@@ -31,6 +31,9 @@ constexpr uint32_t UI_CHART_TEXT_RGB = 0xB8B8C4;
 constexpr uint32_t UI_CHART_PASS_RGB = 0x6A6A3A;  // the line at the lesson's pass mark
 constexpr uint32_t UI_CHART_POINT_RGB = 0x4FC3F7; // accuracy of a session
 constexpr uint32_t UI_CHART_TIME_RGB = 0xB39DDB;  // minutes of a day
+constexpr uint32_t UI_CHART_SCORE_RGB = 0x3F7F4A; // a send's score, behind its two lines
+constexpr uint32_t UI_CHART_SPEED_RGB = 0x4FC3F7; // a send's keyed speed
+constexpr uint32_t UI_CHART_OFF_RGB = 0xFF8A65;   // how far a send's timing strays
 
 // The receive screen's level meter: the band of the signal and that of the noise
 constexpr uint32_t UI_BAND_SIGNAL_RGB = 0x3D4B6B;

@@ -30,6 +30,11 @@ int ui_sound_save_to(LUMIKEY_APP *app, int format) {
     __ka_assert(app, return 0);
     SOUND_SAVE_POPUP *p = &app->sound_save;
     if (!p->text || format < 0 || format >= SOUND_FORMAT_COUNT) return 0;
+    if (!p->text[0]) {
+        ka_log(LOG_INFO, "sound file not saved: no text");
+        _set_status(app, i18n_tr("The message field is empty: type a message first."));
+        return 0;
+    }
     char dir[900], line[1200];
     if (!platform_music_dir(dir, sizeof dir)) {
         _set_status(app, i18n_tr("There is no music folder to save to."));
@@ -130,7 +135,8 @@ void ui_sound_save_open(LUMIKEY_APP *app, const char *text, const MORSE_TIMING *
     p->timing = *timing;
     p->effective_wpm = effective_wpm;
     p->path[0] = '\0';
-    _set_status(app, i18n_tr("Choose a format"));
+    _set_status(app, copy[0] ? i18n_tr("Choose a format")
+                             : i18n_tr("The message field is empty: type a message first."));
     if (p->win >= 0) ui_popup_show(app, p->win);
 }
 

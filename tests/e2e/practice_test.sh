@@ -71,10 +71,10 @@ click_at 392 38 # "Progress"
 sleep 0.8
 shot practice_progress
 # The session's point sits at 100 % in the middle of the first chart, the right characters'
-# bars are green in the last.
+# bars are green in the third.
 point=$(pixel_at $((WX + 240)) $((WY + 157)))
 [[ "$point" == "79,195,247" ]] || fail "no session point in the accuracy chart (saw $point)"
-bar=$(pixel_at $((WX + 120)) $((WY + 660)))
+bar=$(pixel_at $((WX + 120)) $((WY + 540)))
 [[ "$bar" == "92,214,92" ]] || fail "no green bar for K (saw $bar)"
 # The progress view is one below practice: back to it first.
 xdotool key --window "$win" Escape

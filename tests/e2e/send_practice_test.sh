@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Send practice and sound files on the real program. From the practice screen, "Send practice"
 # shows a target; a scripted operator keys it with Space through the X server; the decoded text
-# is scored against the target and the session, with its measured timing, is in practice.json.
+# is scored against the target and the session, with its measured timing, is in practice.json
+# and charted in the progress view.
 # Then "Save audio" writes the practice groups as Ogg/Vorbis into ~/Music, "Copy path" puts the
 # file's path on the clipboard, and with the music folder gone a WAV save is refused in words and
-# creates nothing.
+# creates nothing. On the home screen, "Save audio" by the message field writes the typed message
+# as a WAV that holds its Morse, without sending it, and refuses an empty field in words.
 source "$(dirname "$0")/lib.sh"
 
 OPERATOR="$LUMIKEY_BUILD/tests/xtest_operator_app"
@@ -55,9 +57,17 @@ if sys.argv[4] == "1":
 PY
   fail "practice.json lacks the send session as scored: $(cat "$SAVE/practice.json" | head -c 600)"
 
-echo "== the practice groups saved as Ogg, the path copied"
+echo "== the progress view charts the send"
 click_at 66 38 # "Back" to the practice screen
 sleep 0.5
+click_at 392 38 # "Progress"
+sleep 0.8
+# The send's score is a bar at the left of the last chart, rising from its foot.
+bar=$(pixel_at $((WX + 35)) $((WY + 745)))
+[[ $bar == "63,127,74" ]] || fail "no score bar in the send chart (saw $bar)"
+xdotool key --window "$win" Escape # back to the practice screen
+sleep 0.5
+echo "== the practice groups saved as Ogg, the path copied"
 click_at 357 670 # "Save audio"
 sleep 0.5
 click_at 380 302 # "Ogg"
@@ -81,5 +91,39 @@ ink=$(convert "$E2E_TMP/refusal.png" -fuzz 20% -fill black -opaque '#262A34' -fi
 [[ ${ink%.*} -gt 200 ]] || fail "no message shown in the popup"
 
 xdotool key --window "$win" Escape # closes the popup
-escape_twice_quits
+sleep 0.4
+xdotool key --window "$win" Escape # to the home screen
+mv "$E2E_TMP/gone" "$MUSIC"
+
+echo "== a typed message saved as sound from the home screen, unsent"
+sleep 0.5
+click_at 310 746 # "Save audio" by the empty message field
+sleep 0.5
+click_at 100 302 # "WAV"
+wait_log "sound file not saved: no text"
+[[ $(ls "$MUSIC" | wc -l) -eq 1 ]] || fail "an empty message field wrote a file: $(ls "$MUSIC")"
+xdotool key --window "$win" Escape
+sleep 0.4
+click_at 118 746 # the message field
+xdotool type --delay 40 "CQ DE F4ABC"
+click_at 310 746 # "Save audio"
+sleep 0.5
+click_at 100 302 # "WAV"
+wav=""
+for _ in $(seq 1 50); do
+  wav=$(ls "$MUSIC"/*.wav 2>/dev/null | head -1) && [[ -n $wav ]] && break
+  sleep 0.1
+done
+[[ $(basename "$wav") == CQ_DE_F4ABC_* ]] || fail "no WAV named after the message in $MUSIC: $(ls "$MUSIC")"
+wait_log "frames to $wav"
+expected=$("$LUMIKEY_BUILD/tests/wav_morse_app" expect "CQ DE F4ABC")
+heard=$("$LUMIKEY_BUILD/tests/wav_morse_app" heard "$wav" 100) || fail "no readable WAV"
+[[ $heard == "$expected" ]] || fail "the file says '$heard', not '$expected'"
+grep -q "CQ DE F4ABC" "$SAVE/sent_history.json" 2>/dev/null && fail "saving as sound sent the message"
+xdotool key --window "$win" Escape # closes the popup
+sleep 0.4
+click_at 426 746 # "Send": the field kept the message
+for _ in $(seq 1 50); do grep -q "CQ DE F4ABC" "$SAVE/sent_history.json" 2>/dev/null && break; sleep 0.1; done
+grep -q "CQ DE F4ABC" "$SAVE/sent_history.json" || fail "the message field lost its text"
+escape_twice_quits # stops the send, then leaves
 echo "all send practice checks passed"

@@ -1,5 +1,6 @@
 // tests/model/practice_test.cpp: practice.json reads back what was written, and a damaged
-// document is refused whole while bad members fall back to their defaults.
+// document is refused whole while bad members fall back to their defaults; the send sessions
+// come out for their chart as they were keyed.
 #include <cstdlib>
 #include <string>
 #include <gtest/gtest.h>
@@ -72,6 +73,51 @@ TEST(PracticeJson, KeepsTheNewestSessionsAndNoCountThatContradictsAnother) {
     EXPECT_LE(back->chars[1].right, back->chars[1].sent);
     EXPECT_EQ(back->chars[1].taken_for[0], 1u);
     practice_free(&back);
+    practice_free(&log);
+}
+
+TEST(PracticeSends, ChartsTheNewestSendsOldestFirstWithTheWorstProportionEitherWay) {
+    PRACTICE_LOG *log = practice_new();
+    ASSERT_NE(log, nullptr);
+    // Copy sessions between the sends are not charted. Each send's worst proportion, on the
+    // scale the fist is judged on: a dash of 1.5 dots is as far off as a word gap of 14 units.
+    struct {
+        uint32_t dash, element, letter, word, right, total;
+        double off;
+    } sends[] = {
+        {300, 100, 300, 700, 9, 10, 0.0},   // dropped: older than the three charted
+        {150, 100, 330, 0, 5, 10, 1.0},     // dashes half as long; no word gap keyed
+        {300, 100, 300, 1400, 10, 10, 1.0}, // word gaps twice as long
+        {0, 0, 0, 0, 0, 0, 0.0},            // nothing measured, nothing counted
+        {310, 80, 360, 700, 7, 8, 0.25},    // inner gaps at 0.8 units: 1.25 times too short
+    };
+    int64_t when = 1765000000;
+    for (const auto &x : sends) {
+        PRACTICE_SESSION copy{};
+        copy.when = when++;
+        copy.right = copy.total = 20;
+        ASSERT_TRUE(practice_add_session(log, &copy));
+        PRACTICE_SESSION s{};
+        s.when = when++;
+        s.mode = PRACTICE_SEND;
+        s.right = x.right;
+        s.total = x.total;
+        s.fist = PRACTICE_FIST{0, 14, 14, 14, 5, x.dash, x.element, x.letter, x.word};
+        ASSERT_TRUE(practice_add_session(log, &s));
+    }
+    PRACTICE_SEND_POINT p[8];
+    ASSERT_EQ(practice_send_history(log, p, 4), 4u);
+    for (size_t i = 0; i < 4; i++) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(p[i].when, 1765000000 + 2 * (int64_t)(i + 1) + 1);
+        EXPECT_NEAR(p[i].off, sends[i + 1].off, 1e-9);
+        EXPECT_EQ(p[i].wpm, 14.0);
+    }
+    EXPECT_DOUBLE_EQ(p[0].score, 0.5);
+    EXPECT_DOUBLE_EQ(p[2].score, -1); // nothing was counted: no score rather than 0 of 0
+    EXPECT_DOUBLE_EQ(p[3].score, 7.0 / 8);
+    EXPECT_EQ(practice_send_history(log, p, 8), 5u);
+    EXPECT_EQ(p[0].when, 1765000001);
     practice_free(&log);
 }
 

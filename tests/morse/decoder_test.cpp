@@ -154,6 +154,33 @@ TEST(DecoderKeyTest, BounceBeforeTheFirstMarkOfALaterMessageIsIgnored) {
     EXPECT_STREQ(m.symbols, "-.");
 }
 
+// A key that bounces, closing (touch, lift, touch) or opening (lift, touch, lift), changed
+// state at its first contact: the bounce's time belongs to the run after the edge, so neither
+// the gap nor the mark comes out short by it. A lone short lift stays inside its mark.
+TEST(DecoderKeyTest, BounceAtAnEdgeBelongsToTheRunThatBeganThere) {
+    Decoder k(human_cfg());
+    key_runs(k.d, {{1, 2},
+                   {0, 3},
+                   {1, 75},
+                   {0, 80},
+                   {1, 2},
+                   {0, 3},
+                   {1, 235},
+                   {0, 3},
+                   {1, 2},
+                   {0, 75},
+                   {1, 40},
+                   {0, 2},
+                   {1, 38},
+                   {0, 80},
+                   {1, 80}});
+    EXPECT_NE(dump(k.d).find("runs 7: +80 -80 +240 -80 +80 -80 +80\n"), std::string::npos)
+        << dump(k.d);
+    DECODED_MESSAGE m;
+    ASSERT_EQ(decoder_finish(k.d, &m), 1);
+    EXPECT_STREQ(m.symbols, ".-..");
+}
+
 TEST(DecoderKeyTest, LightGlitchMergesWithTheRunAfterIt) {
     Decoder k(machine_cfg());
     key_runs(k.d, {{1, 300}, {0, 5}, {1, 200}});
