@@ -15,6 +15,7 @@
 #include "i18n/i18n.hpp"
 #include "main/app.hpp"
 #include "phone/camera_capture.hpp"
+#include "phone/camera_desktop.hpp"
 #include "phone/torch.hpp"
 #include "phone/vibrator.hpp"
 #include "support/ka_common.hpp"
@@ -162,6 +163,7 @@ void screen_receive_start_stop(LUMIKEY_APP *app) {
     cfg.fps = (int)s.fps_target;
     cfg.roi_side = (float)s.roi_pct / 100.0f;
     cfg.front = s.rx_front_camera;
+    camera_desktop_choose(s.rx_camera);
     cfg.keep_torch = rs->duplex; // a send in duplex mode keeps its own flash
     int rc = receiver_start(rx, &cfg);
     screen_receive_status(app, _start_status(cfg.source, rc));
@@ -585,6 +587,56 @@ static void _build_source_row(LUMIKEY_APP *app, RX_LAYOUT &l) {
     l.y += l.bh + l.pad;
 }
 
+static void _on_webcam(int, int index, void *user) {
+    LUMIKEY_APP *app = (LUMIKEY_APP *)user;
+    RECEIVE_SCREEN *rs = &app->receive;
+    if (index < 0 || index >= rs->nwebcams) return;
+    char key[sizeof app->settings.rx_camera];
+    camera_desktop_key(&rs->webcams[index], key, sizeof key);
+    if (strcmp(key, app->settings.rx_camera) == 0) return;
+    ka_copy_text(app->settings.rx_camera, sizeof app->settings.rx_camera, key);
+    app->settings_dirty = 1;
+    // Watching through another webcam than the one chosen would be a surprise: start anew.
+    if (app->rx.active && app->rx.source == RX_SOURCE_CAMERA) {
+        screen_receive_start_stop(app);
+        screen_receive_start_stop(app);
+    }
+}
+
+// With more than one webcam, the one to watch through, by its name. A stored choice whose
+// webcam is gone shows the one a start opens instead, and stays stored for its return.
+static void _build_webcam_row(LUMIKEY_APP *app, RX_LAYOUT &l) {
+    RECEIVE_SCREEN *rs = &app->receive;
+    rs->nwebcams = 0;
+    const char *named = getenv("LUMIKEY_CAMERA");
+    if (app->rx.source != RX_SOURCE_CAMERA || (named && named[0])) return;
+    size_t n = camera_desktop_devices(rs->webcams, sizeof rs->webcams / sizeof rs->webcams[0]);
+    if (n < 2) return;
+    rs->nwebcams = (int)n;
+    const char *title = i18n_tr("Webcam");
+    float lw = (float)al_get_text_width(app->font, title) + 2 * l.pad;
+    if (lw > 0.4f * l.W) lw = 0.4f * l.W;
+    ka_gui_add_label(l.g, l.win, title, l.pad, l.y, lw - l.pad, l.bh, KA_GUI_ALIGN_LEFT);
+    int box = ka_gui_add_combobox(l.g, l.win, l.pad + lw, l.y, l.W - 2 * l.pad - lw, l.bh,
+                                  _on_webcam, app);
+    for (size_t i = 0; i < n; i++) {
+        // Two webcams of one model differ only in where they are plugged in.
+        bool twin = false;
+        for (size_t j = 0; j < n; j++)
+            twin = twin || (j != i && strcmp(rs->webcams[i].name, rs->webcams[j].name) == 0);
+        char item[sizeof(VIDEO_DEVICE::name) + sizeof(VIDEO_DEVICE::bus) + 4];
+        if (twin)
+            camera_desktop_key(&rs->webcams[i], item, sizeof item);
+        else
+            ka_copy_text(item, sizeof item, rs->webcams[i].name);
+        ka_gui_combobox_add_item(l.g, box, item);
+    }
+    const SETTINGS &s = app->settings;
+    ka_gui_combobox_set_selected(
+        l.g, box, (int)camera_desktop_pick(rs->webcams, n, s.rx_camera, s.rx_front_camera));
+    l.y += l.bh + l.pad;
+}
+
 // Send + receive: the warning under the source row (unless the soft keyboard takes the room)
 // and the message row above the bottom, or above the keyboard.
 static void _build_send_row(LUMIKEY_APP *app, RX_LAYOUT &l) {
@@ -709,6 +761,7 @@ void screen_receive_build(LUMIKEY_APP *app) {
     _build_title_row(app, l);
     int to_mic = _choose_source(app);
     _build_source_row(app, l);
+    _build_webcam_row(app, l);
     l.bottom = l.H - app_px(app, 28) - l.bh - l.pad;
     l.content_end = l.bottom;
     if (rs->duplex) _build_send_row(app, l);
