@@ -12,6 +12,10 @@ namespace {
 // An element this many frames long or more is seen on two frames anyway: a lone frame beyond
 // the level is then noise, as the decoder takes it.
 constexpr double SHORT_UNIT_FRAMES = 3.0;
+// Marks into a message before its unit is believed.
+constexpr int SURE_MARKS = 4;
+// A frame this long (below about 20 fps) holds the light of two frames of a usual camera.
+constexpr double SLOW_FRAME_MS = 50.0;
 // A lone frame is handed on this share of the frame period before and after its own time: two
 // samples, each a frame of its own to the decoder. Its run then comes out one and a half
 // periods long, what an element caught by one frame as often as by two lasts.
@@ -71,10 +75,20 @@ void light_front_feed(LIGHT_FRONT *f, MORSE_DECODER *dec, double t_ms, float lum
         f->frame_ms = f->frame_ms == 0 ? dt : f->frame_ms + 0.05 * (dt - f->frame_ms);
     DECODER_STATUS st;
     decoder_status(dec, &st);
-    bool short_units = st.unit_ms == 0 || st.unit_ms < SHORT_UNIT_FRAMES * f->frame_ms;
-    bool helped = st.has_signal && short_units;
-    float v = helped ? _partial(st, f->v_fed, f->v_held, luma) : f->v_held;
-    if (helped && _lone(st, v, luma)) {
+    // Marks of this message so far: until a few are in, the unit may be a dash's.
+    if (!st.receiving) f->marks = 0;
+    f->marks += f->was_on && !st.on;
+    f->was_on = st.on;
+    bool helped;
+    if (st.unit_ms != 0 && f->marks >= SURE_MARKS)
+        helped = st.unit_ms < SHORT_UNIT_FRAMES * f->frame_ms;
+    else
+        // No speed known yet. Inside a message a lone frame is an element; before one it is
+        // taken as the decoder takes two frames of a faster camera: a slow frame holds as much
+        // light as those two.
+        helped = st.receiving || f->frame_ms >= SLOW_FRAME_MS;
+    float v = helped && st.has_signal ? _partial(st, f->v_fed, f->v_held, luma) : f->v_held;
+    if (helped && st.has_signal && _lone(st, v, luma)) {
         // The element lies somewhere around its frame, up to the neighbours: handed on over a
         // stretch of the frame period, twice, so that the switch holds and its run is not
         // taken for a glitch shorter than a frame.
@@ -83,6 +97,12 @@ void light_front_feed(LIGHT_FRONT *f, MORSE_DECODER *dec, double t_ms, float lum
         decoder_feed(dec, f->t_held + spread, v);
     } else {
         decoder_feed(dec, f->t_held, v);
+        // The first mark of all: the decoder knows its levels only once it has seen it.
+        if (helped && !st.has_signal) {
+            decoder_status(dec, &st);
+            if (st.has_signal && _lone(st, v, luma))
+                decoder_feed(dec, f->t_held + 2 * SPREAD_SHARE * dt, v);
+        }
     }
     f->t_fed = f->t_held, f->v_fed = v;
     f->t_held = t_ms, f->v_held = luma;

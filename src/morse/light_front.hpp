@@ -23,6 +23,8 @@ struct LIGHT_FRONT {
     double t_held; // the latest frame, held until the next one shows its neighbourhood
     float v_held;
     double frame_ms; // the frames' period, smoothed
+    int marks;       // ended in the message under way
+    int was_on;      // the decoder's state after the frame before
 };
 
 // Ready for a new session (also what a zeroed record is).
