@@ -206,21 +206,20 @@ std::string lavfi_script() {
 
 void print_lavfi_rates(const std::string &tmp) {
     std::string script = lavfi_script();
-    printf("\nVideos from ffmpeg's filters (320 x 240, 30 fps, light 0.5 %%, a person swaying), "
-           "CER %%:\n");
-    printf("%-10s", "noise");
+    printf("\nVideos from ffmpeg's filters (320 x 240, light 0.5 %%, a person swaying), CER %%:\n");
+    printf("%-14s", "fps, noise");
     const double speeds[] = {8, 12, 15};
     for (double w : speeds) printf("  %2.0f WPM", w);
     printf("\n");
-    for (int noise : {4, 16}) {
-        printf("%-10d", noise);
+    for (auto [fps, noise] : {std::pair{30, 4}, std::pair{30, 16}, std::pair{15, 4}}) {
+        printf("%2d fps, %-6d", fps, noise);
         for (double w : speeds) {
             size_t errors = 0, chars = 0;
             for (const char *text : TEXTS) {
                 std::string out = tmp + "/lavfi.avi";
                 std::string cmd = "python3 " + script + " " + out + " '" + text + "' --wpm " +
                                   std::to_string(w) + " --noise " + std::to_string(noise) +
-                                  " --at 0.85,0.2 --person";
+                                  " --fps " + std::to_string(fps) + " --at 0.85,0.2 --person";
                 if (system(cmd.c_str()) != 0) {
                     printf("  (ffmpeg failed)");
                     continue;
