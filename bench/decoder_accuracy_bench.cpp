@@ -5,7 +5,7 @@
 // distance. Prints the character error rate per model and speed. Hand keying is shown side by
 // side from the same keyed messages, with one set of thresholds per message (before) and
 // following the operator (after); the light tables put the first light front end (kept below,
-// frozen, for comparison) beside the decoder's own.
+// frozen, for comparison) beside the program's (light_front before the decoder).
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -15,6 +15,7 @@
 
 #include "morse/decoder.hpp"
 #include "morse/decoder_private.hpp"
+#include "morse/light_front.hpp"
 #include "tests/support/morse_signal.hpp"
 
 namespace {
@@ -170,15 +171,17 @@ struct ClassicLight {
 std::string decode_light(const std::vector<LIGHT_SAMPLE> &samples, bool classic = false) {
     MORSE_DECODER *d = decoder_new(nullptr);
     ClassicLight old{d};
+    LIGHT_FRONT front{};
     DECODED_MESSAGE m{};
     std::string text;
     for (const LIGHT_SAMPLE &s : samples) {
         if (classic)
             old.feed(s.t, s.luma);
         else
-            decoder_feed(d, s.t, s.luma);
+            light_front_feed(&front, d, s.t, s.luma);
         if (decoder_poll_message(d, &m)) text += (text.empty() ? "" : " ") + std::string(m.text);
     }
+    if (!classic) light_front_flush(&front, d);
     if (decoder_finish(d, &m)) text += (text.empty() ? "" : " ") + std::string(m.text);
     decoder_free(&d);
     return text;
@@ -500,6 +503,7 @@ void print_noise_only() {
                     lm.seed = seed;
                     MORSE_DECODER *d = decoder_new(nullptr);
                     ClassicLight old{d};
+                    LIGHT_FRONT front{};
                     DECODED_MESSAGE m{};
                     for (const LIGHT_SAMPLE &smp : runs_to_light({}, lm)) {
                         DECODER_STATUS st;
@@ -507,7 +511,7 @@ void print_noise_only() {
                             old.feed(smp.t, smp.luma);
                             st.has_signal = old.hi - old.lo >= std::max(8.0f * old.noise, 12.0f);
                         } else {
-                            decoder_feed(d, smp.t, smp.luma);
+                            light_front_feed(&front, d, smp.t, smp.luma);
                             decoder_status(d, &st);
                         }
                         signal += smp.t > 2000 && st.has_signal;

@@ -20,6 +20,7 @@
 
 #include "morse/decoder.hpp"
 #include "morse/ear.hpp"
+#include "morse/light_front.hpp"
 #include "phone/light_search.hpp"
 #include "phone/video_input.hpp"
 #include "support/ka_log.hpp"
@@ -338,6 +339,7 @@ bool decode_sound(SNDFILE *sf, const SF_INFO &info, const Options &opt, const ch
 // at which the decoder saw a message under way.
 struct LightReader {
     MORSE_DECODER *dec = nullptr;
+    LIGHT_FRONT front{};
     Reader *r = nullptr;
     double start_ms = -1;
 };
@@ -354,7 +356,7 @@ void print_light(LightReader *lr, const DECODED_MESSAGE *msg) {
 
 void light_sample(double t_ms, float luma, void *user) {
     LightReader *lr = (LightReader *)user;
-    decoder_feed(lr->dec, t_ms, luma);
+    light_front_feed(&lr->front, lr->dec, t_ms, luma);
     DECODER_STATUS st;
     decoder_status(lr->dec, &st);
     if (st.on && lr->start_ms < 0) lr->start_ms = t_ms;
@@ -388,6 +390,7 @@ bool decode_video(VIDEO_INPUT *in, const Options &opt, const char *name, const c
     }
     if (ready) {
         // The end-of-message silence a video cut right after its last mark never had.
+        light_front_flush(&lr.front, lr.dec);
         decoder_tick(lr.dec, t_end);
         static DECODED_MESSAGE last;
         if (decoder_finish(lr.dec, &last)) print_light(&lr, &last);

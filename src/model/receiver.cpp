@@ -386,7 +386,7 @@ void receiver_light_sink(double t_ms, float luma, void *user) {
         RX_HOLD hold(rx);
         _trace(rx, t_ms, luma);
         if (rx->decoder) {
-            decoder_feed(rx->decoder, t_ms, luma);
+            light_front_feed(&rx->light_front, rx->decoder, t_ms, luma);
             _take_messages(rx);
         }
         wake = rx->wake;
@@ -554,7 +554,10 @@ void receiver_stop(RECEIVER *rx) {
     {
         RX_HOLD hold(rx);
         memset(&last, 0, sizeof last);
-        if (rx->decoder) finished = decoder_finish(rx->decoder, &last);
+        if (rx->decoder) {
+            light_front_flush(&rx->light_front, rx->decoder);
+            finished = decoder_finish(rx->decoder, &last);
+        }
     }
     // The reader reads the message under way and queues it; the decoder's reading is then
     // only its fallback.
@@ -629,6 +632,7 @@ static int _arm(RECEIVER *rx, const RECEIVER_START *cfg) {
     RX_HOLD hold(rx);
     decoder_free(&rx->decoder);
     rx->decoder = dec;
+    light_front_reset(&rx->light_front);
     rx->nqueue = 0;
     rx->trace_count = 0;
     rx->tracing = cfg->tracing;

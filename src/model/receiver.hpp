@@ -16,6 +16,7 @@
 #include "audio/mic.hpp"
 #include "model/received.hpp"
 #include "morse/decoder.hpp"
+#include "morse/light_front.hpp"
 
 // Where the receiver's samples come from: a camera's brightness frames, or the tone the sound
 // input hears.
@@ -66,7 +67,8 @@ enum { RX_RUNNING = 0, RX_LOST_NO_INPUT = 1, RX_LOST_SOUND = 2, RX_LOST_CAMERA =
 // source's thread and the main thread; the rest is the main thread's.
 struct RECEIVER {
     pthread_mutex_t lock;
-    MORSE_DECODER *decoder; // while receiving, else null
+    MORSE_DECODER *decoder;  // while receiving, else null
+    LIGHT_FRONT light_front; // the camera's frames on their way to the decoder
     // Finished messages, oldest first; the queue grows rather than leave one with the decoder,
     // where the next would run into it.
     DECODED_MESSAGE *queue;

@@ -74,6 +74,7 @@ void settings_sanitize(SETTINGS *s) {
     bool known = false;
     for (const char *code : _languages) known = known || strcmp(s->lang, code) == 0;
     if (!known) memset(s->lang, 0, sizeof s->lang);
+    s->rx_camera[sizeof s->rx_camera - 1] = '\0';
     if (s->key_mode > 2) s->key_mode = 0;
     _flag(&s->key_iambic_b);
     _flag(&s->key_fixed_speed);
@@ -131,15 +132,16 @@ int settings_parse_color(const char *text, uint32_t *rgb) {
 }
 
 // The members of the file, in the order they are written, and where each lives in the record.
-enum _KIND { _NUMBER, _FLAG, _COLOR, _LANG };
+enum _KIND { _NUMBER, _FLAG, _COLOR, _LANG, _TEXT };
 struct _MEMBER {
     const char *key;
     _KIND kind;
     size_t offset;
+    size_t size; // of a _TEXT's buffer
 };
 
 #define _M(key, kind, field)                                                                       \
-    { key, kind, offsetof(SETTINGS, field) }
+    { key, kind, offsetof(SETTINGS, field), sizeof(SETTINGS::field) }
 static const _MEMBER _members[] = {
     _M("unit_ms", _NUMBER, timing.unit_ms),
     _M("dash_units", _NUMBER, timing.dash_units),
@@ -164,6 +166,7 @@ static const _MEMBER _members[] = {
     _M("eom_timeout_ms", _NUMBER, eom_timeout_ms),
     _M("debug_overlay", _FLAG, debug_overlay),
     _M("rx_front_camera", _FLAG, rx_front_camera),
+    _M("rx_camera", _TEXT, rx_camera),
     _M("fps_target", _NUMBER, fps_target),
     _M("keep_screen_on", _FLAG, keep_screen_on),
     _M("run_locked", _FLAG, run_locked),
@@ -201,6 +204,9 @@ char *settings_to_json(const SETTINGS *s) {
         case _LANG:
             ok = cJSON_AddStringToObject(o, m.key, s->lang) != nullptr;
             break;
+        case _TEXT:
+            ok = cJSON_AddStringToObject(o, m.key, (const char *)field) != nullptr;
+            break;
         }
     }
     if (!ok) return nullptr;
@@ -233,6 +239,11 @@ int settings_from_json(SETTINGS *s, const char *json) {
             break;
         case _LANG:
             if (cJSON_IsString(item)) ka_copy_text(s->lang, sizeof s->lang, item->valuestring);
+            break;
+        case _TEXT:
+            // A longer text is no key of this program's: cut, it would name another device.
+            if (cJSON_IsString(item) && strlen(item->valuestring) < m.size)
+                ka_copy_text((char *)field, m.size, item->valuestring);
             break;
         }
     }

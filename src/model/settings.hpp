@@ -34,6 +34,9 @@ struct SETTINGS {
     uint32_t eom_timeout_ms;          // silence that ends a message, 1000 to 15000
     int debug_overlay;
     int rx_front_camera;
+    // The webcam chosen by name: its name and where it is plugged in (camera_desktop_key); ""
+    // until one is chosen, when rx_front_camera picks the first or the second webcam.
+    char rx_camera[128];
     uint32_t fps_target; // 15, 30 or 60
     int keep_screen_on;
     int run_locked;

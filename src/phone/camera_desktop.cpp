@@ -8,9 +8,13 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "phone/light_search.hpp"
 #include "phone/video_input.hpp"
@@ -24,18 +28,109 @@ static struct {
     VIDEO_INPUT *input = nullptr; // the thread's while it runs
 } _cam;
 
-int camera_desktop_input(int front, char *path, size_t size) {
-    __ka_assert(path && size > 0, return 0);
+// The stand-ins' folder: one "videoN" file a device.
+static size_t _fake_devices(const char *dir, VIDEO_DEVICE *out, size_t max) {
+    std::vector<std::pair<int, std::string>> files;
+    std::error_code ec;
+    for (const auto &e : std::filesystem::directory_iterator(dir, ec)) {
+        int k;
+        char tail;
+        std::string name = e.path().filename().string();
+        if (sscanf(name.c_str(), "video%d%c", &k, &tail) == 1 && k >= 0)
+            files.push_back({k, e.path().string()});
+    }
+    std::sort(files.begin(), files.end());
+    size_t found = 0;
+    for (const auto &[k, file] : files) {
+        if (found >= max) break;
+        FILE *f = fopen(file.c_str(), "r");
+        if (!f) continue;
+        char lines[3][256] = {};
+        int n = 0;
+        while (n < 3 && fgets(lines[n], sizeof lines[n], f)) {
+            lines[n][strcspn(lines[n], "\r\n")] = '\0';
+            n++;
+        }
+        fclose(f);
+        if (n < 3 || !lines[0][0] || !lines[2][0]) {
+            ka_log(LOG_WARNING, "webcam stand-in %s: want a name, a bus and a path", file.c_str());
+            continue;
+        }
+        VIDEO_DEVICE &d = out[found++];
+        ka_copy_text(d.name, sizeof d.name, lines[0]);
+        ka_copy_text(d.bus, sizeof d.bus, lines[1]);
+        std::string path = lines[2][0] == '/' ? lines[2] : std::string(dir) + "/" + lines[2];
+        ka_copy_text(d.path, sizeof d.path, path.c_str());
+    }
+    return found;
+}
+
+size_t camera_desktop_devices(VIDEO_DEVICE *out, size_t max) {
+    __ka_assert(out || max == 0, return 0);
+    const char *fake = getenv("LUMIKEY_WEBCAMS");
+    if (fake && fake[0]) return _fake_devices(fake, out, max);
+    return video_list_devices(out, max);
+}
+
+void camera_desktop_key(const VIDEO_DEVICE *d, char *out, size_t size) {
+    __ka_assert(d && out && size > 0, return );
+    snprintf(out, size, "%s (%s)", d->name, d->bus);
+}
+
+size_t camera_desktop_pick(const VIDEO_DEVICE *list, size_t n, const char *key, int front) {
+    __ka_assert(list && n > 0, return 0);
+    if (key && key[0]) {
+        char k[160];
+        for (size_t i = 0; i < n; i++) {
+            camera_desktop_key(&list[i], k, sizeof k);
+            if (strcmp(k, key) == 0) return i;
+        }
+        // Plugged into another port: the same name, followed by " (".
+        for (size_t i = 0; i < n; i++) {
+            size_t len = strlen(list[i].name);
+            if (strncmp(key, list[i].name, len) == 0 && strncmp(key + len, " (", 2) == 0) return i;
+        }
+    }
+    return !front && n > 1 ? 1 : 0;
+}
+
+static struct {
+    std::mutex lock;
+    char key[160] = "";
+} _choice;
+
+void camera_desktop_choose(const char *key) {
+    std::lock_guard<std::mutex> hold(_choice.lock);
+    ka_copy_text(_choice.key, sizeof _choice.key, key ? key : "");
+}
+
+// The input as camera_desktop_input finds it; a start (log) also notes a chosen webcam that
+// is not there.
+static int _input(int front, char *path, size_t size, bool log) {
     const char *named = getenv("LUMIKEY_CAMERA");
     if (named && named[0]) {
         ka_copy_text(path, size, named);
         return 1;
     }
     VIDEO_DEVICE devices[8];
-    size_t n = video_list_devices(devices, 8);
+    size_t n = camera_desktop_devices(devices, 8);
     if (n == 0) return 0;
-    ka_copy_text(path, size, devices[!front && n > 1 ? 1 : 0].path);
+    char key[160], got[160];
+    {
+        std::lock_guard<std::mutex> hold(_choice.lock);
+        ka_copy_text(key, sizeof key, _choice.key);
+    }
+    const VIDEO_DEVICE &d = devices[camera_desktop_pick(devices, n, key, front)];
+    camera_desktop_key(&d, got, sizeof got);
+    if (log && key[0] && strcmp(key, got) != 0)
+        ka_log(LOG_INFO, "webcam %s not found: %s instead", key, got);
+    ka_copy_text(path, size, d.path);
     return 1;
+}
+
+int camera_desktop_input(int front, char *path, size_t size) {
+    __ka_assert(path && size > 0, return 0);
+    return _input(front, path, size, false);
 }
 
 static int _supported(void *) {
@@ -149,7 +244,7 @@ static int _start(int w, int h, int fps, int front, void *) {
     // thread until stopped; a new std::thread over a joinable one would terminate the program.
     _stop(nullptr);
     char path[512];
-    if (!camera_desktop_input(front, path, sizeof path)) return -2;
+    if (!_input(front, path, sizeof path, true)) return -2;
     char why[160];
     VIDEO_INPUT *in = video_open(path, w > 0 ? 640 : 0, h > 0 ? 480 : 0, fps, why, sizeof why);
     if (!in) {

@@ -253,6 +253,7 @@ size_t video_list_devices(VIDEO_DEVICE *out, size_t max) {
         if (!(caps & V4L2_CAP_VIDEO_CAPTURE)) continue;
         ka_copy_text(out[found].path, sizeof out[found].path, path);
         ka_copy_text(out[found].name, sizeof out[found].name, (const char *)cap.card);
+        ka_copy_text(out[found].bus, sizeof out[found].bus, (const char *)cap.bus_info);
         found++;
     }
     return found;

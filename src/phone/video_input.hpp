@@ -33,10 +33,12 @@ double video_frame_rate(const VIDEO_INPUT *v);
 // could not be read any further.
 int video_read(VIDEO_INPUT *v, VIDEO_FRAME *out);
 
-// A webcam found on this machine: its device path and its name.
+// A webcam found on this machine: its device path, its name and where it is plugged in (the
+// driver's bus text: "usb-0000:00:14.0-2"), which tells two webcams of one model apart.
 struct VIDEO_DEVICE {
-    char path[64];
+    char path[256];
     char name[64];
+    char bus[64];
 };
 // Lists the devices that capture video (not the metadata nodes a webcam also has), in the
 // order of their numbers; the number found (at most max).

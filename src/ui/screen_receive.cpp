@@ -15,6 +15,7 @@
 #include "i18n/i18n.hpp"
 #include "main/app.hpp"
 #include "phone/camera_capture.hpp"
+#include "phone/camera_desktop.hpp"
 #include "phone/torch.hpp"
 #include "phone/vibrator.hpp"
 #include "support/ka_common.hpp"
@@ -162,6 +163,7 @@ void screen_receive_start_stop(LUMIKEY_APP *app) {
     cfg.fps = (int)s.fps_target;
     cfg.roi_side = (float)s.roi_pct / 100.0f;
     cfg.front = s.rx_front_camera;
+    camera_desktop_choose(s.rx_camera);
     cfg.keep_torch = rs->duplex; // a send in duplex mode keeps its own flash
     int rc = receiver_start(rx, &cfg);
     screen_receive_status(app, _start_status(cfg.source, rc));
@@ -571,17 +573,77 @@ static int _choose_source(LUMIKEY_APP *app) {
 }
 
 // The source row, where the sound input can stand in for a camera.
-static void _build_source_row(LUMIKEY_APP *app, RX_LAYOUT &l) {
+// beside: the webcam row takes the right 60 % of this one (which then leaves y where it was).
+static void _build_source_row(LUMIKEY_APP *app, RX_LAYOUT &l, bool beside) {
     RECEIVER *rx = &app->rx;
     if (!mic_supported()) {
         rx->source = RX_SOURCE_CAMERA;
         return;
     }
-    float hw = (l.W - 3 * l.pad) / 2;
+    float hw = ((beside ? 0.4f * l.W : l.W) - 3 * l.pad) / 2;
     ka_gui_add_toggle_button(l.g, l.win, i18n_tr("Camera"), l.pad, l.y, hw, l.bh, 1,
                              rx->source == RX_SOURCE_CAMERA, _on_camera, app);
     ka_gui_add_toggle_button(l.g, l.win, i18n_tr("Microphone"), 2 * l.pad + hw, l.y, hw, l.bh, 1,
                              rx->source == RX_SOURCE_MIC, _on_mic, app);
+    if (!beside) l.y += l.bh + l.pad;
+}
+
+static void _on_webcam(int, int index, void *user) {
+    LUMIKEY_APP *app = (LUMIKEY_APP *)user;
+    RECEIVE_SCREEN *rs = &app->receive;
+    if (index < 0 || index >= rs->nwebcams) return;
+    char key[sizeof app->settings.rx_camera];
+    camera_desktop_key(&rs->webcams[index], key, sizeof key);
+    if (strcmp(key, app->settings.rx_camera) == 0) return;
+    ka_copy_text(app->settings.rx_camera, sizeof app->settings.rx_camera, key);
+    app->settings_dirty = 1;
+    // Watching through another webcam than the one chosen would be a surprise: start anew.
+    if (app->rx.active && app->rx.source == RX_SOURCE_CAMERA) {
+        screen_receive_start_stop(app);
+        screen_receive_start_stop(app);
+    }
+}
+
+// The webcams the webcam row offers: with more than one found and none named by the
+// environment, the number found; else 0.
+static int _list_webcams(LUMIKEY_APP *app) {
+    RECEIVE_SCREEN *rs = &app->receive;
+    rs->nwebcams = 0;
+    const char *named = getenv("LUMIKEY_CAMERA");
+    if (app->rx.source != RX_SOURCE_CAMERA || (named && named[0])) return 0;
+    size_t n = camera_desktop_devices(rs->webcams, sizeof rs->webcams / sizeof rs->webcams[0]);
+    if (n >= 2) rs->nwebcams = (int)n;
+    return rs->nwebcams;
+}
+
+// The webcam to watch through, by its name, from x0 on. A stored choice whose webcam is gone
+// shows the one a start opens instead, and stays stored for its return.
+static void _build_webcam_row(LUMIKEY_APP *app, RX_LAYOUT &l, float x0) {
+    RECEIVE_SCREEN *rs = &app->receive;
+    size_t n = (size_t)rs->nwebcams;
+    if (n < 2) return;
+    const char *title = i18n_tr("Webcam");
+    float lw = (float)al_get_text_width(app->font, title) + 2 * l.pad;
+    if (lw > 0.4f * (l.W - x0)) lw = 0.4f * (l.W - x0);
+    ka_gui_add_label(l.g, l.win, title, x0 + l.pad, l.y, lw - l.pad, l.bh, KA_GUI_ALIGN_LEFT);
+    int box = ka_gui_add_combobox(l.g, l.win, x0 + l.pad + lw, l.y, l.W - x0 - 2 * l.pad - lw, l.bh,
+                                  _on_webcam, app);
+    for (size_t i = 0; i < n; i++) {
+        // Two webcams of one model differ only in where they are plugged in, too long a text
+        // to show: they are counted instead, in the order of their device numbers.
+        int twin = 1;
+        for (size_t j = 0; j < i; j++)
+            twin += strcmp(rs->webcams[i].name, rs->webcams[j].name) == 0;
+        char item[sizeof(VIDEO_DEVICE::name) + 8];
+        if (twin > 1)
+            snprintf(item, sizeof item, "%s (%d)", rs->webcams[i].name, twin);
+        else
+            ka_copy_text(item, sizeof item, rs->webcams[i].name);
+        ka_gui_combobox_add_item(l.g, box, item);
+    }
+    const SETTINGS &s = app->settings;
+    ka_gui_combobox_set_selected(
+        l.g, box, (int)camera_desktop_pick(rs->webcams, n, s.rx_camera, s.rx_front_camera));
     l.y += l.bh + l.pad;
 }
 
@@ -707,7 +769,11 @@ void screen_receive_build(LUMIKEY_APP *app) {
 
     _build_title_row(app, l);
     int to_mic = _choose_source(app);
-    _build_source_row(app, l);
+    // Lying on its side, the screen has no height to spare for a row of its own: the preview
+    // would go.
+    bool beside = _list_webcams(app) && l.W > l.H && mic_supported();
+    _build_source_row(app, l, beside);
+    _build_webcam_row(app, l, beside ? 0.4f * l.W : 0);
     l.bottom = l.H - app_px(app, 28) - l.bh - l.pad;
     l.content_end = l.bottom;
     if (rs->duplex) _build_send_row(app, l);

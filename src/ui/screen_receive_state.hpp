@@ -3,6 +3,8 @@
 #pragma once
 #include <allegro5/allegro.h>
 
+#include "phone/video_input.hpp"
+
 // The screen's own state in the application record, the main thread's.
 struct RECEIVE_SCREEN {
     ALLEGRO_BITMAP *preview_bmp;
@@ -16,4 +18,6 @@ struct RECEIVE_SCREEN {
     int warn_win;
     char msg_text[512];
     char status[160];
+    VIDEO_DEVICE webcams[8]; // those the webcam row offers, as found at its build
+    int nwebcams;
 };

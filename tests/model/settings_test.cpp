@@ -225,6 +225,22 @@ TEST(SettingsFile, FlagsColoursAndLanguageTakeOnlyTheirOwnTypes) {
     EXPECT_STREQ(s.lang, "it");
 }
 
+TEST(SettingsFile, TheWebcamChoiceRoundTripsAndAnOldFileKeepsItsLens) {
+    // A file from before the choice by name: the lens flag alone, no webcam named.
+    SETTINGS old = read(R"({"rx_front_camera": true})");
+    EXPECT_TRUE(old.rx_front_camera == 1 && old.rx_camera[0] == '\0');
+    SETTINGS s = defaults();
+    strcpy(s.rx_camera, "HD Webcam C270 (usb-0000:00:14.0-2)");
+    char *json = settings_to_json(&s);
+    ASSERT_NE(json, nullptr);
+    EXPECT_STREQ(read(json).rx_camera, "HD Webcam C270 (usb-0000:00:14.0-2)");
+    free(json);
+    // A text longer than any key, or not a text, leaves the choice as it was.
+    std::string huge = R"({"rx_camera": ")" + std::string(200, 'x') + "\"}";
+    EXPECT_STREQ(read(huge).rx_camera, "");
+    EXPECT_STREQ(read(R"({"rx_camera": 3})").rx_camera, "");
+}
+
 TEST(SettingsFile, NullArgumentsAreRefused) {
     SETTINGS s = defaults();
     EXPECT_EQ(settings_from_json(nullptr, "{}"), 0);

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "phone/camera_capture.hpp"
+#include "phone/camera_desktop.hpp"
 #include "support/camera_scene.hpp"
 #include "support/morse_signal.hpp"
 #include "support/test_sequence.hpp"
@@ -43,6 +44,8 @@ protected:
     void TearDown() override {
         capture_stop();
         unsetenv("LUMIKEY_CAMERA");
+        unsetenv("LUMIKEY_WEBCAMS");
+        camera_desktop_choose(nullptr);
         std::filesystem::remove_all(dir_);
     }
     std::string film(const char *text, double lead_ms) {
@@ -131,6 +134,52 @@ TEST_F(CameraDesktop, ASquarePlacedByTheUserIsReadAtOnceAndStopJoins) {
     std::lock_guard<std::mutex> hold(got.lock);
     EXPECT_GT(got.t.size(), 40u);               // every frame since the tap
     for (float l : got.luma) EXPECT_LT(l, 150); // the room, never the lamp
+}
+
+// Stand-ins for webcams: "videoN" files of a name, a bus and the input opened.
+void stand_in(const std::filesystem::path &dir, const char *file, const char *text) {
+    FILE *f = fopen((dir / file).c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    fputs(text, f);
+    fclose(f);
+}
+
+TEST_F(CameraDesktop, AWebcamIsChosenByNameAndAGoneOneFallsBack) {
+    std::filesystem::path cams = dir_ / "webcams";
+    std::filesystem::create_directories(cams);
+    stand_in(cams, "video10", "Brio 4K\nusb-3\n/tmp/brio.mkv\n");
+    stand_in(cams, "video2", "HD C270\nusb-1\nc270a.mkv\n");
+    stand_in(cams, "video4", "HD C270\nusb-2\nc270b.mkv\n");
+    stand_in(cams, "video6", "no bus, no path\n"); // not a device: left out
+    stand_in(cams, "notes", "Notes\nusb-9\nnotes.mkv\n");
+    setenv("LUMIKEY_WEBCAMS", cams.c_str(), 1);
+    VIDEO_DEVICE d[8];
+    ASSERT_EQ(camera_desktop_devices(d, 8), 3u);
+    // In the order of their numbers, paths relative to the folder.
+    EXPECT_STREQ(d[0].path, (cams / "c270a.mkv").c_str());
+    EXPECT_STREQ(d[2].path, "/tmp/brio.mkv");
+    char key[160];
+    camera_desktop_key(&d[1], key, sizeof key);
+    EXPECT_STREQ(key, "HD C270 (usb-2)");
+    // The twin on the other bus is told apart; without a key the lens flag picks.
+    EXPECT_EQ(camera_desktop_pick(d, 3, "HD C270 (usb-2)", 1), 1u);
+    EXPECT_EQ(camera_desktop_pick(d, 3, nullptr, 0), 1u);
+    EXPECT_EQ(camera_desktop_pick(d, 1, nullptr, 0), 0u); // no second one
+    // Plugged in elsewhere: the same name; gone: the lens flag. A name that only begins the
+    // same is another webcam.
+    EXPECT_EQ(camera_desktop_pick(d, 3, "Brio 4K (usb-7)", 1), 2u);
+    EXPECT_EQ(camera_desktop_pick(d, 3, "Brio 4 (usb-3)", 1), 0u);
+    EXPECT_EQ(camera_desktop_pick(d, 3, "Kiyo (usb-5)", 0), 1u);
+
+    // The choice reaches what a start opens. No webcam at all: the service cannot capture.
+    char path[256];
+    camera_desktop_choose("Brio 4K (usb-3)");
+    ASSERT_EQ(camera_desktop_input(1, path, sizeof path), 1);
+    EXPECT_STREQ(path, "/tmp/brio.mkv");
+    setenv("LUMIKEY_WEBCAMS", dir_.c_str(), 1);
+    EXPECT_EQ(camera_desktop_input(1, path, sizeof path), 0);
+    EXPECT_EQ(capture_supported(), 0);
+    EXPECT_EQ(capture_start(320, 240, 30, keep, nullptr), -2);
 }
 
 } // namespace

@@ -98,6 +98,18 @@ std::string printed(const char *format, int value) {
 TEST(ScreenFit, EveryTextFitsItsWidgetInEveryLanguagePortraitAndLandscape) {
     // Sound is there (its check is shown) without a sound server's threads.
     ScopedEnv no_server("PULSE_SERVER", "unix:/nonexistent");
+    // Two webcams, so that the receive screen offers the choice; names as long as a driver's.
+    TempDir cams;
+    for (const char *file : {"video0", "video2", "video4"}) {
+        FILE *f = fopen(cams.file(file).c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        fputs(file[5] == '0' ? "Integrated Webcam HD: Integrate\nusb-0000:00:14.0-5\nx.mkv\n"
+                             : "HD Pro Webcam C920\nusb-0000:00:14.0-2\nx.mkv\n",
+              f);
+        fclose(f);
+    }
+    ScopedEnv webcams("LUMIKEY_WEBCAMS", cams.path().c_str());
+    ScopedEnv no_file("LUMIKEY_CAMERA", nullptr);
     FakePhone phone;
     TORCH_PLATFORM torch = phone.torch();
     VIBRATOR_PLATFORM vib = phone.vibrator();
