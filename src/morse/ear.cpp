@@ -415,15 +415,16 @@ double morse_fit(const std::vector<RUNLEN> &runs, double unit_ms) {
 }
 
 // Marks as dashes (1) or dots (0), each against the dots and dashes of its neighbours; the
-// local dot length of each mark goes to dot_ms.
-void class_marks(const std::vector<double> &marks, double unit, std::vector<int> *dash,
-                 std::vector<double> *dot_ms) {
+// local dot length of each mark goes to dot_ms. Marks already read as letters (known) keep
+// what they are; only their local dot is measured.
+void class_marks(const std::vector<double> &marks, double unit, const std::vector<int> *known,
+                 std::vector<int> *dash, std::vector<double> *dot_ms) {
     size_t n = marks.size();
     dash->assign(n, 0);
     dot_ms->assign(n, unit);
-    for (size_t i = 0; i < n; i++) (*dash)[i] = marks[i] > 2.0 * unit;
+    for (size_t i = 0; i < n; i++) (*dash)[i] = known ? (*known)[i] : marks[i] > 2.0 * unit;
     std::vector<double> dots, dashes;
-    for (int pass = 0; pass < 3; pass++) {
+    for (int pass = 0; pass < (known ? 1 : 3); pass++) {
         std::vector<int> next(n);
         for (size_t i = 0; i < n; i++) {
             size_t lo = i > (size_t)EAR_LOCAL ? i - EAR_LOCAL : 0,
@@ -435,7 +436,7 @@ void class_marks(const std::vector<double> &marks, double unit, std::vector<int>
             if (d <= 0) d = D > 0 ? D / 3.0 : unit;
             if (D <= 0 || D < 1.5 * d) D = 3.0 * d;
             (*dot_ms)[i] = d;
-            next[i] = marks[i] > sqrt(d * D);
+            next[i] = known ? (*known)[i] : marks[i] > sqrt(d * D);
         }
         *dash = next;
     }
@@ -489,32 +490,43 @@ bool read_at(const std::vector<cplx> &z, const std::vector<float> &noise_var, do
     // slow loses the dots and leaves sound unexplained.
     *likelihood = std::max(0.0, soft_likelihood) * morse_fit(runs, unit);
     std::vector<double> marks, spaces;
-    for (const RUNLEN &r : runs) (r.on ? marks : spaces).push_back(r.ms);
+    // What the reading over letters made of each mark and gap, when it made something of all.
+    std::vector<int> mark_kind, gap_kind;
+    bool lettered = true;
+    for (const RUNLEN &r : runs) {
+        (r.on ? marks : spaces).push_back(r.ms);
+        (r.on ? mark_kind : gap_kind).push_back(r.kind);
+        lettered = lettered && r.kind >= 0;
+    }
     if (marks.size() < 2) return false;
     std::vector<int> dash;
     std::vector<double> dot_ms;
-    class_marks(marks, unit, &dash, &dot_ms);
+    class_marks(marks, unit, lettered ? &mark_kind : nullptr, &dash, &dot_ms);
     // Spaces against the local dot, in three classes (inside a letter, between letters,
     // between words) found by k-means on their logarithms.
     size_t ns = spaces.size();
     std::vector<double> ls(ns);
     for (size_t j = 0; j < ns; j++) ls[j] = log(spaces[j] / dot_ms[j]);
     double t01 = log(2.0), t12 = HUGE_VAL;
+    // Whether each gap ends a letter.
+    auto ends_letter = [&](size_t j) { return lettered ? gap_kind[j] == 1 : ls[j] > t01; };
     if (ns >= 2) {
         // Inside a letter or not: two classes, from one and three dots.
         double c[2] = {0.0, log(3.0)};
         two_means(ls, -HUGE_VAL, c);
-        t01 = std::clamp(0.5 * (c[0] + c[1]), log(1.5), log(4.0));
+        if (!lettered) t01 = std::clamp(0.5 * (c[0] + c[1]), log(1.5), log(4.0));
         // Of the gaps between letters, the longest may be word gaps: a class of its own only
         // when it lies well above the others.
         double hi = -HUGE_VAL, lo = HUGE_VAL;
-        for (double l : ls)
-            if (l > t01) {
-                hi = std::max(hi, l);
-                lo = std::min(lo, l);
+        std::vector<double> between;
+        for (size_t j = 0; j < ns; j++)
+            if (ends_letter(j)) {
+                hi = std::max(hi, ls[j]);
+                lo = std::min(lo, ls[j]);
+                between.push_back(ls[j]);
             }
         double w[2] = {lo, hi};
-        if (hi > lo) two_means(ls, t01, w);
+        if (hi > lo) two_means(between, -HUGE_VAL, w);
         if (hi > lo && w[1] - w[0] > log(1.6)) t12 = 0.5 * (w[0] + w[1]);
         ka_log(LOG_DEBUG, "ear: unit %.1f ms, gaps %.2f %.2f | %.2f %.2f units", unit, exp(c[0]),
                exp(c[1]), exp(w[0]), exp(w[1]));
@@ -577,11 +589,11 @@ bool read_at(const std::vector<cplx> &z, const std::vector<float> &noise_var, do
         if (code.empty()) code_from = i;
         code += dash[i] ? '-' : '.';
         if (i >= ns) break;
-        if (ls[i] > t12) {
+        if (ends_letter(i) && ls[i] > t12) {
             flush(i + 1);
             *text += ' ';
             *symbols += " / ";
-        } else if (ls[i] > t01) {
+        } else if (ends_letter(i)) {
             flush(i + 1);
             *symbols += ' ';
         }
@@ -599,7 +611,7 @@ bool read_at(const std::vector<cplx> &z, const std::vector<float> &noise_var, do
         units += dash[i] ? 3 : 1;
         n_marks++;
         if (!dash[i]) short_marks.push_back(marks[i]);
-        if (i < ns && ls[i] <= t01) {
+        if (i < ns && !ends_letter(i)) {
             sum += spaces[i];
             units += 1;
             n_gaps++;

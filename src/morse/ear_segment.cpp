@@ -12,6 +12,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "morse/ear_letters.hpp"
+
 namespace {
 
 using cplxd = std::complex<double>;
@@ -21,6 +23,8 @@ constexpr int SEG_FRAMES_PER_UNIT = 5;
 // The longest mark and space read in one piece, in units; longer spaces are read as a chain.
 constexpr double SEG_MAX_MARK = 7.0;
 constexpr double SEG_MAX_SPACE = 10.0;
+// The longest gap inside a letter, in units (an operator's are at most half as long again).
+constexpr double SEG_MAX_INSIDE = 3.0;
 // A space followed by a space costs this much: only a pause too long for one piece is split.
 constexpr double SEG_CHAIN = 0.5;
 // Readings, each with the levels of the one before.
@@ -98,6 +102,7 @@ struct SEGMENTER {
     int frame;  // ms per frame
     int frames; // whole frames in z
     std::vector<uint8_t> on;
+    std::vector<int8_t> kind;      // per frame: dot or dash, gap inside or between letters; -1
     double score = 0;              // the last reading's, against silence throughout
     std::vector<double> amp, nvar; // per grid step: the tone's amplitude per ms, the noise's
                                    // power in a sum over one unit
@@ -218,6 +223,65 @@ void _seg_levels(SEGMENTER *s, bool first) {
         s->nvar[c] = std::max(s->nvar[c], s->amp[c] * s->amp[c] * s->unit * s->unit / SEG_TOP_SNR);
 }
 
+// Every frame weighed by its own levels: the sum matched to a tone that rises and falls with
+// them, and the energy it must show, both summed from the start so that any run of frames is
+// scored at once; and each frame's own score, for a tone whose phase wanders (a drifting
+// oscillator, a fade's turns), still a mark frame by frame.
+struct FRAME_SCORES {
+    std::vector<cplxd> matched;
+    std::vector<double> energy, frame_score;
+
+    explicit FRAME_SCORES(const SEGMENTER *s)
+        : matched((size_t)s->frames + 1, 0.0), energy((size_t)s->frames + 1, 0.0),
+          frame_score((size_t)s->frames + 1, 0.0) {
+        for (int k = 0; k < s->frames; k++) {
+            double amp, nv;
+            s->at((k + 0.5) * s->frame, &amp, &nv);
+            cplxd y = s->sum(k, k + 1) * (amp * s->unit / nv);
+            double e = amp * amp * s->frame * s->unit / nv;
+            matched[(size_t)k + 1] = matched[(size_t)k] + y;
+            energy[(size_t)k + 1] = energy[(size_t)k] + e;
+            frame_score[(size_t)k + 1] = frame_score[(size_t)k] - e + ln_i0(2.0 * std::abs(y));
+        }
+    }
+    // How much likelier a mark over frames a..b is than noise there.
+    double mark(int a, int b) const {
+        return std::max(energy[(size_t)a] - energy[(size_t)b] +
+                            ln_i0(2.0 * std::abs(matched[(size_t)b] - matched[(size_t)a])),
+                        frame_score[(size_t)b] - frame_score[(size_t)a] - 1.0);
+    }
+};
+
+// A lone short mark between two gaps as long as a letter's is what noise makes most often in
+// the long gaps of slow spacing; a real one (an E, a T keyed short) stands well above the
+// noise, so it must show a clear score of its own. With letters read, only a mark that is a
+// letter of its own between gaps read as gaps between letters is looked at.
+void _seg_drop_lone(SEGMENTER *s, const FRAME_SCORES &fs) {
+    int T = s->frames;
+    double per = s->unit / s->frame;
+    int lone = (int)ceil(1.5 * per), apart = (int)floor(2.5 * per);
+    for (int a = 0, prev_gap = T, prev_kind = 1; a < T;) {
+        int b = a;
+        while (b < T && s->on[(size_t)b] == s->on[(size_t)a]) b++;
+        if (!s->on[(size_t)a]) {
+            prev_gap = b - a;
+            prev_kind = s->kind[(size_t)a];
+            a = b;
+            continue;
+        }
+        int c = b;
+        while (c < T && !s->on[(size_t)c]) c++;
+        int next_kind = b < T ? s->kind[(size_t)b] : 1;
+        if (b - a <= lone && prev_gap >= apart && c - b >= apart && prev_kind != 0 &&
+            next_kind != 0 && fs.mark(a, b) < SEG_LONE_SCORE) {
+            std::fill(s->on.begin() + a, s->on.begin() + b, 0);
+            std::fill(s->kind.begin() + a, s->kind.begin() + b, (int8_t)prev_kind);
+        }
+        prev_gap = 0;
+        a = b;
+    }
+}
+
 // One reading: the likeliest chain of marks and spaces at the levels found, into s->on.
 void _seg_read(SEGMENTER *s) {
     int T = s->frames;
@@ -236,28 +300,12 @@ void _seg_read(SEGMENTER *s) {
     std::vector<int> len_m((size_t)T + 1, 0), len_s((size_t)T + 1, 0);
     std::vector<uint8_t> after_space((size_t)T + 1, 0);
     best_m[0] = best_s[0] = 0;
-    // Each frame weighed by its own levels: the sum matched to a tone that rises and falls
-    // with them, and the energy it must show, both summed from the start so that any run of
-    // frames is scored at once; and each frame's own score, for a tone whose phase wanders
-    // (a drifting oscillator, a fade's turns), still a mark frame by frame.
-    std::vector<cplxd> matched((size_t)T + 1, 0.0);
-    std::vector<double> energy((size_t)T + 1, 0.0), frame_score((size_t)T + 1, 0.0);
-    for (int k = 0; k < T; k++) {
-        double amp, nv;
-        s->at((k + 0.5) * s->frame, &amp, &nv);
-        cplxd y = s->sum(k, k + 1) * (amp * s->unit / nv);
-        double e = amp * amp * s->frame * s->unit / nv;
-        matched[(size_t)k + 1] = matched[(size_t)k] + y;
-        energy[(size_t)k + 1] = energy[(size_t)k] + e;
-        frame_score[(size_t)k + 1] = frame_score[(size_t)k] - e + ln_i0(2.0 * std::abs(y));
-    }
+    FRAME_SCORES fs(s);
     for (int t = 1; t <= T; t++) {
         for (int d = 1; d <= std::min(dm, t); d++) {
             int a = t - d;
             if (best_s[(size_t)a] == -HUGE_VAL) continue;
-            double score = energy[(size_t)a] - energy[(size_t)t] +
-                           ln_i0(2.0 * std::abs(matched[(size_t)t] - matched[(size_t)a]));
-            score = std::max(score, frame_score[(size_t)t] - frame_score[(size_t)a] - 1.0);
+            double score = fs.mark(a, t);
             // A mark cut by either end of the stretch may have any length.
             if (a > 0 && t < T) score += pm[(size_t)d];
             score -= SEG_MARK_COST;
@@ -296,30 +344,139 @@ void _seg_read(SEGMENTER *s) {
             mark = !was_space;
         }
     }
-    // A lone short mark between two gaps as long as a letter's is what noise makes most often
-    // in the long gaps of slow spacing; a real one (an E, a T keyed short) stands well above
-    // the noise, so it must show a clear score of its own.
-    int lone = (int)ceil(1.5 * per), apart = (int)floor(2.5 * per);
-    for (int a = 0, prev_gap = T; a < T;) {
-        int b = a;
-        while (b < T && s->on[(size_t)b] == s->on[(size_t)a]) b++;
-        if (!s->on[(size_t)a]) {
-            prev_gap = b - a;
-            a = b;
-            continue;
-        }
-        int c = b;
-        while (c < T && !s->on[(size_t)c]) c++;
-        if (b - a <= lone && prev_gap >= apart && c - b >= apart) {
-            double own =
-                std::max(energy[(size_t)a] - energy[(size_t)b] +
-                             ln_i0(2.0 * std::abs(matched[(size_t)b] - matched[(size_t)a])),
-                         frame_score[(size_t)b] - frame_score[(size_t)a] - 1.0);
-            if (own < SEG_LONE_SCORE) std::fill(s->on.begin() + a, s->on.begin() + b, 0);
-        }
-        prev_gap = 0;
-        a = b;
+    std::fill(s->kind.begin(), s->kind.end(), (int8_t)-1);
+    _seg_drop_lone(s, fs);
+}
+
+// The reading over letters: the same marks and spaces, but each mark a dot or a dash that walks
+// down the tree of the table's codes, each gap either inside a letter (the walk goes on) or
+// between letters (the walk must stand on a letter, whose odds are counted, and starts again).
+// A lost dot or a dash cut in two then costs the letter it makes of the rest, so the reading
+// that keeps to letters wins where the sound alone hesitates. The lengths are those of the
+// element each one is, and the states are the tree's nodes at each frame's end.
+void _seg_read_letters(SEGMENTER *s) {
+    const std::vector<EAR_LETTER_NODE> &tree = ear_letter_tree();
+    size_t N = tree.size();
+    int T = s->frames;
+    double per = s->unit / s->frame;
+    int dm = std::max(2, (int)ceil(SEG_MAX_MARK * per)),
+        di = std::max(2, (int)ceil(SEG_MAX_INSIDE * per)),
+        ds = std::max(2, (int)ceil(SEG_MAX_SPACE * per));
+    static const double DOT_AT[] = {0.0}, DASH_AT[] = {1.0986123}, ONE_W[] = {0.9};
+    static const double GAP_AT[] = {1.0986123, 1.9459101}, GAP_W[] = {0.6, 0.3};
+    std::vector<double> p_el[2] = {std::vector<double>((size_t)dm + 1),
+                                   std::vector<double>((size_t)dm + 1)};
+    std::vector<double> p_in((size_t)di + 1), p_gap((size_t)ds + 1);
+    for (int d = 1; d <= dm; d++) {
+        double lr = log(d / per);
+        p_el[0][(size_t)d] = log_length(lr, DOT_AT, ONE_W, 1, log(0.5), log(SEG_MAX_MARK));
+        p_el[1][(size_t)d] = log_length(lr, DASH_AT, ONE_W, 1, log(0.5), log(SEG_MAX_MARK));
     }
+    for (int d = 1; d <= di; d++)
+        p_in[(size_t)d] = log_length(log(d / per), DOT_AT, ONE_W, 1, log(0.5), log(SEG_MAX_INSIDE));
+    for (int d = 1; d <= ds; d++)
+        p_gap[(size_t)d] = log_length(log(d / per), GAP_AT, GAP_W, 2, log(0.5), log(SEG_MAX_SPACE));
+    size_t cells = ((size_t)T + 1) * N;
+    // mark[t][n]: a mark ends at t on node n; inside[t][n]: a gap inside a letter ends at t
+    // after node n; gap[t]: a gap between letters ends at t. Each with the length and, for a
+    // mark, the node it came from; for a gap, the letter it closed (-1: a gap before it).
+    std::vector<double> mark(cells, -HUGE_VAL), inside(cells, -HUGE_VAL);
+    std::vector<uint16_t> mark_len(cells, 0), inside_len(cells, 0);
+    std::vector<int16_t> mark_from(cells, 0);
+    std::vector<double> gap((size_t)T + 1, -HUGE_VAL), letter((size_t)T + 1, -HUGE_VAL);
+    std::vector<int16_t> gap_from((size_t)T + 1, -1), letter_at((size_t)T + 1, -1);
+    std::vector<uint16_t> gap_len((size_t)T + 1, 0);
+    gap[0] = 0;
+    FRAME_SCORES fs(s);
+    for (int t = 1; t <= T; t++) {
+        double *m_t = &mark[(size_t)t * N];
+        for (int d = 1; d <= std::min(dm, t); d++) {
+            int a = t - d;
+            // A mark cut by either end of the stretch may have any length.
+            bool cut = a == 0 || t == T;
+            double own = fs.mark(a, t) - SEG_MARK_COST;
+            const double *in_a = &inside[(size_t)a * N];
+            for (size_t p = 0; p < N; p++) {
+                double from = p == 0 ? gap[(size_t)a] : in_a[p];
+                if (from == -HUGE_VAL) continue;
+                for (int k = 0; k < 2; k++) {
+                    int n = tree[p].next[k];
+                    if (n < 0) continue;
+                    double v = from + own + (cut ? 0.0 : p_el[k][(size_t)d]);
+                    size_t c = (size_t)t * N + (size_t)n;
+                    if (v > m_t[n]) {
+                        m_t[n] = v;
+                        mark_len[c] = (uint16_t)d;
+                        mark_from[c] = (int16_t)p;
+                    }
+                }
+            }
+        }
+        for (size_t n = 1; n < N; n++) {
+            double v = m_t[n] + tree[n].end;
+            if (v > letter[(size_t)t]) {
+                letter[(size_t)t] = v;
+                letter_at[(size_t)t] = (int16_t)n;
+            }
+        }
+        double *in_t = &inside[(size_t)t * N];
+        for (int d = 1; d <= std::min(di, t - 1); d++) {
+            int a = t - d;
+            const double *m_a = &mark[(size_t)a * N];
+            for (size_t n = 1; n < N; n++) {
+                if (tree[n].next[0] < 0 && tree[n].next[1] < 0) continue;
+                double v = m_a[n] + p_in[(size_t)d];
+                if (v > in_t[n]) {
+                    in_t[n] = v;
+                    inside_len[(size_t)t * N + n] = (uint16_t)d;
+                }
+            }
+        }
+        for (int d = 1; d <= std::min(ds, t); d++) {
+            int a = t - d;
+            double prior = (a > 0 && t < T) ? p_gap[(size_t)d] : 0.0;
+            double from_l = letter[(size_t)a], from_g = a > 0 ? gap[(size_t)a] - SEG_CHAIN : 0.0;
+            double v = std::max(from_l, from_g) + prior;
+            if (v > gap[(size_t)t]) {
+                gap[(size_t)t] = v;
+                gap_len[(size_t)t] = (uint16_t)d;
+                gap_from[(size_t)t] = from_g >= from_l ? (int16_t)-1 : letter_at[(size_t)a];
+            }
+        }
+    }
+    std::fill(s->on.begin(), s->on.end(), 0);
+    std::fill(s->kind.begin(), s->kind.end(), (int8_t)1);
+    s->score = std::max(gap[(size_t)T], letter[(size_t)T]);
+    // Back from the end: 0 a gap between letters, 1 a mark on node n, 2 a gap inside a letter.
+    int t = T, state = letter[(size_t)T] > gap[(size_t)T] ? 1 : 0, n = letter_at[(size_t)T];
+    while (t > 0) {
+        if (state == 0) {
+            int d = std::max(1, (int)gap_len[(size_t)t]);
+            int from = gap_from[(size_t)t];
+            t -= d;
+            if (from >= 0) {
+                state = 1;
+                n = from;
+            }
+        } else if (state == 1) {
+            size_t c = (size_t)t * N + (size_t)n;
+            int d = std::max(1, (int)mark_len[c]), p = mark_from[c];
+            int8_t dash = tree[(size_t)p].next[1] == n;
+            for (int k = t - d; k < t; k++) {
+                s->on[(size_t)k] = 1;
+                s->kind[(size_t)k] = dash;
+            }
+            t -= d;
+            state = p == 0 ? 0 : 2;
+            n = p;
+        } else {
+            int d = std::max(1, (int)inside_len[(size_t)t * N + (size_t)n]);
+            for (int k = t - d; k < t; k++) s->kind[(size_t)k] = 0;
+            t -= d;
+            state = 1;
+        }
+    }
+    _seg_drop_lone(s, fs);
 }
 
 } // namespace
@@ -335,6 +492,7 @@ std::vector<EAR_RUN> ear_segment(const std::vector<std::complex<float>> &z, doub
     s.frames = (int)(z.size() / (size_t)s.frame);
     if (s.frames < 4 * SEG_FRAMES_PER_UNIT || guess.empty()) return guess;
     s.on.assign((size_t)s.frames, 0);
+    s.kind.assign((size_t)s.frames, -1);
     double t = guess_first_ms;
     for (const EAR_RUN &r : guess) {
         if (r.on) {
@@ -367,11 +525,15 @@ std::vector<EAR_RUN> ear_segment(const std::vector<std::complex<float>> &z, doub
     s.nvar.assign(cells, 1.0);
     for (int round = 0; round < SEG_ROUNDS; round++) {
         _seg_levels(&s, round == 0);
-        _seg_read(&s);
+        if (round + 1 < SEG_ROUNDS)
+            _seg_read(&s);
+        else
+            _seg_read_letters(&s);
     }
     // The edges found, each moved onto the first reading's edge of the same kind when that
     // lies within a frame: where the first reading was right its edges are finer.
     std::vector<double> guess_up, guess_down, edges;
+    std::vector<int> kinds;
     t = guess_first_ms;
     for (const EAR_RUN &r : guess) {
         (r.on ? guess_up : guess_down).push_back(t);
@@ -387,6 +549,7 @@ std::vector<EAR_RUN> ear_segment(const std::vector<std::complex<float>> &z, doub
         if (it != near.end() && fabs(*it - ms) <= s.frame && (edges.empty() || *it > edges.back()))
             ms = *it;
         edges.push_back(ms);
+        kinds.push_back(s.kind[(size_t)k]);
     }
     if (edges.size() % 2) edges.push_back((double)s.frames * s.frame); // still on at the end
     std::vector<EAR_RUN> runs;
@@ -394,6 +557,6 @@ std::vector<EAR_RUN> ear_segment(const std::vector<std::complex<float>> &z, doub
     if (edges.empty()) return runs;
     *first_ms = edges[0];
     for (size_t i = 1; i < edges.size(); i++)
-        runs.push_back(EAR_RUN{(int)(i % 2), edges[i] - edges[i - 1]});
+        runs.push_back(EAR_RUN{(int)(i % 2), edges[i] - edges[i - 1], kinds[i - 1]});
     return runs;
 }

@@ -8,10 +8,12 @@
 #include <complex>
 #include <vector>
 
-// One mark (on) or space, in ms.
+// One mark (on) or space, in ms, and what the reading over letters made of it: a dot (0) or a
+// dash (1), a gap inside a letter (0) or between letters (1); -1 when not read over letters.
 struct EAR_RUN {
     int on;
     double ms;
+    int kind = -1;
 };
 
 // Reads z (the tone mixed down, one value per ms) at unit_ms, starting from a first reading
