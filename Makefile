@@ -11,8 +11,12 @@ FUZZ_SECONDS ?= 20
 run: build
 	./$(BUILD)/lumikey
 
-test: build
-	./tools/run-tests.sh $(BUILD) $(if $(filter thread,$(SANITIZE)),-L threaded)
+# Under ThreadSanitizer only the threaded tests run, so only they are built.
+THREADED := $(filter thread,$(SANITIZE))
+
+test: configure
+	cmake --build $(BUILD) -j $(JOBS) $(if $(THREADED),--target threaded_tests)
+	./tools/run-tests.sh $(BUILD) $(if $(THREADED),-L threaded)
 
 bench: build
 	cmake --build $(BUILD) --target benches -j $(JOBS)
