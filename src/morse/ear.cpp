@@ -461,8 +461,8 @@ void two_means(const std::vector<double> &v, double floor, double c[2]) {
 // The stretch read at about best_unit: the dots of that reading give the filter's length for
 // the last one. letters and known count the letters read and those in the table.
 bool read_at(const std::vector<cplx> &z, const std::vector<float> &noise_var, double best_unit,
-             EAR_MESSAGE *m, std::string *text, std::string *symbols, int *letters, int *known,
-             double *likelihood) {
+             bool over_letters, EAR_MESSAGE *m, std::string *text, std::string *symbols,
+             int *letters, int *known, double *likelihood) {
     *letters = *known = 0;
     double first = 0;
     LEVELS lv;
@@ -474,7 +474,7 @@ bool read_at(const std::vector<cplx> &z, const std::vector<float> &noise_var, do
     unit = std::clamp(unit, 0.7 * best_unit, 1.4 * best_unit);
     runs = read_runs(z, noise_var, unit, &first, &lv);
     double soft_likelihood = 0;
-    runs = ear_segment(z, unit, runs, first, &first, &soft_likelihood);
+    runs = ear_segment(z, unit, runs, first, over_letters, &first, &soft_likelihood);
     // In noise the first reading's dots are cut short by the marks of noise among them: the
     // soft reading's own dots set the unit again, and it is read once more at that one.
     dots.clear();
@@ -483,7 +483,7 @@ bool read_at(const std::vector<cplx> &z, const std::vector<float> &noise_var, do
     double again = dots.size() >= 3 ? std::clamp(median(dots), 0.8 * unit, 1.25 * unit) : unit;
     if (fabs(again / unit - 1.0) > 0.08) {
         unit = again;
-        runs = ear_segment(z, unit, runs, first, &first, &soft_likelihood);
+        runs = ear_segment(z, unit, runs, first, over_letters, &first, &soft_likelihood);
     }
     // How well the reading explains the sound, times how much it looks like Morse at this unit:
     // a reading too fast explains the noise as well, as marks of no sensible length; one too
@@ -525,8 +525,12 @@ bool read_at(const std::vector<cplx> &z, const std::vector<float> &noise_var, do
                 lo = std::min(lo, ls[j]);
                 between.push_back(ls[j]);
             }
+        // From the middle of them and the longest: a gap inside a letter taken for one between
+        // letters must not draw the lower class down so far that every letter gap joins the
+        // words' (spacing as slow as Farnsworth's leaves them far apart).
         double w[2] = {lo, hi};
-        if (hi > lo) two_means(between, -HUGE_VAL, w);
+        if (lettered && !between.empty()) w[0] = median(between);
+        if (hi > lo) two_means(between, lettered ? log(2.0) : -HUGE_VAL, w);
         if (hi > lo && w[1] - w[0] > log(1.6)) t12 = 0.5 * (w[0] + w[1]);
         ka_log(LOG_DEBUG, "ear: unit %.1f ms, gaps %.2f %.2f | %.2f %.2f units", unit, exp(c[0]),
                exp(c[1]), exp(w[0]), exp(w[1]));
@@ -638,7 +642,7 @@ bool read_at(const std::vector<cplx> &z, const std::vector<float> &noise_var, do
 // slow runs letters together into codes no character has).
 bool read_stretch(const std::vector<cplx> &z, const std::vector<float> &noise_var, EAR_MESSAGE *m,
                   std::string *text, std::string *symbols) {
-    double fits[EAR_UNIT_TRIES], units[EAR_UNIT_TRIES], best_fit = 0;
+    double fits[EAR_UNIT_TRIES], units[EAR_UNIT_TRIES], best_fit = 0, best_unit = 0;
     for (int i = 0; i < EAR_UNIT_TRIES; i++) {
         double first = 0;
         LEVELS lv;
@@ -656,7 +660,7 @@ bool read_stretch(const std::vector<cplx> &z, const std::vector<float> &noise_va
         std::string t, sy;
         int letters = 0, known = 0;
         double likelihood = 0;
-        if (!read_at(z, noise_var, units[i], &mm, &t, &sy, &letters, &known, &likelihood) ||
+        if (!read_at(z, noise_var, units[i], false, &mm, &t, &sy, &letters, &known, &likelihood) ||
             letters == 0)
             continue;
         double score = likelihood * (double)known / letters;
@@ -666,12 +670,26 @@ bool read_stretch(const std::vector<cplx> &z, const std::vector<float> &noise_va
         // still fit, but the sound the lost dots leave unexplained costs that reading its place.
         if (score > best_score) {
             best_score = score;
+            best_unit = units[i];
             *m = mm;
             *text = t;
             *symbols = sy;
         }
     }
-    return best_score >= 0;
+    if (best_score < 0) return false;
+    // The speed found, the stretch is read once more over letters. Readings at the units tried
+    // are compared without: letters of the table come out at any unit, and how many of them a
+    // wrong speed leaves unknown is what tells it.
+    EAR_MESSAGE mm{};
+    std::string t, sy;
+    int letters = 0, known = 0;
+    double likelihood = 0;
+    if (read_at(z, noise_var, best_unit, true, &mm, &t, &sy, &letters, &known, &likelihood)) {
+        *m = mm;
+        *text = t;
+        *symbols = sy;
+    }
+    return true;
 }
 
 } // namespace

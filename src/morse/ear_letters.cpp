@@ -46,6 +46,8 @@ std::vector<EAR_LETTER_NODE> build() {
         double p = SHARE_EVEN * (cp < 0x80 ? 1.0 : RARE) / even;
         if (cp >= 'A' && cp <= 'Z') p += SHARE_ENGLISH * ENGLISH[cp - 'A'] / 100.0;
         if (cp >= '0' && cp <= '9') p += SHARE_FIGURES / 10.0;
+        // Each letter pays its own odds: a reading does not split a letter in two, nor make a
+        // letter of a speck of noise, unless the sound asks for it.
         tree[(size_t)at].end = WEIGHT * log(p);
         tree[(size_t)at].cp = cp;
     }

@@ -76,11 +76,11 @@ double ln_i0(double x) {
 // a small flat share from lo to hi for what an operator may do besides; below lo it falls off
 // fast (a mark or space under half a unit is noise).
 double log_length(double lr, const double *centres, const double *weights, int n, double lo,
-                  double hi) {
+                  double hi, double spread = SEG_SPREAD) {
     double p = 0;
     for (int i = 0; i < n; i++) {
-        double u = (lr - centres[i]) / SEG_SPREAD;
-        p += weights[i] * exp(-0.5 * u * u) / (SEG_SPREAD * 2.5066283);
+        double u = (lr - centres[i]) / spread;
+        p += weights[i] * exp(-0.5 * u * u) / (spread * 2.5066283);
     }
     double flat = 0.1 / (hi - lo);
     if (lr < lo) flat *= exp(-0.5 * ((lo - lr) / 0.15) * ((lo - lr) / 0.15));
@@ -348,6 +348,58 @@ void _seg_read(SEGMENTER *s) {
     _seg_drop_lone(s, fs);
 }
 
+// The operator's own lengths, in logarithms of units, from the reading so far: the centre and
+// spread of dots, dashes, gaps inside letters and gaps between them (two classes each, split
+// where they lie apart). A fist with heavy dashes or letter gaps close to its element gaps is
+// read by its own measure; what too few runs show keeps the standard lengths.
+struct FIST {
+    double at[4] = {0.0, 1.0986123, 0.0, 1.0986123};
+    double spread[4] = {SEG_SPREAD, SEG_SPREAD, SEG_SPREAD, SEG_SPREAD};
+};
+
+void _seg_classes(std::vector<double> &v, double split, double lo[2], double hi[2], double *at,
+                  double *spread) {
+    for (int it = 0; it < 10; it++) {
+        double sum[2] = {}, sq[2] = {}, n[2] = {};
+        for (double x : v) {
+            int k = x > split;
+            sum[k] += x;
+            sq[k] += x * x;
+            n[k]++;
+        }
+        if (n[0] < 8 || n[1] < 8) return;
+        for (int k = 0; k < 2; k++) {
+            at[k] = std::clamp(sum[k] / n[k], lo[k], hi[k]);
+            double var = sq[k] / n[k] - (sum[k] / n[k]) * (sum[k] / n[k]);
+            spread[k] = std::clamp(1.5 * sqrt(std::max(var, 0.0)), 0.15, SEG_SPREAD);
+        }
+        split = 0.5 * (at[0] + at[1]);
+    }
+}
+
+FIST _seg_fist(const SEGMENTER *s) {
+    FIST f;
+    double per = s->unit / s->frame;
+    std::vector<double> marks, gaps;
+    for (int a = 0; a < s->frames;) {
+        int b = a;
+        while (b < s->frames && s->on[(size_t)b] == s->on[(size_t)a]) b++;
+        double lr = log((b - a) / per);
+        if (a > 0 && b < s->frames) {
+            if (s->on[(size_t)a])
+                marks.push_back(lr);
+            else if (lr < log(5.0))
+                gaps.push_back(lr);
+        }
+        a = b;
+    }
+    double mark_lo[2] = {log(0.7), log(2.3)}, mark_hi[2] = {log(1.4), log(4.2)};
+    double gap_lo[2] = {log(0.6), log(2.0)}, gap_hi[2] = {log(1.5), log(4.5)};
+    _seg_classes(marks, log(2.0), mark_lo, mark_hi, f.at, f.spread);
+    _seg_classes(gaps, log(2.0), gap_lo, gap_hi, f.at + 2, f.spread + 2);
+    return f;
+}
+
 // The reading over letters: the same marks and spaces, but each mark a dot or a dash that walks
 // down the tree of the table's codes, each gap either inside a letter (the walk goes on) or
 // between letters (the walk must stand on a letter, whose odds are counted, and starts again).
@@ -362,20 +414,23 @@ void _seg_read_letters(SEGMENTER *s) {
     int dm = std::max(2, (int)ceil(SEG_MAX_MARK * per)),
         di = std::max(2, (int)ceil(SEG_MAX_INSIDE * per)),
         ds = std::max(2, (int)ceil(SEG_MAX_SPACE * per));
-    static const double DOT_AT[] = {0.0}, DASH_AT[] = {1.0986123}, ONE_W[] = {0.9};
-    static const double GAP_AT[] = {1.0986123, 1.9459101}, GAP_W[] = {0.6, 0.3};
+    FIST f = _seg_fist(s);
+    const double ONE_W[] = {0.9}, GAP_AT[] = {f.at[3], 1.9459101}, GAP_W[] = {0.6, 0.3};
     std::vector<double> p_el[2] = {std::vector<double>((size_t)dm + 1),
                                    std::vector<double>((size_t)dm + 1)};
     std::vector<double> p_in((size_t)di + 1), p_gap((size_t)ds + 1);
     for (int d = 1; d <= dm; d++) {
         double lr = log(d / per);
-        p_el[0][(size_t)d] = log_length(lr, DOT_AT, ONE_W, 1, log(0.5), log(SEG_MAX_MARK));
-        p_el[1][(size_t)d] = log_length(lr, DASH_AT, ONE_W, 1, log(0.5), log(SEG_MAX_MARK));
+        for (int k = 0; k < 2; k++)
+            p_el[k][(size_t)d] =
+                log_length(lr, &f.at[k], ONE_W, 1, log(0.5), log(SEG_MAX_MARK), f.spread[k]);
     }
     for (int d = 1; d <= di; d++)
-        p_in[(size_t)d] = log_length(log(d / per), DOT_AT, ONE_W, 1, log(0.5), log(SEG_MAX_INSIDE));
+        p_in[(size_t)d] = log_length(log(d / per), &f.at[2], ONE_W, 1, log(0.5),
+                                     log(SEG_MAX_INSIDE), f.spread[2]);
     for (int d = 1; d <= ds; d++)
-        p_gap[(size_t)d] = log_length(log(d / per), GAP_AT, GAP_W, 2, log(0.5), log(SEG_MAX_SPACE));
+        p_gap[(size_t)d] =
+            log_length(log(d / per), GAP_AT, GAP_W, 2, log(0.5), log(SEG_MAX_SPACE), f.spread[3]);
     size_t cells = ((size_t)T + 1) * N;
     // mark[t][n]: a mark ends at t on node n; inside[t][n]: a gap inside a letter ends at t
     // after node n; gap[t]: a gap between letters ends at t. Each with the length and, for a
@@ -483,7 +538,7 @@ void _seg_read_letters(SEGMENTER *s) {
 
 std::vector<EAR_RUN> ear_segment(const std::vector<std::complex<float>> &z, double unit_ms,
                                  const std::vector<EAR_RUN> &guess, double guess_first_ms,
-                                 double *first_ms, double *score) {
+                                 bool letters, double *first_ms, double *score) {
     *first_ms = guess_first_ms;
     *score = 0;
     SEGMENTER s;
@@ -525,7 +580,7 @@ std::vector<EAR_RUN> ear_segment(const std::vector<std::complex<float>> &z, doub
     s.nvar.assign(cells, 1.0);
     for (int round = 0; round < SEG_ROUNDS; round++) {
         _seg_levels(&s, round == 0);
-        if (round + 1 < SEG_ROUNDS)
+        if (!letters || round + 1 < SEG_ROUNDS)
             _seg_read(&s);
         else
             _seg_read_letters(&s);

@@ -22,7 +22,8 @@ struct EAR_RUN {
 // the stretch, so fading and a receiver's gain riding the noise up in the gaps are read in step.
 // *score is how much likelier the reading is than silence throughout (log-likelihood, the
 // lengths' odds included): readings of one stretch at several units compare by it. Returns the
-// guess itself, with a score of 0, when z is too short to be read again.
+// guess itself, with a score of 0, when z is too short to be read again. With letters, the last
+// reading is over the letters of the Morse table (ear_letters) and every run gets its kind.
 std::vector<EAR_RUN> ear_segment(const std::vector<std::complex<float>> &z, double unit_ms,
                                  const std::vector<EAR_RUN> &guess, double guess_first_ms,
-                                 double *first_ms, double *score);
+                                 bool letters, double *first_ms, double *score);
