@@ -352,9 +352,16 @@ void _seg_read(SEGMENTER *s) {
 // spread of dots, dashes, gaps inside letters and gaps between them (two classes each, split
 // where they lie apart). A fist with heavy dashes or letter gaps close to its element gaps is
 // read by its own measure; what too few runs show keeps the standard lengths.
+// An operator's speed also wanders through a message: each frame has the pace of the marks
+// around it (how much longer than the fist's own they run, as a logarithm), in steps.
+constexpr double SEG_PACE_STEP = 0.025;
+constexpr int SEG_PACE_HALF = 10;
+constexpr int SEG_PACE_MARKS = 12;
+
 struct FIST {
     double at[4] = {0.0, 1.0986123, 0.0, 1.0986123};
     double spread[4] = {SEG_SPREAD, SEG_SPREAD, SEG_SPREAD, SEG_SPREAD};
+    std::vector<uint8_t> pace; // per frame, SEG_PACE_HALF for none
 };
 
 void _seg_classes(std::vector<double> &v, double split, double lo[2], double hi[2], double *at,
@@ -381,22 +388,40 @@ FIST _seg_fist(const SEGMENTER *s) {
     FIST f;
     double per = s->unit / s->frame;
     std::vector<double> marks, gaps;
+    std::vector<int> mark_at;
     for (int a = 0; a < s->frames;) {
         int b = a;
         while (b < s->frames && s->on[(size_t)b] == s->on[(size_t)a]) b++;
         double lr = log((b - a) / per);
         if (a > 0 && b < s->frames) {
-            if (s->on[(size_t)a])
+            if (s->on[(size_t)a]) {
                 marks.push_back(lr);
-            else if (lr < log(5.0))
+                mark_at.push_back(a);
+            } else if (lr < log(5.0))
                 gaps.push_back(lr);
         }
         a = b;
     }
     double mark_lo[2] = {log(0.7), log(2.3)}, mark_hi[2] = {log(1.4), log(4.2)};
     double gap_lo[2] = {log(0.6), log(2.0)}, gap_hi[2] = {log(1.5), log(4.5)};
-    _seg_classes(marks, log(2.0), mark_lo, mark_hi, f.at, f.spread);
+    std::vector<double> scratch = marks;
+    _seg_classes(scratch, log(2.0), mark_lo, mark_hi, f.at, f.spread);
     _seg_classes(gaps, log(2.0), gap_lo, gap_hi, f.at + 2, f.spread + 2);
+    f.pace.assign((size_t)s->frames, (uint8_t)SEG_PACE_HALF);
+    size_t n = marks.size();
+    if (n < 2 * SEG_PACE_MARKS) return f;
+    double split = 0.5 * (f.at[0] + f.at[1]);
+    std::vector<double> off(n), win;
+    for (size_t i = 0; i < n; i++) off[i] = marks[i] - f.at[marks[i] > split];
+    for (size_t i = 0; i < n; i++) {
+        size_t lo = i > (size_t)SEG_PACE_MARKS ? i - SEG_PACE_MARKS : 0,
+               hi = std::min(n, i + SEG_PACE_MARKS + 1);
+        win.assign(off.begin() + (long)lo, off.begin() + (long)hi);
+        int q = (int)lround(median_of(win) / SEG_PACE_STEP);
+        uint8_t v = (uint8_t)(std::clamp(q, -SEG_PACE_HALF, SEG_PACE_HALF) + SEG_PACE_HALF);
+        int from = i == 0 ? 0 : mark_at[i], to = i + 1 < n ? mark_at[i + 1] : s->frames;
+        std::fill(f.pace.begin() + from, f.pace.begin() + to, v);
+    }
     return f;
 }
 
@@ -416,21 +441,27 @@ void _seg_read_letters(SEGMENTER *s) {
         ds = std::max(2, (int)ceil(SEG_MAX_SPACE * per));
     FIST f = _seg_fist(s);
     const double ONE_W[] = {0.9}, GAP_AT[] = {f.at[3], 1.9459101}, GAP_W[] = {0.6, 0.3};
-    std::vector<double> p_el[2] = {std::vector<double>((size_t)dm + 1),
-                                   std::vector<double>((size_t)dm + 1)};
-    std::vector<double> p_in((size_t)di + 1), p_gap((size_t)ds + 1);
-    for (int d = 1; d <= dm; d++) {
-        double lr = log(d / per);
-        for (int k = 0; k < 2; k++)
-            p_el[k][(size_t)d] =
-                log_length(lr, &f.at[k], ONE_W, 1, log(0.5), log(SEG_MAX_MARK), f.spread[k]);
+    // The lengths' odds at every pace, each table from a run's first frame on.
+    constexpr int PACES = 2 * SEG_PACE_HALF + 1;
+    std::vector<double> p_el[2][PACES], p_in[PACES], p_gap[PACES];
+    for (int q = 0; q < PACES; q++) {
+        double off = (q - SEG_PACE_HALF) * SEG_PACE_STEP;
+        for (int k = 0; k < 2; k++) p_el[k][q].assign((size_t)dm + 1, 0.0);
+        p_in[q].assign((size_t)di + 1, 0.0);
+        p_gap[q].assign((size_t)ds + 1, 0.0);
+        for (int d = 1; d <= dm; d++) {
+            double lr = log(d / per) - off;
+            for (int k = 0; k < 2; k++)
+                p_el[k][q][(size_t)d] =
+                    log_length(lr, &f.at[k], ONE_W, 1, log(0.5), log(SEG_MAX_MARK), f.spread[k]);
+        }
+        for (int d = 1; d <= di; d++)
+            p_in[q][(size_t)d] = log_length(log(d / per) - off, &f.at[2], ONE_W, 1, log(0.5),
+                                            log(SEG_MAX_INSIDE), f.spread[2]);
+        for (int d = 1; d <= ds; d++)
+            p_gap[q][(size_t)d] = log_length(log(d / per) - off, GAP_AT, GAP_W, 2, log(0.5),
+                                             log(SEG_MAX_SPACE), f.spread[3]);
     }
-    for (int d = 1; d <= di; d++)
-        p_in[(size_t)d] = log_length(log(d / per), &f.at[2], ONE_W, 1, log(0.5),
-                                     log(SEG_MAX_INSIDE), f.spread[2]);
-    for (int d = 1; d <= ds; d++)
-        p_gap[(size_t)d] =
-            log_length(log(d / per), GAP_AT, GAP_W, 2, log(0.5), log(SEG_MAX_SPACE), f.spread[3]);
     size_t cells = ((size_t)T + 1) * N;
     // mark[t][n]: a mark ends at t on node n; inside[t][n]: a gap inside a letter ends at t
     // after node n; gap[t]: a gap between letters ends at t. Each with the length and, for a
@@ -450,6 +481,7 @@ void _seg_read_letters(SEGMENTER *s) {
             // A mark cut by either end of the stretch may have any length.
             bool cut = a == 0 || t == T;
             double own = fs.mark(a, t) - SEG_MARK_COST;
+            int q = f.pace[(size_t)std::min(a, T - 1)];
             const double *in_a = &inside[(size_t)a * N];
             for (size_t p = 0; p < N; p++) {
                 double from = p == 0 ? gap[(size_t)a] : in_a[p];
@@ -457,7 +489,7 @@ void _seg_read_letters(SEGMENTER *s) {
                 for (int k = 0; k < 2; k++) {
                     int n = tree[p].next[k];
                     if (n < 0) continue;
-                    double v = from + own + (cut ? 0.0 : p_el[k][(size_t)d]);
+                    double v = from + own + (cut ? 0.0 : p_el[k][q][(size_t)d]);
                     size_t c = (size_t)t * N + (size_t)n;
                     if (v > m_t[n]) {
                         m_t[n] = v;
@@ -480,7 +512,7 @@ void _seg_read_letters(SEGMENTER *s) {
             const double *m_a = &mark[(size_t)a * N];
             for (size_t n = 1; n < N; n++) {
                 if (tree[n].next[0] < 0 && tree[n].next[1] < 0) continue;
-                double v = m_a[n] + p_in[(size_t)d];
+                double v = m_a[n] + p_in[f.pace[(size_t)a]][(size_t)d];
                 if (v > in_t[n]) {
                     in_t[n] = v;
                     inside_len[(size_t)t * N + n] = (uint16_t)d;
@@ -489,7 +521,7 @@ void _seg_read_letters(SEGMENTER *s) {
         }
         for (int d = 1; d <= std::min(ds, t); d++) {
             int a = t - d;
-            double prior = (a > 0 && t < T) ? p_gap[(size_t)d] : 0.0;
+            double prior = (a > 0 && t < T) ? p_gap[f.pace[(size_t)a]][(size_t)d] : 0.0;
             double from_l = letter[(size_t)a], from_g = a > 0 ? gap[(size_t)a] - SEG_CHAIN : 0.0;
             double v = std::max(from_l, from_g) + prior;
             if (v > gap[(size_t)t]) {
