@@ -31,6 +31,14 @@ float app_px(const LUMIKEY_APP *app, float v) {
     return roundf(v * app->ui_scale);
 }
 
+int app_add_fixed_window(LUMIKEY_APP *app, const char *name, float x, float y, float w, float h) {
+    __ka_assert(app && app->gui, return -1);
+    int win = ka_gui_add_window(app->gui, name, x, y, w, h);
+    if (win >= 0)
+        ka_gui_window_set_flags(app->gui, win, KA_GUI_WIN_FIXED_POSITION | KA_GUI_WIN_FRAMELESS);
+    return win;
+}
+
 ALLEGRO_COLOR app_rgb(uint32_t rgb) {
     return al_map_rgb((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
 }

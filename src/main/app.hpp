@@ -182,6 +182,9 @@ struct LUMIKEY_APP {
 float app_px(const LUMIKEY_APP *app, float v);
 // An Allegro colour from 0xRRGGBB.
 ALLEGRO_COLOR app_rgb(uint32_t rgb);
+// A window of the GUI that the user can neither move nor see the frame of, as every screen
+// and popup is: its id, or -1 when the GUI is full.
+int app_add_fixed_window(LUMIKEY_APP *app, const char *name, float x, float y, float w, float h);
 // Switches screens after the clean-up the screen left behind needs; the GUI is rebuilt in the
 // same loop pass.
 void app_set_screen(LUMIKEY_APP *app, APP_SCREEN screen);

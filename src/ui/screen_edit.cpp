@@ -127,9 +127,8 @@ void screen_edit_build(LUMIKEY_APP *app) {
     const PRESET *p = presets_get(app->presets, app->target_id);
     if (!p) app->target_id = -1;
 
-    int win = ka_gui_add_window(g, "Edit", 0, 0, W, H);
+    int win = app_add_fixed_window(app, "Edit", 0, 0, W, H);
     if (win < 0) return;
-    ka_gui_window_set_flags(g, win, KA_GUI_WIN_FIXED_POSITION | KA_GUI_WIN_FRAMELESS);
     ka_gui_add_label(g, win, p ? i18n_tr("Edit preset") : i18n_tr("New preset"), pad, pad, fw, row,
                      KA_GUI_ALIGN_LEFT);
 

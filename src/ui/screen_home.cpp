@@ -339,9 +339,8 @@ void screen_home_build(LUMIKEY_APP *app) {
     float W = (float)app->disp_w, H = (float)app->disp_h;
     float pad = app_px(app, 12), bh = app_px(app, 52);
 
-    int win = ka_gui_add_window(g, "Lumikey", 0, 0, W, H);
+    int win = app_add_fixed_window(app, "Lumikey", 0, 0, W, H);
     if (win < 0) return;
-    ka_gui_window_set_flags(g, win, KA_GUI_WIN_FIXED_POSITION | KA_GUI_WIN_FRAMELESS);
 
     float nw = app_px(app, 110), pw = app_px(app, 150);
     ka_gui_add_label(g, win, "Lumikey", pad, pad, W - nw - pw - 4 * pad, bh, KA_GUI_ALIGN_LEFT);

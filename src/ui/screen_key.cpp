@@ -556,8 +556,7 @@ void screen_key_build(LUMIKEY_APP *app) {
     // The pad is hit-tested by touches only once it has been drawn in this layout.
     k->pad_w = 0;
 
-    int win = ka_gui_add_window(ctx, i18n_tr("Key"), 0, 0, W, H);
-    ka_gui_window_set_flags(ctx, win, KA_GUI_WIN_FIXED_POSITION | KA_GUI_WIN_FRAMELESS);
+    int win = app_add_fixed_window(app, i18n_tr("Key"), 0, 0, W, H);
 
     ka_gui_add_button(ctx, win, i18n_tr("Back"), pad, pad, bw, bh, 1, _on_back, app);
     int practice = app->send.active;

@@ -598,9 +598,8 @@ void screen_options_build(LUMIKEY_APP *app) {
     if (app->built_screen != SCREEN_OPTIONS) app->options_status_text[0] = '\0';
     _slider_count = _check_count = _swatch_count = 0;
 
-    int win = ka_gui_add_window(g, "Options", 0, 0, W, H);
+    int win = app_add_fixed_window(app, "Options", 0, 0, W, H);
     if (win < 0) return;
-    ka_gui_window_set_flags(g, win, KA_GUI_WIN_FIXED_POSITION | KA_GUI_WIN_FRAMELESS);
     ka_gui_add_button(g, win, i18n_tr("Back"), pad, pad, back_w, bh, 1, _on_back, app);
     ka_gui_add_label(g, win, i18n_tr("Options"), back_w + 2 * pad, pad, W - 2 * back_w - 4 * pad,
                      bh, KA_GUI_ALIGN_CENTER);

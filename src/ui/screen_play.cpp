@@ -65,9 +65,8 @@ void screen_play_build(LUMIKEY_APP *app) {
     __ka_assert(app->gui, return );
     float W = (float)app->disp_w, H = (float)app->disp_h;
     float ph = screen_play_panel_h(app);
-    int win = ka_gui_add_window(app->gui, "Play", 0, H - ph, W, ph);
+    int win = app_add_fixed_window(app, "Play", 0, H - ph, W, ph);
     if (win < 0) return;
-    ka_gui_window_set_flags(app->gui, win, KA_GUI_WIN_FIXED_POSITION | KA_GUI_WIN_FRAMELESS);
     KA_GUI_WINDOW *w = ka_gui_get_window(app->gui, win);
     if (w) {
         w->theme.bg_normal = app_rgb(UI_PANEL_RGB);

@@ -612,9 +612,8 @@ void screen_practice_build(LUMIKEY_APP *app) {
     float pad = app_px(app, 12), bh = app_px(app, 52);
     p->status_label = -1;
     for (int &id : p->step_labels) id = -1;
-    int win = ka_gui_add_window(g, "Practice", 0, 0, W, H);
+    int win = app_add_fixed_window(app, "Practice", 0, 0, W, H);
     if (win < 0) return;
-    ka_gui_window_set_flags(g, win, KA_GUI_WIN_FIXED_POSITION | KA_GUI_WIN_FRAMELESS);
     float pw = app_px(app, 150);
     ka_gui_add_label(g, win, i18n_tr("Practice"), pad, pad, W - pw - 3 * pad, bh,
                      KA_GUI_ALIGN_LEFT);

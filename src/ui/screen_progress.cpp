@@ -118,9 +118,8 @@ void screen_progress_build(LUMIKEY_APP *app) {
     KA_GUI_CTX *g = app->gui;
     float W = (float)app->disp_w, H = (float)app->disp_h;
     float pad = app_px(app, 12), bh = app_px(app, 52), lh = app_px(app, 34);
-    int win = ka_gui_add_window(g, "Progress", 0, 0, W, H);
+    int win = app_add_fixed_window(app, "Progress", 0, 0, W, H);
     if (win < 0) return;
-    ka_gui_window_set_flags(g, win, KA_GUI_WIN_FIXED_POSITION | KA_GUI_WIN_FRAMELESS);
     float bw = app_px(app, 130);
     ka_gui_add_label(g, win, i18n_tr("Progress"), pad, pad, W - bw - 3 * pad, bh,
                      KA_GUI_ALIGN_LEFT);

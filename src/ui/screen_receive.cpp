@@ -702,9 +702,8 @@ void screen_receive_build(LUMIKEY_APP *app) {
     rs->warn_win = rs->msg_field = rs->send_button = -1;
     rs->status_label = rs->start_button = -1;
 
-    l.win = ka_gui_add_window(l.g, "Receive", 0, 0, l.W, l.H);
+    l.win = app_add_fixed_window(app, "Receive", 0, 0, l.W, l.H);
     if (l.win < 0) return;
-    ka_gui_window_set_flags(l.g, l.win, KA_GUI_WIN_FIXED_POSITION | KA_GUI_WIN_FRAMELESS);
 
     _build_title_row(app, l);
     int to_mic = _choose_source(app);

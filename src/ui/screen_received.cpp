@@ -113,9 +113,8 @@ void screen_received_build(LUMIKEY_APP *app) {
     float W = (float)app->disp_w, H = (float)app->disp_h;
     float pad = app_px(app, 12), bh = app_px(app, 52), bw = app_px(app, 110);
 
-    int win = ka_gui_add_window(g, "Received", 0, 0, W, H);
+    int win = app_add_fixed_window(app, "Received", 0, 0, W, H);
     if (win < 0) return;
-    ka_gui_window_set_flags(g, win, KA_GUI_WIN_FIXED_POSITION | KA_GUI_WIN_FRAMELESS);
 
     ka_gui_add_button(g, win, i18n_tr("Back"), pad, pad, bw, bh, 1, _on_back, app);
     ka_gui_add_label(g, win, i18n_tr("Received messages"), bw + 2 * pad, pad, W - 3 * pad - bw, bh,

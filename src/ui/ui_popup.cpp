@@ -13,9 +13,8 @@ int ui_popup(LUMIKEY_APP *app, float w, float h) {
     float W = (float)app->disp_w, H = (float)app->disp_h;
     // A quarter of the way down, unless that would push its lower part off a low display.
     float y = fminf(0.25f * H, fmaxf(0, (H - h) / 2));
-    int win = ka_gui_add_window(app->gui, "", (W - w) / 2, y, w, h);
+    int win = app_add_fixed_window(app, "", (W - w) / 2, y, w, h);
     if (win < 0) return -1;
-    ka_gui_window_set_flags(app->gui, win, KA_GUI_WIN_FIXED_POSITION | KA_GUI_WIN_FRAMELESS);
     // In front of the screen's window, taking the presses over it.
     ka_gui_window_set_zorder(app->gui, win, KA_GUI_ZORDER_POPUP, 0);
     KA_GUI_WINDOW *pw = ka_gui_get_window(app->gui, win);
