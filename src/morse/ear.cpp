@@ -457,6 +457,29 @@ void two_means(const std::vector<double> &v, double floor, double c[2]) {
     }
 }
 
+// Two classes of the values above floor, split where the classes lie furthest apart for their
+// sizes (Otsu's criterion, tried at every split): unlike k-means from the ends, one very long
+// pause cannot make a class of its own while letter and word gaps share the other, and a gap
+// inside a letter taken for one between letters (under floor) draws no class down.
+void split_classes(std::vector<double> v, double floor, double c[2]) {
+    v.erase(std::remove_if(v.begin(), v.end(), [&](double x) { return x <= floor; }), v.end());
+    std::sort(v.begin(), v.end());
+    size_t n = v.size();
+    if (n < 2) return;
+    double total = 0, left = 0, best = -1;
+    for (double x : v) total += x;
+    for (size_t k = 1; k < n; k++) {
+        left += v[k - 1];
+        double m0 = left / (double)k, m1 = (total - left) / (double)(n - k);
+        double score = (double)k * (double)(n - k) * (m1 - m0) * (m1 - m0);
+        if (score > best) {
+            best = score;
+            c[0] = m0;
+            c[1] = m1;
+        }
+    }
+}
+
 // One station's stretch read into text and symbols. Returns false when it holds no Morse.
 // The stretch read at about best_unit: the dots of that reading give the filter's length for
 // the last one. letters and known count the letters read and those in the table.
@@ -525,13 +548,16 @@ bool read_at(const std::vector<cplx> &z, const std::vector<float> &noise_var, do
                 lo = std::min(lo, ls[j]);
                 between.push_back(ls[j]);
             }
-        // From the middle of them and the longest: a gap inside a letter taken for one between
-        // letters must not draw the lower class down so far that every letter gap joins the
-        // words' (spacing as slow as Farnsworth's leaves them far apart).
         double w[2] = {lo, hi};
-        if (lettered && !between.empty()) w[0] = median(between);
-        if (hi > lo) two_means(between, lettered ? log(2.0) : -HUGE_VAL, w);
-        if (hi > lo && w[1] - w[0] > log(1.6)) t12 = 0.5 * (w[0] + w[1]);
+        if (lettered)
+            split_classes(between, log(2.0), w);
+        else if (hi > lo)
+            two_means(between, -HUGE_VAL, w);
+        // Or when the longer class is as long as word gaps are and the shorter as letter gaps
+        // are, however near the two: an operator whose letter gaps run long and word gaps short
+        // still leaves a step between them.
+        bool apart = w[1] - w[0] > log(1.6) || (w[1] > log(4.8) && w[0] < log(4.2));
+        if (hi > lo && apart) t12 = 0.5 * (w[0] + w[1]);
         ka_log(LOG_DEBUG, "ear: unit %.1f ms, gaps %.2f %.2f | %.2f %.2f units", unit, exp(c[0]),
                exp(c[1]), exp(w[0]), exp(w[1]));
     }
