@@ -458,9 +458,10 @@ void two_means(const std::vector<double> &v, double floor, double c[2]) {
 }
 
 // Two classes of the values above floor, split where the classes lie furthest apart for their
-// sizes (Otsu's criterion, tried at every split): unlike k-means from the ends, one very long
-// pause cannot make a class of its own while letter and word gaps share the other, and a gap
-// inside a letter taken for one between letters (under floor) draws no class down.
+// sizes (Otsu's criterion, tried at every split; the upper class the smaller): unlike k-means
+// from the ends, one very long pause cannot make a class of its own while letter and word gaps
+// share the other, and a gap inside a letter taken for one between letters (under floor) draws
+// no class down.
 void split_classes(std::vector<double> v, double floor, double c[2]) {
     v.erase(std::remove_if(v.begin(), v.end(), [&](double x) { return x <= floor; }), v.end());
     std::sort(v.begin(), v.end());
@@ -468,8 +469,11 @@ void split_classes(std::vector<double> v, double floor, double c[2]) {
     if (n < 2) return;
     double total = 0, left = 0, best = -1;
     for (double x : v) total += x;
+    // Words are longer than one letter: the upper class, word gaps, is the smaller, so that
+    // gaps between letters made long by noise cannot take their place.
     for (size_t k = 1; k < n; k++) {
         left += v[k - 1];
+        if (2 * k <= n) continue;
         double m0 = left / (double)k, m1 = (total - left) / (double)(n - k);
         double score = (double)k * (double)(n - k) * (m1 - m0) * (m1 - m0);
         if (score > best) {
