@@ -23,6 +23,8 @@ constexpr int SEG_FRAMES_PER_UNIT = 5;
 // The longest mark and space read in one piece, in units; longer spaces are read as a chain.
 constexpr double SEG_MAX_MARK = 7.0;
 constexpr double SEG_MAX_SPACE = 10.0;
+// Readings of a frame this far (log-likelihood) below its best are dropped: none comes back.
+constexpr double SEG_BEAM = 25.0;
 // The longest gap inside a letter, in units (an operator's are at most half as long again).
 constexpr double SEG_MAX_INSIDE = 3.0;
 // A space followed by a space costs this much: only a pause too long for one piece is split.
@@ -473,6 +475,8 @@ void _seg_read_letters(SEGMENTER *s) {
     std::vector<int16_t> gap_from((size_t)T + 1, -1), letter_at((size_t)T + 1, -1);
     std::vector<uint16_t> gap_len((size_t)T + 1, 0);
     gap[0] = 0;
+    // The best way into each frame's end: readings far below it are not followed further.
+    std::vector<double> top((size_t)T + 1, 0.0);
     FRAME_SCORES fs(s);
     for (int t = 1; t <= T; t++) {
         double *m_t = &mark[(size_t)t * N];
@@ -483,9 +487,10 @@ void _seg_read_letters(SEGMENTER *s) {
             double own = fs.mark(a, t) - SEG_MARK_COST;
             int q = f.pace[(size_t)std::min(a, T - 1)];
             const double *in_a = &inside[(size_t)a * N];
+            double floor = top[(size_t)a] - SEG_BEAM;
             for (size_t p = 0; p < N; p++) {
                 double from = p == 0 ? gap[(size_t)a] : in_a[p];
-                if (from == -HUGE_VAL) continue;
+                if (from == -HUGE_VAL || from < floor) continue;
                 for (int k = 0; k < 2; k++) {
                     int n = tree[p].next[k];
                     if (n < 0) continue;
@@ -530,6 +535,8 @@ void _seg_read_letters(SEGMENTER *s) {
                 gap_from[(size_t)t] = from_g >= from_l ? (int16_t)-1 : letter_at[(size_t)a];
             }
         }
+        top[(size_t)t] = gap[(size_t)t];
+        for (size_t n = 1; n < N; n++) top[(size_t)t] = std::max(top[(size_t)t], in_t[n]);
     }
     std::fill(s->on.begin(), s->on.end(), 0);
     std::fill(s->kind.begin(), s->kind.end(), (int8_t)1);
