@@ -54,15 +54,16 @@ float mic_meter_units(float db) {
 }
 
 // Hands what has gathered to the sink; t_ms is where the keying is decided.
-static void _deliver(MIC_SESSION *ms, double t_ms, float level) {
-    MIC_BLOCK block{ms->edges, ms->nedges, t_ms, level};
+static void _deliver(MIC_SESSION *ms, double t_ms, float level, const float *samples,
+                     size_t nsamples) {
+    MIC_BLOCK block{ms->edges, ms->nedges, t_ms, level, samples, nsamples};
     if (ms->sink) ms->sink(&block, ms->user);
     ms->nedges = 0;
 }
 
 static void _on_edge(double t_ms, int down, void *user) {
     MIC_SESSION *ms = (MIC_SESSION *)user;
-    if (ms->nedges == MIC_MAX_EDGES) _deliver(ms, ms->edges[ms->nedges - 1].t_ms, 0.0f);
+    if (ms->nedges == MIC_MAX_EDGES) _deliver(ms, ms->edges[ms->nedges - 1].t_ms, 0.0f, nullptr, 0);
     ms->edges[ms->nedges++] = MIC_EDGE{t_ms, down};
 }
 
@@ -120,7 +121,7 @@ static void _capture_thread(MIC_SESSION *ms) {
             _mic.status = st;
             _mic.have_status = true;
         }
-        _deliver(ms, st.time_ms, mic_meter_units(st.level_db));
+        _deliver(ms, st.time_ms, mic_meter_units(st.level_db), ms->samples, MIC_BLOCK_SAMPLES);
     }
 }
 

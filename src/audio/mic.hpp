@@ -32,6 +32,10 @@ struct MIC_BLOCK {
     size_t nedges;
     double t_ms; // the keying is decided up to here: a decoder's clock may advance to it
     float level; // the tone's level on the meter's 0..255 scale (for traces)
+    // The block's sound itself (mono, full scale 1, at MIC_RATE), for a reader that wants to
+    // hear it again with hindsight; none in a block handed early for its many edges.
+    const float *samples;
+    size_t nsamples;
 };
 
 // Called on the capture thread for every block (about every MIC_BLOCK_MS ms), and sooner when

@@ -4,13 +4,20 @@
 #include "model/receiver.hpp"
 
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
+#include <new>
 #include <sys/stat.h>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "model/json_store.hpp"
+#include "morse/ear_live.hpp"
 #include "phone/camera_capture.hpp"
 #include "phone/torch.hpp"
 #include "platform/platform_desktop.hpp"
@@ -85,6 +92,293 @@ static void _take_messages(RECEIVER *rx) {
     }
 }
 
+// With the hold taken: one message at the end of the queue, which grows when it is full. 0 when
+// out of memory (logged by the allocator).
+static int _queue_push(RECEIVER *rx, const DECODED_MESSAGE *msg) {
+    if (rx->nqueue == rx->queue_cap) {
+        size_t cap = rx->queue_cap ? 2 * rx->queue_cap : QUEUE_START;
+        void *grown = _ka_realloc(rx->queue, cap, sizeof(DECODED_MESSAGE), "rx->queue",
+                                  "DECODED_MESSAGE", __LINE__, __FILE__);
+        if (!grown) return 0;
+        rx->queue = (DECODED_MESSAGE *)grown;
+        rx->queue_cap = cap;
+    }
+    rx->queue[rx->nqueue++] = *msg;
+    return 1;
+}
+
+// --- The microphone's reader with hindsight ---
+
+// Sound waiting for the reader: room for what comes while it reads a long message. Should it
+// fall further behind (a stalled machine), the room doubles up to a minute, and only then is
+// sound dropped.
+constexpr size_t RX_EAR_PENDING_MS = 10000;
+constexpr size_t RX_EAR_PENDING_MAX_MS = 60000;
+// Stream time between two live readings: more often would not show letters sooner than the
+// screen's redraws, and each reading costs a few ms per second of the message.
+constexpr double RX_EAR_LIVE_EVERY_MS = 250;
+
+// What the sink hands the reader, at a sample of the pending sound: a tone heard at t_ms, a
+// silence between two tones from t_ms to to_ms (where a long message's live reading may be
+// cut), or the decoder's end of a message (after its silence).
+enum { RX_EAR_HEARD, RX_EAR_GAP, RX_EAR_END };
+struct RX_EAR_EVENT {
+    size_t at;
+    int kind;
+    double t_ms, to_ms;
+};
+// The shortest silence handed over as a gap: a word gap at 60 WPM.
+constexpr double RX_EAR_GAP_MS = 100;
+
+struct RX_EAR {
+    std::mutex m; // guards the handoff: pending, events, fallbacks, dropped, quit
+    std::condition_variable cv;
+    std::vector<float> pending;
+    std::vector<RX_EAR_EVENT> events;
+    // The decoder's reading of each message ended, used only when the ear has none to give
+    // (out of memory): a message is never lost.
+    std::vector<DECODED_MESSAGE> fallbacks;
+    size_t dropped = 0; // samples that found the pending sound full, heard as silence
+    bool quit = false;
+    bool heard = false;  // the sink's: a tone was reported in the message under way
+    double last_up = -1; // the sink's: the latest end of a tone, stream ms
+    std::thread thread;
+    // The reader thread's own.
+    EAR_LIVE *el = nullptr;
+    double last_live_ms = -1e9;
+    // Under the receiver's lock: the latest live reading.
+    DECODED_MESSAGE live{};
+    int shown = 0;
+};
+
+// With the receiver's hold taken (the sink): the block's sound, tones and the decoder's
+// finished messages go to the reader.
+static void _ear_take(RECEIVER *rx, const MIC_BLOCK *block) {
+    RX_EAR *ear = rx->ear;
+    static DECODED_MESSAGE msg;
+    {
+        std::lock_guard<std::mutex> g(ear->m);
+        size_t room = ear->pending.capacity() - ear->pending.size();
+        if (room < block->nsamples &&
+            ear->pending.capacity() < MIC_RATE / 1000 * RX_EAR_PENDING_MAX_MS) {
+            try {
+                ear->pending.reserve(2 * ear->pending.capacity());
+                room = ear->pending.capacity() - ear->pending.size();
+            } catch (...) {
+            }
+        }
+        size_t n = std::min(room, block->nsamples);
+        if (block->samples)
+            ear->pending.insert(ear->pending.end(), block->samples, block->samples + n);
+        ear->dropped += block->nsamples - n;
+        size_t at = ear->pending.size();
+        for (size_t i = 0; i < block->nedges; i++) {
+            const MIC_EDGE &e = block->edges[i];
+            try {
+                if (!e.down) {
+                    ear->last_up = e.t_ms;
+                } else if (!ear->heard) {
+                    ear->heard = true;
+                    ear->events.push_back(RX_EAR_EVENT{at, RX_EAR_HEARD, e.t_ms, 0});
+                } else if (ear->last_up >= 0 && e.t_ms - ear->last_up >= RX_EAR_GAP_MS) {
+                    ear->events.push_back(RX_EAR_EVENT{at, RX_EAR_GAP, ear->last_up, e.t_ms});
+                }
+            } catch (...) {
+            }
+        }
+        while (decoder_poll_message(rx->decoder, &msg)) {
+            ear->heard = false;
+            ear->last_up = -1;
+            try {
+                ear->fallbacks.push_back(msg);
+                ear->events.push_back(RX_EAR_EVENT{ear->pending.size(), RX_EAR_END, 0, 0});
+            } catch (...) {
+                _queue_push(rx, &msg); // the reader cannot take it: the decoder's reading stays
+            }
+        }
+    }
+    ear->cv.notify_one();
+}
+
+// The reader thread: with the receiver's hold taken, publishes what it read.
+static void _ear_publish(RECEIVER *rx, const DECODED_MESSAGE *live, int shown) {
+    ALLEGRO_EVENT_SOURCE *wake;
+    {
+        RX_HOLD hold(rx);
+        rx->ear->live = *live;
+        rx->ear->shown = shown;
+        wake = rx->wake;
+    }
+    lumikey_wake(wake);
+}
+
+struct _EAR_END {
+    RECEIVER *rx;
+    int queued;
+};
+
+// The reader thread: reads the whole message once more and queues what it says, the decoder's
+// reading instead when the ear could not read (has_fallback).
+static void _ear_end(RECEIVER *rx, const DECODED_MESSAGE *fallback) {
+    RX_EAR *ear = rx->ear;
+    _EAR_END out{rx, 0};
+    int n = ear_live_end(
+        ear->el,
+        [](const EAR_MESSAGE *m, void *u) {
+            _EAR_END *o = (_EAR_END *)u;
+            static DECODED_MESSAGE msg;
+            memset(&msg, 0, sizeof msg);
+            ka_copy_text(msg.text, sizeof msg.text, m->text);
+            ka_copy_text(msg.symbols, sizeof msg.symbols, m->symbols);
+            msg.unit_ms = (uint32_t)lround(m->unit_ms);
+            RX_HOLD hold(o->rx);
+            o->queued += _queue_push(o->rx, &msg);
+        },
+        &out);
+    if (n < 0) ka_log(LOG_ERR, "microphone: no memory to read the message again");
+    static DECODED_MESSAGE none;
+    ALLEGRO_EVENT_SOURCE *wake;
+    {
+        RX_HOLD hold(rx);
+        if (n < 0 && fallback && fallback->text[0]) _queue_push(rx, fallback);
+        ear->live = none;
+        ear->shown = 0;
+        wake = rx->wake;
+    }
+    ear->last_live_ms = -1e9;
+    lumikey_wake(wake);
+}
+
+static void _ear_thread(RECEIVER *rx) {
+    RX_EAR *ear = rx->ear;
+    std::vector<float> sound;
+    std::vector<RX_EAR_EVENT> events;
+    std::vector<DECODED_MESSAGE> fallbacks;
+    static DECODED_MESSAGE live;
+    try {
+        sound.reserve(ear->pending.capacity());
+    } catch (...) {
+    }
+    for (;;) {
+        size_t dropped;
+        bool quit;
+        {
+            std::unique_lock<std::mutex> g(ear->m);
+            ear->cv.wait(
+                g, [&] { return ear->quit || !ear->pending.empty() || !ear->events.empty(); });
+            sound.swap(ear->pending);
+            events.swap(ear->events);
+            fallbacks.swap(ear->fallbacks);
+            dropped = ear->dropped;
+            ear->dropped = 0;
+            quit = ear->quit;
+        }
+        if (dropped) {
+            // Silence in their place keeps the stream's clock on the tone detector's.
+            ka_log(LOG_ERR, "microphone: the reader fell %zu samples behind", dropped);
+            std::vector<float> zeros(std::min<size_t>(dropped, 8 * MIC_RATE), 0.0f);
+            for (size_t left = dropped; left > 0;) {
+                size_t k = std::min(left, zeros.size());
+                ear_live_feed(ear->el, zeros.data(), k);
+                left -= k;
+            }
+        }
+        size_t pos = 0, nfallback = 0;
+        for (const RX_EAR_EVENT &e : events) {
+            if (e.at > pos && ear_live_feed(ear->el, sound.data() + pos, e.at - pos) == 1)
+                _ear_end(rx, nullptr);
+            pos = std::max(pos, e.at);
+            if (e.kind == RX_EAR_END) {
+                _ear_end(rx, nfallback < fallbacks.size() ? &fallbacks[nfallback] : nullptr);
+                nfallback++;
+            } else if (e.kind == RX_EAR_GAP) {
+                ear_live_gap(ear->el, e.t_ms, e.to_ms);
+            } else {
+                ear_live_heard(ear->el, e.t_ms);
+            }
+        }
+        if (sound.size() > pos &&
+            ear_live_feed(ear->el, sound.data() + pos, sound.size() - pos) == 1)
+            _ear_end(rx, nullptr);
+        sound.clear();
+        events.clear();
+        fallbacks.clear();
+        if (quit) break;
+        double now = ear_live_time_ms(ear->el);
+        if (now - ear->last_live_ms >= RX_EAR_LIVE_EVERY_MS) {
+            ear->last_live_ms = now;
+            int shown = ear_live_read(ear->el, live.text, sizeof live.text, live.symbols,
+                                      sizeof live.symbols, nullptr);
+            if (shown >= 0) _ear_publish(rx, &live, shown == 1);
+        }
+    }
+}
+
+// Starts the reader for a microphone that starts now. 0 when it cannot (logged): the decoder's
+// readings are then what the receiver shows and saves.
+static int _ear_start(RECEIVER *rx) {
+    RX_EAR *ear = new (std::nothrow) RX_EAR();
+    if (!ear) return 0;
+    EAR_LIVE_CONFIG c;
+    ear_live_config_default(&c);
+    c.rate = MIC_RATE;
+    ear->el = ear_live_new(&c);
+    try {
+        ear->pending.reserve((size_t)MIC_RATE * RX_EAR_PENDING_MS / 1000);
+        ear->events.reserve(64);
+        ear->fallbacks.reserve(4);
+    } catch (...) {
+        ear_live_free(&ear->el);
+    }
+    if (!ear->el) {
+        ka_log(LOG_ERR, "microphone: no memory for the reader");
+        delete ear;
+        return 0;
+    }
+    {
+        RX_HOLD hold(rx);
+        rx->ear = ear;
+    }
+    try {
+        ear->thread = std::thread(_ear_thread, rx);
+    } catch (const std::system_error &e) {
+        ka_log(LOG_ERR, "microphone: no reader thread: %s", e.what());
+        {
+            RX_HOLD hold(rx);
+            rx->ear = nullptr;
+        }
+        ear_live_free(&ear->el);
+        delete ear;
+        return 0;
+    }
+    return 1;
+}
+
+// Ends the reader once no sink call can come: the message under way (the decoder's reading of
+// it in fallback, when finished) is read and queued before the thread ends.
+static void _ear_stop(RECEIVER *rx, const DECODED_MESSAGE *fallback) {
+    RX_EAR *ear = rx->ear;
+    if (!ear) return;
+    {
+        std::lock_guard<std::mutex> g(ear->m);
+        try {
+            // The fallbacks pair with the ends in order; this end is the last of them.
+            if (fallback) ear->fallbacks.push_back(*fallback);
+            ear->events.push_back(RX_EAR_EVENT{ear->pending.size(), RX_EAR_END, 0, 0});
+        } catch (...) {
+        }
+        ear->quit = true;
+    }
+    ear->cv.notify_one();
+    ear->thread.join();
+    {
+        RX_HOLD hold(rx);
+        rx->ear = nullptr;
+    }
+    ear_live_free(&ear->el);
+    delete ear;
+}
+
 void receiver_light_sink(double t_ms, float luma, void *user) {
     RECEIVER *rx = (RECEIVER *)user;
     ALLEGRO_EVENT_SOURCE *wake;
@@ -108,7 +402,10 @@ void receiver_sound_sink(const MIC_BLOCK *block, void *user) {
         _trace(rx, block->t_ms, block->level);
         if (rx->decoder) {
             mic_feed(block, rx->decoder);
-            _take_messages(rx);
+            if (rx->ear)
+                _ear_take(rx, block);
+            else
+                _take_messages(rx);
         }
         wake = rx->wake;
     }
@@ -256,13 +553,20 @@ void receiver_stop(RECEIVER *rx) {
     int finished = 0;
     {
         RX_HOLD hold(rx);
-        n = _swap_queue(rx);
         memset(&last, 0, sizeof last);
         if (rx->decoder) finished = decoder_finish(rx->decoder, &last);
+    }
+    // The reader reads the message under way and queues it; the decoder's reading is then
+    // only its fallback.
+    int read_again = rx->ear != nullptr;
+    _ear_stop(rx, finished ? &last : nullptr);
+    {
+        RX_HOLD hold(rx);
+        n = _swap_queue(rx);
         decoder_free(&rx->decoder);
     }
     _save_taken(rx, n);
-    if (finished && last.text[0]) {
+    if (!read_again && finished && last.text[0]) {
         _save(rx, &last);
     } else {
         receiver_dump_trace(rx, "");
@@ -295,7 +599,11 @@ void receiver_live(RECEIVER *rx, DECODED_MESSAGE *out) {
     __ka_assert(rx && out, return );
     out->text[0] = out->symbols[0] = '\0';
     RX_HOLD hold(rx);
-    if (rx->decoder) decoder_live(rx->decoder, out);
+    if (rx->ear) {
+        if (rx->ear->shown) *out = rx->ear->live;
+    } else if (rx->decoder) {
+        decoder_live(rx->decoder, out);
+    }
 }
 
 void receiver_status(RECEIVER *rx, DECODER_STATUS *st) {
@@ -336,8 +644,12 @@ static void _disarm(RECEIVER *rx) {
 static int _start_mic(RECEIVER *rx, const RECEIVER_START *cfg) {
     if (!_arm(rx, cfg)) return RX_NO_MEMORY;
     rx->mic_t0_ns = _mono_ns();
+    _ear_start(rx);
     rx->active = mic_start(receiver_sound_sink, rx) == 1;
-    if (!rx->active) _disarm(rx);
+    if (!rx->active) {
+        _ear_stop(rx, nullptr);
+        _disarm(rx);
+    }
     return rx->active ? RX_STARTED : RX_FAILED;
 }
 

@@ -83,6 +83,10 @@ struct RECEIVER {
     size_t trace_count; // samples since the trace was cleared; sample n in slot n % RX_TRACE_MAX
     int tracing;
     int64_t mic_t0_ns; // when the microphone's clock began, on CLOCK_MONOTONIC
+    // The microphone's reader with hindsight (its own thread, while the microphone runs): the
+    // live text and the messages saved are its readings of the sound, the decoder's only
+    // where it has none. Null for the camera, or when it could not be started.
+    struct RX_EAR *ear;
     char last_saved[sizeof(DECODED_MESSAGE::text)]; // the text of the last message saved
     RECEIVER_HOOKS hooks;
 };
@@ -106,7 +110,8 @@ void receiver_light_sink(double t_ms, float luma, void *user);
 // One block of the microphone's key edges (its MIC_SINK):
 void receiver_sound_sink(const MIC_BLOCK *block, void *user);
 
-// The message in progress (empty while none is), for the live text.
+// The message in progress (empty while none is), for the live text. From the microphone it is
+// the reading with hindsight, empty while held back until the speed is known.
 void receiver_live(RECEIVER *rx, DECODED_MESSAGE *out);
 // The decoder's status for the meter, the sound's levels in place of the light's for the
 // microphone; zero while stopped.
