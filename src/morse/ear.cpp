@@ -415,15 +415,16 @@ double morse_fit(const std::vector<RUNLEN> &runs, double unit_ms) {
 }
 
 // Marks as dashes (1) or dots (0), each against the dots and dashes of its neighbours; the
-// local dot length of each mark goes to dot_ms.
-void class_marks(const std::vector<double> &marks, double unit, std::vector<int> *dash,
-                 std::vector<double> *dot_ms) {
+// local dot length of each mark goes to dot_ms. Marks already read as letters (known) keep
+// what they are; only their local dot is measured.
+void class_marks(const std::vector<double> &marks, double unit, const std::vector<int> *known,
+                 std::vector<int> *dash, std::vector<double> *dot_ms) {
     size_t n = marks.size();
     dash->assign(n, 0);
     dot_ms->assign(n, unit);
-    for (size_t i = 0; i < n; i++) (*dash)[i] = marks[i] > 2.0 * unit;
+    for (size_t i = 0; i < n; i++) (*dash)[i] = known ? (*known)[i] : marks[i] > 2.0 * unit;
     std::vector<double> dots, dashes;
-    for (int pass = 0; pass < 3; pass++) {
+    for (int pass = 0; pass < (known ? 1 : 3); pass++) {
         std::vector<int> next(n);
         for (size_t i = 0; i < n; i++) {
             size_t lo = i > (size_t)EAR_LOCAL ? i - EAR_LOCAL : 0,
@@ -435,7 +436,7 @@ void class_marks(const std::vector<double> &marks, double unit, std::vector<int>
             if (d <= 0) d = D > 0 ? D / 3.0 : unit;
             if (D <= 0 || D < 1.5 * d) D = 3.0 * d;
             (*dot_ms)[i] = d;
-            next[i] = marks[i] > sqrt(d * D);
+            next[i] = known ? (*known)[i] : marks[i] > sqrt(d * D);
         }
         *dash = next;
     }
@@ -456,12 +457,39 @@ void two_means(const std::vector<double> &v, double floor, double c[2]) {
     }
 }
 
+// Two classes of the values above floor, split where the classes lie furthest apart for their
+// sizes (Otsu's criterion, tried at every split; the upper class the smaller): unlike k-means
+// from the ends, one very long pause cannot make a class of its own while letter and word gaps
+// share the other, and a gap inside a letter taken for one between letters (under floor) draws
+// no class down.
+void split_classes(std::vector<double> v, double floor, double c[2]) {
+    v.erase(std::remove_if(v.begin(), v.end(), [&](double x) { return x <= floor; }), v.end());
+    std::sort(v.begin(), v.end());
+    size_t n = v.size();
+    if (n < 2) return;
+    double total = 0, left = 0, best = -1;
+    for (double x : v) total += x;
+    // Words are longer than one letter: the upper class, word gaps, is the smaller, so that
+    // gaps between letters made long by noise cannot take their place.
+    for (size_t k = 1; k < n; k++) {
+        left += v[k - 1];
+        if (2 * k <= n) continue;
+        double m0 = left / (double)k, m1 = (total - left) / (double)(n - k);
+        double score = (double)k * (double)(n - k) * (m1 - m0) * (m1 - m0);
+        if (score > best) {
+            best = score;
+            c[0] = m0;
+            c[1] = m1;
+        }
+    }
+}
+
 // One station's stretch read into text and symbols. Returns false when it holds no Morse.
 // The stretch read at about best_unit: the dots of that reading give the filter's length for
 // the last one. letters and known count the letters read and those in the table.
 bool read_at(const std::vector<cplx> &z, const std::vector<float> &noise_var, double best_unit,
-             EAR_MESSAGE *m, std::string *text, std::string *symbols, int *letters, int *known,
-             double *likelihood) {
+             bool over_letters, EAR_MESSAGE *m, std::string *text, std::string *symbols,
+             int *letters, int *known, double *likelihood) {
     *letters = *known = 0;
     double first = 0;
     LEVELS lv;
@@ -473,7 +501,7 @@ bool read_at(const std::vector<cplx> &z, const std::vector<float> &noise_var, do
     unit = std::clamp(unit, 0.7 * best_unit, 1.4 * best_unit);
     runs = read_runs(z, noise_var, unit, &first, &lv);
     double soft_likelihood = 0;
-    runs = ear_segment(z, unit, runs, first, &first, &soft_likelihood);
+    runs = ear_segment(z, unit, runs, first, over_letters, &first, &soft_likelihood);
     // In noise the first reading's dots are cut short by the marks of noise among them: the
     // soft reading's own dots set the unit again, and it is read once more at that one.
     dots.clear();
@@ -482,40 +510,58 @@ bool read_at(const std::vector<cplx> &z, const std::vector<float> &noise_var, do
     double again = dots.size() >= 3 ? std::clamp(median(dots), 0.8 * unit, 1.25 * unit) : unit;
     if (fabs(again / unit - 1.0) > 0.08) {
         unit = again;
-        runs = ear_segment(z, unit, runs, first, &first, &soft_likelihood);
+        runs = ear_segment(z, unit, runs, first, over_letters, &first, &soft_likelihood);
     }
     // How well the reading explains the sound, times how much it looks like Morse at this unit:
     // a reading too fast explains the noise as well, as marks of no sensible length; one too
     // slow loses the dots and leaves sound unexplained.
     *likelihood = std::max(0.0, soft_likelihood) * morse_fit(runs, unit);
     std::vector<double> marks, spaces;
-    for (const RUNLEN &r : runs) (r.on ? marks : spaces).push_back(r.ms);
+    // What the reading over letters made of each mark and gap, when it made something of all.
+    std::vector<int> mark_kind, gap_kind;
+    bool lettered = true;
+    for (const RUNLEN &r : runs) {
+        (r.on ? marks : spaces).push_back(r.ms);
+        (r.on ? mark_kind : gap_kind).push_back(r.kind);
+        lettered = lettered && r.kind >= 0;
+    }
     if (marks.size() < 2) return false;
     std::vector<int> dash;
     std::vector<double> dot_ms;
-    class_marks(marks, unit, &dash, &dot_ms);
+    class_marks(marks, unit, lettered ? &mark_kind : nullptr, &dash, &dot_ms);
     // Spaces against the local dot, in three classes (inside a letter, between letters,
     // between words) found by k-means on their logarithms.
     size_t ns = spaces.size();
     std::vector<double> ls(ns);
     for (size_t j = 0; j < ns; j++) ls[j] = log(spaces[j] / dot_ms[j]);
     double t01 = log(2.0), t12 = HUGE_VAL;
+    // Whether each gap ends a letter.
+    auto ends_letter = [&](size_t j) { return lettered ? gap_kind[j] == 1 : ls[j] > t01; };
     if (ns >= 2) {
         // Inside a letter or not: two classes, from one and three dots.
         double c[2] = {0.0, log(3.0)};
         two_means(ls, -HUGE_VAL, c);
-        t01 = std::clamp(0.5 * (c[0] + c[1]), log(1.5), log(4.0));
+        if (!lettered) t01 = std::clamp(0.5 * (c[0] + c[1]), log(1.5), log(4.0));
         // Of the gaps between letters, the longest may be word gaps: a class of its own only
         // when it lies well above the others.
         double hi = -HUGE_VAL, lo = HUGE_VAL;
-        for (double l : ls)
-            if (l > t01) {
-                hi = std::max(hi, l);
-                lo = std::min(lo, l);
+        std::vector<double> between;
+        for (size_t j = 0; j < ns; j++)
+            if (ends_letter(j)) {
+                hi = std::max(hi, ls[j]);
+                lo = std::min(lo, ls[j]);
+                between.push_back(ls[j]);
             }
         double w[2] = {lo, hi};
-        if (hi > lo) two_means(ls, t01, w);
-        if (hi > lo && w[1] - w[0] > log(1.6)) t12 = 0.5 * (w[0] + w[1]);
+        if (lettered)
+            split_classes(between, log(2.0), w);
+        else if (hi > lo)
+            two_means(between, -HUGE_VAL, w);
+        // Or when the longer class is as long as word gaps are and the shorter as letter gaps
+        // are, however near the two: an operator whose letter gaps run long and word gaps short
+        // still leaves a step between them.
+        bool apart = w[1] - w[0] > log(1.6) || (w[1] > log(4.8) && w[0] < log(4.2));
+        if (hi > lo && apart) t12 = 0.5 * (w[0] + w[1]);
         ka_log(LOG_DEBUG, "ear: unit %.1f ms, gaps %.2f %.2f | %.2f %.2f units", unit, exp(c[0]),
                exp(c[1]), exp(w[0]), exp(w[1]));
     }
@@ -577,11 +623,11 @@ bool read_at(const std::vector<cplx> &z, const std::vector<float> &noise_var, do
         if (code.empty()) code_from = i;
         code += dash[i] ? '-' : '.';
         if (i >= ns) break;
-        if (ls[i] > t12) {
+        if (ends_letter(i) && ls[i] > t12) {
             flush(i + 1);
             *text += ' ';
             *symbols += " / ";
-        } else if (ls[i] > t01) {
+        } else if (ends_letter(i)) {
             flush(i + 1);
             *symbols += ' ';
         }
@@ -599,7 +645,7 @@ bool read_at(const std::vector<cplx> &z, const std::vector<float> &noise_var, do
         units += dash[i] ? 3 : 1;
         n_marks++;
         if (!dash[i]) short_marks.push_back(marks[i]);
-        if (i < ns && ls[i] <= t01) {
+        if (i < ns && !ends_letter(i)) {
             sum += spaces[i];
             units += 1;
             n_gaps++;
@@ -626,7 +672,7 @@ bool read_at(const std::vector<cplx> &z, const std::vector<float> &noise_var, do
 // slow runs letters together into codes no character has).
 bool read_stretch(const std::vector<cplx> &z, const std::vector<float> &noise_var, EAR_MESSAGE *m,
                   std::string *text, std::string *symbols) {
-    double fits[EAR_UNIT_TRIES], units[EAR_UNIT_TRIES], best_fit = 0;
+    double fits[EAR_UNIT_TRIES], units[EAR_UNIT_TRIES], best_fit = 0, best_unit = 0;
     for (int i = 0; i < EAR_UNIT_TRIES; i++) {
         double first = 0;
         LEVELS lv;
@@ -644,7 +690,7 @@ bool read_stretch(const std::vector<cplx> &z, const std::vector<float> &noise_va
         std::string t, sy;
         int letters = 0, known = 0;
         double likelihood = 0;
-        if (!read_at(z, noise_var, units[i], &mm, &t, &sy, &letters, &known, &likelihood) ||
+        if (!read_at(z, noise_var, units[i], false, &mm, &t, &sy, &letters, &known, &likelihood) ||
             letters == 0)
             continue;
         double score = likelihood * (double)known / letters;
@@ -654,12 +700,26 @@ bool read_stretch(const std::vector<cplx> &z, const std::vector<float> &noise_va
         // still fit, but the sound the lost dots leave unexplained costs that reading its place.
         if (score > best_score) {
             best_score = score;
+            best_unit = units[i];
             *m = mm;
             *text = t;
             *symbols = sy;
         }
     }
-    return best_score >= 0;
+    if (best_score < 0) return false;
+    // The speed found, the stretch is read once more over letters. Readings at the units tried
+    // are compared without: letters of the table come out at any unit, and how many of them a
+    // wrong speed leaves unknown is what tells it.
+    EAR_MESSAGE mm{};
+    std::string t, sy;
+    int letters = 0, known = 0;
+    double likelihood = 0;
+    if (read_at(z, noise_var, best_unit, true, &mm, &t, &sy, &letters, &known, &likelihood)) {
+        *m = mm;
+        *text = t;
+        *symbols = sy;
+    }
+    return true;
 }
 
 } // namespace

@@ -12,6 +12,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "morse/ear_letters.hpp"
+
 namespace {
 
 using cplxd = std::complex<double>;
@@ -21,6 +23,10 @@ constexpr int SEG_FRAMES_PER_UNIT = 5;
 // The longest mark and space read in one piece, in units; longer spaces are read as a chain.
 constexpr double SEG_MAX_MARK = 7.0;
 constexpr double SEG_MAX_SPACE = 10.0;
+// Readings of a frame this far (log-likelihood) below its best are dropped: none comes back.
+constexpr double SEG_BEAM = 25.0;
+// The longest gap inside a letter, in units (an operator's are at most half as long again).
+constexpr double SEG_MAX_INSIDE = 3.0;
 // A space followed by a space costs this much: only a pause too long for one piece is split.
 constexpr double SEG_CHAIN = 0.5;
 // Readings, each with the levels of the one before.
@@ -72,11 +78,11 @@ double ln_i0(double x) {
 // a small flat share from lo to hi for what an operator may do besides; below lo it falls off
 // fast (a mark or space under half a unit is noise).
 double log_length(double lr, const double *centres, const double *weights, int n, double lo,
-                  double hi) {
+                  double hi, double spread = SEG_SPREAD) {
     double p = 0;
     for (int i = 0; i < n; i++) {
-        double u = (lr - centres[i]) / SEG_SPREAD;
-        p += weights[i] * exp(-0.5 * u * u) / (SEG_SPREAD * 2.5066283);
+        double u = (lr - centres[i]) / spread;
+        p += weights[i] * exp(-0.5 * u * u) / (spread * 2.5066283);
     }
     double flat = 0.1 / (hi - lo);
     if (lr < lo) flat *= exp(-0.5 * ((lo - lr) / 0.15) * ((lo - lr) / 0.15));
@@ -98,6 +104,7 @@ struct SEGMENTER {
     int frame;  // ms per frame
     int frames; // whole frames in z
     std::vector<uint8_t> on;
+    std::vector<int8_t> kind;      // per frame: dot or dash, gap inside or between letters; -1
     double score = 0;              // the last reading's, against silence throughout
     std::vector<double> amp, nvar; // per grid step: the tone's amplitude per ms, the noise's
                                    // power in a sum over one unit
@@ -218,6 +225,65 @@ void _seg_levels(SEGMENTER *s, bool first) {
         s->nvar[c] = std::max(s->nvar[c], s->amp[c] * s->amp[c] * s->unit * s->unit / SEG_TOP_SNR);
 }
 
+// Every frame weighed by its own levels: the sum matched to a tone that rises and falls with
+// them, and the energy it must show, both summed from the start so that any run of frames is
+// scored at once; and each frame's own score, for a tone whose phase wanders (a drifting
+// oscillator, a fade's turns), still a mark frame by frame.
+struct FRAME_SCORES {
+    std::vector<cplxd> matched;
+    std::vector<double> energy, frame_score;
+
+    explicit FRAME_SCORES(const SEGMENTER *s)
+        : matched((size_t)s->frames + 1, 0.0), energy((size_t)s->frames + 1, 0.0),
+          frame_score((size_t)s->frames + 1, 0.0) {
+        for (int k = 0; k < s->frames; k++) {
+            double amp, nv;
+            s->at((k + 0.5) * s->frame, &amp, &nv);
+            cplxd y = s->sum(k, k + 1) * (amp * s->unit / nv);
+            double e = amp * amp * s->frame * s->unit / nv;
+            matched[(size_t)k + 1] = matched[(size_t)k] + y;
+            energy[(size_t)k + 1] = energy[(size_t)k] + e;
+            frame_score[(size_t)k + 1] = frame_score[(size_t)k] - e + ln_i0(2.0 * std::abs(y));
+        }
+    }
+    // How much likelier a mark over frames a..b is than noise there.
+    double mark(int a, int b) const {
+        return std::max(energy[(size_t)a] - energy[(size_t)b] +
+                            ln_i0(2.0 * std::abs(matched[(size_t)b] - matched[(size_t)a])),
+                        frame_score[(size_t)b] - frame_score[(size_t)a] - 1.0);
+    }
+};
+
+// A lone short mark between two gaps as long as a letter's is what noise makes most often in
+// the long gaps of slow spacing; a real one (an E, a T keyed short) stands well above the
+// noise, so it must show a clear score of its own. With letters read, only a mark that is a
+// letter of its own between gaps read as gaps between letters is looked at.
+void _seg_drop_lone(SEGMENTER *s, const FRAME_SCORES &fs) {
+    int T = s->frames;
+    double per = s->unit / s->frame;
+    int lone = (int)ceil(1.5 * per), apart = (int)floor(2.5 * per);
+    for (int a = 0, prev_gap = T, prev_kind = 1; a < T;) {
+        int b = a;
+        while (b < T && s->on[(size_t)b] == s->on[(size_t)a]) b++;
+        if (!s->on[(size_t)a]) {
+            prev_gap = b - a;
+            prev_kind = s->kind[(size_t)a];
+            a = b;
+            continue;
+        }
+        int c = b;
+        while (c < T && !s->on[(size_t)c]) c++;
+        int next_kind = b < T ? s->kind[(size_t)b] : 1;
+        if (b - a <= lone && prev_gap >= apart && c - b >= apart && prev_kind != 0 &&
+            next_kind != 0 && fs.mark(a, b) < SEG_LONE_SCORE) {
+            std::fill(s->on.begin() + a, s->on.begin() + b, 0);
+            std::fill(s->kind.begin() + a, s->kind.begin() + b, (int8_t)prev_kind);
+        }
+        prev_gap = 0;
+        a = b;
+    }
+}
+
 // One reading: the likeliest chain of marks and spaces at the levels found, into s->on.
 void _seg_read(SEGMENTER *s) {
     int T = s->frames;
@@ -236,28 +302,12 @@ void _seg_read(SEGMENTER *s) {
     std::vector<int> len_m((size_t)T + 1, 0), len_s((size_t)T + 1, 0);
     std::vector<uint8_t> after_space((size_t)T + 1, 0);
     best_m[0] = best_s[0] = 0;
-    // Each frame weighed by its own levels: the sum matched to a tone that rises and falls
-    // with them, and the energy it must show, both summed from the start so that any run of
-    // frames is scored at once; and each frame's own score, for a tone whose phase wanders
-    // (a drifting oscillator, a fade's turns), still a mark frame by frame.
-    std::vector<cplxd> matched((size_t)T + 1, 0.0);
-    std::vector<double> energy((size_t)T + 1, 0.0), frame_score((size_t)T + 1, 0.0);
-    for (int k = 0; k < T; k++) {
-        double amp, nv;
-        s->at((k + 0.5) * s->frame, &amp, &nv);
-        cplxd y = s->sum(k, k + 1) * (amp * s->unit / nv);
-        double e = amp * amp * s->frame * s->unit / nv;
-        matched[(size_t)k + 1] = matched[(size_t)k] + y;
-        energy[(size_t)k + 1] = energy[(size_t)k] + e;
-        frame_score[(size_t)k + 1] = frame_score[(size_t)k] - e + ln_i0(2.0 * std::abs(y));
-    }
+    FRAME_SCORES fs(s);
     for (int t = 1; t <= T; t++) {
         for (int d = 1; d <= std::min(dm, t); d++) {
             int a = t - d;
             if (best_s[(size_t)a] == -HUGE_VAL) continue;
-            double score = energy[(size_t)a] - energy[(size_t)t] +
-                           ln_i0(2.0 * std::abs(matched[(size_t)t] - matched[(size_t)a]));
-            score = std::max(score, frame_score[(size_t)t] - frame_score[(size_t)a] - 1.0);
+            double score = fs.mark(a, t);
             // A mark cut by either end of the stretch may have any length.
             if (a > 0 && t < T) score += pm[(size_t)d];
             score -= SEG_MARK_COST;
@@ -296,37 +346,238 @@ void _seg_read(SEGMENTER *s) {
             mark = !was_space;
         }
     }
-    // A lone short mark between two gaps as long as a letter's is what noise makes most often
-    // in the long gaps of slow spacing; a real one (an E, a T keyed short) stands well above
-    // the noise, so it must show a clear score of its own.
-    int lone = (int)ceil(1.5 * per), apart = (int)floor(2.5 * per);
-    for (int a = 0, prev_gap = T; a < T;) {
+    std::fill(s->kind.begin(), s->kind.end(), (int8_t)-1);
+    _seg_drop_lone(s, fs);
+}
+
+// The operator's own lengths, in logarithms of units, from the reading so far: the centre and
+// spread of dots, dashes, gaps inside letters and gaps between them (two classes each, split
+// where they lie apart). A fist with heavy dashes or letter gaps close to its element gaps is
+// read by its own measure; what too few runs show keeps the standard lengths.
+// An operator's speed also wanders through a message: each frame has the pace of the marks
+// around it (how much longer than the fist's own they run, as a logarithm), in steps.
+constexpr double SEG_PACE_STEP = 0.025;
+constexpr int SEG_PACE_HALF = 10;
+constexpr int SEG_PACE_MARKS = 12;
+
+struct FIST {
+    double at[4] = {0.0, 1.0986123, 0.0, 1.0986123};
+    double spread[4] = {SEG_SPREAD, SEG_SPREAD, SEG_SPREAD, SEG_SPREAD};
+    std::vector<uint8_t> pace; // per frame, SEG_PACE_HALF for none
+};
+
+void _seg_classes(std::vector<double> &v, double split, double lo[2], double hi[2], double *at,
+                  double *spread) {
+    for (int it = 0; it < 10; it++) {
+        double sum[2] = {}, sq[2] = {}, n[2] = {};
+        for (double x : v) {
+            int k = x > split;
+            sum[k] += x;
+            sq[k] += x * x;
+            n[k]++;
+        }
+        if (n[0] < 8 || n[1] < 8) return;
+        for (int k = 0; k < 2; k++) {
+            at[k] = std::clamp(sum[k] / n[k], lo[k], hi[k]);
+            double var = sq[k] / n[k] - (sum[k] / n[k]) * (sum[k] / n[k]);
+            spread[k] = std::clamp(1.5 * sqrt(std::max(var, 0.0)), 0.15, SEG_SPREAD);
+        }
+        split = 0.5 * (at[0] + at[1]);
+    }
+}
+
+FIST _seg_fist(const SEGMENTER *s) {
+    FIST f;
+    double per = s->unit / s->frame;
+    std::vector<double> marks, gaps;
+    std::vector<int> mark_at;
+    for (int a = 0; a < s->frames;) {
         int b = a;
-        while (b < T && s->on[(size_t)b] == s->on[(size_t)a]) b++;
-        if (!s->on[(size_t)a]) {
-            prev_gap = b - a;
-            a = b;
-            continue;
+        while (b < s->frames && s->on[(size_t)b] == s->on[(size_t)a]) b++;
+        double lr = log((b - a) / per);
+        if (a > 0 && b < s->frames) {
+            if (s->on[(size_t)a]) {
+                marks.push_back(lr);
+                mark_at.push_back(a);
+            } else if (lr < log(5.0))
+                gaps.push_back(lr);
         }
-        int c = b;
-        while (c < T && !s->on[(size_t)c]) c++;
-        if (b - a <= lone && prev_gap >= apart && c - b >= apart) {
-            double own =
-                std::max(energy[(size_t)a] - energy[(size_t)b] +
-                             ln_i0(2.0 * std::abs(matched[(size_t)b] - matched[(size_t)a])),
-                         frame_score[(size_t)b] - frame_score[(size_t)a] - 1.0);
-            if (own < SEG_LONE_SCORE) std::fill(s->on.begin() + a, s->on.begin() + b, 0);
-        }
-        prev_gap = 0;
         a = b;
     }
+    double mark_lo[2] = {log(0.7), log(2.3)}, mark_hi[2] = {log(1.4), log(4.2)};
+    double gap_lo[2] = {log(0.6), log(2.0)}, gap_hi[2] = {log(1.5), log(4.5)};
+    std::vector<double> scratch = marks;
+    _seg_classes(scratch, log(2.0), mark_lo, mark_hi, f.at, f.spread);
+    _seg_classes(gaps, log(2.0), gap_lo, gap_hi, f.at + 2, f.spread + 2);
+    f.pace.assign((size_t)s->frames, (uint8_t)SEG_PACE_HALF);
+    size_t n = marks.size();
+    if (n < 2 * SEG_PACE_MARKS) return f;
+    double split = 0.5 * (f.at[0] + f.at[1]);
+    std::vector<double> off(n), win;
+    for (size_t i = 0; i < n; i++) off[i] = marks[i] - f.at[marks[i] > split];
+    for (size_t i = 0; i < n; i++) {
+        size_t lo = i > (size_t)SEG_PACE_MARKS ? i - SEG_PACE_MARKS : 0,
+               hi = std::min(n, i + SEG_PACE_MARKS + 1);
+        win.assign(off.begin() + (long)lo, off.begin() + (long)hi);
+        int q = (int)lround(median_of(win) / SEG_PACE_STEP);
+        uint8_t v = (uint8_t)(std::clamp(q, -SEG_PACE_HALF, SEG_PACE_HALF) + SEG_PACE_HALF);
+        int from = i == 0 ? 0 : mark_at[i], to = i + 1 < n ? mark_at[i + 1] : s->frames;
+        std::fill(f.pace.begin() + from, f.pace.begin() + to, v);
+    }
+    return f;
+}
+
+// The reading over letters: the same marks and spaces, but each mark a dot or a dash that walks
+// down the tree of the table's codes, each gap either inside a letter (the walk goes on) or
+// between letters (the walk must stand on a letter, whose odds are counted, and starts again).
+// A lost dot or a dash cut in two then costs the letter it makes of the rest, so the reading
+// that keeps to letters wins where the sound alone hesitates. The lengths are those of the
+// element each one is, and the states are the tree's nodes at each frame's end.
+void _seg_read_letters(SEGMENTER *s) {
+    const std::vector<EAR_LETTER_NODE> &tree = ear_letter_tree();
+    size_t N = tree.size();
+    int T = s->frames;
+    double per = s->unit / s->frame;
+    int dm = std::max(2, (int)ceil(SEG_MAX_MARK * per)),
+        di = std::max(2, (int)ceil(SEG_MAX_INSIDE * per)),
+        ds = std::max(2, (int)ceil(SEG_MAX_SPACE * per));
+    FIST f = _seg_fist(s);
+    const double ONE_W[] = {0.9}, GAP_AT[] = {f.at[3], 1.9459101}, GAP_W[] = {0.6, 0.3};
+    // The lengths' odds at every pace, each table from a run's first frame on.
+    constexpr int PACES = 2 * SEG_PACE_HALF + 1;
+    std::vector<double> p_el[2][PACES], p_in[PACES], p_gap[PACES];
+    for (int q = 0; q < PACES; q++) {
+        double off = (q - SEG_PACE_HALF) * SEG_PACE_STEP;
+        for (int k = 0; k < 2; k++) p_el[k][q].assign((size_t)dm + 1, 0.0);
+        p_in[q].assign((size_t)di + 1, 0.0);
+        p_gap[q].assign((size_t)ds + 1, 0.0);
+        for (int d = 1; d <= dm; d++) {
+            double lr = log(d / per) - off;
+            for (int k = 0; k < 2; k++)
+                p_el[k][q][(size_t)d] =
+                    log_length(lr, &f.at[k], ONE_W, 1, log(0.5), log(SEG_MAX_MARK), f.spread[k]);
+        }
+        for (int d = 1; d <= di; d++)
+            p_in[q][(size_t)d] = log_length(log(d / per) - off, &f.at[2], ONE_W, 1, log(0.5),
+                                            log(SEG_MAX_INSIDE), f.spread[2]);
+        for (int d = 1; d <= ds; d++)
+            p_gap[q][(size_t)d] = log_length(log(d / per) - off, GAP_AT, GAP_W, 2, log(0.5),
+                                             log(SEG_MAX_SPACE), f.spread[3]);
+    }
+    size_t cells = ((size_t)T + 1) * N;
+    // mark[t][n]: a mark ends at t on node n; inside[t][n]: a gap inside a letter ends at t
+    // after node n; gap[t]: a gap between letters ends at t. Each with the length and, for a
+    // mark, the node it came from; for a gap, the letter it closed (-1: a gap before it).
+    std::vector<double> mark(cells, -HUGE_VAL), inside(cells, -HUGE_VAL);
+    std::vector<uint16_t> mark_len(cells, 0), inside_len(cells, 0);
+    std::vector<int16_t> mark_from(cells, 0);
+    std::vector<double> gap((size_t)T + 1, -HUGE_VAL), letter((size_t)T + 1, -HUGE_VAL);
+    std::vector<int16_t> gap_from((size_t)T + 1, -1), letter_at((size_t)T + 1, -1);
+    std::vector<uint16_t> gap_len((size_t)T + 1, 0);
+    gap[0] = 0;
+    // The best way into each frame's end: readings far below it are not followed further.
+    std::vector<double> top((size_t)T + 1, 0.0);
+    FRAME_SCORES fs(s);
+    for (int t = 1; t <= T; t++) {
+        double *m_t = &mark[(size_t)t * N];
+        for (int d = 1; d <= std::min(dm, t); d++) {
+            int a = t - d;
+            // A mark cut by either end of the stretch may have any length.
+            bool cut = a == 0 || t == T;
+            double own = fs.mark(a, t) - SEG_MARK_COST;
+            int q = f.pace[(size_t)std::min(a, T - 1)];
+            const double *in_a = &inside[(size_t)a * N];
+            double floor = top[(size_t)a] - SEG_BEAM;
+            for (size_t p = 0; p < N; p++) {
+                double from = p == 0 ? gap[(size_t)a] : in_a[p];
+                if (from == -HUGE_VAL || from < floor) continue;
+                for (int k = 0; k < 2; k++) {
+                    int n = tree[p].next[k];
+                    if (n < 0) continue;
+                    double v = from + own + (cut ? 0.0 : p_el[k][q][(size_t)d]);
+                    size_t c = (size_t)t * N + (size_t)n;
+                    if (v > m_t[n]) {
+                        m_t[n] = v;
+                        mark_len[c] = (uint16_t)d;
+                        mark_from[c] = (int16_t)p;
+                    }
+                }
+            }
+        }
+        for (size_t n = 1; n < N; n++) {
+            double v = m_t[n] + tree[n].end;
+            if (v > letter[(size_t)t]) {
+                letter[(size_t)t] = v;
+                letter_at[(size_t)t] = (int16_t)n;
+            }
+        }
+        double *in_t = &inside[(size_t)t * N];
+        for (int d = 1; d <= std::min(di, t - 1); d++) {
+            int a = t - d;
+            const double *m_a = &mark[(size_t)a * N];
+            for (size_t n = 1; n < N; n++) {
+                if (tree[n].next[0] < 0 && tree[n].next[1] < 0) continue;
+                double v = m_a[n] + p_in[f.pace[(size_t)a]][(size_t)d];
+                if (v > in_t[n]) {
+                    in_t[n] = v;
+                    inside_len[(size_t)t * N + n] = (uint16_t)d;
+                }
+            }
+        }
+        for (int d = 1; d <= std::min(ds, t); d++) {
+            int a = t - d;
+            double prior = (a > 0 && t < T) ? p_gap[f.pace[(size_t)a]][(size_t)d] : 0.0;
+            double from_l = letter[(size_t)a], from_g = a > 0 ? gap[(size_t)a] - SEG_CHAIN : 0.0;
+            double v = std::max(from_l, from_g) + prior;
+            if (v > gap[(size_t)t]) {
+                gap[(size_t)t] = v;
+                gap_len[(size_t)t] = (uint16_t)d;
+                gap_from[(size_t)t] = from_g >= from_l ? (int16_t)-1 : letter_at[(size_t)a];
+            }
+        }
+        top[(size_t)t] = gap[(size_t)t];
+        for (size_t n = 1; n < N; n++) top[(size_t)t] = std::max(top[(size_t)t], in_t[n]);
+    }
+    std::fill(s->on.begin(), s->on.end(), 0);
+    std::fill(s->kind.begin(), s->kind.end(), (int8_t)1);
+    s->score = std::max(gap[(size_t)T], letter[(size_t)T]);
+    // Back from the end: 0 a gap between letters, 1 a mark on node n, 2 a gap inside a letter.
+    int t = T, state = letter[(size_t)T] > gap[(size_t)T] ? 1 : 0, n = letter_at[(size_t)T];
+    while (t > 0) {
+        if (state == 0) {
+            int d = std::max(1, (int)gap_len[(size_t)t]);
+            int from = gap_from[(size_t)t];
+            t -= d;
+            if (from >= 0) {
+                state = 1;
+                n = from;
+            }
+        } else if (state == 1) {
+            size_t c = (size_t)t * N + (size_t)n;
+            int d = std::max(1, (int)mark_len[c]), p = mark_from[c];
+            int8_t dash = tree[(size_t)p].next[1] == n;
+            for (int k = t - d; k < t; k++) {
+                s->on[(size_t)k] = 1;
+                s->kind[(size_t)k] = dash;
+            }
+            t -= d;
+            state = p == 0 ? 0 : 2;
+            n = p;
+        } else {
+            int d = std::max(1, (int)inside_len[(size_t)t * N + (size_t)n]);
+            for (int k = t - d; k < t; k++) s->kind[(size_t)k] = 0;
+            t -= d;
+            state = 1;
+        }
+    }
+    _seg_drop_lone(s, fs);
 }
 
 } // namespace
 
 std::vector<EAR_RUN> ear_segment(const std::vector<std::complex<float>> &z, double unit_ms,
                                  const std::vector<EAR_RUN> &guess, double guess_first_ms,
-                                 double *first_ms, double *score) {
+                                 bool letters, double *first_ms, double *score) {
     *first_ms = guess_first_ms;
     *score = 0;
     SEGMENTER s;
@@ -335,6 +586,7 @@ std::vector<EAR_RUN> ear_segment(const std::vector<std::complex<float>> &z, doub
     s.frames = (int)(z.size() / (size_t)s.frame);
     if (s.frames < 4 * SEG_FRAMES_PER_UNIT || guess.empty()) return guess;
     s.on.assign((size_t)s.frames, 0);
+    s.kind.assign((size_t)s.frames, -1);
     double t = guess_first_ms;
     for (const EAR_RUN &r : guess) {
         if (r.on) {
@@ -367,11 +619,15 @@ std::vector<EAR_RUN> ear_segment(const std::vector<std::complex<float>> &z, doub
     s.nvar.assign(cells, 1.0);
     for (int round = 0; round < SEG_ROUNDS; round++) {
         _seg_levels(&s, round == 0);
-        _seg_read(&s);
+        if (!letters || round + 1 < SEG_ROUNDS)
+            _seg_read(&s);
+        else
+            _seg_read_letters(&s);
     }
     // The edges found, each moved onto the first reading's edge of the same kind when that
     // lies within a frame: where the first reading was right its edges are finer.
     std::vector<double> guess_up, guess_down, edges;
+    std::vector<int> kinds;
     t = guess_first_ms;
     for (const EAR_RUN &r : guess) {
         (r.on ? guess_up : guess_down).push_back(t);
@@ -387,6 +643,7 @@ std::vector<EAR_RUN> ear_segment(const std::vector<std::complex<float>> &z, doub
         if (it != near.end() && fabs(*it - ms) <= s.frame && (edges.empty() || *it > edges.back()))
             ms = *it;
         edges.push_back(ms);
+        kinds.push_back(s.kind[(size_t)k]);
     }
     if (edges.size() % 2) edges.push_back((double)s.frames * s.frame); // still on at the end
     std::vector<EAR_RUN> runs;
@@ -394,6 +651,6 @@ std::vector<EAR_RUN> ear_segment(const std::vector<std::complex<float>> &z, doub
     if (edges.empty()) return runs;
     *first_ms = edges[0];
     for (size_t i = 1; i < edges.size(); i++)
-        runs.push_back(EAR_RUN{(int)(i % 2), edges[i] - edges[i - 1]});
+        runs.push_back(EAR_RUN{(int)(i % 2), edges[i] - edges[i - 1], kinds[i - 1]});
     return runs;
 }

@@ -8,10 +8,12 @@
 #include <complex>
 #include <vector>
 
-// One mark (on) or space, in ms.
+// One mark (on) or space, in ms, and what the reading over letters made of it: a dot (0) or a
+// dash (1), a gap inside a letter (0) or between letters (1); -1 when not read over letters.
 struct EAR_RUN {
     int on;
     double ms;
+    int kind = -1;
 };
 
 // Reads z (the tone mixed down, one value per ms) at unit_ms, starting from a first reading
@@ -20,7 +22,8 @@ struct EAR_RUN {
 // the stretch, so fading and a receiver's gain riding the noise up in the gaps are read in step.
 // *score is how much likelier the reading is than silence throughout (log-likelihood, the
 // lengths' odds included): readings of one stretch at several units compare by it. Returns the
-// guess itself, with a score of 0, when z is too short to be read again.
+// guess itself, with a score of 0, when z is too short to be read again. With letters, the last
+// reading is over the letters of the Morse table (ear_letters) and every run gets its kind.
 std::vector<EAR_RUN> ear_segment(const std::vector<std::complex<float>> &z, double unit_ms,
                                  const std::vector<EAR_RUN> &guess, double guess_first_ms,
-                                 double *first_ms, double *score);
+                                 bool letters, double *first_ms, double *score);
