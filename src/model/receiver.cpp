@@ -74,35 +74,30 @@ static void _trace(RECEIVER *rx, double t_ms, float level) {
     rx->trace_count++;
 }
 
-// With the hold taken: moves finished messages from the decoder to the queue, which grows when
-// it is full. A message left with the decoder would run into the next one, so only a queue
-// that cannot grow (out of memory, logged) leaves it there.
-static void _take_messages(RECEIVER *rx) {
-    for (;;) {
-        if (rx->nqueue == rx->queue_cap) {
-            size_t cap = rx->queue_cap ? 2 * rx->queue_cap : QUEUE_START;
-            void *grown = _ka_realloc(rx->queue, cap, sizeof(DECODED_MESSAGE), "rx->queue",
-                                      "DECODED_MESSAGE", __LINE__, __FILE__);
-            if (!grown) return;
-            rx->queue = (DECODED_MESSAGE *)grown;
-            rx->queue_cap = cap;
-        }
-        if (!decoder_poll_message(rx->decoder, &rx->queue[rx->nqueue])) return;
-        rx->nqueue++;
-    }
+// With the hold taken: room for one more message at the end of the queue, which grows when it
+// is full. 0 when out of memory (logged by the allocator).
+static int _queue_room(RECEIVER *rx) {
+    if (rx->nqueue < rx->queue_cap) return 1;
+    size_t cap = rx->queue_cap ? 2 * rx->queue_cap : QUEUE_START;
+    void *grown = _ka_realloc(rx->queue, cap, sizeof(DECODED_MESSAGE), "rx->queue",
+                              "DECODED_MESSAGE", __LINE__, __FILE__);
+    if (!grown) return 0;
+    rx->queue = (DECODED_MESSAGE *)grown;
+    rx->queue_cap = cap;
+    return 1;
 }
 
-// With the hold taken: one message at the end of the queue, which grows when it is full. 0 when
-// out of memory (logged by the allocator).
+// With the hold taken: moves finished messages from the decoder to the queue. A message left
+// with the decoder would run into the next one, so only a queue that cannot grow (out of
+// memory, logged) leaves it there.
+static void _take_messages(RECEIVER *rx) {
+    while (_queue_room(rx) && decoder_poll_message(rx->decoder, &rx->queue[rx->nqueue]))
+        rx->nqueue++;
+}
+
+// With the hold taken: one message at the end of the queue. 0 when out of memory.
 static int _queue_push(RECEIVER *rx, const DECODED_MESSAGE *msg) {
-    if (rx->nqueue == rx->queue_cap) {
-        size_t cap = rx->queue_cap ? 2 * rx->queue_cap : QUEUE_START;
-        void *grown = _ka_realloc(rx->queue, cap, sizeof(DECODED_MESSAGE), "rx->queue",
-                                  "DECODED_MESSAGE", __LINE__, __FILE__);
-        if (!grown) return 0;
-        rx->queue = (DECODED_MESSAGE *)grown;
-        rx->queue_cap = cap;
-    }
+    if (!_queue_room(rx)) return 0;
     rx->queue[rx->nqueue++] = *msg;
     return 1;
 }
