@@ -520,14 +520,9 @@ static void _draw_pad(KA_GUI_WIDGET *w, float x, float y, ALLEGRO_FONT *font, vo
         TEXT_LINE lines[3];
         size_t n = text_wrap(hint, W - 2 * r, text_wrap_font_width, font, lines, 3);
         if (n > 3) n = 3;
-        float lh = (float)al_get_font_line_height(font), ty = y + (H - (float)n * lh) / 2;
-        for (size_t i = 0; i < n; i++, ty += lh) {
-            char part[256];
-            size_t len = lines[i].len < sizeof part - 1 ? lines[i].len : sizeof part - 1;
-            memcpy(part, hint + lines[i].start, len);
-            part[len] = '\0';
-            al_draw_text(font, app_rgb(UI_DIM_RGB), x + W / 2, ty, ALLEGRO_ALIGN_CENTRE, part);
-        }
+        float lh = (float)al_get_font_line_height(font);
+        text_wrap_draw(font, app_rgb(UI_DIM_RGB), x + W / 2, y + (H - (float)n * lh) / 2,
+                       ALLEGRO_ALIGN_CENTRE, hint, lines, n);
     }
 }
 

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 #include <allegro5/allegro_primitives.h>
@@ -282,17 +283,9 @@ static float _text(ALLEGRO_FONT *big, ALLEGRO_FONT *font, uint32_t rgb, float x,
         return y + (float)al_get_font_line_height(big);
     }
     TEXT_LINE lines[4];
-    size_t n = text_wrap(text, w, text_wrap_font_width, font, lines, 4);
-    float lh = (float)al_get_font_line_height(font);
-    for (size_t i = 0; i < n && i < 4; i++) {
-        char part[256];
-        size_t len = lines[i].len < sizeof part - 1 ? lines[i].len : sizeof part - 1;
-        memcpy(part, text + lines[i].start, len);
-        part[len] = '\0';
-        al_draw_text(font, app_rgb(rgb), x, y, 0, part);
-        y += lh;
-    }
-    return y;
+    size_t n = std::min<size_t>(text_wrap(text, w, text_wrap_font_width, font, lines, 4), 4);
+    text_wrap_draw(font, app_rgb(rgb), x, y, 0, text, lines, n);
+    return y + (float)n * (float)al_get_font_line_height(font);
 }
 
 // The spaces within a group of figures ("1.0 / 3.0", "(3, 1 / 3 / 7)", "98 %") and before a

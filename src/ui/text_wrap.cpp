@@ -12,6 +12,17 @@ float text_wrap_font_width(const char *s, size_t n, void *font) {
     return (float)al_get_ustr_width((const ALLEGRO_FONT *)font, u);
 }
 
+void text_wrap_draw(const ALLEGRO_FONT *font, ALLEGRO_COLOR color, float x, float y, int flags,
+                    const char *text, const TEXT_LINE *lines, size_t n) {
+    if (!font || !text || !lines) return;
+    float lh = (float)al_get_font_line_height(font);
+    for (size_t i = 0; i < n; i++, y += lh) {
+        ALLEGRO_USTR_INFO info;
+        const ALLEGRO_USTR *u = al_ref_buffer(&info, text + lines[i].start, lines[i].len);
+        al_draw_ustr(font, color, x, y, flags, u);
+    }
+}
+
 // The byte after the UTF-8 character at p, never beyond e. A stray continuation byte counts as
 // a character of its own, so malformed text still moves forward.
 static size_t _next_char(const char *text, size_t p, size_t e) {

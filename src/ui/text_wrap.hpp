@@ -2,6 +2,8 @@
 #pragma once
 #include <cstddef>
 
+#include <allegro5/allegro_font.h>
+
 // One display line: a byte range of the caller's text (nothing is copied).
 struct TEXT_LINE {
     size_t start;
@@ -20,3 +22,9 @@ size_t text_wrap(const char *text, float max_w, TEXT_WIDTH_FN width, void *user,
 
 // The width function the views pass: the bytes as UTF-8 in the ALLEGRO_FONT given as user.
 float text_wrap_font_width(const char *s, size_t n, void *font);
+
+// Draws lines[0 .. n-1] of text one under the other from y down, each placed at x as
+// al_draw_text's flags place it (left, centre, right). Nothing is copied, so a line of any
+// length is drawn whole.
+void text_wrap_draw(const ALLEGRO_FONT *font, ALLEGRO_COLOR color, float x, float y, int flags,
+                    const char *text, const TEXT_LINE *lines, size_t n);

@@ -242,12 +242,7 @@ static float _draw_lines(const ALLEGRO_FONT *font, const char *text, float x, fl
     size_t n =
         std::min(text_wrap(s, tw, text_wrap_font_width, (void *)font, _wrap_lines, MAX_WRAP_LINES),
                  MAX_WRAP_LINES);
-    ALLEGRO_COLOR col = app_rgb(rgb);
-    for (size_t i = 0; i < n; i++) {
-        ALLEGRO_USTR_INFO info;
-        const ALLEGRO_USTR *u = al_ref_buffer(&info, s + _wrap_lines[i].start, _wrap_lines[i].len);
-        al_draw_ustr(font, col, x, y + (float)i * line_h, ALLEGRO_ALIGN_LEFT, u);
-    }
+    text_wrap_draw(font, app_rgb(rgb), x, y, ALLEGRO_ALIGN_LEFT, s, _wrap_lines, n);
     return y + (float)std::max<size_t>(n, 1) * line_h;
 }
 
