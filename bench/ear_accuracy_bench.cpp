@@ -345,9 +345,21 @@ std::vector<float> scene_b(const std::vector<RUN> &runs, const EFFECTS &fx, uint
            fmt("%.3f", (double)(seed % 7)) + " " + fmt("%.3f", len));
         inputs += " -v " + fmt("%.5f", vol) + " " + noise;
     }
+    if (fx.crashes) {
+        // Crashes of sox's own making: 30 ms of white noise 30 dB above the signal in the band,
+        // a sharp onset and a fading tail, every 3.3 s; at 8 kHz they clip at full scale.
+        double amp = 0.025, band = amp * amp / 2 * 1000.0;
+        double vol = sqrt(band * (rate / 2.0) / 500.0 / g_noise_var);
+        std::string c = g_dir + "/crash.wav";
+        sh("sox -R -n -r " + std::to_string(rate) + " -c 1 -e floating-point -b 32 " + c +
+           " synth 0.030 whitenoise vol " + fmt("%.4f", vol) + " fade 0 0.030 0.027 pad 0 3.270" +
+           " repeat " + std::to_string((int)(len / 3.3) + 1) + " pad 1.7 0 trim 0 " +
+           fmt("%.3f", len));
+        inputs += " -v 1 " + c;
+    }
     std::string effects =
         fx.agc ? " compand 0.002,0.25 -90,-70,-60,-40,-30,-30,0,-30 0 -90 0.002" : "";
-    bool several = fx.neighbour || fx.snr_db < 999;
+    bool several = fx.neighbour || fx.crashes || fx.snr_db < 999;
     sh("sox " + std::string(several ? "-m " : "") + inputs + " -e floating-point -b 32 " + mix +
        effects);
     WavData w;
@@ -575,6 +587,13 @@ int main(int argc, char **argv) {
     }
     // EAR_BENCH_MESSAGES=1 for a quick look.
     if (const char *m = getenv("EAR_BENCH_MESSAGES")) MESSAGES = std::max(1, atoi(m));
+    // EAR_BENCH_EFFECTS: the effects rows alone, tests' generator and sox.
+    if (getenv("EAR_BENCH_EFFECTS")) {
+        effects_table("tests' generator", scene_a, runs_a, 5);
+        if (sox_ready()) effects_table("sox", scene_b, runs_b, 5);
+        if (!g_dir.empty()) sh("rm -rf " + g_dir);
+        return 0;
+    }
     real_time(8000);
     real_time(48000);
     snr_table("tests' generator", scene_a, runs_a);
@@ -584,7 +603,7 @@ int main(int argc, char **argv) {
     speed_rows();
     if (sox_ready()) {
         snr_table("sox", scene_b, runs_b);
-        effects_table("sox", scene_b, runs_b, 4); // crashes: the tests' generator only
+        effects_table("sox", scene_b, runs_b, 5);
     } else {
         printf("\nsox is missing (tools/install-deps.sh installs it): its tables are left out\n");
     }

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "morse/ear_blank.hpp"
 #include "morse/ear_letters.hpp"
 
 namespace {
@@ -108,8 +109,11 @@ struct SEGMENTER {
     double score = 0;              // the last reading's, against silence throughout
     std::vector<double> amp, nvar; // per grid step: the tone's amplitude per ms, the noise's
                                    // power in a sum over one unit
+    std::vector<double> heard;     // per frame: the share of its ms not blanked, from the start
 
     cplxd sum(int a, int b) const { return (*pre)[(size_t)b * frame] - (*pre)[(size_t)a * frame]; }
+    // How many frames' worth of a..b was heard (not blanked).
+    double heard_in(int a, int b) const { return heard[(size_t)b] - heard[(size_t)a]; }
     size_t grid(double ms) const {
         return std::min(amp.size() - 1, (size_t)std::max(0.0, ms / SEG_GRID_MS));
     }
@@ -136,8 +140,9 @@ void _seg_levels(SEGMENTER *s, bool first) {
         while (b < s->frames && s->on[(size_t)b] == s->on[(size_t)a]) b++;
         if (!s->on[(size_t)a]) {
             for (int k = a + 1; k + unit_frames <= b - 1; k += unit_frames)
-                noise.push_back(TIMED{(k + unit_frames * 0.5) * s->frame,
-                                      std::norm(s->sum(k, k + unit_frames)) * scale});
+                if (s->heard_in(k, k + unit_frames) > unit_frames - 1e-9)
+                    noise.push_back(TIMED{(k + unit_frames * 0.5) * s->frame,
+                                          std::norm(s->sum(k, k + unit_frames)) * scale});
         }
         a = b;
     }
@@ -145,7 +150,8 @@ void _seg_levels(SEGMENTER *s, bool first) {
         // Hardly a space read: the quietest quarter of the unit sums stands for the noise.
         std::vector<double> all;
         for (int k = 0; k + unit_frames <= s->frames; k += unit_frames)
-            all.push_back(std::norm(s->sum(k, k + unit_frames)) * scale);
+            if (s->heard_in(k, k + unit_frames) > unit_frames - 1e-9)
+                all.push_back(std::norm(s->sum(k, k + unit_frames)) * scale);
         std::sort(all.begin(), all.end());
         noise.clear();
         for (size_t i = 0; i < std::max<size_t>(1, all.size() / 4) && i < all.size(); i++)
@@ -171,8 +177,10 @@ void _seg_levels(SEGMENTER *s, bool first) {
     for (int a = 0; a < s->frames;) {
         int b = a;
         while (b < s->frames && s->on[(size_t)b] == s->on[(size_t)a]) b++;
-        if (s->on[(size_t)a] && (b - a) * s->frame >= SEG_SURE_MARK * s->unit) {
-            double len = (double)(b - a) * s->frame, mid = 0.5 * (a + b) * s->frame;
+        // A mark's level counts only the part of it heard.
+        double len = s->heard_in(a, b) * s->frame;
+        if (s->on[(size_t)a] && len >= SEG_SURE_MARK * s->unit) {
+            double mid = 0.5 * (a + b) * s->frame;
             double var = s->nvar[s->grid(mid)] * len / s->unit;
             double a2 = std::max(0.0, std::norm(s->sum(a, b)) - var) / (len * len);
             tone.push_back(TIMED{mid, sqrt(a2)});
@@ -240,7 +248,7 @@ struct FRAME_SCORES {
             double amp, nv;
             s->at((k + 0.5) * s->frame, &amp, &nv);
             cplxd y = s->sum(k, k + 1) * (amp * s->unit / nv);
-            double e = amp * amp * s->frame * s->unit / nv;
+            double e = amp * amp * s->frame * s->unit / nv * s->heard_in(k, k + 1);
             matched[(size_t)k + 1] = matched[(size_t)k] + y;
             energy[(size_t)k + 1] = energy[(size_t)k] + e;
             frame_score[(size_t)k + 1] = frame_score[(size_t)k] - e + ln_i0(2.0 * std::abs(y));
@@ -577,7 +585,8 @@ void _seg_read_letters(SEGMENTER *s) {
 
 std::vector<EAR_RUN> ear_segment(const std::vector<std::complex<float>> &z, double unit_ms,
                                  const std::vector<EAR_RUN> &guess, double guess_first_ms,
-                                 bool letters, double *first_ms, double *score) {
+                                 bool letters, double *first_ms, double *score,
+                                 const std::vector<float> *noise_var) {
     *first_ms = guess_first_ms;
     *score = 0;
     SEGMENTER s;
@@ -602,6 +611,13 @@ std::vector<EAR_RUN> ear_segment(const std::vector<std::complex<float>> &z, doub
     std::vector<cplxd> pre(z.size() + 1);
     for (size_t k = 0; k < z.size(); k++) pre[k + 1] = pre[k] + cplxd(z[k].real(), z[k].imag());
     s.pre = &pre;
+    s.heard.assign((size_t)s.frames + 1, 0.0);
+    for (int k = 0; k < s.frames; k++) {
+        int lost = 0;
+        for (int j = k * s.frame; noise_var && j < (k + 1) * s.frame; j++)
+            lost += ear_blanked(*noise_var, (size_t)j);
+        s.heard[(size_t)k + 1] = s.heard[(size_t)k] + 1.0 - (double)lost / s.frame;
+    }
     cplxd turn = 0;
     // Each pair of frames counts alike, so that a crash of static does not set the pitch.
     for (int k = 1; k < s.frames; k++) {
