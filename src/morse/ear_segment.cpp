@@ -36,6 +36,8 @@ constexpr int SEG_ROUNDS = 3;
 constexpr int SEG_GRID_MS = 100;
 // The tone's level at a moment: the median of this many marks each side.
 constexpr int SEG_NEAR_MARKS = 3;
+// The tone's level through a fade: a line through the marks this close to a moment.
+constexpr double SEG_FADE_MS = 1000.0;
 // The noise's level: spaces within this distance.
 constexpr double SEG_NOISE_MS = 2000.0;
 // Marks this long (in units) set the tone's level; shorter ones may be noise.
@@ -96,7 +98,7 @@ double median_of(std::vector<double> &v) {
 }
 
 struct TIMED {
-    double ms, value;
+    double ms, value, weight = 1.0; // weight: how much the value is to be trusted
 };
 
 struct SEGMENTER {
@@ -126,6 +128,36 @@ struct SEGMENTER {
         *nv = nvar[i] + f * (nvar[j] - nvar[i]);
     }
 };
+
+// The tone's level at mid, from the marks' levels around it (in time order): a line fitted
+// through those within SEG_FADE_MS, the nearer and the longer weighing more (a dash's level is
+// measured over three times a dot's sound). A fade of a few seconds rises or falls all through
+// the marks nearest a moment, and their median then lags it by the slope; the line follows it.
+// A mark far off the median (a dot of noise, a crash half heard) counts for little. 0 when too
+// few marks are near or the line lands far from the median: the median is kept.
+double _seg_fade_fit(const std::vector<TIMED> &tone, double mid, double median) {
+    auto first = std::lower_bound(tone.begin(), tone.end(), mid - SEG_FADE_MS,
+                                  [](const TIMED &t, double v) { return t.ms < v; });
+    double sw = 0, st = 0, sv = 0, stt = 0, stv = 0;
+    int used = 0;
+    for (auto it = first; it != tone.end() && it->ms < mid + SEG_FADE_MS; ++it) {
+        double u = fabs(it->ms - mid) / SEG_FADE_MS, near = 1 - u * u * u;
+        double w = near * near * near * it->weight;
+        if (fabs(it->value - median) > median) w *= 0.1;
+        double t = it->ms - mid;
+        sw += w;
+        st += w * t;
+        sv += w * it->value;
+        stt += w * t * t;
+        stv += w * t * it->value;
+        used++;
+    }
+    if (used < 4 || sw <= 0) return 0;
+    double mt = st / sw, mv = sv / sw, var = stt / sw - mt * mt;
+    double slope = var > 1e-9 ? (stv / sw - mt * mv) / var : 0;
+    double at = mv - slope * mt;
+    return at > 0.3 * median && at < 3.0 * median ? at : 0;
+}
 
 // The noise's power and the tone's level along the stretch, from the frames now read as
 // spaces and marks.
@@ -183,7 +215,7 @@ void _seg_levels(SEGMENTER *s, bool first) {
             double mid = 0.5 * (a + b) * s->frame;
             double var = s->nvar[s->grid(mid)] * len / s->unit;
             double a2 = std::max(0.0, std::norm(s->sum(a, b)) - var) / (len * len);
-            tone.push_back(TIMED{mid, sqrt(a2)});
+            tone.push_back(TIMED{mid, sqrt(a2), len / s->unit});
         }
         a = b;
     }
@@ -224,7 +256,9 @@ void _seg_levels(SEGMENTER *s, bool first) {
         win.clear();
         for (size_t i = from; i < to; i++) win.push_back(tone[i].value);
         if (win.empty()) win.push_back(tone.back().value);
-        s->amp[c] = std::max(median_of(win), 1e-12);
+        double median = std::max(median_of(win), 1e-12);
+        double fit = _seg_fade_fit(tone, mid, median);
+        s->amp[c] = fit > 0 ? fit : median;
     }
     // Digital silence has next to no noise, and what little the mixer leaves varies by orders
     // of magnitude: scores of marks side by side would be on scales too far apart to compare.
