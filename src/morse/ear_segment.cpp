@@ -38,6 +38,7 @@ constexpr int SEG_GRID_MS = 100;
 constexpr int SEG_NEAR_MARKS = 3;
 // The tone's level through a fade: a line through the marks this close to a moment.
 constexpr double SEG_FADE_MS = 1000.0;
+constexpr double SEG_FADE_MOVED = 0.15;
 // The noise's level: spaces within this distance.
 constexpr double SEG_NOISE_MS = 2000.0;
 // Marks this long (in units) set the tone's level; shorter ones may be noise.
@@ -134,11 +135,12 @@ struct SEGMENTER {
 // measured over three times a dot's sound). A fade of a few seconds rises or falls all through
 // the marks nearest a moment, and their median then lags it by the slope; the line follows it.
 // A mark far off the median (a dot of noise, a crash half heard) counts for little. 0 when too
-// few marks are near or the line lands far from the median: the median is kept.
+// few marks are near, most of them lie on one side or the line lands far from the median: the
+// median is kept.
 double _seg_fade_fit(const std::vector<TIMED> &tone, double mid, double median) {
     auto first = std::lower_bound(tone.begin(), tone.end(), mid - SEG_FADE_MS,
                                   [](const TIMED &t, double v) { return t.ms < v; });
-    double sw = 0, st = 0, sv = 0, stt = 0, stv = 0;
+    double sw = 0, st = 0, sv = 0, stt = 0, stv = 0, before = 0;
     int used = 0;
     for (auto it = first; it != tone.end() && it->ms < mid + SEG_FADE_MS; ++it) {
         double u = fabs(it->ms - mid) / SEG_FADE_MS, near = 1 - u * u * u;
@@ -146,17 +148,22 @@ double _seg_fade_fit(const std::vector<TIMED> &tone, double mid, double median) 
         if (fabs(it->value - median) > median) w *= 0.1;
         double t = it->ms - mid;
         sw += w;
+        before += t < 0 ? w : 0;
         st += w * t;
         sv += w * it->value;
         stt += w * t * t;
         stv += w * t * it->value;
         used++;
     }
-    if (used < 4 || sw <= 0) return 0;
+    // Only between marks: a line leaning out past the last of them is a guess.
+    if (used < 4 || sw <= 0 || before < 0.25 * sw || before > 0.75 * sw) return 0;
     double mt = st / sw, mv = sv / sw, var = stt / sw - mt * mt;
     double slope = var > 1e-9 ? (stv / sw - mt * mv) / var : 0;
     double at = mv - slope * mt;
-    return at > 0.3 * median && at < 3.0 * median ? at : 0;
+    // Marks' levels scatter in noise: the line is taken only where it says the level has moved
+    // well away from the median (a steady tone keeps the median, which noise moves less).
+    double moved = fabs(at / median - 1.0);
+    return moved > SEG_FADE_MOVED && at > 0.3 * median && at < 3.0 * median ? at : 0;
 }
 
 // The noise's power and the tone's level along the stretch, from the frames now read as
