@@ -39,6 +39,7 @@ constexpr int SEG_NEAR_MARKS = 3;
 // The tone's level through a fade: a line through the marks this close to a moment.
 constexpr double SEG_FADE_MS = 1000.0;
 constexpr double SEG_FADE_MOVED = 0.15;
+constexpr double SEG_FADE_SURE = 3.0;
 // The noise's level: spaces within this distance.
 constexpr double SEG_NOISE_MS = 2000.0;
 // Marks this long (in units) set the tone's level; shorter ones may be noise.
@@ -158,8 +159,23 @@ double _seg_fade_fit(const std::vector<TIMED> &tone, double mid, double median) 
     // Only between marks: a line leaning out past the last of them is a guess.
     if (used < 4 || sw <= 0 || before < 0.25 * sw || before > 0.75 * sw) return 0;
     double mt = st / sw, mv = sv / sw, var = stt / sw - mt * mt;
-    double slope = var > 1e-9 ? (stv / sw - mt * mv) / var : 0;
+    if (var <= 1e-9) return 0;
+    double slope = (stv / sw - mt * mv) / var;
     double at = mv - slope * mt;
+    // The slope must stand out of the marks' scatter about the line: levels in noise scatter,
+    // and a line through a few of them leans any way (in a long gap it would call noise a mark).
+    double sr = 0, sw2 = 0;
+    for (auto it = first; it != tone.end() && it->ms < mid + SEG_FADE_MS; ++it) {
+        double u = fabs(it->ms - mid) / SEG_FADE_MS, near = 1 - u * u * u;
+        double w = near * near * near * it->weight;
+        if (fabs(it->value - median) > median) w *= 0.1;
+        double r = it->value - (at + slope * (it->ms - mid));
+        sr += w * r * r;
+        sw2 += w * w;
+    }
+    double n_eff = sw * sw / std::max(sw2, 1e-300);
+    double spread = sqrt(sr / sw / std::max(n_eff - 2.0, 1.0) / var);
+    if (fabs(slope) < SEG_FADE_SURE * spread) return 0;
     // Marks' levels scatter in noise: the line is taken only where it says the level has moved
     // well away from the median (a steady tone keeps the median, which noise moves less).
     double moved = fabs(at / median - 1.0);
