@@ -94,6 +94,18 @@ constexpr float TD_HIST_LOW_DB = -150.0f, TD_HIST_STEP_DB = 0.5f;
 constexpr double TD_HIST_TAU_MS = 2000.0;
 constexpr double TD_HIST_TOP = 0.15;
 constexpr float TD_SIGNAL_FADE_DB_PER_MS = 0.0005f;
+// A crash of static lifts the whole band at once, where a tone lifts its own bins: a spectrum
+// whose median jumps TD_CRASH_RATIO over the noise floor, flat (its lower quartile at least
+// TD_CRASH_FLAT of the median, no bin over TD_CRASH_PEAK times it), is a crash while the median
+// stays over TD_CRASH_STAY times the floor, for at most TD_CRASH_MAX_MS (longer, the band's noise
+// has risen and is followed). Its moments are kept out of the noise, the tone search and the marks'
+// level, and the keying holds its state through them, so a crash neither moves the detector to
+// another tone nor lifts the marks' level for seconds after.
+constexpr double TD_CRASH_RATIO = 100.0, TD_CRASH_STAY = 3.0;
+constexpr double TD_CRASH_FLAT = 0.2, TD_CRASH_PEAK = 10.0;
+constexpr double TD_CRASH_MAX_MS = 200.0;
+// Crashes remembered for the keying, which may read the history again while learning.
+constexpr int TD_CRASHES = 16;
 // Levels are kept in dB; silence reads as this.
 constexpr double TD_FLOOR_POWER = 1e-14;
 
@@ -169,6 +181,12 @@ struct TONE_DETECT {
     int pending;
     int64_t pending_pos;
     int debounce_ms;
+    // Crashes of static, as ring positions [from, to), oldest overwritten; the one under way is
+    // crash_at's, since crash_since; the marks' level one and two spectra ago.
+    int64_t crash_from[TD_CRASHES], crash_to[TD_CRASHES];
+    int crash_at, in_crash;
+    int64_t crash_since;
+    float signal_hop[2];
 };
 
 void tone_detect_config_default(TONE_DETECT_CONFIG *cfg) {
@@ -590,6 +608,15 @@ static void _debounce(TONE_DETECT *td, int want, float e, int64_t pos) {
 
 // One frame (1 ms) of the tone, mixed down to zero frequency: its smoothed level, the marks'
 // level, the thresholds, the tuning and the debounced on/off decision.
+// Whether the keyed frame at ring position pos was heard through a crash, or through the
+// smoothing and the low-pass still ringing with one.
+static int _in_crash(const TONE_DETECT *td, int64_t pos) {
+    int64_t tail = (int64_t)(td->smooth_len + 5) * TD_FRAME;
+    for (int k = 0; k < TD_CRASHES; k++)
+        if (pos >= td->crash_from[k] && pos < td->crash_to[k] + tail) return 1;
+    return 0;
+}
+
 static void _frame(TONE_DETECT *td, double fi, double fq, int64_t pos) {
     float e = _smooth(td, fi, fq);
     float n = _db(td->noise_bin * td->noise_gain[td->smooth_fill]);
@@ -599,6 +626,13 @@ static void _frame(TONE_DETECT *td, double fi, double fq, int64_t pos) {
     }
     td->level_db = e;
     td->noise_db = n;
+    if (_in_crash(td, pos)) {
+        // Nothing is learnt from it: the key stays as it was.
+        if (td->on) td->last_on = pos;
+        _measure_turn(td, 0, fi, fq);
+        _debounce(td, td->on, e, pos);
+        return;
+    }
     _track_signal(td, e, n);
     int want = _threshold(td, e, n);
     if (want) td->last_on = pos;
@@ -783,6 +817,46 @@ static void _learn(TONE_DETECT *td, int end) {
 
 // One spectrum over the newest samples: noise floor, per-bin statistics, finding the tone,
 // moving to a stronger one and letting it go after a long silence.
+static void _unlock_after_silence(TONE_DETECT *td) {
+    if (td->locked && td->env_pos - td->last_on > (int64_t)td->cfg.unlock_ms * (TD_RATE / 1000)) {
+        td->locked = 0;
+        td->learning = td->relearning = 0;
+        td->hz = 0;
+        ka_log(LOG_DEBUG, "tone detector: let go after %u ms of silence", td->cfg.unlock_ms);
+    }
+}
+
+// Whether the spectrum just taken (its median floor_now and lower quartile low_now, both as
+// noise means, and its loudest bin peak) lies in a crash of static: the whole band lifted, its
+// quietest bins too, where a tone's own key click lifts the bins near it. A crash is noted for
+// the keying from the first moment of the first spectrum it shows in. The keying may already
+// have read the crash's first moments: the marks' level goes back to what it was before them.
+static int _crash(TONE_DETECT *td, double floor_now, double low_now, double peak) {
+    double noise = td->noise_bin;
+    // In white noise the lower quartile lies at 0.42 of the median, the loudest of the band's
+    // thirty-odd bins at about 6 times it.
+    int broad = peak < TD_CRASH_PEAK * floor_now && low_now > TD_CRASH_FLAT * floor_now;
+    if (!td->in_crash) {
+        if (noise <= 0 || floor_now < TD_CRASH_RATIO * noise || !broad) {
+            td->signal_hop[1] = td->signal_hop[0];
+            td->signal_hop[0] = td->signal_db;
+            return 0;
+        }
+        td->in_crash = 1;
+        td->crash_since = td->now;
+        td->crash_at = (td->crash_at + 1) % TD_CRASHES;
+        td->crash_from[td->crash_at] = td->now - TD_FFT;
+        td->signal_db = std::min(td->signal_db, td->signal_hop[1]);
+    } else if (floor_now < TD_CRASH_STAY * noise ||
+               td->now - td->crash_since > (int64_t)(TD_CRASH_MAX_MS * TD_PER_MS)) {
+        // Over, or no crash but the band's own noise risen: followed from here.
+        td->in_crash = 0;
+        return 0;
+    }
+    td->crash_to[td->crash_at] = td->now;
+    return 1;
+}
+
 static void _analyse(TONE_DETECT *td) {
     for (int i = 0; i < TD_FFT; i++) {
         td->fft_re[i] = _ring_at(td, td->now - TD_FFT + i) * td->window[i];
@@ -800,6 +874,12 @@ static void _analyse(TONE_DETECT *td) {
     // median over ln 2.
     std::nth_element(sorted, sorted + nb / 2, sorted + nb);
     double floor_now = sorted[nb / 2] / M_LN2;
+    double peak = *std::max_element(sorted, sorted + nb);
+    std::nth_element(sorted, sorted + nb / 4, sorted + nb / 2);
+    if (_crash(td, floor_now, sorted[nb / 4] / M_LN2, peak)) {
+        _unlock_after_silence(td);
+        return;
+    }
     if (td->noise_bin <= 0)
         td->noise_bin = floor_now;
     else
@@ -837,12 +917,7 @@ static void _analyse(TONE_DETECT *td) {
     } else {
         td->switch_count = 0;
     }
-    if (td->env_pos - td->last_on > (int64_t)td->cfg.unlock_ms * (TD_RATE / 1000)) {
-        td->locked = 0;
-        td->learning = td->relearning = 0;
-        td->hz = 0;
-        ka_log(LOG_DEBUG, "tone detector: let go after %u ms of silence", td->cfg.unlock_ms);
-    }
+    _unlock_after_silence(td);
 }
 
 // Moves the keying up to where the search allows: lookahead behind the input while a tone is

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstring>
 #include <memory>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -80,7 +81,15 @@ TEST(ReceiverMic, ShowsAndSavesTheReadingWithHindsightEachMessageOnce) {
         Chain chain(rx.get());
         // A second of silence after it, short of the message's end: a reading comes at least
         // every 250 ms of sound, so the last one has all of its marks.
-        chain.play(keyed(farnsworth("FIVE BOXING"), 1000));
+        // 300 ms after its last tone, a crash of static 50 ms long, 30 dB over the tone in a
+        // 500 Hz band, once moved the detector off the tone: the message then ran on into the
+        // next station's first letter.
+        std::vector<float> first = keyed(farnsworth("FIVE BOXING"), 1000);
+        std::mt19937_64 rng(5);
+        std::normal_distribution<float> crash(0.0f, 20.0f);
+        for (size_t i = first.size() - 700 * 8; i < first.size() - 650 * 8; i++)
+            first[i] = crash(rng);
+        chain.play(first);
         // The reader catches up on its own thread. The live text is its reading, whole from the
         // first letter whenever it shows (a prefix while the reader is behind), the letters of
         // each word kept together.
