@@ -73,30 +73,7 @@ std::string ear_read(const std::vector<float> &x, uint32_t rate) {
 
 // What the old path reads: the streaming detector with a file's lookahead and the decoder.
 std::string old_read(const std::vector<float> &x, uint32_t rate) {
-    DECODER_CONFIG dc;
-    decoder_config_default(&dc);
-    MORSE_DECODER *dec = decoder_new(&dc);
-    TONE_DETECT_CONFIG tc;
-    tone_detect_config_default(&tc);
-    tc.rate = rate;
-    tc.lookahead_ms = 1500;
-    tc.history_ms = 3000;
-    tc.on_edge = tone_detect_edge_to_decoder;
-    tc.user = dec;
-    TONE_DETECT *td = tone_detect_new(&tc);
-    DECODED_MESSAGE m{};
-    std::string text;
-    for (size_t i = 0; i < x.size(); i += 512) {
-        tone_detect_process(td, x.data() + i, std::min<size_t>(512, x.size() - i));
-        tone_detect_sync_decoder(td, dec);
-        if (decoder_poll_message(dec, &m)) join(&text, m.text);
-    }
-    tone_detect_flush(td);
-    tone_detect_sync_decoder(td, dec);
-    if (decoder_poll_message(dec, &m) || decoder_finish(dec, &m)) join(&text, m.text);
-    tone_detect_free(&td);
-    decoder_free(&dec);
-    return text;
+    return audio_decode(x, rate, 1500, 512).text;
 }
 
 // The key decoder fed the runs directly, as the key screen would be.

@@ -3,6 +3,8 @@
 #include "ui/screen_progress.hpp"
 
 #include <allegro5/allegro_primitives.h>
+
+#include <algorithm>
 #include <cstdio>
 
 #include "i18n/i18n.hpp"
@@ -20,6 +22,11 @@ static void _frame(LUMIKEY_APP *app, float x, float y, float w, float h) {
                       app_px(app, 1));
 }
 
+// Copying only: a send is scored on a target the learner chose, and has a chart of its own.
+static bool _charted_copy(const PRACTICE_SESSION &s) {
+    return s.mode != PRACTICE_SEND && s.total;
+}
+
 static void _draw_accuracy(KA_GUI_WIDGET *w, float x, float y, ALLEGRO_FONT *, void *user) {
     LUMIKEY_APP *app = (LUMIKEY_APP *)user;
     const PRACTICE_LOG *log = app->practice_log;
@@ -27,18 +34,23 @@ static void _draw_accuracy(KA_GUI_WIDGET *w, float x, float y, ALLEGRO_FONT *, v
     float m = app_px(app, 6), cx = x + m, cw = w->w - 2 * m, cy = y + m, ch = w->h - 2 * m;
     float pass = cy + ch * (float)(1.0 - KOCH_PASS);
     al_draw_line(cx, pass, cx + cw, pass, app_rgb(UI_CHART_PASS_RGB), app_px(app, 1));
-    if (!log || log->count == 0) return;
-    int64_t first = log->sessions[0].when, last = log->sessions[log->count - 1].when;
-    double span = last > first ? (double)(last - first) : 1.0;
-    // Few sessions are dots to be seen; a year of them, a line that is not buried in dots.
-    float r = app_px(app, log->count < 30 ? 4.5f : 2.5f), px = 0, py = 0;
+    if (!log) return;
+    size_t first = log->count, last = 0, shown = 0;
     for (size_t i = 0; i < log->count; i++) {
+        if (!_charted_copy(log->sessions[i])) continue;
+        first = std::min(first, i), last = i, shown++;
+    }
+    if (!shown) return;
+    int64_t t0 = log->sessions[first].when, t1 = log->sessions[last].when;
+    double span = t1 > t0 ? (double)(t1 - t0) : 1.0;
+    // Few sessions are dots to be seen; a year of them, a line that is not buried in dots.
+    float r = app_px(app, shown < 30 ? 4.5f : 2.5f), px = 0, py = 0;
+    for (size_t i = first; i <= last; i++) {
         const PRACTICE_SESSION &s = log->sessions[i];
-        if (!s.total) continue;
-        float sx =
-            log->count == 1 ? cx + cw / 2 : cx + cw * (float)((double)(s.when - first) / span);
+        if (!_charted_copy(s)) continue;
+        float sx = shown == 1 ? cx + cw / 2 : cx + cw * (float)((double)(s.when - t0) / span);
         float sy = cy + ch * (1.0f - (float)s.right / (float)s.total);
-        if (i > 0) al_draw_line(px, py, sx, sy, app_rgb(UI_CHART_POINT_RGB), app_px(app, 1));
+        if (i > first) al_draw_line(px, py, sx, sy, app_rgb(UI_CHART_POINT_RGB), app_px(app, 1));
         al_draw_filled_circle(sx, sy, r, app_rgb(UI_CHART_POINT_RGB));
         px = sx, py = sy;
     }

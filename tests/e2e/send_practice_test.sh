@@ -65,6 +65,10 @@ sleep 0.8
 # The send's score is a bar at the left of the last chart, rising from its foot.
 bar=$(pixel_at $((WX + 35)) $((WY + 745)))
 [[ $bar == "63,127,74" ]] || fail "no score bar in the send chart (saw $bar)"
+# A send is not a copying session: the copying chart above stays without a point.
+points=$(import -window root -crop "440x92+$((WX + 16))+$((WY + 228))" -depth 8 txt:- 2>/dev/null |
+  grep -c '(79,195,247)' || true)
+[[ $points -eq 0 ]] || fail "the send is charted among the copying sessions ($points pixels)"
 xdotool key --window "$win" Escape # back to the practice screen
 sleep 0.5
 echo "== the practice groups saved as Ogg, the path copied"

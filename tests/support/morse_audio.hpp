@@ -135,7 +135,8 @@ inline AUDIO_DECODED audio_decode(const std::vector<float> &x, uint32_t rate,
     tone_detect_config_default(&tc);
     tc.rate = rate;
     tc.lookahead_ms = lookahead_ms;
-    tc.history_ms = std::max<uint32_t>(tc.history_ms, lookahead_ms + 1000);
+    // A file's reader looks ahead and keeps as much again behind, as the old file path did.
+    tc.history_ms = std::max<uint32_t>(tc.history_ms, lookahead_ms + 1500);
     tc.on_edge = tone_detect_edge_to_decoder;
     tc.user = dec;
     TONE_DETECT *td = tone_detect_new(&tc);
