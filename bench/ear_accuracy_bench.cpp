@@ -121,12 +121,43 @@ std::vector<RUN> runs_a(const char *text, Style style, int wpm, uint64_t seed) {
     return runs;
 }
 
+// Where each generator's crashes fall: the first at first_ms, then one every every_ms, each of
+// ms; the keying starts at 1 s.
+struct CRASHES {
+    double first_ms, every_ms, ms;
+};
+const CRASHES CRASHES_A{2500, 4000, 40}, CRASHES_B{1700, 3300, 30};
+
+// How many letters of runs (keyed from 1 s) the crashes overlap: a crash may cost the letter it
+// falls on and no more, so this share of the characters is the most the row may lose.
+size_t letters_hit(const std::vector<RUN> &runs, double unit_ms, const CRASHES &c) {
+    size_t hit = 0;
+    double t = 1000, a = -1, b = -1;
+    auto close = [&]() {
+        if (a < 0) return;
+        double k = std::max(0.0, ceil((a - c.ms - c.first_ms) / c.every_ms));
+        if (c.first_ms + k * c.every_ms <= b) hit++;
+        a = -1;
+    };
+    for (const RUN &r : runs) {
+        if (r.on) {
+            if (a < 0) a = t;
+            b = t + r.ms;
+        } else if (r.ms > 2 * unit_ms) {
+            close();
+        }
+        t += r.ms;
+    }
+    close();
+    return hit;
+}
+
 struct EFFECTS {
     double snr_db = 1000;
     double fade_db = 0;     // fading depth at 0.3 Hz
     bool neighbour = false; // a station 200 Hz up, 6 dB weaker
     bool agc = false;       // a receiver's AGC lifting the noise in the gaps
-    bool crashes = false;   // a 40 ms burst 30 dB above the signal every 4 s
+    bool crashes = false;   // bursts 30 dB above the signal (CRASHES_A, CRASHES_B)
     uint32_t rate = 8000;
 };
 
@@ -180,8 +211,8 @@ std::vector<float> scene_a(const std::vector<RUN> &runs, const EFFECTS &fx, uint
     if (fx.crashes) {
         std::normal_distribution<double> g(0, 1);
         double burst = amp * pow(10.0, 30.0 / 20.0) / sqrt(2.0) * sqrt((rate / 2.0) / 500.0);
-        for (double t = 2500; t < len; t += 4000) {
-            size_t a = (size_t)(t * rate / 1000.0), b = a + (size_t)(0.040 * rate);
+        for (double t = CRASHES_A.first_ms; t < len; t += CRASHES_A.every_ms) {
+            size_t a = (size_t)(t * rate / 1000.0), b = a + (size_t)(CRASHES_A.ms / 1000 * rate);
             for (size_t k = a; k < b && k < x.size(); k++) x[k] += (float)(burst * g(rng));
         }
     }
@@ -324,9 +355,24 @@ std::vector<float> scene_b(const std::vector<RUN> &runs, const EFFECTS &fx, uint
            fmt("%.3f", (double)(seed % 7)) + " " + fmt("%.3f", len));
         inputs += " -v " + fmt("%.5f", vol) + " " + noise;
     }
+    if (fx.crashes) {
+        // Crashes of sox's own making: 30 ms of white noise 30 dB above the signal in the band,
+        // a sharp onset and a fading tail, every 3.3 s; at 8 kHz they clip at full scale.
+        double amp = 0.025, band = amp * amp / 2 * 1000.0;
+        double vol = sqrt(band * (rate / 2.0) / 500.0 / g_noise_var);
+        std::string c = g_dir + "/crash.wav";
+        sh("sox -R -n -r " + std::to_string(rate) + " -c 1 -e floating-point -b 32 " + c +
+           " synth " + fmt("%.3f", CRASHES_B.ms / 1000) + " whitenoise vol " + fmt("%.4f", vol) +
+           " fade 0 " + fmt("%.3f", CRASHES_B.ms / 1000) + " " +
+           fmt("%.3f", 0.9 * CRASHES_B.ms / 1000) + " pad 0 " +
+           fmt("%.3f", (CRASHES_B.every_ms - CRASHES_B.ms) / 1000) + " repeat " +
+           std::to_string((int)(len * 1000 / CRASHES_B.every_ms) + 1) + " pad " +
+           fmt("%.3f", CRASHES_B.first_ms / 1000) + " 0 trim 0 " + fmt("%.3f", len));
+        inputs += " -v 1 " + c;
+    }
     std::string effects =
         fx.agc ? " compand 0.002,0.25 -90,-70,-60,-40,-30,-30,0,-30 0 -90 0.002" : "";
-    bool several = fx.neighbour || fx.snr_db < 999;
+    bool several = fx.neighbour || fx.crashes || fx.snr_db < 999;
     sh("sox " + std::string(several ? "-m " : "") + inputs + " -e floating-point -b 32 " + mix +
        effects);
     WavData w;
@@ -357,6 +403,8 @@ std::string g_python; // the generator script, beside this file
 bool python_ready() {
     std::string here = __FILE__;
     g_python = here.substr(0, here.find_last_of('/') + 1) + "ear_signal_gen.py";
+    // __FILE__ may be relative to the source tree, and `make bench` runs from the build folder.
+    if (access(g_python.c_str(), R_OK) != 0 && g_python[0] != '/') g_python = "../" + g_python;
     if (g_dir.empty()) {
         char tmpl[] = "/tmp/ear-bench-XXXXXX";
         if (!mkdtemp(tmpl)) return false;
@@ -449,7 +497,8 @@ void snr_table(const char *name, Scene scene, Runs runs_of) {
 }
 
 template <typename Scene, typename Runs>
-void effects_table(const char *name, Scene scene, Runs runs_of, int effects) {
+void effects_table(const char *name, Scene scene, Runs runs_of, int effects,
+                   const CRASHES &crashes) {
     printf("\n%s: machine keying at 25 WPM with real-world effects, CER %%, old -> new\n", name);
     printf("%-22s%13s%13s%13s%13s\n", "effect", "+20 dB", "+6 dB", "+3 dB", "0 dB");
     const char *names[] = {"none", "fading 12 dB 0.3 Hz", "neighbour 200 Hz -6 dB", "AGC",
@@ -467,6 +516,16 @@ void effects_table(const char *name, Scene scene, Runs runs_of, int effects) {
             cell(scene, runs_of, MACHINE, 25, fx, &o, &n, nullptr);
             printf("%6.1f->%5.1f", o.cer(), n.cer());
             fflush(stdout);
+        }
+        if (e == 4) {
+            size_t hit = 0, chars = 0;
+            for (int i = 0; i < MESSAGES; i++) {
+                uint64_t seed = 11 + (uint64_t)i * 31 + 25;
+                const char *text = TEXTS[i % (sizeof TEXTS / sizeof *TEXTS)];
+                hit += letters_hit(runs_of(text, MACHINE, 25, seed), 1200.0 / 25, crashes);
+                chars += morse_text_length(text);
+            }
+            printf("   letters hit %.1f", 100.0 * (double)hit / (double)chars);
         }
         printf("\n");
     }
@@ -554,6 +613,13 @@ int main(int argc, char **argv) {
     }
     // EAR_BENCH_MESSAGES=1 for a quick look.
     if (const char *m = getenv("EAR_BENCH_MESSAGES")) MESSAGES = std::max(1, atoi(m));
+    // EAR_BENCH_EFFECTS: the effects rows alone, tests' generator and sox.
+    if (getenv("EAR_BENCH_EFFECTS")) {
+        effects_table("tests' generator", scene_a, runs_a, 5, CRASHES_A);
+        if (sox_ready()) effects_table("sox", scene_b, runs_b, 5, CRASHES_B);
+        if (!g_dir.empty()) sh("rm -rf " + g_dir);
+        return 0;
+    }
     // EAR_BENCH_SNRS="0 -3": those columns alone; EAR_BENCH_STYLES=1: machine keying alone;
     // EAR_BENCH_SNR_ONLY: the SNR tables alone (no cost, effects or speed rows).
     if (const char *l = getenv("EAR_BENCH_SNRS")) {
@@ -571,13 +637,13 @@ int main(int argc, char **argv) {
         real_time(48000);
     }
     snr_table("tests' generator", scene_a, runs_a);
-    if (extras) effects_table("tests' generator", scene_a, runs_a, 5);
+    if (extras) effects_table("tests' generator", scene_a, runs_a, 5, CRASHES_A);
     // EAR_BENCH_QUICK: the tests' generator's tables alone, while tuning.
     if (getenv("EAR_BENCH_QUICK")) return 0;
     if (extras) speed_rows();
     if (sox_ready()) {
         snr_table("sox", scene_b, runs_b);
-        if (extras) effects_table("sox", scene_b, runs_b, 4); // crashes: the tests' generator only
+        if (extras) effects_table("sox", scene_b, runs_b, 5, CRASHES_B);
     } else {
         printf("\nsox is missing (tools/install-deps.sh installs it): its tables are left out\n");
     }

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "morse/biquad.hpp"
+#include "morse/ear_blank.hpp"
 #include "morse/ear_segment.hpp"
 #include "morse/morse_table.hpp"
 #include "support/ka_common.hpp"
@@ -339,7 +340,11 @@ std::vector<RUNLEN> read_runs(const std::vector<cplx> &z, const std::vector<floa
         float mark = up.size() >= 3 ? percentile(up, 0.8) : g_mark;
         // The filtered noise's magnitude is Rayleigh: 2.3 times its rms is passed once in two
         // hundred units of silence. Its power is the spectrogram's, spread over the filter.
-        float rms = sqrtf(noise_var[std::min(c * EAR_BLOCK_MS, n - 1)] / (float)(EAR_FRAME * len));
+        size_t at = std::min(c * EAR_BLOCK_MS, n - 1);
+        while (at > 0 && ear_blanked(noise_var, at)) at--;
+        while (at + 1 < n && ear_blanked(noise_var, at)) at++;
+        float rms =
+            ear_blanked(noise_var, at) ? 0.0f : sqrtf(noise_var[at] / (float)(EAR_FRAME * len));
         float t = std::max({0.5f * (mark + noise), noise + 0.15f * range, 2.3f * rms});
         for (size_t j = c; j < std::min(nblocks, c + STEP); j++) thr[j] = t;
     }
@@ -347,7 +352,8 @@ std::vector<RUNLEN> read_runs(const std::vector<cplx> &z, const std::vector<floa
     size_t start = 0;
     bool seen = false;
     for (size_t k = 0; k < n; k++) {
-        int now = a[k] > thr[k / EAR_BLOCK_MS];
+        // A blanked moment (a crash of static) keeps what came before it.
+        int now = ear_blanked(noise_var, k) ? on : a[k] > thr[k / EAR_BLOCK_MS];
         if (now == on) continue;
         if (!seen) {
             *first_ms = (double)k;
@@ -501,7 +507,7 @@ bool read_at(const std::vector<cplx> &z, const std::vector<float> &noise_var, do
     unit = std::clamp(unit, 0.7 * best_unit, 1.4 * best_unit);
     runs = read_runs(z, noise_var, unit, &first, &lv);
     double soft_likelihood = 0;
-    runs = ear_segment(z, unit, runs, first, over_letters, &first, &soft_likelihood);
+    runs = ear_segment(z, unit, runs, first, over_letters, &first, &soft_likelihood, &noise_var);
     // In noise the first reading's dots are cut short by the marks of noise among them: the
     // soft reading's own dots set the unit again, and it is read once more at that one.
     dots.clear();
@@ -510,7 +516,8 @@ bool read_at(const std::vector<cplx> &z, const std::vector<float> &noise_var, do
     double again = dots.size() >= 3 ? std::clamp(median(dots), 0.8 * unit, 1.25 * unit) : unit;
     if (fabs(again / unit - 1.0) > 0.08) {
         unit = again;
-        runs = ear_segment(z, unit, runs, first, over_letters, &first, &soft_likelihood);
+        runs =
+            ear_segment(z, unit, runs, first, over_letters, &first, &soft_likelihood, &noise_var);
     }
     // How well the reading explains the sound, times how much it looks like Morse at this unit:
     // a reading too fast explains the noise as well, as marks of no sensible length; one too
@@ -853,6 +860,8 @@ int ear_finish(EAR *ear, EAR_MESSAGE_FN fn, void *user) {
                 long f = ((long)(from + k * EAR_FRAME) - EAR_FFT / 2) / EAR_HOP;
                 noise_var[k] = s.sample_var[(size_t)std::clamp(f, 0L, (long)s.frames - 1)];
             }
+            if (size_t ms = ear_blank_crashes(z, noise_var))
+                ka_log(LOG_DEBUG, "ear: %zu ms of crashes blanked", ms);
             ka_log(LOG_DEBUG, "ear: keying from %.1f to %.1f s at %.0f Hz",
                    a.f0 * EAR_HOP / (double)EAR_RATE, a.f1 * EAR_HOP / (double)EAR_RATE, hz);
             EAR_MESSAGE m{};

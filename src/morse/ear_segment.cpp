@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "morse/ear_blank.hpp"
 #include "morse/ear_letters.hpp"
 
 namespace {
@@ -35,6 +36,10 @@ constexpr int SEG_ROUNDS = 3;
 constexpr int SEG_GRID_MS = 100;
 // The tone's level at a moment: the median of this many marks each side.
 constexpr int SEG_NEAR_MARKS = 3;
+// The tone's level through a fade: a line through the marks this close to a moment.
+constexpr double SEG_FADE_MS = 1000.0;
+constexpr double SEG_FADE_MOVED = 0.15;
+constexpr double SEG_FADE_SURE = 3.0;
 // The noise's level: spaces within this distance.
 constexpr double SEG_NOISE_MS = 2000.0;
 // Marks this long (in units) set the tone's level; shorter ones may be noise.
@@ -103,7 +108,7 @@ double median_of(std::vector<double> &v) {
 }
 
 struct TIMED {
-    double ms, value;
+    double ms, value, weight = 1.0; // weight: how much the value is to be trusted
 };
 
 struct SEGMENTER {
@@ -116,8 +121,11 @@ struct SEGMENTER {
     double score = 0;              // the last reading's, against silence throughout
     std::vector<double> amp, nvar; // per grid step: the tone's amplitude per ms, the noise's
                                    // power in a sum over one unit
+    std::vector<double> heard;     // per frame: the share of its ms not blanked, from the start
 
     cplxd sum(int a, int b) const { return (*pre)[(size_t)b * frame] - (*pre)[(size_t)a * frame]; }
+    // How many frames' worth of a..b was heard (not blanked).
+    double heard_in(int a, int b) const { return heard[(size_t)b] - heard[(size_t)a]; }
     size_t grid(double ms) const {
         return std::min(amp.size() - 1, (size_t)std::max(0.0, ms / SEG_GRID_MS));
     }
@@ -130,6 +138,57 @@ struct SEGMENTER {
         *nv = nvar[i] + f * (nvar[j] - nvar[i]);
     }
 };
+
+// The tone's level at mid, from the marks' levels around it (in time order): a line fitted
+// through those within SEG_FADE_MS, the nearer and the longer weighing more (a dash's level is
+// measured over three times a dot's sound). A fade of a few seconds rises or falls all through
+// the marks nearest a moment, and their median then lags it by the slope; the line follows it.
+// A mark far off the median (a dot of noise, a crash half heard) counts for little. 0 when too
+// few marks are near, most of them lie on one side or the line lands far from the median: the
+// median is kept.
+double _seg_fade_fit(const std::vector<TIMED> &tone, double mid, double median) {
+    auto first = std::lower_bound(tone.begin(), tone.end(), mid - SEG_FADE_MS,
+                                  [](const TIMED &t, double v) { return t.ms < v; });
+    double sw = 0, st = 0, sv = 0, stt = 0, stv = 0, before = 0;
+    int used = 0;
+    for (auto it = first; it != tone.end() && it->ms < mid + SEG_FADE_MS; ++it) {
+        double u = fabs(it->ms - mid) / SEG_FADE_MS, near = 1 - u * u * u;
+        double w = near * near * near * it->weight;
+        if (fabs(it->value - median) > median) w *= 0.1;
+        double t = it->ms - mid;
+        sw += w;
+        before += t < 0 ? w : 0;
+        st += w * t;
+        sv += w * it->value;
+        stt += w * t * t;
+        stv += w * t * it->value;
+        used++;
+    }
+    // Only between marks: a line leaning out past the last of them is a guess.
+    if (used < 4 || sw <= 0 || before < 0.25 * sw || before > 0.75 * sw) return 0;
+    double mt = st / sw, mv = sv / sw, var = stt / sw - mt * mt;
+    if (var <= 1e-9) return 0;
+    double slope = (stv / sw - mt * mv) / var;
+    double at = mv - slope * mt;
+    // The slope must stand out of the marks' scatter about the line: levels in noise scatter,
+    // and a line through a few of them leans any way (in a long gap it would call noise a mark).
+    double sr = 0, sw2 = 0;
+    for (auto it = first; it != tone.end() && it->ms < mid + SEG_FADE_MS; ++it) {
+        double u = fabs(it->ms - mid) / SEG_FADE_MS, near = 1 - u * u * u;
+        double w = near * near * near * it->weight;
+        if (fabs(it->value - median) > median) w *= 0.1;
+        double r = it->value - (at + slope * (it->ms - mid));
+        sr += w * r * r;
+        sw2 += w * w;
+    }
+    double n_eff = sw * sw / std::max(sw2, 1e-300);
+    double spread = sqrt(sr / sw / std::max(n_eff - 2.0, 1.0) / var);
+    if (fabs(slope) < SEG_FADE_SURE * spread) return 0;
+    // Marks' levels scatter in noise: the line is taken only where it says the level has moved
+    // well away from the median (a steady tone keeps the median, which noise moves less).
+    double moved = fabs(at / median - 1.0);
+    return moved > SEG_FADE_MOVED && at > 0.3 * median && at < 3.0 * median ? at : 0;
+}
 
 // The noise's power and the tone's level along the stretch, from the frames now read as
 // spaces and marks.
@@ -144,8 +203,9 @@ void _seg_levels(SEGMENTER *s, bool first) {
         while (b < s->frames && s->on[(size_t)b] == s->on[(size_t)a]) b++;
         if (!s->on[(size_t)a]) {
             for (int k = a + 1; k + unit_frames <= b - 1; k += unit_frames)
-                noise.push_back(TIMED{(k + unit_frames * 0.5) * s->frame,
-                                      std::norm(s->sum(k, k + unit_frames)) * scale});
+                if (s->heard_in(k, k + unit_frames) > unit_frames - 1e-9)
+                    noise.push_back(TIMED{(k + unit_frames * 0.5) * s->frame,
+                                          std::norm(s->sum(k, k + unit_frames)) * scale});
         }
         a = b;
     }
@@ -153,7 +213,8 @@ void _seg_levels(SEGMENTER *s, bool first) {
         // Hardly a space read: the quietest quarter of the unit sums stands for the noise.
         std::vector<double> all;
         for (int k = 0; k + unit_frames <= s->frames; k += unit_frames)
-            all.push_back(std::norm(s->sum(k, k + unit_frames)) * scale);
+            if (s->heard_in(k, k + unit_frames) > unit_frames - 1e-9)
+                all.push_back(std::norm(s->sum(k, k + unit_frames)) * scale);
         std::sort(all.begin(), all.end());
         noise.clear();
         for (size_t i = 0; i < std::max<size_t>(1, all.size() / 4) && i < all.size(); i++)
@@ -179,11 +240,13 @@ void _seg_levels(SEGMENTER *s, bool first) {
     for (int a = 0; a < s->frames;) {
         int b = a;
         while (b < s->frames && s->on[(size_t)b] == s->on[(size_t)a]) b++;
-        if (s->on[(size_t)a] && (b - a) * s->frame >= SEG_SURE_MARK * s->unit) {
-            double len = (double)(b - a) * s->frame, mid = 0.5 * (a + b) * s->frame;
+        // A mark's level counts only the part of it heard.
+        double len = s->heard_in(a, b) * s->frame;
+        if (s->on[(size_t)a] && len >= SEG_SURE_MARK * s->unit) {
+            double mid = 0.5 * (a + b) * s->frame;
             double var = s->nvar[s->grid(mid)] * len / s->unit;
             double a2 = std::max(0.0, std::norm(s->sum(a, b)) - var) / (len * len);
-            tone.push_back(TIMED{mid, sqrt(a2)});
+            tone.push_back(TIMED{mid, sqrt(a2), len / s->unit});
         }
         a = b;
     }
@@ -224,7 +287,9 @@ void _seg_levels(SEGMENTER *s, bool first) {
         win.clear();
         for (size_t i = from; i < to; i++) win.push_back(tone[i].value);
         if (win.empty()) win.push_back(tone.back().value);
-        s->amp[c] = std::max(median_of(win), 1e-12);
+        double median = std::max(median_of(win), 1e-12);
+        double fit = _seg_fade_fit(tone, mid, median);
+        s->amp[c] = fit > 0 ? fit : median;
     }
     // Digital silence has next to no noise, and what little the mixer leaves varies by orders
     // of magnitude: scores of marks side by side would be on scales too far apart to compare.
@@ -248,7 +313,7 @@ struct FRAME_SCORES {
             double amp, nv;
             s->at((k + 0.5) * s->frame, &amp, &nv);
             cplxd y = s->sum(k, k + 1) * (amp * s->unit / nv);
-            double e = amp * amp * s->frame * s->unit / nv;
+            double e = amp * amp * s->frame * s->unit / nv * s->heard_in(k, k + 1);
             matched[(size_t)k + 1] = matched[(size_t)k] + y;
             energy[(size_t)k + 1] = energy[(size_t)k] + e;
             frame_score[(size_t)k + 1] = frame_score[(size_t)k] - e + ln_i0(2.0 * std::abs(y));
@@ -600,7 +665,8 @@ void _seg_read_letters(SEGMENTER *s) {
 
 std::vector<EAR_RUN> ear_segment(const std::vector<std::complex<float>> &z, double unit_ms,
                                  const std::vector<EAR_RUN> &guess, double guess_first_ms,
-                                 bool letters, double *first_ms, double *score) {
+                                 bool letters, double *first_ms, double *score,
+                                 const std::vector<float> *noise_var) {
     *first_ms = guess_first_ms;
     *score = 0;
     SEGMENTER s;
@@ -625,6 +691,13 @@ std::vector<EAR_RUN> ear_segment(const std::vector<std::complex<float>> &z, doub
     std::vector<cplxd> pre(z.size() + 1);
     for (size_t k = 0; k < z.size(); k++) pre[k + 1] = pre[k] + cplxd(z[k].real(), z[k].imag());
     s.pre = &pre;
+    s.heard.assign((size_t)s.frames + 1, 0.0);
+    for (int k = 0; k < s.frames; k++) {
+        int lost = 0;
+        for (int j = k * s.frame; noise_var && j < (k + 1) * s.frame; j++)
+            lost += ear_blanked(*noise_var, (size_t)j);
+        s.heard[(size_t)k + 1] = s.heard[(size_t)k] + 1.0 - (double)lost / s.frame;
+    }
     cplxd turn = 0;
     // Each pair of frames counts alike, so that a crash of static does not set the pitch.
     for (int k = 1; k < s.frames; k++) {

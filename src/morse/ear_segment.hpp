@@ -24,6 +24,9 @@ struct EAR_RUN {
 // lengths' odds included): readings of one stretch at several units compare by it. Returns the
 // guess itself, with a score of 0, when z is too short to be read again. With letters, the last
 // reading is over the letters of the Morse table (ear_letters) and every run gets its kind.
+// With noise_var (the noise's power per sample, ms by ms), the moments where it is infinite
+// (blanked by ear_blank) count for nothing, neither mark nor space.
 std::vector<EAR_RUN> ear_segment(const std::vector<std::complex<float>> &z, double unit_ms,
                                  const std::vector<EAR_RUN> &guess, double guess_first_ms,
-                                 bool letters, double *first_ms, double *score);
+                                 bool letters, double *first_ms, double *score,
+                                 const std::vector<float> *noise_var = nullptr);

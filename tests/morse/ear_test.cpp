@@ -195,6 +195,46 @@ TEST(EarTest, AStaticCrashCostsAtMostTheLetterItFallsOn) {
     EXPECT_LE(morse_text_distance(st.text, got), 2u) << got;
 }
 
+// A faint station (-32 dBFS): a full-scale click in the middle of its first message costs at
+// most the letter it falls on, a 50 ms crash 30 dB above it in a word gap of its second costs
+// nothing (it was once read as an E), the message after them reads whole, and no crash lifts
+// the level a message is given.
+TEST(EarTest, AFullScaleClickCostsItsLetterAndTheNextMessageStillReads) {
+    const char *texts[] = {"CQ CQ DE F4LKY F4LKY K", "RST 579 QTH NEAR LYON", "NAME ANNE HW? BK"};
+    std::vector<AUDIO_STATION> sts;
+    double t = 800;
+    for (const char *text : texts) {
+        sts.push_back(AUDIO_STATION{text, 22, 700, 0.025, t, 4});
+        t += length_ms(audio_station_runs(sts.back())) + 6000;
+    }
+    AUDIO_SCENE scene;
+    scene.snr_db = 12;
+    std::vector<float> x = audio_render(scene, sts);
+    double mid = sts[0].start_ms + 0.5 * length_ms(audio_station_runs(sts[0]));
+    x[(size_t)(mid * 8)] = 1.0f;
+    std::mt19937_64 rng(7);
+    std::normal_distribution<double> g(0, 1);
+    double burst = 0.025 * pow(10.0, 30.0 / 20.0) * sqrt(4000.0 / 500.0) / sqrt(2.0);
+    // In the middle of the second message's first word gap.
+    double at = sts[1].start_ms;
+    for (const RUN &r : audio_station_runs(sts[1])) {
+        if (!r.on && r.ms > 5 * 1200.0 / 22) {
+            at += 0.5 * r.ms - 25;
+            break;
+        }
+        at += r.ms;
+    }
+    for (size_t k = (size_t)(at * 8); k < (size_t)((at + 50) * 8); k++)
+        x[k] += (float)(burst * g(rng));
+    Heard h = hear(x, 8000);
+    ASSERT_EQ(h.texts.size(), 3u) << h.joined();
+    EXPECT_LE(morse_text_distance(texts[0], h.texts[0]), 1u) << h.texts[0];
+    EXPECT_EQ(h.texts[1], texts[1]) << "a crash in a word gap is no letter";
+    EXPECT_EQ(h.texts[2], texts[2]);
+    for (const EAR_MESSAGE &m : h.messages)
+        EXPECT_NEAR(m.level_db, h.messages[2].level_db, 1.5) << "the crashes lift no level";
+}
+
 // Machine keying in noise close to the limit, at the key-down SNR of a 500 Hz band: at +3 dB
 // every letter, at 0 dB and at -3 dB (where a threshold on the tone's level loses one letter in
 // five) at least nineteen in twenty, the letters mended by the reading over the table's codes.
