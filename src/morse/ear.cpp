@@ -473,6 +473,11 @@ void split_classes(std::vector<double> v, double floor, double c[2]) {
     std::sort(v.begin(), v.end());
     size_t n = v.size();
     if (n < 2) return;
+    // A pause of many words' length (an operator stopping to think, a second over) is one word
+    // gap: weighed at its own length it would outweigh every word gap and take them into the
+    // letters' class. Four times the common gap between letters is longer than any word gap.
+    double cap = v[n / 2] + log(4.0);
+    for (double &x : v) x = std::min(x, cap);
     double total = 0, left = 0, best = -1;
     for (double x : v) total += x;
     // Words are longer than one letter: the upper class, word gaps, is the smaller, so that

@@ -112,6 +112,17 @@ TEST(EarTest, TwoStationsComeOutInOrderEachWithItsOwnSpeedToneAndLevel) {
     EXPECT_NEAR(h.messages[0].level_db - h.messages[1].level_db, 20, 3);
 }
 
+// An operator who stops for seconds between words, short of ending the message: the pause is
+// one word gap, and the word gaps on either side of it stay word gaps.
+TEST(EarTest, APauseOfSecondsInsideAMessageKeepsItsWordGaps) {
+    AUDIO_STATION a{"CQ DE F4LKY", 20, 650, 0.3, 0, 4};
+    AUDIO_STATION b{"OK 73 TU", 20, 650, 0.3, 0, 4};
+    b.start_ms = audio_station_end_ms(a) + 2500;
+    AUDIO_SCENE scene;
+    scene.snr_db = 30;
+    EXPECT_EQ(hear(audio_render(scene, {a, b}), 8000).joined(), "CQ DE F4LKY OK 73 TU");
+}
+
 // The first mark at the first sample, at 48 kHz: the first letter counts like any other, and
 // a speed learnt from the whole message holds from its start (slow, fast, soft or clicking).
 TEST(EarTest, ARecordingStartingAtItsFirstToneReadsFromItsFirstLetter) {
