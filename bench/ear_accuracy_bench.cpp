@@ -36,7 +36,9 @@ const char *const TEXTS[] = {
     "PSE QSL VIA BUREAU 73 ES GL",
 };
 int MESSAGES = 4;
-const double SNRS[] = {1000, 6, 3, 0, -3, -6};
+// The styles tabled (machine, hand, Farnsworth), fewer for a quick look.
+int STYLES = 3;
+std::vector<double> SNRS = {1000, 6, 3, 0, -3, -6};
 const int SPEEDS[] = {15, 25, 35};
 enum Style { MACHINE, HAND, FARNSWORTH };
 const char *const STYLE_NAMES[] = {"machine", "hand", "farnsworth"};
@@ -430,7 +432,7 @@ void python_table() {
             printf("%+11.0fdB", s);
     }
     printf("\n");
-    for (int st = 0; st < 3; st++) {
+    for (int st = 0; st < STYLES; st++) {
         for (int wpm : SPEEDS) {
             printf("%-11s @ %2d", STYLE_NAMES[st], wpm);
             for (double snr : SNRS) {
@@ -475,7 +477,7 @@ void snr_table(const char *name, Scene scene, Runs runs_of) {
             printf("%+11.0fdB", s);
     }
     printf("%10s\n", "key dec.");
-    for (int st = 0; st < 3; st++) {
+    for (int st = 0; st < STYLES; st++) {
         for (int wpm : SPEEDS) {
             printf("%-11s @ %2d", STYLE_NAMES[st], wpm);
             Score key;
@@ -618,16 +620,30 @@ int main(int argc, char **argv) {
         if (!g_dir.empty()) sh("rm -rf " + g_dir);
         return 0;
     }
-    real_time(8000);
-    real_time(48000);
+    // EAR_BENCH_SNRS="0 -3": those columns alone; EAR_BENCH_STYLES=1: machine keying alone;
+    // EAR_BENCH_SNR_ONLY: the SNR tables alone (no cost, effects or speed rows).
+    if (const char *l = getenv("EAR_BENCH_SNRS")) {
+        SNRS.clear();
+        for (char *e = nullptr;; l = e) {
+            double v = strtod(l, &e);
+            if (e == l) break;
+            SNRS.push_back(v);
+        }
+    }
+    if (const char *st = getenv("EAR_BENCH_STYLES")) STYLES = std::clamp(atoi(st), 1, 3);
+    bool extras = getenv("EAR_BENCH_SNR_ONLY") == nullptr;
+    if (extras) {
+        real_time(8000);
+        real_time(48000);
+    }
     snr_table("tests' generator", scene_a, runs_a);
-    effects_table("tests' generator", scene_a, runs_a, 5, CRASHES_A);
+    if (extras) effects_table("tests' generator", scene_a, runs_a, 5, CRASHES_A);
     // EAR_BENCH_QUICK: the tests' generator's tables alone, while tuning.
     if (getenv("EAR_BENCH_QUICK")) return 0;
-    speed_rows();
+    if (extras) speed_rows();
     if (sox_ready()) {
         snr_table("sox", scene_b, runs_b);
-        effects_table("sox", scene_b, runs_b, 5, CRASHES_B);
+        if (extras) effects_table("sox", scene_b, runs_b, 5, CRASHES_B);
     } else {
         printf("\nsox is missing (tools/install-deps.sh installs it): its tables are left out\n");
     }

@@ -56,6 +56,12 @@ constexpr double SEG_LONE_SCORE = 8.0;
 constexpr double SEG_TOP_SNR = 100.0;
 // Lengths of marks and spaces, in logarithms of units, spread this much around each kind.
 constexpr double SEG_SPREAD = 0.35;
+// An operator's own marks, measured: each kind is spread this many times the robust spread
+// its lengths show, at least SEG_FIST_NARROW; a share SEG_FIST_WIDE of a mark's odds keeps the
+// standard spread, so an odd one (a dash held long, a dot clipped) still reads as what it is.
+constexpr double SEG_FIST_TIMES = 0.8;
+constexpr double SEG_FIST_NARROW = 0.08;
+constexpr double SEG_FIST_WIDE = 0.3;
 
 // ln I0(x), the Bessel function that averages a tone's likelihood over its unknown phase
 // (polynomials of Abramowitz and Stegun 9.8.1-2, ample for a score).
@@ -81,13 +87,15 @@ double ln_i0(double x) {
 
 // How likely a length of lr (logarithm of units) is, from kinds at centres with weights, and
 // a small flat share from lo to hi for what an operator may do besides; below lo it falls off
-// fast (a mark or space under half a unit is noise).
+// fast (a mark or space under half a unit is noise). A share wide of each kind's odds keeps the
+// standard spread around it, whatever its own.
 double log_length(double lr, const double *centres, const double *weights, int n, double lo,
-                  double hi, double spread = SEG_SPREAD) {
+                  double hi, double spread = SEG_SPREAD, double wide = 0.0) {
     double p = 0;
     for (int i = 0; i < n; i++) {
-        double u = (lr - centres[i]) / spread;
-        p += weights[i] * exp(-0.5 * u * u) / (spread * 2.5066283);
+        double u = (lr - centres[i]) / spread, w = (lr - centres[i]) / SEG_SPREAD;
+        p += weights[i] * ((1.0 - wide) * exp(-0.5 * u * u) / (spread * 2.5066283) +
+                           wide * exp(-0.5 * w * w) / (SEG_SPREAD * 2.5066283));
     }
     double flat = 0.1 / (hi - lo);
     if (lr < lo) flat *= exp(-0.5 * ((lo - lr) / 0.15) * ((lo - lr) / 0.15));
@@ -431,21 +439,36 @@ struct FIST {
     std::vector<uint8_t> pace; // per frame, SEG_PACE_HALF for none
 };
 
+// The two classes of v, split at split and again between their centres, each centre kept
+// within lo..hi. With robust, a class's spread is measured from the median of its deviations
+// rather than their variance: in noise a few marks read far off (a dot cut short, two dots run
+// together) would widen both classes, and a machine's marks read loosely let noise pass for
+// them. Gaps keep the variance: an operator's letter and word gaps nearly meet, and the
+// spread of the one must not cut into the other's tail.
 void _seg_classes(std::vector<double> &v, double split, double lo[2], double hi[2], double *at,
-                  double *spread) {
+                  double *spread, bool robust) {
+    std::vector<double> part[2], dev;
     for (int it = 0; it < 10; it++) {
-        double sum[2] = {}, sq[2] = {}, n[2] = {};
-        for (double x : v) {
-            int k = x > split;
-            sum[k] += x;
-            sq[k] += x * x;
-            n[k]++;
-        }
-        if (n[0] < 8 || n[1] < 8) return;
+        part[0].clear();
+        part[1].clear();
+        for (double x : v) part[x > split].push_back(x);
+        if (part[0].size() < 8 || part[1].size() < 8) return;
         for (int k = 0; k < 2; k++) {
-            at[k] = std::clamp(sum[k] / n[k], lo[k], hi[k]);
-            double var = sq[k] / n[k] - (sum[k] / n[k]) * (sum[k] / n[k]);
-            spread[k] = std::clamp(1.5 * sqrt(std::max(var, 0.0)), 0.15, SEG_SPREAD);
+            double sum = 0, sq = 0, n = (double)part[k].size();
+            for (double x : part[k]) {
+                sum += x;
+                sq += x * x;
+            }
+            at[k] = std::clamp(sum / n, lo[k], hi[k]);
+            dev.clear();
+            for (double x : part[k]) dev.push_back(fabs(x - at[k]));
+            // For a normal spread, the median deviation is 0.674 of the standard one.
+            double var = sq / n - (sum / n) * (sum / n);
+            if (robust)
+                spread[k] = std::clamp(SEG_FIST_TIMES * 1.4826 * median_of(dev), SEG_FIST_NARROW,
+                                       SEG_SPREAD);
+            else
+                spread[k] = std::clamp(1.5 * sqrt(std::max(var, 0.0)), 0.15, SEG_SPREAD);
         }
         split = 0.5 * (at[0] + at[1]);
     }
@@ -472,8 +495,8 @@ FIST _seg_fist(const SEGMENTER *s) {
     double mark_lo[2] = {log(0.7), log(2.3)}, mark_hi[2] = {log(1.4), log(4.2)};
     double gap_lo[2] = {log(0.6), log(2.0)}, gap_hi[2] = {log(1.5), log(4.5)};
     std::vector<double> scratch = marks;
-    _seg_classes(scratch, log(2.0), mark_lo, mark_hi, f.at, f.spread);
-    _seg_classes(gaps, log(2.0), gap_lo, gap_hi, f.at + 2, f.spread + 2);
+    _seg_classes(scratch, log(2.0), mark_lo, mark_hi, f.at, f.spread, true);
+    _seg_classes(gaps, log(2.0), gap_lo, gap_hi, f.at + 2, f.spread + 2, false);
     f.pace.assign((size_t)s->frames, (uint8_t)SEG_PACE_HALF);
     size_t n = marks.size();
     if (n < 2 * SEG_PACE_MARKS) return f;
@@ -519,8 +542,8 @@ void _seg_read_letters(SEGMENTER *s) {
         for (int d = 1; d <= dm; d++) {
             double lr = log(d / per) - off;
             for (int k = 0; k < 2; k++)
-                p_el[k][q][(size_t)d] =
-                    log_length(lr, &f.at[k], ONE_W, 1, log(0.5), log(SEG_MAX_MARK), f.spread[k]);
+                p_el[k][q][(size_t)d] = log_length(lr, &f.at[k], ONE_W, 1, log(0.5),
+                                                   log(SEG_MAX_MARK), f.spread[k], SEG_FIST_WIDE);
         }
         for (int d = 1; d <= di; d++)
             p_in[q][(size_t)d] = log_length(log(d / per) - off, &f.at[2], ONE_W, 1, log(0.5),

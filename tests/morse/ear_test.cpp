@@ -163,6 +163,22 @@ TEST(EarTest, HandKeyingWithJitterAndDriftReadsRight) {
     EXPECT_EQ(hear(x, 8000).joined(), text);
 }
 
+// A machine's marks are read closely, so that noise cannot pass for them; but an odd one still
+// reads as what it is: the closing K's last dash held for five units, clean, is a dash, not the
+// dot of the more frequent D.
+TEST(EarTest, ADashHeldLongAmongClosePacedElementsIsStillADash) {
+    HAND_MODEL m;
+    m.unit_ms = 48;
+    const char *text = "CQ DE F4LKY F4LKY K";
+    std::vector<RUN> runs = keyed(text, m);
+    ASSERT_EQ(runs.back().on, 1);
+    runs.back().ms = 5 * m.unit_ms;
+    std::vector<float> x((size_t)((length_ms(runs) + 1500) * 8), 0.0f);
+    audio_add_runs(x, 8000, runs, 600, 700, 0.3, 4, [](double) { return 1.0; });
+    add_noise(x, 8000, 0.3, 20, 5);
+    EXPECT_EQ(hear(x, 8000).joined(), text);
+}
+
 // A 40 ms crash of static 30 dB above the signal costs at most the letter it falls on; the
 // levels that follow are the signal's own (one loud sample once deafened the ear for seconds).
 TEST(EarTest, AStaticCrashCostsAtMostTheLetterItFallsOn) {
