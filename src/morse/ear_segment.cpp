@@ -149,13 +149,15 @@ struct SEGMENTER {
 double _seg_fade_fit(const std::vector<TIMED> &tone, double mid, double median) {
     auto first = std::lower_bound(tone.begin(), tone.end(), mid - SEG_FADE_MS,
                                   [](const TIMED &t, double v) { return t.ms < v; });
+    auto weight = [&](const TIMED &m) {
+        double u = fabs(m.ms - mid) / SEG_FADE_MS, near = 1 - u * u * u;
+        double w = near * near * near * m.weight;
+        return fabs(m.value - median) > median ? 0.1 * w : w;
+    };
     double sw = 0, st = 0, sv = 0, stt = 0, stv = 0, before = 0;
     int used = 0;
     for (auto it = first; it != tone.end() && it->ms < mid + SEG_FADE_MS; ++it) {
-        double u = fabs(it->ms - mid) / SEG_FADE_MS, near = 1 - u * u * u;
-        double w = near * near * near * it->weight;
-        if (fabs(it->value - median) > median) w *= 0.1;
-        double t = it->ms - mid;
+        double w = weight(*it), t = it->ms - mid;
         sw += w;
         before += t < 0 ? w : 0;
         st += w * t;
@@ -174,10 +176,7 @@ double _seg_fade_fit(const std::vector<TIMED> &tone, double mid, double median) 
     // and a line through a few of them leans any way (in a long gap it would call noise a mark).
     double sr = 0, sw2 = 0;
     for (auto it = first; it != tone.end() && it->ms < mid + SEG_FADE_MS; ++it) {
-        double u = fabs(it->ms - mid) / SEG_FADE_MS, near = 1 - u * u * u;
-        double w = near * near * near * it->weight;
-        if (fabs(it->value - median) > median) w *= 0.1;
-        double r = it->value - (at + slope * (it->ms - mid));
+        double w = weight(*it), r = it->value - (at + slope * (it->ms - mid));
         sr += w * r * r;
         sw2 += w * w;
     }
@@ -460,15 +459,16 @@ void _seg_classes(std::vector<double> &v, double split, double lo[2], double hi[
                 sq += x * x;
             }
             at[k] = std::clamp(sum / n, lo[k], hi[k]);
-            dev.clear();
-            for (double x : part[k]) dev.push_back(fabs(x - at[k]));
-            // For a normal spread, the median deviation is 0.674 of the standard one.
-            double var = sq / n - (sum / n) * (sum / n);
-            if (robust)
+            if (robust) {
+                dev.clear();
+                for (double x : part[k]) dev.push_back(fabs(x - at[k]));
+                // For a normal spread, the median deviation is 0.674 of the standard one.
                 spread[k] = std::clamp(SEG_FIST_TIMES * 1.4826 * median_of(dev), SEG_FIST_NARROW,
                                        SEG_SPREAD);
-            else
+            } else {
+                double var = sq / n - (sum / n) * (sum / n);
                 spread[k] = std::clamp(1.5 * sqrt(std::max(var, 0.0)), 0.15, SEG_SPREAD);
+            }
         }
         split = 0.5 * (at[0] + at[1]);
     }
