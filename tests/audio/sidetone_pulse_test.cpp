@@ -126,6 +126,34 @@ void audio_up_apart() {
     ASSERT_EQ(tone_audio_init(), 1);
 }
 
+// Records the presses keyed from lead after the recording starts. A busy machine may starve
+// the server now and then (less so where it may run in real time); it says so, and the queue
+// grows. A run during which it ran dry is played again, at most three times: the underruns of
+// the last run (0: a clean run), or UINT32_MAX when the recording failed.
+uint32_t record_keying(PulseServer &server, const std::vector<Press> &presses,
+                       std::chrono::milliseconds lead, WavData *wav, std::vector<double> *edges) {
+    server.make_realtime(nullptr);
+    uint32_t underruns = UINT32_MAX;
+    for (int attempt = 0; attempt < 3; attempt++) {
+        std::string why;
+        bool recorded = server.record_start(&why);
+        EXPECT_TRUE(recorded) << why;
+        if (!recorded) return UINT32_MAX;
+        std::this_thread::sleep_for(lead);
+        uint32_t before = sidetone_pulse_underruns();
+        {
+            ScopedRealtime keyer;
+            *edges = key_presses(presses);
+        }
+        underruns = sidetone_pulse_underruns() - before;
+        recorded = wav_read(server.record_stop(), wav, &why);
+        EXPECT_TRUE(recorded) << why;
+        if (!recorded) return UINT32_MAX;
+        if (underruns == 0) break;
+    }
+    return underruns;
+}
+
 class SidetonePulseTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { ASSERT_TRUE(al_init()); }
@@ -143,29 +171,14 @@ TEST_F(SidetonePulseTest, FastKeyingReachesTheServerRampedUnbrokenAndInTime) {
     if (!server.ok()) GTEST_SKIP() << "no PulseAudio server can start here: " << server.why();
     ASSERT_EQ(sidetone_start(HZ), 1);
     ASSERT_EQ(sidetone_direct(), 1) << "a reachable server must carry the sidetone";
-    // A busy machine may starve the server now and then (less so where it may run in real
-    // time); it says so, and the queue grows. A run during which it ran dry is played again,
-    // and only a clean run is judged.
-    server.make_realtime(nullptr);
+    // Only a run the server did not run dry in is judged.
     std::vector<Press> presses = keying();
     std::vector<double> edges;
     WavData wav;
-    uint32_t underruns = 0;
-    for (int attempt = 0; attempt < 3; attempt++) {
-        std::string why;
-        ASSERT_TRUE(server.record_start(&why)) << why;
-        std::this_thread::sleep_for(300ms);
-        uint32_t before = sidetone_pulse_underruns();
-        {
-            ScopedRealtime keyer;
-            edges = key_presses(presses);
-        }
-        underruns = sidetone_pulse_underruns() - before;
-        ASSERT_TRUE(wav_read(server.record_stop(), &wav, &why)) << why;
-        if (underruns == 0) break;
-    }
+    uint32_t underruns = record_keying(server, presses, 300ms, &wav, &edges);
     sidetone_stop();
     EXPECT_EQ(sidetone_direct(), 0);
+    if (underruns == UINT32_MAX) return; // the recording failed, as said above
     if (underruns > 0) GTEST_SKIP() << "the server ran dry in every run on this busy machine";
 
     float peak = wav_peak(wav.samples, 0, wav.samples.size());
@@ -464,26 +477,13 @@ TEST_F(SidetonePulseTest, AServerThatPutsRewritesAfterTheQueueIsFoundAndTheQueue
     EXPECT_TRUE(log.contains("the sound server plays the sidetone's key changes late"))
         << log.text();
     // From then on the keying plays whole, appended to the short queue. A short queue is the
-    // easiest to starve on a busy machine: a run during which the server ran dry (it says so,
-    // and the queue grows) is played again, and only a clean run is judged.
-    server.make_realtime(nullptr);
+    // easiest to starve on a busy machine: only a run the server did not run dry in is judged.
     std::vector<Press> after = keying();
     WavData wav;
-    uint32_t underruns = 0;
-    for (int attempt = 0; attempt < 3; attempt++) {
-        std::string why;
-        ASSERT_TRUE(server.record_start(&why)) << why;
-        std::this_thread::sleep_for(200ms);
-        uint32_t before = sidetone_pulse_underruns();
-        {
-            ScopedRealtime keyer;
-            key_presses(after);
-        }
-        underruns = sidetone_pulse_underruns() - before;
-        ASSERT_TRUE(wav_read(server.record_stop(), &wav, &why)) << why;
-        if (underruns == 0) break;
-    }
+    std::vector<double> edges;
+    uint32_t underruns = record_keying(server, after, 200ms, &wav, &edges);
     sidetone_stop();
+    if (underruns == UINT32_MAX) return; // the recording failed, as said above
     if (underruns > 0) GTEST_SKIP() << "the server ran dry in every run on this busy machine";
     std::string found;
     std::vector<WavSegment> seg = tones(wav, &found);
