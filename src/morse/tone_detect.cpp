@@ -606,8 +606,6 @@ static void _debounce(TONE_DETECT *td, int want, float e, int64_t pos) {
     }
 }
 
-// One frame (1 ms) of the tone, mixed down to zero frequency: its smoothed level, the marks'
-// level, the thresholds, the tuning and the debounced on/off decision.
 // Whether the keyed frame at ring position pos was heard through a crash, or through the
 // smoothing and the low-pass still ringing with one.
 static int _in_crash(const TONE_DETECT *td, int64_t pos) {
@@ -617,6 +615,8 @@ static int _in_crash(const TONE_DETECT *td, int64_t pos) {
     return 0;
 }
 
+// One frame (1 ms) of the tone, mixed down to zero frequency: its smoothed level, the marks'
+// level, the thresholds, the tuning and the debounced on/off decision.
 static void _frame(TONE_DETECT *td, double fi, double fq, int64_t pos) {
     float e = _smooth(td, fi, fq);
     float n = _db(td->noise_bin * td->noise_gain[td->smooth_fill]);
@@ -815,8 +815,7 @@ static void _learn(TONE_DETECT *td, int end) {
     if (end || enough || full) _end_learning(td, end);
 }
 
-// One spectrum over the newest samples: noise floor, per-bin statistics, finding the tone,
-// moving to a stronger one and letting it go after a long silence.
+// A long silence lets the tone go, whether the spectrum was read or skipped as a crash.
 static void _unlock_after_silence(TONE_DETECT *td) {
     if (td->locked && td->env_pos - td->last_on > (int64_t)td->cfg.unlock_ms * (TD_RATE / 1000)) {
         td->locked = 0;
@@ -857,6 +856,8 @@ static int _crash(TONE_DETECT *td, double floor_now, double low_now, double peak
     return 1;
 }
 
+// One spectrum over the newest samples: noise floor, per-bin statistics, finding the tone,
+// moving to a stronger one and letting it go after a long silence.
 static void _analyse(TONE_DETECT *td) {
     for (int i = 0; i < TD_FFT; i++) {
         td->fft_re[i] = _ring_at(td, td->now - TD_FFT + i) * td->window[i];
