@@ -607,11 +607,14 @@ static void _debounce(TONE_DETECT *td, int want, float e, int64_t pos) {
 }
 
 // Whether the keyed frame at ring position pos was heard through a crash, or through the
-// smoothing and the low-pass still ringing with one.
+// smoothing and the low-pass still ringing with one. A slot never used is empty, not a crash
+// at the stream's start.
 static int _in_crash(const TONE_DETECT *td, int64_t pos) {
     int64_t tail = (int64_t)(td->smooth_len + 5) * TD_FRAME;
     for (int k = 0; k < TD_CRASHES; k++)
-        if (pos >= td->crash_from[k] && pos < td->crash_to[k] + tail) return 1;
+        if (td->crash_to[k] > td->crash_from[k] && pos >= td->crash_from[k] &&
+            pos < td->crash_to[k] + tail)
+            return 1;
     return 0;
 }
 
