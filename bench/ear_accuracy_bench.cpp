@@ -4,7 +4,10 @@
 // whitenoise, tremolo and compand effects, timing from an operator model of its own below) and
 // a plain Python one (ear_signal_gen.py: its own table, exponential key edges, a carrier off
 // pitch, operators whose speed moves in steps, Farnsworth by the ARRL formula).
-// Noise is set by the SNR key-down in a 500 Hz band around the tone. Every recording is read
+// Noise is set by the SNR key-down in a 500 Hz band around the tone; through a fade that is the
+// tone's mean power over key-down time (3.4 dB under its peak for a fade 12 dB deep), the way a
+// meter reading over a while would show it (EAR_BENCH_FADE_PEAK=1: from the fade's peak, as
+// these rows once were). Every recording is read
 // by the streaming tone detector and decoder the program used before (old) and by the ear
 // (new), side by side; hand keying also shows the key decoder fed the same timing as edges.
 // Then fading, a neighbour, a receiver's AGC and static crashes, and the cost.
@@ -14,6 +17,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <random>
 #include <string>
@@ -157,9 +161,19 @@ struct EFFECTS {
     double fade_db = 0;     // fading depth at 0.3 Hz
     bool neighbour = false; // a station 200 Hz up, 6 dB weaker
     bool agc = false;       // a receiver's AGC lifting the noise in the gaps
-    bool crashes = false;   // bursts 30 dB above the signal (CRASHES_A, CRASHES_B)
+    bool crashes = false;   // bursts above the signal (CRASHES_A, CRASHES_B)...
+    double crash_db = 30;   // ...by this much in its 500 Hz band
     uint32_t rate = 8000;
 };
+
+// A fade of fade_db (the tone's gain running from 1 down to 10^(-fade_db/20) and back, as both
+// generators shape it) leaves this share of the tone's power on average: the noise of a fading
+// row is set from it, so that its SNR is the key-down SNR a meter shows over the fade.
+double fade_power(double fade_db) {
+    if (fade_db <= 0 || getenv("EAR_BENCH_FADE_PEAK")) return 1.0;
+    double d = 1.0 - pow(10.0, -fade_db / 20.0);
+    return (1.0 - d / 2) * (1.0 - d / 2) + d * d / 8;
+}
 
 void render_runs(std::vector<float> &x, uint32_t rate, const std::vector<RUN> &runs, double start,
                  double hz, double amp, double fade_db) {
@@ -203,14 +217,14 @@ std::vector<float> scene_a(const std::vector<RUN> &runs, const EFFECTS &fx, uint
     std::mt19937_64 rng(seed);
     double sigma = 0;
     if (fx.snr_db < 999) {
-        double band = amp * amp / 2 / pow(10.0, fx.snr_db / 10.0);
+        double band = amp * amp / 2 * fade_power(fx.fade_db) / pow(10.0, fx.snr_db / 10.0);
         sigma = sqrt(band * (rate / 2.0) / 500.0);
         std::normal_distribution<double> g(0, sigma);
         for (float &v : x) v += (float)g(rng);
     }
     if (fx.crashes) {
         std::normal_distribution<double> g(0, 1);
-        double burst = amp * pow(10.0, 30.0 / 20.0) / sqrt(2.0) * sqrt((rate / 2.0) / 500.0);
+        double burst = amp * pow(10.0, fx.crash_db / 20.0) / sqrt(2.0) * sqrt((rate / 2.0) / 500.0);
         for (double t = CRASHES_A.first_ms; t < len; t += CRASHES_A.every_ms) {
             size_t a = (size_t)(t * rate / 1000.0), b = a + (size_t)(CRASHES_A.ms / 1000 * rate);
             for (size_t k = a; k < b && k < x.size(); k++) x[k] += (float)(burst * g(rng));
@@ -346,7 +360,8 @@ std::vector<float> scene_b(const std::vector<RUN> &runs, const EFFECTS &fx, uint
         inputs += " -v 0.5 " + g_dir + "/neigh2.wav";
     }
     if (fx.snr_db < 999) {
-        double amp = 0.025, band = amp * amp / 2 / pow(10.0, fx.snr_db / 10.0);
+        double amp = 0.025,
+               band = amp * amp / 2 * fade_power(fx.fade_db) / pow(10.0, fx.snr_db / 10.0);
         double var = band * (rate / 2.0) / 500.0;
         double vol = sqrt(var / g_noise_var);
         std::string noise = g_dir + "/noise.wav";
@@ -356,9 +371,9 @@ std::vector<float> scene_b(const std::vector<RUN> &runs, const EFFECTS &fx, uint
         inputs += " -v " + fmt("%.5f", vol) + " " + noise;
     }
     if (fx.crashes) {
-        // Crashes of sox's own making: 30 ms of white noise 30 dB above the signal in the band,
-        // a sharp onset and a fading tail, every 3.3 s; at 8 kHz they clip at full scale.
-        double amp = 0.025, band = amp * amp / 2 * 1000.0;
+        // Crashes of sox's own making: 30 ms of white noise 30 dB (or less) above the signal in
+        // the band, a sharp onset and a fading tail, every 3.3 s; at 8 kHz they clip at full scale.
+        double amp = 0.025, band = amp * amp / 2 * pow(10.0, fx.crash_db / 10.0);
         double vol = sqrt(band * (rate / 2.0) / 500.0 / g_noise_var);
         std::string c = g_dir + "/crash.wav";
         sh("sox -R -n -r " + std::to_string(rate) + " -c 1 -e floating-point -b 32 " + c +
@@ -499,25 +514,41 @@ void snr_table(const char *name, Scene scene, Runs runs_of) {
 template <typename Scene, typename Runs>
 void effects_table(const char *name, Scene scene, Runs runs_of, int effects,
                    const CRASHES &crashes) {
+    // Columns: EAR_BENCH_EFFECT_SNRS="3 0" for those alone.
+    std::vector<double> snrs = {20.0, 6.0, 3.0, 0.0};
+    if (const char *l = getenv("EAR_BENCH_EFFECT_SNRS")) {
+        snrs.clear();
+        for (char *e = nullptr;; l = e) {
+            double v = strtod(l, &e);
+            if (e == l) break;
+            snrs.push_back(v);
+        }
+    }
     printf("\n%s: machine keying at 25 WPM with real-world effects, CER %%, old -> new\n", name);
-    printf("%-22s%13s%13s%13s%13s\n", "effect", "+20 dB", "+6 dB", "+3 dB", "0 dB");
-    const char *names[] = {"none", "fading 12 dB 0.3 Hz", "neighbour 200 Hz -6 dB", "AGC",
-                           "crashes 30 dB"};
+    printf("%-22s", "effect");
+    for (double s : snrs) printf("%10.0f dB", s);
+    printf("\n");
+    const char *names[] = {"none", "fading 12 dB 0.3 Hz", "neighbour 200 Hz -6 dB",
+                           "AGC",  "crashes 30 dB",       "weak crashes 10 dB"};
+    // EAR_BENCH_ROWS="1 5": those rows alone.
+    const char *rows = getenv("EAR_BENCH_ROWS");
     for (int e = 0; e < effects; e++) {
+        if (rows && !strchr(rows, '0' + e)) continue;
         printf("%-22s", names[e]);
-        for (double snr : {20.0, 6.0, 3.0, 0.0}) {
+        for (double snr : snrs) {
             EFFECTS fx;
             fx.snr_db = snr;
             fx.fade_db = e == 1 ? 12 : 0;
             fx.neighbour = e == 2;
             fx.agc = e == 3;
-            fx.crashes = e == 4;
+            fx.crashes = e >= 4;
+            fx.crash_db = e == 5 ? 10 : 30;
             Score o, n;
             cell(scene, runs_of, MACHINE, 25, fx, &o, &n, nullptr);
             printf("%6.1f->%5.1f", o.cer(), n.cer());
             fflush(stdout);
         }
-        if (e == 4) {
+        if (e >= 4) {
             size_t hit = 0, chars = 0;
             for (int i = 0; i < MESSAGES; i++) {
                 uint64_t seed = 11 + (uint64_t)i * 31 + 25;
@@ -597,6 +628,9 @@ void show(const char *spec) {
         fx.fade_db = getenv("EAR_BENCH_FADE") ? 12 : 0;
         fx.neighbour = getenv("EAR_BENCH_NEIGHBOUR") != nullptr;
         fx.crashes = getenv("EAR_BENCH_CRASHES") != nullptr;
+        // EAR_BENCH_CRASHES=10: crashes 10 dB over the signal rather than 30.
+        if (fx.crashes && atof(getenv("EAR_BENCH_CRASHES")) > 0)
+            fx.crash_db = atof(getenv("EAR_BENCH_CRASHES"));
         // EAR_BENCH_SOX: sox's recording of the same cell instead.
         std::vector<float> x = getenv("EAR_BENCH_SOX") && sox_ready()
                                    ? scene_b(runs_b(text, (Style)st, wpm, seed), fx, seed)
@@ -615,8 +649,8 @@ int main(int argc, char **argv) {
     if (const char *m = getenv("EAR_BENCH_MESSAGES")) MESSAGES = std::max(1, atoi(m));
     // EAR_BENCH_EFFECTS: the effects rows alone, tests' generator and sox.
     if (getenv("EAR_BENCH_EFFECTS")) {
-        effects_table("tests' generator", scene_a, runs_a, 5, CRASHES_A);
-        if (sox_ready()) effects_table("sox", scene_b, runs_b, 5, CRASHES_B);
+        effects_table("tests' generator", scene_a, runs_a, 6, CRASHES_A);
+        if (sox_ready()) effects_table("sox", scene_b, runs_b, 6, CRASHES_B);
         if (!g_dir.empty()) sh("rm -rf " + g_dir);
         return 0;
     }
@@ -637,13 +671,13 @@ int main(int argc, char **argv) {
         real_time(48000);
     }
     snr_table("tests' generator", scene_a, runs_a);
-    if (extras) effects_table("tests' generator", scene_a, runs_a, 5, CRASHES_A);
+    if (extras) effects_table("tests' generator", scene_a, runs_a, 6, CRASHES_A);
     // EAR_BENCH_QUICK: the tests' generator's tables alone, while tuning.
     if (getenv("EAR_BENCH_QUICK")) return 0;
     if (extras) speed_rows();
     if (sox_ready()) {
         snr_table("sox", scene_b, runs_b);
-        if (extras) effects_table("sox", scene_b, runs_b, 5, CRASHES_B);
+        if (extras) effects_table("sox", scene_b, runs_b, 6, CRASHES_B);
     } else {
         printf("\nsox is missing (tools/install-deps.sh installs it): its tables are left out\n");
     }
