@@ -867,6 +867,8 @@ int ear_finish(EAR *ear, EAR_MESSAGE_FN fn, void *user) {
             }
             if (size_t ms = ear_blank_crashes(z, noise_var))
                 ka_log(LOG_DEBUG, "ear: %zu ms of crashes blanked", ms);
+            if (size_t ms = ear_blank_wide(x.data() + from, to - from, EAR_RATE, hz, z, noise_var))
+                ka_log(LOG_DEBUG, "ear: %zu ms of wide crashes blanked", ms);
             ka_log(LOG_DEBUG, "ear: keying from %.1f to %.1f s at %.0f Hz",
                    a.f0 * EAR_HOP / (double)EAR_RATE, a.f1 * EAR_HOP / (double)EAR_RATE, hz);
             EAR_MESSAGE m{};
