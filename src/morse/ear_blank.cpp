@@ -36,6 +36,9 @@ constexpr float WIDE_NOISE = 6.0f;
 // ...and hold more than this share of the power a mark puts in its own bin: a key click's
 // splatter lies 15 dB or more under the mark, a crash worth blanking near it or above.
 constexpr float WIDE_TONE = 0.3f;
+// A crash this much over the marks, bin for bin, stands out at the tone as well, where
+// ear_blank_crashes measures it more finely.
+constexpr float WIDE_STRONG = 40.0f;
 // A lift of the whole band longer than this is no crash but the band itself (a receiver's gain).
 constexpr size_t WIDE_LONGEST = 200;
 // A wide crash's blank reaches this many ms before and after it: the mixer's low-pass delays and
@@ -164,6 +167,7 @@ size_t ear_blank_wide(const float *x, size_t n, uint32_t rate, double hz,
     // A mark of |z| = l puts (l * WIDE_N / 2)^2 in its own bin through the window.
     float tone_bin = 0.25f * WIDE_N * WIDE_N;
     std::vector<uint8_t> wide(nw, 0);
+    std::vector<float> strength(nw, 0.0f);
     for (size_t w = 0; w < nw; w++) {
         for (size_t i = 0; i < nb; i++) {
             row[i] = power[w * nb + i];
@@ -173,7 +177,8 @@ size_t ear_blank_wide(const float *x, size_t n, uint32_t rate, double hz,
         std::nth_element(lifted.begin(), lifted.begin() + (long)(nb / 2), lifted.end());
         size_t at = std::min(ms - 1, (w * WIDE_HOP + WIDE_N / 2) * 1000 / rate);
         float l = level[std::min(level.size() - 1, at / BLANK_BLOCK)];
-        wide[w] = lifted[nb / 2] > WIDE_NOISE && row[nb / 2] > WIDE_TONE * tone_bin * l * l;
+        strength[w] = row[nb / 2] / std::max(tone_bin * l * l, 1e-30f);
+        wide[w] = lifted[nb / 2] > WIDE_NOISE && strength[w] > WIDE_TONE;
     }
     size_t blanked = 0;
     for (size_t w = 0; w < nw;) {
@@ -181,7 +186,7 @@ size_t ear_blank_wide(const float *x, size_t n, uint32_t rate, double hz,
             w++;
             continue;
         }
-        size_t v = w;
+        size_t v = w, w0 = w;
         while (v < nw && wide[v]) v++;
         // The windows' middle quarters, in ms.
         size_t a = ((w * WIDE_HOP) + WIDE_N / 4) * 1000 / rate,
@@ -189,9 +194,9 @@ size_t ear_blank_wide(const float *x, size_t n, uint32_t rate, double hz,
         w = v;
         if (b - a > WIDE_LONGEST) continue;
         // A crash strong enough to stand out at the tone was measured there, more finely.
-        bool seen = false;
-        for (size_t k = a; k < std::min(b, ms) && !seen; k++) seen = ear_blanked(noise_var, k);
-        if (seen) continue;
+        float most = 0;
+        for (size_t u = w0; u < v; u++) most = std::max(most, strength[u]);
+        if (most > WIDE_STRONG) continue;
         blank(z, noise_var, a > WIDE_BEFORE ? a - WIDE_BEFORE : 0, b + WIDE_AFTER, &blanked);
     }
     return blanked;

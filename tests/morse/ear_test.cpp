@@ -195,6 +195,31 @@ TEST(EarTest, AStaticCrashCostsAtMostTheLetterItFallsOn) {
     EXPECT_LE(morse_text_distance(st.text, got), 2u) << got;
 }
 
+// Crashes only 10 dB over the tone, too weak to stand out at it, but lifting the whole band, in
+// the middle of every word gap: each was once read as an E joined to the word before.
+TEST(EarTest, AWeakCrashAcrossTheBandInAWordGapCostsNothing) {
+    AUDIO_STATION st{"FIVE BOXING WIZARDS JUMP QUICKLY", 25, 700, 0.3, 800, 4};
+    AUDIO_SCENE scene;
+    scene.snr_db = 20;
+    std::vector<float> x = audio_render(scene, {st});
+    std::mt19937_64 rng(9);
+    std::normal_distribution<double> g(0, 1);
+    double burst = 0.3 * pow(10.0, 10.0 / 20.0) * sqrt(4000.0 / 500.0) / sqrt(2.0);
+    double t = st.start_ms;
+    int crashes = 0;
+    for (const RUN &r : audio_station_runs(st)) {
+        if (!r.on && r.ms > 5 * 1200.0 / st.wpm) {
+            for (size_t k = (size_t)((t + 0.5 * r.ms - 20) * 8);
+                 k < (size_t)((t + 0.5 * r.ms + 20) * 8); k++)
+                x[k] += (float)(burst * g(rng));
+            crashes++;
+        }
+        t += r.ms;
+    }
+    ASSERT_EQ(crashes, 4);
+    EXPECT_EQ(hear(x, 8000).joined(), st.text);
+}
+
 // A faint station (-32 dBFS): a full-scale click in the middle of its first message costs at
 // most the letter it falls on, a 50 ms crash 30 dB above it in a word gap of its second costs
 // nothing (it was once read as an E), the message after them reads whole, and no crash lifts
