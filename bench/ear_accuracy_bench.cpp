@@ -158,7 +158,7 @@ size_t letters_hit(const std::vector<RUN> &runs, double unit_ms, const CRASHES &
 
 struct EFFECTS {
     double snr_db = 1000;
-    double fade_db = 0;     // fading depth at 0.3 Hz
+    double fade_db = 0;     // fading depth at FADE_HZ
     bool neighbour = false; // a station 200 Hz up, 6 dB weaker
     bool agc = false;       // a receiver's AGC lifting the noise in the gaps
     bool crashes = false;   // bursts above the signal (CRASHES_A, CRASHES_B)...
@@ -169,6 +169,9 @@ struct EFFECTS {
 // A fade of fade_db (the tone's gain running from 1 down to 10^(-fade_db/20) and back, as both
 // generators shape it) leaves this share of the tone's power on average: the noise of a fading
 // row is set from it, so that its SNR is the key-down SNR a meter shows over the fade.
+// The fading rows' rate (EAR_BENCH_FADE_HZ: another, 0.2 to 0.5 Hz being the range).
+double FADE_HZ = 0.3;
+
 double fade_power(double fade_db) {
     if (fade_db <= 0 || getenv("EAR_BENCH_FADE_PEAK")) return 1.0;
     double d = 1.0 - pow(10.0, -fade_db / 20.0);
@@ -186,7 +189,7 @@ void render_runs(std::vector<float> &x, uint32_t rate, const std::vector<RUN> &r
                 double env = 1.0, in = (double)(k - a), out = (double)(b - k);
                 if (in < ramp) env = 0.5 - 0.5 * cos(M_PI * in / ramp);
                 if (out < ramp) env = std::min(env, 0.5 - 0.5 * cos(M_PI * out / ramp));
-                double g = 1.0 - depth * (0.5 - 0.5 * cos(2.0 * M_PI * 0.3 * k / rate));
+                double g = 1.0 - depth * (0.5 - 0.5 * cos(2.0 * M_PI * FADE_HZ * k / rate));
                 x[k] += (float)(amp * env * g * sin(w * (double)k));
             }
         }
@@ -347,7 +350,8 @@ std::vector<float> scene_b(const std::vector<RUN> &runs, const EFFECTS &fx, uint
     sox_signal(runs, rate, sig);
     if (fx.fade_db > 0) {
         double depth = 100.0 * (1.0 - pow(10.0, -fx.fade_db / 20.0));
-        sh("sox " + sig + " " + g_dir + "/fade.wav tremolo 0.3 " + fmt("%.1f", depth));
+        sh("sox " + sig + " " + g_dir + "/fade.wav tremolo " + fmt("%.2f", FADE_HZ) + " " +
+           fmt("%.1f", depth));
         sh("mv " + g_dir + "/fade.wav " + sig);
     }
     double len = runs_ms(runs) / 1000.0 + 2.0;
@@ -528,8 +532,9 @@ void effects_table(const char *name, Scene scene, Runs runs_of, int effects,
     printf("%-22s", "effect");
     for (double s : snrs) printf("%10.0f dB", s);
     printf("\n");
-    const char *names[] = {"none", "fading 12 dB 0.3 Hz", "neighbour 200 Hz -6 dB",
-                           "AGC",  "crashes 30 dB",       "weak crashes 10 dB"};
+    std::string fading = "fading 12 dB " + fmt("%.1f", FADE_HZ) + " Hz";
+    const char *names[] = {"none", fading.c_str(),  "neighbour 200 Hz -6 dB",
+                           "AGC",  "crashes 30 dB", "weak crashes 10 dB"};
     // EAR_BENCH_ROWS="1 5": those rows alone.
     const char *rows = getenv("EAR_BENCH_ROWS");
     for (int e = 0; e < effects; e++) {
@@ -641,17 +646,19 @@ void show(const char *spec) {
 }
 
 int main(int argc, char **argv) {
+    if (const char *f = getenv("EAR_BENCH_FADE_HZ")) FADE_HZ = std::clamp(atof(f), 0.05, 2.0);
+    // EAR_BENCH_MESSAGES=1 for a quick look.
+    if (const char *m = getenv("EAR_BENCH_MESSAGES")) MESSAGES = std::max(1, atoi(m));
     if (const char *spec = getenv("EAR_BENCH_SHOW")) {
         show(spec);
         return 0;
     }
-    // EAR_BENCH_MESSAGES=1 for a quick look.
-    if (const char *m = getenv("EAR_BENCH_MESSAGES")) MESSAGES = std::max(1, atoi(m));
     // EAR_BENCH_EFFECTS: the effects rows alone, tests' generator and sox (with EAR_BENCH_QUICK,
     // the tests' generator's alone).
     if (getenv("EAR_BENCH_EFFECTS")) {
         effects_table("tests' generator", scene_a, runs_a, 6, CRASHES_A);
-        if (!getenv("EAR_BENCH_QUICK") && sox_ready()) effects_table("sox", scene_b, runs_b, 6, CRASHES_B);
+        if (!getenv("EAR_BENCH_QUICK") && sox_ready())
+            effects_table("sox", scene_b, runs_b, 6, CRASHES_B);
         if (!g_dir.empty()) sh("rm -rf " + g_dir);
         return 0;
     }

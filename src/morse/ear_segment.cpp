@@ -40,6 +40,15 @@ constexpr int SEG_NEAR_MARKS = 3;
 constexpr double SEG_FADE_MS = 1000.0;
 constexpr double SEG_FADE_MOVED = 0.15;
 constexpr double SEG_FADE_SURE = 3.0;
+// A fade deeper than a line can follow (a trough, where the marks read are the few that noise
+// lifted): a curve through the logarithms of the marks' levels within a reach of those below,
+// the one that best foretells each mark's level from the others (a fast fade needs a short
+// reach, a slow one is steadier with a long one), taken for the whole stretch when it swings by
+// more than SEG_CURVE_SWING between its upper and lower tenths (a steady tone's levels scatter
+// in noise, and its median serves it better).
+constexpr double SEG_CURVE_MS[] = {1000.0, 1300.0, 1600.0};
+constexpr double SEG_CURVE_SWING = 1.6;
+constexpr int SEG_CURVE_MARKS = 6;
 // The noise's level: spaces within this distance.
 constexpr double SEG_NOISE_MS = 2000.0;
 // Marks this long (in units) set the tone's level; shorter ones may be noise.
@@ -189,6 +198,84 @@ double _seg_fade_fit(const std::vector<TIMED> &tone, double mid, double median) 
     return moved > SEG_FADE_MOVED && at > 0.3 * median && at < 3.0 * median ? at : 0;
 }
 
+// The tone's level at mid through a deep fade: a quadratic fitted by weighted least squares to
+// the logarithms of the marks' levels within SEG_CURVE_MS (a fade multiplies the tone, and in
+// decibels its trough is as round as its crest, which a line through it would cut short), the
+// nearer and the longer weighing more and a mark far off the median little. 0 when too few
+// marks are near or the curve lands far from the median.
+double _seg_fade_curve(const std::vector<TIMED> &tone, double mid, double median, double reach,
+                       const TIMED *skip = nullptr) {
+    auto first = std::lower_bound(tone.begin(), tone.end(), mid - reach,
+                                  [](const TIMED &t, double v) { return t.ms < v; });
+    // The normal equations on 1, t, t^2 (t in seconds), the right-hand side in column 3.
+    double m[3][4] = {};
+    int used = 0;
+    for (auto it = first; it != tone.end() && it->ms < mid + reach; ++it) {
+        if (it->value <= 0 || &*it == skip) continue;
+        double u = fabs(it->ms - mid) / reach, near = 1 - u * u * u;
+        double w = near * near * near * it->weight * (fabs(it->value - median) > median ? 0.1 : 1);
+        double t = (it->ms - mid) / 1000.0, b[3] = {1, t, t * t}, y = log(it->value);
+        for (int i = 0; i < 3; i++) {
+            for (int j = 0; j < 3; j++) m[i][j] += w * b[i] * b[j];
+            m[i][3] += w * b[i] * y;
+        }
+        used++;
+    }
+    if (used < SEG_CURVE_MARKS) return 0;
+    for (int i = 0; i < 3; i++) {
+        int p = i;
+        for (int r = i + 1; r < 3; r++)
+            if (fabs(m[r][i]) > fabs(m[p][i])) p = r;
+        std::swap(m[i], m[p]);
+        if (fabs(m[i][i]) < 1e-12) return 0;
+        for (int r = 0; r < 3; r++) {
+            if (r == i) continue;
+            double f = m[r][i] / m[i][i];
+            for (int c = 0; c < 4; c++) m[r][c] -= f * m[i][c];
+        }
+    }
+    double at = exp(m[0][3] / m[0][0]);
+    return at > 0.2 * median && at < 3.0 * median ? at : 0;
+}
+
+// Through a deep fade, the tone's level on the grid from _seg_fade_curve, at the reach that best
+// foretells each mark's level from the others (errors in logarithms, each counted at most as a
+// 10 dB miss: a dot of noise must not choose); medians are the levels the nearest marks give.
+// Left as they are when the stretch does not fade that deeply.
+void _seg_fade_curves(SEGMENTER *s, const std::vector<TIMED> &tone,
+                      const std::vector<double> &medians) {
+    size_t cells = s->amp.size();
+    std::vector<double> curve(cells, 0.0), swing;
+    auto draw = [&](double reach) {
+        for (size_t c = 0; c < cells; c++)
+            curve[c] = _seg_fade_curve(tone, (c + 0.5) * SEG_GRID_MS, medians[c], reach);
+    };
+    draw(SEG_CURVE_MS[1]);
+    for (double v : curve)
+        if (v > 0) swing.push_back(v);
+    if (swing.size() < 10) return;
+    std::sort(swing.begin(), swing.end());
+    if (swing[swing.size() - 1 - swing.size() / 10] <= SEG_CURVE_SWING * swing[swing.size() / 10])
+        return;
+    double reach = SEG_CURVE_MS[1], best = HUGE_VAL;
+    for (double r : SEG_CURVE_MS) {
+        double miss = 0;
+        for (const TIMED &t : tone) {
+            if (t.value <= 0) continue;
+            double f = _seg_fade_curve(tone, t.ms, medians[s->grid(t.ms)], r, &t);
+            double e = f > 0 ? log(t.value / f) : 1.0;
+            miss += t.weight * std::min(e * e, 1.3);
+        }
+        if (miss < best) {
+            best = miss;
+            reach = r;
+        }
+    }
+    if (reach != SEG_CURVE_MS[1]) draw(reach);
+    for (size_t c = 0; c < cells; c++)
+        if (curve[c] > 0) s->amp[c] = curve[c];
+}
+
 // The noise's power and the tone's level along the stretch, from the frames now read as
 // spaces and marks.
 void _seg_levels(SEGMENTER *s, bool first) {
@@ -271,6 +358,7 @@ void _seg_levels(SEGMENTER *s, bool first) {
         }
         tone.clear();
     }
+    std::vector<double> medians(cells, 0.0);
     for (size_t c = 0; c < cells && (!first || tone.size() > 0); c++) {
         if (tone.empty()) {
             // No mark yet: a tone three times the noise's rms stands in.
@@ -289,7 +377,9 @@ void _seg_levels(SEGMENTER *s, bool first) {
         double median = std::max(median_of(win), 1e-12);
         double fit = _seg_fade_fit(tone, mid, median);
         s->amp[c] = fit > 0 ? fit : median;
+        medians[c] = median;
     }
+    if (!tone.empty()) _seg_fade_curves(s, tone, medians);
     // Digital silence has next to no noise, and what little the mixer leaves varies by orders
     // of magnitude: scores of marks side by side would be on scales too far apart to compare.
     // Past this signal-to-noise ratio over a unit, nothing is gained anyway.
