@@ -61,8 +61,10 @@ constexpr double SEG_TONE_MS = 400.0;
 constexpr double SEG_MARK_COST = 3.0;
 // A lone short mark between letter gaps needs this score of its own (noise rarely reaches it).
 constexpr double SEG_LONE_SCORE = 8.0;
-// The best signal-to-noise ratio a unit's sum is taken to have (20 dB).
+// The best signal-to-noise ratio a unit's sum is taken to have (20 dB), for units of at least
+// SEG_TOP_MS (25 WPM).
 constexpr double SEG_TOP_SNR = 100.0;
+constexpr double SEG_TOP_MS = 48.0;
 // Lengths of marks and spaces, in logarithms of units, spread this much around each kind.
 constexpr double SEG_SPREAD = 0.35;
 // An operator's own marks, measured: each kind is spread this many times the robust spread
@@ -383,8 +385,12 @@ void _seg_levels(SEGMENTER *s, bool first) {
     // Digital silence has next to no noise, and what little the mixer leaves varies by orders
     // of magnitude: scores of marks side by side would be on scales too far apart to compare.
     // Past this signal-to-noise ratio over a unit, nothing is gained anyway.
+    // Below SEG_TOP_MS the ceiling stays that of a unit of SEG_TOP_MS: read at a unit too short,
+    // a clean tone would otherwise be allowed more signal-to-noise per ms the shorter the unit,
+    // and explain itself best as Morse far too fast (a loud fade once read as T and M alone).
+    double top = std::max(s->unit, SEG_TOP_MS);
     for (size_t c = 0; c < cells; c++)
-        s->nvar[c] = std::max(s->nvar[c], s->amp[c] * s->amp[c] * s->unit * s->unit / SEG_TOP_SNR);
+        s->nvar[c] = std::max(s->nvar[c], s->amp[c] * s->amp[c] * s->unit * top / SEG_TOP_SNR);
 }
 
 // Every frame weighed by its own levels: the sum matched to a tone that rises and falls with
