@@ -158,7 +158,8 @@ size_t letters_hit(const std::vector<RUN> &runs, double unit_ms, const CRASHES &
 
 struct EFFECTS {
     double snr_db = 1000;
-    double fade_db = 0;     // fading depth at FADE_HZ
+    double fade_db = 0;     // fading depth...
+    double fade_hz = 0.3;   // ...and rate
     bool neighbour = false; // a station 200 Hz up, 6 dB weaker
     bool agc = false;       // a receiver's AGC lifting the noise in the gaps
     bool crashes = false;   // bursts above the signal (CRASHES_A, CRASHES_B)...
@@ -169,7 +170,7 @@ struct EFFECTS {
 // A fade of fade_db (the tone's gain running from 1 down to 10^(-fade_db/20) and back, as both
 // generators shape it) leaves this share of the tone's power on average: the noise of a fading
 // row is set from it, so that its SNR is the key-down SNR a meter shows over the fade.
-// The fading rows' rate (EAR_BENCH_FADE_HZ: another, 0.2 to 0.5 Hz being the range).
+// The main fading row's rate (EAR_BENCH_FADE_HZ: another); rows at 0.2 and 0.5 Hz follow it.
 double FADE_HZ = 0.3;
 
 double fade_power(double fade_db) {
@@ -179,7 +180,7 @@ double fade_power(double fade_db) {
 }
 
 void render_runs(std::vector<float> &x, uint32_t rate, const std::vector<RUN> &runs, double start,
-                 double hz, double amp, double fade_db) {
+                 double hz, double amp, double fade_db, double fade_hz = 0.3) {
     double t = start, w = 2.0 * M_PI * hz / rate, ramp = 4.0 * rate / 1000.0;
     double depth = 1.0 - pow(10.0, -fade_db / 20.0);
     for (const RUN &r : runs) {
@@ -189,7 +190,7 @@ void render_runs(std::vector<float> &x, uint32_t rate, const std::vector<RUN> &r
                 double env = 1.0, in = (double)(k - a), out = (double)(b - k);
                 if (in < ramp) env = 0.5 - 0.5 * cos(M_PI * in / ramp);
                 if (out < ramp) env = std::min(env, 0.5 - 0.5 * cos(M_PI * out / ramp));
-                double g = 1.0 - depth * (0.5 - 0.5 * cos(2.0 * M_PI * FADE_HZ * k / rate));
+                double g = 1.0 - depth * (0.5 - 0.5 * cos(2.0 * M_PI * fade_hz * k / rate));
                 x[k] += (float)(amp * env * g * sin(w * (double)k));
             }
         }
@@ -207,7 +208,7 @@ std::vector<float> scene_a(const std::vector<RUN> &runs, const EFFECTS &fx, uint
     uint32_t rate = fx.rate;
     double amp = 0.3, len = runs_ms(runs) + 2000;
     std::vector<float> x((size_t)(len * rate / 1000.0), 0.0f);
-    render_runs(x, rate, runs, 1000, 700, amp, fx.fade_db);
+    render_runs(x, rate, runs, 1000, 700, amp, fx.fade_db, fx.fade_hz);
     if (fx.neighbour) {
         std::vector<RUN> other = runs_a("QRL? QRL? DE W1AW", MACHINE, 22, seed + 99);
         while (runs_ms(other) < len) {
@@ -350,7 +351,7 @@ std::vector<float> scene_b(const std::vector<RUN> &runs, const EFFECTS &fx, uint
     sox_signal(runs, rate, sig);
     if (fx.fade_db > 0) {
         double depth = 100.0 * (1.0 - pow(10.0, -fx.fade_db / 20.0));
-        sh("sox " + sig + " " + g_dir + "/fade.wav tremolo " + fmt("%.2f", FADE_HZ) + " " +
+        sh("sox " + sig + " " + g_dir + "/fade.wav tremolo " + fmt("%.2f", fx.fade_hz) + " " +
            fmt("%.1f", depth));
         sh("mv " + g_dir + "/fade.wav " + sig);
     }
@@ -533,8 +534,9 @@ void effects_table(const char *name, Scene scene, Runs runs_of, int effects,
     for (double s : snrs) printf("%10.0f dB", s);
     printf("\n");
     std::string fading = "fading 12 dB " + fmt("%.1f", FADE_HZ) + " Hz";
-    const char *names[] = {"none", fading.c_str(),  "neighbour 200 Hz -6 dB",
-                           "AGC",  "crashes 30 dB", "weak crashes 10 dB"};
+    const char *names[] = {
+        "none",          fading.c_str(),       "neighbour 200 Hz -6 dB", "AGC",
+        "crashes 30 dB", "weak crashes 10 dB", "fading 12 dB 0.2 Hz",    "fading 12 dB 0.5 Hz"};
     // EAR_BENCH_ROWS="1 5": those rows alone.
     const char *rows = getenv("EAR_BENCH_ROWS");
     for (int e = 0; e < effects; e++) {
@@ -543,17 +545,18 @@ void effects_table(const char *name, Scene scene, Runs runs_of, int effects,
         for (double snr : snrs) {
             EFFECTS fx;
             fx.snr_db = snr;
-            fx.fade_db = e == 1 ? 12 : 0;
+            fx.fade_db = e == 1 || e >= 6 ? 12 : 0;
+            fx.fade_hz = e == 6 ? 0.2 : e == 7 ? 0.5 : FADE_HZ;
             fx.neighbour = e == 2;
             fx.agc = e == 3;
-            fx.crashes = e >= 4;
+            fx.crashes = e == 4 || e == 5;
             fx.crash_db = e == 5 ? 10 : 30;
             Score o, n;
             cell(scene, runs_of, MACHINE, 25, fx, &o, &n, nullptr);
             printf("%6.1f->%5.1f", o.cer(), n.cer());
             fflush(stdout);
         }
-        if (e >= 4) {
+        if (e == 4 || e == 5) {
             size_t hit = 0, chars = 0;
             for (int i = 0; i < MESSAGES; i++) {
                 uint64_t seed = 11 + (uint64_t)i * 31 + 25;
@@ -631,6 +634,7 @@ void show(const char *spec) {
         EFFECTS fx;
         fx.snr_db = snr;
         fx.fade_db = getenv("EAR_BENCH_FADE") ? 12 : 0;
+        fx.fade_hz = FADE_HZ;
         fx.neighbour = getenv("EAR_BENCH_NEIGHBOUR") != nullptr;
         fx.crashes = getenv("EAR_BENCH_CRASHES") != nullptr;
         // EAR_BENCH_CRASHES=10: crashes 10 dB over the signal rather than 30.
@@ -656,9 +660,9 @@ int main(int argc, char **argv) {
     // EAR_BENCH_EFFECTS: the effects rows alone, tests' generator and sox (with EAR_BENCH_QUICK,
     // the tests' generator's alone).
     if (getenv("EAR_BENCH_EFFECTS")) {
-        effects_table("tests' generator", scene_a, runs_a, 6, CRASHES_A);
+        effects_table("tests' generator", scene_a, runs_a, 8, CRASHES_A);
         if (!getenv("EAR_BENCH_QUICK") && sox_ready())
-            effects_table("sox", scene_b, runs_b, 6, CRASHES_B);
+            effects_table("sox", scene_b, runs_b, 8, CRASHES_B);
         if (!g_dir.empty()) sh("rm -rf " + g_dir);
         return 0;
     }
@@ -679,13 +683,13 @@ int main(int argc, char **argv) {
         real_time(48000);
     }
     snr_table("tests' generator", scene_a, runs_a);
-    if (extras) effects_table("tests' generator", scene_a, runs_a, 6, CRASHES_A);
+    if (extras) effects_table("tests' generator", scene_a, runs_a, 8, CRASHES_A);
     // EAR_BENCH_QUICK: the tests' generator's tables alone, while tuning.
     if (getenv("EAR_BENCH_QUICK")) return 0;
     if (extras) speed_rows();
     if (sox_ready()) {
         snr_table("sox", scene_b, runs_b);
-        if (extras) effects_table("sox", scene_b, runs_b, 6, CRASHES_B);
+        if (extras) effects_table("sox", scene_b, runs_b, 8, CRASHES_B);
     } else {
         printf("\nsox is missing (tools/install-deps.sh installs it): its tables are left out\n");
     }
