@@ -266,6 +266,52 @@ TEST(EarSegmentTest, CrashesAreBlankedAndReadAcross) {
     EXPECT_EQ(named(got), form(want));
 }
 
+// Crashes told by their breadth, on the sound itself: a loud station keyed hard (every edge a
+// click across the band) has none; a 40 ms burst only 10 dB over the tone in a word gap is
+// blanked, and no mark with it; one 30 dB over is left to ear_blank_crashes.
+TEST(EarSegmentTest, AWeakCrashIsToldByItsBreadthAndAClickIsNot) {
+    AUDIO_STATION st{"CQ DE F4LKY K", 20, 700, 0.9, 500, 0.5};
+    AUDIO_SCENE scene;
+    scene.snr_db = 30;
+    std::vector<float> x = audio_render(scene, {st});
+    // The tone mixed down by plain sums over each ms, near enough for a blanker's levels.
+    auto mixed = [&](const std::vector<float> &v) {
+        std::vector<cplx> z(v.size() / 8);
+        for (size_t k = 0; k < z.size() * 8; k++)
+            z[k / 8] += v[k] / 8.0f * std::polar(1.0f, (float)(-2 * M_PI * 700 * k / 8000.0));
+        return z;
+    };
+    std::vector<cplx> z = mixed(x);
+    std::vector<float> nv(z.size(), 1e-4f);
+    ASSERT_EQ(ear_blank_wide(x.data(), x.size(), 8000, 700, z, nv), 0u) << "clicks are no crash";
+    double t = st.start_ms, gap_at = 0;
+    std::vector<double> marks;
+    for (const RUN &r : audio_station_runs(st)) {
+        if (r.on) marks.push_back(t + r.ms / 2);
+        if (!r.on && r.ms > 5 * UNIT && gap_at == 0) gap_at = t + r.ms / 2;
+        t += r.ms;
+    }
+    std::mt19937_64 rng(5);
+    std::normal_distribution<double> g(0, 1);
+    for (double db : {10.0, 30.0}) {
+        std::vector<float> y = x;
+        double burst = 0.9 * pow(10.0, db / 20.0) * sqrt(4000.0 / 500.0) / sqrt(2.0);
+        for (size_t k = (size_t)(gap_at - 20) * 8; k < (size_t)(gap_at + 20) * 8; k++)
+            y[k] += (float)(burst * g(rng));
+        z = mixed(y);
+        nv.assign(z.size(), 1e-4f);
+        size_t blanked = ear_blank_wide(y.data(), y.size(), 8000, 700, z, nv);
+        if (db > 20) {
+            EXPECT_EQ(blanked, 0u) << "a strong crash is measured at the tone";
+            continue;
+        }
+        EXPECT_GE(blanked, 40u);
+        EXPECT_LE(blanked, 40u + 30u) << "the crash and the filter's reach, no more";
+        EXPECT_TRUE(ear_blanked(nv, (size_t)gap_at));
+        for (double at : marks) EXPECT_FALSE(ear_blanked(nv, (size_t)at)) << at;
+    }
+}
+
 TEST(EarSegmentTest, TooLittleToReadGivesTheGuessBack) {
     std::vector<cplx> z(50, cplx(0.1f, 0.0f));
     std::vector<EAR_RUN> guess{{1, 20}, {0, 10}, {1, 20}};
