@@ -44,10 +44,11 @@ constexpr double SEG_FADE_SURE = 3.0;
 // lifted): a curve through the logarithms of the marks' levels within a reach of those below,
 // the one that best foretells each mark's level from the others (a fast fade needs a short
 // reach, a slow one is steadier with a long one), taken for the whole stretch when it swings by
-// more than SEG_CURVE_SWING between its upper and lower tenths (a steady tone's levels scatter
-// in noise, and its median serves it better).
+// more than SEG_CURVE_SWING between its upper and lower tenths, about 10 dB (a steady tone's
+// levels scatter in noise, sparse marks between wide gaps most, and a shallow fade is followed
+// well enough by the line).
 constexpr double SEG_CURVE_MS[] = {1000.0, 1300.0, 1600.0};
-constexpr double SEG_CURVE_SWING = 1.6;
+constexpr double SEG_CURVE_SWING = 3.0;
 constexpr int SEG_CURVE_MARKS = 6;
 // The noise's level: spaces within this distance.
 constexpr double SEG_NOISE_MS = 2000.0;
