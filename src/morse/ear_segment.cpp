@@ -661,6 +661,59 @@ void _seg_read_letters(SEGMENTER *s) {
     _seg_drop_lone(s, fs);
 }
 
+// The tone's pitch set finer from the marks now read. A frame-to-frame turn leaves half a
+// hertz in deep noise, and over a dash that much turns the phase far enough to lose a good part
+// of its sum: the offset is rather the one at which the marks' own sums (each with a phase of
+// its own) come out largest, found on a grid of SEG_TUNE_STEP_HZ and between its steps by a
+// parabola. Each mark counts by its sum's magnitude, not its power, so no one mark (a crash
+// half heard) sets the pitch; marks shorter than a sure one may be noise and are left out.
+constexpr double SEG_TUNE_HZ = 3.0;
+constexpr double SEG_TUNE_STEP_HZ = 0.1;
+
+void _seg_tune(SEGMENTER *s, const std::vector<std::complex<float>> &z, std::vector<cplxd> &pre,
+               double *w) {
+    struct MARK {
+        int a, b;
+    };
+    std::vector<MARK> marks;
+    for (int a = 0; a < s->frames;) {
+        int b = a;
+        while (b < s->frames && s->on[(size_t)b] == s->on[(size_t)a]) b++;
+        if (s->on[(size_t)a] && (b - a) * s->frame >= SEG_SURE_MARK * s->unit &&
+            s->heard_in(a, b) > (b - a) - 1e-9)
+            marks.push_back(MARK{a, b});
+        a = b;
+    }
+    if (marks.size() < 4) return;
+    std::vector<cplxd> frame((size_t)s->frames);
+    for (int k = 0; k < s->frames; k++) frame[(size_t)k] = s->sum(k, k + 1);
+    constexpr int STEPS = (int)(SEG_TUNE_HZ / SEG_TUNE_STEP_HZ + 0.5);
+    double fit[2 * STEPS + 1];
+    for (int i = -STEPS; i <= STEPS; i++) {
+        double dw = 2.0 * M_PI * i * SEG_TUNE_STEP_HZ / 1000.0 * s->frame; // per frame
+        double sum = 0;
+        for (const MARK &m : marks) {
+            cplxd acc = 0, r = std::polar(1.0, -dw), at = 1.0;
+            for (int k = m.a; k < m.b; k++) {
+                acc += frame[(size_t)k] * at;
+                at *= r;
+            }
+            sum += std::abs(acc);
+        }
+        fit[i + STEPS] = sum;
+    }
+    int best = 0;
+    for (int i = 1; i <= 2 * STEPS; i++)
+        if (fit[i] > fit[best]) best = i;
+    if (best == 0 || best == 2 * STEPS) return;
+    double l = fit[best - 1], c = fit[best], r = fit[best + 1], den = l - 2 * c + r;
+    double off = (best - STEPS + (den < 0 ? std::clamp(0.5 * (l - r) / den, -0.5, 0.5) : 0.0)) *
+                 SEG_TUNE_STEP_HZ;
+    *w += 2.0 * M_PI * off / 1000.0;
+    for (size_t k = 0; k < z.size(); k++)
+        pre[k + 1] = pre[k] + cplxd(z[k].real(), z[k].imag()) * std::polar(1.0, -*w * (double)k);
+}
+
 } // namespace
 
 std::vector<EAR_RUN> ear_segment(const std::vector<std::complex<float>> &z, double unit_ms,
@@ -705,8 +758,9 @@ std::vector<EAR_RUN> ear_segment(const std::vector<std::complex<float>> &z, doub
         cplxd step = s.sum(k, k + 1) * std::conj(s.sum(k - 1, k));
         if (std::abs(step) > 0) turn += step / std::abs(step);
     }
+    double w = 0; // radians per ms
     if (std::abs(turn) > 0) {
-        double w = std::arg(turn) / s.frame; // radians per ms
+        w = std::arg(turn) / s.frame;
         for (size_t k = 0; k < z.size(); k++)
             pre[k + 1] = pre[k] + cplxd(z[k].real(), z[k].imag()) * std::polar(1.0, -w * (double)k);
     }
@@ -719,6 +773,7 @@ std::vector<EAR_RUN> ear_segment(const std::vector<std::complex<float>> &z, doub
             _seg_read(&s);
         else
             _seg_read_letters(&s);
+        if (round + 1 < SEG_ROUNDS) _seg_tune(&s, z, pre, &w);
     }
     // The edges found, each moved onto the first reading's edge of the same kind when that
     // lies within a frame: where the first reading was right its edges are finer.
