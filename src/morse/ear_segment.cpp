@@ -297,6 +297,15 @@ void _seg_levels(SEGMENTER *s, bool first) {
         s->nvar[c] = std::max(s->nvar[c], s->amp[c] * s->amp[c] * s->unit * s->unit / SEG_TOP_SNR);
 }
 
+// The phase a tone keyed from an oscillator that runs on keeps from mark to mark is learnt
+// from the marks within this distance of a moment, and trusted at most this much (a von Mises
+// prior's concentration: about an eighth of a turn's spread).
+constexpr double SEG_PHASE_MS = 1000.0;
+constexpr double SEG_PHASE_MOST = 30.0;
+// Below this likeness of neighbouring marks' phases, every element is taken to start at a
+// phase of its own.
+constexpr double SEG_PHASE_ALIKE = 0.2;
+
 // Every frame weighed by its own levels: the sum matched to a tone that rises and falls with
 // them, and the energy it must show, both summed from the start so that any run of frames is
 // scored at once; and each frame's own score, for a tone whose phase wanders (a drifting
@@ -318,13 +327,92 @@ struct FRAME_SCORES {
             frame_score[(size_t)k + 1] = frame_score[(size_t)k] - e + ln_i0(2.0 * std::abs(y));
         }
     }
-    // How much likelier a mark over frames a..b is than noise there.
+    // The phase the marks around each frame show (a von Mises prior's concentration times its
+    // direction, in the matched sums' measure), and ln I0 of its concentration; empty when the
+    // marks' phases are not alike.
+    std::vector<cplxd> prior;
+    std::vector<double> prior_norm;
+    void phase_prior(const SEGMENTER *s);
+
+    // How much likelier a mark over frames a..b is than noise there. Where the phase is known
+    // from the marks around, a mark's sum must turn the right way: noise, of any phase, then
+    // passes for a mark half as easily.
     double mark(int a, int b) const {
-        return std::max(energy[(size_t)a] - energy[(size_t)b] +
-                            ln_i0(2.0 * std::abs(matched[(size_t)b] - matched[(size_t)a])),
+        cplxd y = matched[(size_t)b] - matched[(size_t)a];
+        double whole;
+        if (prior.empty()) {
+            whole = ln_i0(2.0 * std::abs(y));
+        } else {
+            size_t mid = (size_t)((a + b) / 2);
+            whole = ln_i0(std::abs(2.0 * y + prior[mid])) - prior_norm[mid];
+        }
+        return std::max(energy[(size_t)a] - energy[(size_t)b] + whole,
                         frame_score[(size_t)b] - frame_score[(size_t)a] - 1.0);
     }
 };
+
+// A transmitter's oscillator mostly runs on while it is keyed, so its marks share one phase
+// (the pitch set finely, it turns only slowly): the marks of the last reading within
+// SEG_PHASE_MS of a frame tell it, a mark's likelihood over its phase being exp(2 Re(y e^-jp))
+// in its matched sum y. The prior at a frame is their sum, leaving out the mark the frame lies
+// in (a mark of noise read before must not vouch for itself), times how alike neighbouring
+// marks' phases are over the whole stretch: near 1 for a running oscillator (less the noise's
+// share), near 0 for a keyer that starts every element anew, whose marks are then scored over
+// any phase as before.
+void FRAME_SCORES::phase_prior(const SEGMENTER *s) {
+    struct MARK {
+        int a, b;
+        double mid;
+        cplxd y;
+    };
+    std::vector<MARK> marks;
+    for (int a = 0; a < s->frames;) {
+        int b = a;
+        while (b < s->frames && s->on[(size_t)b] == s->on[(size_t)a]) b++;
+        // Marks cut by the stretch's ends may be pieces.
+        if (s->on[(size_t)a] && (b - a) * s->frame >= SEG_SURE_MARK * s->unit && a > 0 &&
+            b < s->frames)
+            marks.push_back(MARK{a, b, 0.5 * (a + b), matched[(size_t)b] - matched[(size_t)a]});
+        a = b;
+    }
+    if (marks.size() < 8) return;
+    double win = SEG_PHASE_MS / s->frame;
+    // Likeness: each mark's agreement with the sum of its neighbours, against what it would be
+    // were they all turned its way.
+    double agree = 0, most = 0;
+    size_t lo = 0, hi = 0;
+    for (size_t i = 0; i < marks.size(); i++) {
+        while (marks[lo].mid < marks[i].mid - win) lo++;
+        while (hi < marks.size() && marks[hi].mid <= marks[i].mid + win) hi++;
+        cplxd y = 0;
+        double p = 0;
+        for (size_t j = lo; j < hi; j++) {
+            if (j == i) continue;
+            y += marks[j].y;
+            p += std::norm(marks[j].y);
+        }
+        agree += (std::conj(marks[i].y) * y).real();
+        most += std::abs(marks[i].y) * sqrt(p * (double)std::max<size_t>(1, hi - lo - 1));
+    }
+    double alike = most > 0 ? std::clamp(agree / most, 0.0, 1.0) : 0.0;
+    if (alike < SEG_PHASE_ALIKE) return;
+    prior.assign((size_t)s->frames + 1, 0.0);
+    prior_norm.assign((size_t)s->frames + 1, 0.0);
+    lo = hi = 0;
+    size_t own = 0;
+    for (int k = 0; k < s->frames; k++) {
+        while (lo < marks.size() && marks[lo].mid < k - win) lo++;
+        while (hi < marks.size() && marks[hi].mid <= k + win) hi++;
+        while (own < marks.size() && marks[own].b <= k) own++;
+        cplxd y = 0;
+        for (size_t j = lo; j < hi; j++)
+            if (j != own || marks[j].a > k) y += marks[j].y;
+        cplxd r = 2.0 * alike * y;
+        if (std::abs(r) > SEG_PHASE_MOST) r *= SEG_PHASE_MOST / std::abs(r);
+        prior[(size_t)k] = r;
+        prior_norm[(size_t)k] = ln_i0(std::abs(r));
+    }
+}
 
 // A lone short mark between two gaps as long as a letter's is what noise makes most often in
 // the long gaps of slow spacing; a real one (an E, a T keyed short) stands well above the
@@ -375,6 +463,7 @@ void _seg_read(SEGMENTER *s) {
     std::vector<uint8_t> after_space((size_t)T + 1, 0);
     best_m[0] = best_s[0] = 0;
     FRAME_SCORES fs(s);
+    fs.phase_prior(s);
     for (int t = 1; t <= T; t++) {
         for (int d = 1; d <= std::min(dm, t); d++) {
             int a = t - d;
@@ -566,6 +655,7 @@ void _seg_read_letters(SEGMENTER *s) {
     // The best way into each frame's end: readings far below it are not followed further.
     std::vector<double> top((size_t)T + 1, 0.0);
     FRAME_SCORES fs(s);
+    fs.phase_prior(s);
     for (int t = 1; t <= T; t++) {
         double *m_t = &mark[(size_t)t * N];
         for (int d = 1; d <= std::min(dm, t); d++) {
