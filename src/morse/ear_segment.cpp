@@ -336,17 +336,16 @@ struct FRAME_SCORES {
 
     // How much likelier a mark over frames a..b is than noise there. Where the phase is known
     // from the marks around, a mark's sum must turn the right way: noise, of any phase, then
-    // passes for a mark half as easily.
+    // passes for a mark half as easily; and the phase wanders not, so the frames' own scores,
+    // which would let noise back in at any phase, are not asked.
     double mark(int a, int b) const {
         cplxd y = matched[(size_t)b] - matched[(size_t)a];
-        double whole;
-        if (prior.empty()) {
-            whole = ln_i0(2.0 * std::abs(y));
-        } else {
+        double energy_ab = energy[(size_t)a] - energy[(size_t)b];
+        if (!prior.empty()) {
             size_t mid = (size_t)((a + b) / 2);
-            whole = ln_i0(std::abs(2.0 * y + prior[mid])) - prior_norm[mid];
+            return energy_ab + ln_i0(std::abs(2.0 * y + prior[mid])) - prior_norm[mid];
         }
-        return std::max(energy[(size_t)a] - energy[(size_t)b] + whole,
+        return std::max(energy_ab + ln_i0(2.0 * std::abs(y)),
                         frame_score[(size_t)b] - frame_score[(size_t)a] - 1.0);
     }
 };
