@@ -2,6 +2,7 @@
 // shutdown, so switching back and forth on the options screen never reads a file twice.
 #include "i18n/i18n.hpp"
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -74,6 +75,14 @@ const char *i18n_set_language(const char *code) {
 
 const char *i18n_language() {
     return _langs[_i18n.cur];
+}
+
+void i18n_decimals(char *text) {
+    if (!text || _i18n.cur == 0) return;
+    for (char *p = text; *p; p++) {
+        if (*p == '.' && p > text && isdigit((unsigned char)p[-1]) && isdigit((unsigned char)p[1]))
+            *p = ',';
+    }
 }
 
 const char *i18n_tr(const char *key) {

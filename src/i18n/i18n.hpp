@@ -19,5 +19,11 @@ const char *i18n_language();
 // null. The result stays valid until i18n_shutdown.
 const char *i18n_tr(const char *key);
 
+// Writes the current language's decimal separator into the numbers of text, in place: in
+// French, Spanish, German and Italian every point between two digits becomes a comma. printf
+// always writes a point, whatever the language shown, so a text formatted from a translation
+// goes through here before it is shown.
+void i18n_decimals(char *text);
+
 // Frees every loaded translation; English is current again.
 void i18n_shutdown();

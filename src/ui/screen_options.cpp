@@ -190,6 +190,7 @@ static void _slider_caption(const SLIDER_BIND *b) {
     } else {
         snprintf(text, sizeof text, "%s: %u%s", caption, v, b->suffix ? i18n_tr(b->suffix) : "");
     }
+    i18n_decimals(text);
     text[ka_utf8_cut_len(text, sizeof text - 1)] = '\0';
     ka_gui_label_set_text(b->app->gui, b->label, text);
 }

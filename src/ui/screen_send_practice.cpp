@@ -178,6 +178,7 @@ void send_practice_hint(const FIST_REPORT *f, char *out, size_t out_size) {
                  i18n_tr("well keyed: every proportion close to the standard"));
         break;
     }
+    i18n_decimals(out);
 }
 
 void send_practice_session_hint(const PRACTICE_SESSION *s, char *out, size_t out_size) {
@@ -352,6 +353,7 @@ static void _draw_panel(KA_GUI_WIDGET *w, float x, float y, ALLEGRO_FONT *font, 
     y = _text(nullptr, font, UI_TEXT_RGB, x, y, W, bound);
     snprintf(line, sizeof line, i18n_tr("dash %.1f, gaps %.1f / %.1f / %.1f (3, 1 / 3 / 7)"),
              f.dash_ratio, f.element_gap, f.letter_gap, f.word_gap);
+    i18n_decimals(line);
     _bind_figures(line, bound, sizeof bound);
     y = _text(nullptr, font, UI_TEXT_RGB, x, y, W, bound);
     send_practice_hint(&f, line, sizeof line);

@@ -144,6 +144,12 @@ TEST_F(OptionsScreen, CaptionsShowUnitsSpeedsAndSecondsAndFollowTheSlider) {
     ASSERT_EQ(sliders.size(), 2u) << "no flashlight on the desktop";
     EXPECT_EQ(caption_of(kit, sliders[0]), "Detection area: 20 %");
     EXPECT_EQ(caption_of(kit, sliders[1]), "End of message after: 1.5 s");
+
+    // Languages that write a decimal comma get one, and only in the figures.
+    i18n_set_language("fr");
+    open(kit, 1);
+    sliders = kit.all(KA_GUI_SLIDER);
+    EXPECT_EQ(caption_of(kit, sliders[0]), "Unité (point) : 20 ms (60,0 mots/min)");
 }
 
 TEST_F(OptionsScreen, TheDesktopOutputTabOffersNoFlashlightOrVibration) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <gtest/gtest.h>
 
+#include "i18n/i18n.hpp"
 #include "model/practice.hpp"
 #include "ui/screen_send_practice.hpp"
 
@@ -95,6 +96,17 @@ TEST(SendPracticeHint, EachFaultHasItsOwnWordsWithItsFigures) {
         for (int g = 0; g < f; g++) EXPECT_NE(seen[f], seen[g]) << f << " and " << g;
     }
     EXPECT_EQ(seen[FIST_SLOWING_DOWN], "slowing down: from 21 to 14 WPM");
+
+    FIST_REPORT r{};
+    r.fault = FIST_DASH_SHORT;
+    r.measured = 2.5;
+    char hint[200];
+    i18n_set_language("de");
+    send_practice_hint(&r, hint, sizeof hint);
+    EXPECT_STREQ(hint, "Striche zu kurz: 2,5 Punkte statt 3");
+    i18n_set_language("en");
+    send_practice_hint(&r, hint, sizeof hint);
+    EXPECT_STREQ(hint, "dashes too short: 2.5 dots instead of 3");
 }
 
 } // namespace
