@@ -751,11 +751,12 @@ void _seg_read_letters(SEGMENTER *s) {
 }
 
 // The tone's pitch set finer from the marks now read. A frame-to-frame turn leaves half a
-// hertz in deep noise, and over a dash that much turns the phase far enough to lose a good part
-// of its sum: the offset is rather the one at which the marks' own sums (each with a phase of
-// its own) come out largest, found on a grid of SEG_TUNE_STEP_HZ and between its steps by a
-// parabola. Each mark counts by its sum's magnitude, not its power, so no one mark (a crash
-// half heard) sets the pitch; marks shorter than a sure one may be noise and are left out.
+// hertz in deep noise: little over one dash, but over the second of marks whose shared phase is
+// learnt (FRAME_SCORES::phase_prior) it turns the phase half a turn. The offset is rather the
+// one at which the marks' own sums (each with a phase of its own) come out largest, found on a grid
+// of SEG_TUNE_STEP_HZ and between its steps by a parabola. Each mark counts by its sum's magnitude,
+// not its power, so no one mark (a crash half heard) sets the pitch; marks shorter than a sure one
+// may be noise and are left out.
 constexpr double SEG_TUNE_HZ = 3.0;
 constexpr double SEG_TUNE_STEP_HZ = 0.1;
 
