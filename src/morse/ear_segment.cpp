@@ -305,6 +305,7 @@ constexpr double SEG_PHASE_MOST = 30.0;
 // Below this likeness of neighbouring marks' phases, every element is taken to start at a
 // phase of its own.
 constexpr double SEG_PHASE_ALIKE = 0.2;
+constexpr double SEG_PHASE_ASIDE = 6.0;
 
 // Every frame weighed by its own levels: the sum matched to a tone that rises and falls with
 // them, and the energy it must show, both summed from the start so that any run of frames is
@@ -337,13 +338,16 @@ struct FRAME_SCORES {
     // How much likelier a mark over frames a..b is than noise there. Where the phase is known
     // from the marks around, a mark's sum must turn the right way: noise, of any phase, then
     // passes for a mark half as easily; and the phase wanders not, so the frames' own scores,
-    // which would let noise back in at any phase, are not asked.
+    // which would let noise back in at any phase, are not asked. A mark of a phase of its own
+    // (a keyer that restarts its tone after a long gap) is still read, at odds of one in
+    // e^SEG_PHASE_ASIDE.
     double mark(int a, int b) const {
         cplxd y = matched[(size_t)b] - matched[(size_t)a];
         double energy_ab = energy[(size_t)a] - energy[(size_t)b];
         if (!prior.empty()) {
             size_t mid = (size_t)((a + b) / 2);
-            return energy_ab + ln_i0(std::abs(2.0 * y + prior[mid])) - prior_norm[mid];
+            return energy_ab + std::max(ln_i0(std::abs(2.0 * y + prior[mid])) - prior_norm[mid],
+                                        ln_i0(2.0 * std::abs(y)) - SEG_PHASE_ASIDE);
         }
         return std::max(energy_ab + ln_i0(2.0 * std::abs(y)),
                         frame_score[(size_t)b] - frame_score[(size_t)a] - 1.0);
