@@ -394,6 +394,16 @@ void _seg_levels(SEGMENTER *s, bool first) {
         s->nvar[c] = std::max(s->nvar[c], s->amp[c] * s->amp[c] * s->unit * top / SEG_TOP_SNR);
 }
 
+// The phase a tone keyed from an oscillator that runs on keeps from mark to mark is learnt
+// from the marks within this distance of a moment, and trusted at most this much (a von Mises
+// prior's concentration: about an eighth of a turn's spread).
+constexpr double SEG_PHASE_MS = 1000.0;
+constexpr double SEG_PHASE_MOST = 30.0;
+// Below this likeness of neighbouring marks' phases, every element is taken to start at a
+// phase of its own.
+constexpr double SEG_PHASE_ALIKE = 0.2;
+constexpr double SEG_PHASE_ASIDE = 6.0;
+
 // Every frame weighed by its own levels: the sum matched to a tone that rises and falls with
 // them, and the energy it must show, both summed from the start so that any run of frames is
 // scored at once; and each frame's own score, for a tone whose phase wanders (a drifting
@@ -415,13 +425,94 @@ struct FRAME_SCORES {
             frame_score[(size_t)k + 1] = frame_score[(size_t)k] - e + ln_i0(2.0 * std::abs(y));
         }
     }
-    // How much likelier a mark over frames a..b is than noise there.
+    // The phase the marks around each frame show (a von Mises prior's concentration times its
+    // direction, in the matched sums' measure), and ln I0 of its concentration; empty when the
+    // marks' phases are not alike.
+    std::vector<cplxd> prior;
+    std::vector<double> prior_norm;
+    void phase_prior(const SEGMENTER *s);
+
+    // How much likelier a mark over frames a..b is than noise there. Where the phase is known
+    // from the marks around, a mark's sum must turn the right way: noise, of any phase, then
+    // passes for a mark half as easily; and the phase wanders not, so the frames' own scores,
+    // which would let noise back in at any phase, are not asked. A mark of a phase of its own
+    // (a keyer that restarts its tone after a long gap) is still read, at odds of one in
+    // e^SEG_PHASE_ASIDE.
     double mark(int a, int b) const {
-        return std::max(energy[(size_t)a] - energy[(size_t)b] +
-                            ln_i0(2.0 * std::abs(matched[(size_t)b] - matched[(size_t)a])),
+        cplxd y = matched[(size_t)b] - matched[(size_t)a];
+        double energy_ab = energy[(size_t)a] - energy[(size_t)b];
+        if (!prior.empty()) {
+            size_t mid = (size_t)((a + b) / 2);
+            return energy_ab + std::max(ln_i0(std::abs(2.0 * y + prior[mid])) - prior_norm[mid],
+                                        ln_i0(2.0 * std::abs(y)) - SEG_PHASE_ASIDE);
+        }
+        return std::max(energy_ab + ln_i0(2.0 * std::abs(y)),
                         frame_score[(size_t)b] - frame_score[(size_t)a] - 1.0);
     }
 };
+
+// A transmitter's oscillator mostly runs on while it is keyed, so its marks share one phase
+// (the pitch set finely, it turns only slowly): the marks of the last reading within
+// SEG_PHASE_MS of a frame tell it, a mark's likelihood over its phase being exp(2 Re(y e^-jp))
+// in its matched sum y. The prior at a frame is their sum, leaving out the mark the frame lies
+// in (a mark of noise read before must not vouch for itself), times how alike neighbouring
+// marks' phases are over the whole stretch: near 1 for a running oscillator (less the noise's
+// share), near 0 for a keyer that starts every element anew, whose marks are then scored over
+// any phase as before.
+void FRAME_SCORES::phase_prior(const SEGMENTER *s) {
+    struct MARK {
+        int a, b;
+        double mid;
+        cplxd y;
+    };
+    std::vector<MARK> marks;
+    for (int a = 0; a < s->frames;) {
+        int b = a;
+        while (b < s->frames && s->on[(size_t)b] == s->on[(size_t)a]) b++;
+        // Marks cut by the stretch's ends may be pieces.
+        if (s->on[(size_t)a] && (b - a) * s->frame >= SEG_SURE_MARK * s->unit && a > 0 &&
+            b < s->frames)
+            marks.push_back(MARK{a, b, 0.5 * (a + b), matched[(size_t)b] - matched[(size_t)a]});
+        a = b;
+    }
+    if (marks.size() < 8) return;
+    double win = SEG_PHASE_MS / s->frame;
+    // Likeness: each mark's agreement with the sum of its neighbours, against what it would be
+    // were they all turned its way.
+    double agree = 0, most = 0;
+    size_t lo = 0, hi = 0;
+    for (size_t i = 0; i < marks.size(); i++) {
+        while (marks[lo].mid < marks[i].mid - win) lo++;
+        while (hi < marks.size() && marks[hi].mid <= marks[i].mid + win) hi++;
+        cplxd y = 0;
+        double p = 0;
+        for (size_t j = lo; j < hi; j++) {
+            if (j == i) continue;
+            y += marks[j].y;
+            p += std::norm(marks[j].y);
+        }
+        agree += (std::conj(marks[i].y) * y).real();
+        most += std::abs(marks[i].y) * sqrt(p * (double)std::max<size_t>(1, hi - lo - 1));
+    }
+    double alike = most > 0 ? std::clamp(agree / most, 0.0, 1.0) : 0.0;
+    if (alike < SEG_PHASE_ALIKE) return;
+    prior.assign((size_t)s->frames + 1, 0.0);
+    prior_norm.assign((size_t)s->frames + 1, 0.0);
+    lo = hi = 0;
+    size_t own = 0;
+    for (int k = 0; k < s->frames; k++) {
+        while (lo < marks.size() && marks[lo].mid < k - win) lo++;
+        while (hi < marks.size() && marks[hi].mid <= k + win) hi++;
+        while (own < marks.size() && marks[own].b <= k) own++;
+        cplxd y = 0;
+        for (size_t j = lo; j < hi; j++)
+            if (j != own || marks[j].a > k) y += marks[j].y;
+        cplxd r = 2.0 * alike * y;
+        if (std::abs(r) > SEG_PHASE_MOST) r *= SEG_PHASE_MOST / std::abs(r);
+        prior[(size_t)k] = r;
+        prior_norm[(size_t)k] = ln_i0(std::abs(r));
+    }
+}
 
 // A lone short mark between two gaps as long as a letter's is what noise makes most often in
 // the long gaps of slow spacing; a real one (an E, a T keyed short) stands well above the
@@ -472,6 +563,7 @@ void _seg_read(SEGMENTER *s) {
     std::vector<uint8_t> after_space((size_t)T + 1, 0);
     best_m[0] = best_s[0] = 0;
     FRAME_SCORES fs(s);
+    fs.phase_prior(s);
     for (int t = 1; t <= T; t++) {
         for (int d = 1; d <= std::min(dm, t); d++) {
             int a = t - d;
@@ -663,6 +755,7 @@ void _seg_read_letters(SEGMENTER *s) {
     // The best way into each frame's end: readings far below it are not followed further.
     std::vector<double> top((size_t)T + 1, 0.0);
     FRAME_SCORES fs(s);
+    fs.phase_prior(s);
     for (int t = 1; t <= T; t++) {
         double *m_t = &mark[(size_t)t * N];
         for (int d = 1; d <= std::min(dm, t); d++) {
@@ -758,6 +851,60 @@ void _seg_read_letters(SEGMENTER *s) {
     _seg_drop_lone(s, fs);
 }
 
+// The tone's pitch set finer from the marks now read. A frame-to-frame turn leaves half a
+// hertz in deep noise: little over one dash, but over the second of marks whose shared phase is
+// learnt (FRAME_SCORES::phase_prior) it turns the phase half a turn. The offset is rather the
+// one at which the marks' own sums (each with a phase of its own) come out largest, found on a grid
+// of SEG_TUNE_STEP_HZ and between its steps by a parabola. Each mark counts by its sum's magnitude,
+// not its power, so no one mark (a crash half heard) sets the pitch; marks shorter than a sure one
+// may be noise and are left out.
+constexpr double SEG_TUNE_HZ = 3.0;
+constexpr double SEG_TUNE_STEP_HZ = 0.1;
+
+void _seg_tune(SEGMENTER *s, const std::vector<std::complex<float>> &z, std::vector<cplxd> &pre,
+               double *w) {
+    struct MARK {
+        int a, b;
+    };
+    std::vector<MARK> marks;
+    for (int a = 0; a < s->frames;) {
+        int b = a;
+        while (b < s->frames && s->on[(size_t)b] == s->on[(size_t)a]) b++;
+        if (s->on[(size_t)a] && (b - a) * s->frame >= SEG_SURE_MARK * s->unit &&
+            s->heard_in(a, b) > (b - a) - 1e-9)
+            marks.push_back(MARK{a, b});
+        a = b;
+    }
+    if (marks.size() < 4) return;
+    std::vector<cplxd> frame((size_t)s->frames);
+    for (int k = 0; k < s->frames; k++) frame[(size_t)k] = s->sum(k, k + 1);
+    constexpr int STEPS = (int)(SEG_TUNE_HZ / SEG_TUNE_STEP_HZ + 0.5);
+    double fit[2 * STEPS + 1];
+    for (int i = -STEPS; i <= STEPS; i++) {
+        double dw = 2.0 * M_PI * i * SEG_TUNE_STEP_HZ / 1000.0 * s->frame; // per frame
+        double sum = 0;
+        for (const MARK &m : marks) {
+            cplxd acc = 0, r = std::polar(1.0, -dw), at = 1.0;
+            for (int k = m.a; k < m.b; k++) {
+                acc += frame[(size_t)k] * at;
+                at *= r;
+            }
+            sum += std::abs(acc);
+        }
+        fit[i + STEPS] = sum;
+    }
+    int best = 0;
+    for (int i = 1; i <= 2 * STEPS; i++)
+        if (fit[i] > fit[best]) best = i;
+    if (best == 0 || best == 2 * STEPS) return;
+    double l = fit[best - 1], c = fit[best], r = fit[best + 1], den = l - 2 * c + r;
+    double off = (best - STEPS + (den < 0 ? std::clamp(0.5 * (l - r) / den, -0.5, 0.5) : 0.0)) *
+                 SEG_TUNE_STEP_HZ;
+    *w += 2.0 * M_PI * off / 1000.0;
+    for (size_t k = 0; k < z.size(); k++)
+        pre[k + 1] = pre[k] + cplxd(z[k].real(), z[k].imag()) * std::polar(1.0, -*w * (double)k);
+}
+
 } // namespace
 
 std::vector<EAR_RUN> ear_segment(const std::vector<std::complex<float>> &z, double unit_ms,
@@ -802,8 +949,9 @@ std::vector<EAR_RUN> ear_segment(const std::vector<std::complex<float>> &z, doub
         cplxd step = s.sum(k, k + 1) * std::conj(s.sum(k - 1, k));
         if (std::abs(step) > 0) turn += step / std::abs(step);
     }
+    double w = 0; // radians per ms
     if (std::abs(turn) > 0) {
-        double w = std::arg(turn) / s.frame; // radians per ms
+        w = std::arg(turn) / s.frame;
         for (size_t k = 0; k < z.size(); k++)
             pre[k + 1] = pre[k] + cplxd(z[k].real(), z[k].imag()) * std::polar(1.0, -w * (double)k);
     }
@@ -816,6 +964,7 @@ std::vector<EAR_RUN> ear_segment(const std::vector<std::complex<float>> &z, doub
             _seg_read(&s);
         else
             _seg_read_letters(&s);
+        if (round + 1 < SEG_ROUNDS) _seg_tune(&s, z, pre, &w);
     }
     // The edges found, each moved onto the first reading's edge of the same kind when that
     // lies within a frame: where the first reading was right its edges are finer.
