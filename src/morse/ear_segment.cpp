@@ -404,6 +404,23 @@ constexpr double SEG_PHASE_MOST = 30.0;
 constexpr double SEG_PHASE_ALIKE = 0.2;
 constexpr double SEG_PHASE_ASIDE = 6.0;
 
+// The frames [a, b) of every mark of the last reading long enough to be sure of (a shorter one
+// may be noise), in time order.
+struct MARK_SPAN {
+    int a, b;
+};
+std::vector<MARK_SPAN> _seg_sure_marks(const SEGMENTER *s) {
+    std::vector<MARK_SPAN> marks;
+    for (int a = 0; a < s->frames;) {
+        int b = a;
+        while (b < s->frames && s->on[(size_t)b] == s->on[(size_t)a]) b++;
+        if (s->on[(size_t)a] && (b - a) * s->frame >= SEG_SURE_MARK * s->unit)
+            marks.push_back(MARK_SPAN{a, b});
+        a = b;
+    }
+    return marks;
+}
+
 // Every frame weighed by its own levels: the sum matched to a tone that rises and falls with
 // them, and the energy it must show, both summed from the start so that any run of frames is
 // scored at once; and each frame's own score, for a tone whose phase wanders (a drifting
@@ -466,14 +483,11 @@ void FRAME_SCORES::phase_prior(const SEGMENTER *s) {
         cplxd y;
     };
     std::vector<MARK> marks;
-    for (int a = 0; a < s->frames;) {
-        int b = a;
-        while (b < s->frames && s->on[(size_t)b] == s->on[(size_t)a]) b++;
+    for (MARK_SPAN m : _seg_sure_marks(s)) {
         // Marks cut by the stretch's ends may be pieces.
-        if (s->on[(size_t)a] && (b - a) * s->frame >= SEG_SURE_MARK * s->unit && a > 0 &&
-            b < s->frames)
-            marks.push_back(MARK{a, b, 0.5 * (a + b), matched[(size_t)b] - matched[(size_t)a]});
-        a = b;
+        if (m.a > 0 && m.b < s->frames)
+            marks.push_back(
+                MARK{m.a, m.b, 0.5 * (m.a + m.b), matched[(size_t)m.b] - matched[(size_t)m.a]});
     }
     if (marks.size() < 8) return;
     double win = SEG_PHASE_MS / s->frame;
@@ -863,18 +877,10 @@ constexpr double SEG_TUNE_STEP_HZ = 0.1;
 
 void _seg_tune(SEGMENTER *s, const std::vector<std::complex<float>> &z, std::vector<cplxd> &pre,
                double *w) {
-    struct MARK {
-        int a, b;
-    };
-    std::vector<MARK> marks;
-    for (int a = 0; a < s->frames;) {
-        int b = a;
-        while (b < s->frames && s->on[(size_t)b] == s->on[(size_t)a]) b++;
-        if (s->on[(size_t)a] && (b - a) * s->frame >= SEG_SURE_MARK * s->unit &&
-            s->heard_in(a, b) > (b - a) - 1e-9)
-            marks.push_back(MARK{a, b});
-        a = b;
-    }
+    // Only marks heard whole: a blanked moment holds no tone to tune by.
+    std::vector<MARK_SPAN> marks;
+    for (MARK_SPAN m : _seg_sure_marks(s))
+        if (s->heard_in(m.a, m.b) > (m.b - m.a) - 1e-9) marks.push_back(m);
     if (marks.size() < 4) return;
     std::vector<cplxd> frame((size_t)s->frames);
     for (int k = 0; k < s->frames; k++) frame[(size_t)k] = s->sum(k, k + 1);
@@ -883,7 +889,7 @@ void _seg_tune(SEGMENTER *s, const std::vector<std::complex<float>> &z, std::vec
     for (int i = -STEPS; i <= STEPS; i++) {
         double dw = 2.0 * M_PI * i * SEG_TUNE_STEP_HZ / 1000.0 * s->frame; // per frame
         double sum = 0;
-        for (const MARK &m : marks) {
+        for (const MARK_SPAN &m : marks) {
             cplxd acc = 0, r = std::polar(1.0, -dw), at = 1.0;
             for (int k = m.a; k < m.b; k++) {
                 acc += frame[(size_t)k] * at;

@@ -292,12 +292,9 @@ TEST(EarSegmentTest, AWeakCrashIsToldByItsBreadthAndAClickIsNot) {
         t += r.ms;
     }
     std::mt19937_64 rng(5);
-    std::normal_distribution<double> g(0, 1);
     for (double db : {10.0, 30.0}) {
         std::vector<float> y = x;
-        double burst = 0.9 * pow(10.0, db / 20.0) * sqrt(4000.0 / 500.0) / sqrt(2.0);
-        for (size_t k = (size_t)(gap_at - 20) * 8; k < (size_t)(gap_at + 20) * 8; k++)
-            y[k] += (float)(burst * g(rng));
+        audio_add_crash(y, 8000, 0.9, db, gap_at - 20, 40, rng);
         z = mixed(y);
         nv.assign(z.size(), 1e-4f);
         size_t blanked = ear_blank_wide(y.data(), y.size(), 8000, 700, z, nv);

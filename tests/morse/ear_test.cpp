@@ -67,16 +67,6 @@ double length_ms(const std::vector<RUN> &runs) {
     return t;
 }
 
-// A crash of static at 8 kHz: white noise db above a tone of amplitude amp (both measured in a
-// 500 Hz band), from at_ms for ms.
-void add_crash(std::vector<float> &x, double amp, double db, double at_ms, double ms,
-               std::mt19937_64 &rng) {
-    std::normal_distribution<double> g(0, 1);
-    double burst = amp * pow(10.0, db / 20.0) * sqrt(4000.0 / 500.0) / sqrt(2.0);
-    for (size_t k = (size_t)(at_ms * 8); k < (size_t)((at_ms + ms) * 8) && k < x.size(); k++)
-        x[k] += (float)(burst * g(rng));
-}
-
 void add_noise(std::vector<float> &x, uint32_t rate, double amplitude, double snr_db,
                uint64_t seed) {
     double band = amplitude * amplitude / 2 / pow(10.0, snr_db / 10.0);
@@ -199,7 +189,7 @@ TEST(EarTest, AStaticCrashCostsAtMostTheLetterItFallsOn) {
     scene.snr_db = 15;
     std::vector<float> x = audio_render(scene, {st});
     std::mt19937_64 rng(4);
-    add_crash(x, 0.2, 30, 3000, 40, rng);
+    audio_add_crash(x, 8000, 0.2, 30, 3000, 40, rng);
     x[6000 * 8] = 1.0f; // a single full-scale click
     std::string got = hear(x, 8000).joined();
     EXPECT_LE(morse_text_distance(st.text, got), 2u) << got;
@@ -217,7 +207,7 @@ TEST(EarTest, AWeakCrashAcrossTheBandInAWordGapCostsNothing) {
     int crashes = 0;
     for (const RUN &r : audio_station_runs(st)) {
         if (!r.on && r.ms > 5 * 1200.0 / st.wpm) {
-            add_crash(x, 0.3, 10, t + 0.5 * r.ms - 20, 40, rng);
+            audio_add_crash(x, 8000, 0.3, 10, t + 0.5 * r.ms - 20, 40, rng);
             crashes++;
         }
         t += r.ms;
@@ -253,7 +243,7 @@ TEST(EarTest, AFullScaleClickCostsItsLetterAndTheNextMessageStillReads) {
         }
         at += r.ms;
     }
-    add_crash(x, 0.025, 30, at, 50, rng);
+    audio_add_crash(x, 8000, 0.025, 30, at, 50, rng);
     Heard h = hear(x, 8000);
     ASSERT_EQ(h.texts.size(), 3u) << h.joined();
     EXPECT_LE(morse_text_distance(texts[0], h.texts[0]), 1u) << h.texts[0];

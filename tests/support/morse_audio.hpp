@@ -86,6 +86,16 @@ inline double audio_station_end_ms(const AUDIO_STATION &st) {
     return t;
 }
 
+// Adds a crash of static into x (rate in Hz): white noise db above a tone of amplitude amp,
+// both measured in a 500 Hz band, from at_ms for ms.
+inline void audio_add_crash(std::vector<float> &x, uint32_t rate, double amp, double db,
+                            double at_ms, double ms, std::mt19937_64 &rng) {
+    std::normal_distribution<double> g(0, 1);
+    double burst = amp * pow(10.0, db / 20.0) * sqrt(rate / 2.0 / 500.0) / sqrt(2.0);
+    size_t a = (size_t)(at_ms * rate / 1000.0), b = (size_t)((at_ms + ms) * rate / 1000.0);
+    for (size_t k = a; k < b && k < x.size(); k++) x[k] += (float)(burst * g(rng));
+}
+
 // The samples of a scene; the first station sets the noise level and fades.
 inline std::vector<float> audio_render(const AUDIO_SCENE &scene,
                                        const std::vector<AUDIO_STATION> &stations) {
