@@ -642,8 +642,8 @@ void show(const char *spec) {
             fx.crash_db = atof(getenv("EAR_BENCH_CRASHES"));
         // EAR_BENCH_SOX: sox's recording of the same cell instead.
         bool sox = getenv("EAR_BENCH_SOX") && sox_ready();
-        std::vector<RUN> runs = sox ? runs_b(text, (Style)st, wpm, seed)
-                                    : runs_a(text, (Style)st, wpm, seed);
+        std::vector<RUN> runs =
+            sox ? runs_b(text, (Style)st, wpm, seed) : runs_a(text, (Style)st, wpm, seed);
         std::vector<float> x = sox ? scene_b(runs, fx, seed) : scene_a(runs, fx, seed);
         printf("ref %s\nold %s\nnew %s\n", text, old_read(x, 8000).c_str(),
                ear_read(x, 8000).c_str());

@@ -74,6 +74,18 @@ constexpr double SEG_SPREAD = 0.35;
 constexpr double SEG_FIST_TIMES = 0.8;
 constexpr double SEG_FIST_NARROW = 0.08;
 constexpr double SEG_FIST_WIDE = 0.3;
+// Where the marks stand well above the noise, their lengths are measured well, and between the
+// operator's dots and dashes the kind is told by how both of them spread, as sharply as the key
+// decoder's threshold does, rather than by the standard spread that leaves a dash keyed short
+// in a rare letter to the letter's odds. Sharp from SEG_FIST_CLEAR_HI (signal-to-noise over a
+// unit: some +15 dB in 500 Hz at 25 WPM), not at all under SEG_FIST_CLEAR_LO (+5 dB), where
+// noise moves edges and the letters must be able to mend a length. The sharp odds are held
+// within SEG_FIST_SURE either way.
+constexpr double SEG_FIST_CLEAR_LO = 100.0;
+constexpr double SEG_FIST_CLEAR_HI = 1000.0;
+constexpr double SEG_FIST_SURE = 10.0;
+// Lengths are looked up in steps of this share of a frame.
+constexpr int SEG_LEN_STEPS = 4;
 
 // ln I0(x), the Bessel function that averages a tone's likelihood over its unknown phase
 // (polynomials of Abramowitz and Stegun 9.8.1-2, ample for a score).
@@ -102,14 +114,15 @@ double ln_i0(double x) {
 // fast (a mark or space under half a unit is noise). A share wide of each kind's odds keeps the
 // standard spread around it, whatever its own.
 double log_length(double lr, const double *centres, const double *weights, int n, double lo,
-                  double hi, double spread = SEG_SPREAD, double wide = 0.0) {
+                  double hi, double spread = SEG_SPREAD, double wide = 0.0,
+                  double flat_share = 0.1) {
     double p = 0;
     for (int i = 0; i < n; i++) {
         double u = (lr - centres[i]) / spread, w = (lr - centres[i]) / SEG_SPREAD;
         p += weights[i] * ((1.0 - wide) * exp(-0.5 * u * u) / (spread * 2.5066283) +
                            wide * exp(-0.5 * w * w) / (SEG_SPREAD * 2.5066283));
     }
-    double flat = 0.1 / (hi - lo);
+    double flat = flat_share / (hi - lo);
     if (lr < lo) flat *= exp(-0.5 * ((lo - lr) / 0.15) * ((lo - lr) / 0.15));
     return log(p + flat + 1e-300);
 }
@@ -134,7 +147,23 @@ struct SEGMENTER {
     std::vector<double> amp, nvar; // per grid step: the tone's amplitude per ms, the noise's
                                    // power in a sum over one unit
     std::vector<double> heard;     // per frame: the share of its ms not blanked, from the start
+    double snr = 0; // the sure marks' median signal-to-noise ratio over a unit, before the ceiling
+    // Per frame boundary, how far (ms) the first reading's rising and falling edges near it lie
+    // from it: that reading's edges are finer than a frame, and a length on the boundaries is
+    // measured between them (a dash keyed short reads a frame shorter than it sounds otherwise).
+    // In noise the first reading's edges wander with it: they count this much (0 to 1).
+    std::vector<float> up_off, down_off;
+    double fine = 0;
 
+    // The length in ms of a mark over frames a..b, and of a space.
+    double mark_ms(int a, int b) const {
+        return (b - a) * frame +
+               (up_off.empty() ? 0.0 : fine * (down_off[(size_t)b] - up_off[(size_t)a]));
+    }
+    double space_ms(int a, int b) const {
+        return (b - a) * frame +
+               (up_off.empty() ? 0.0 : fine * (up_off[(size_t)b] - down_off[(size_t)a]));
+    }
     cplxd sum(int a, int b) const { return (*pre)[(size_t)b * frame] - (*pre)[(size_t)a * frame]; }
     // How many frames' worth of a..b was heard (not blanked).
     double heard_in(int a, int b) const { return heard[(size_t)b] - heard[(size_t)a]; }
@@ -383,6 +412,13 @@ void _seg_levels(SEGMENTER *s, bool first) {
         medians[c] = median;
     }
     if (!tone.empty()) _seg_fade_curves(s, tone, medians);
+    s->snr = 0;
+    if (!tone.empty()) {
+        win.clear();
+        for (const TIMED &t : tone)
+            win.push_back(t.value * t.value * s->unit * s->unit / s->nvar[s->grid(t.ms)]);
+        s->snr = median_of(win);
+    }
     // Digital silence has next to no noise, and what little the mixer leaves varies by orders
     // of magnitude: scores of marks side by side would be on scales too far apart to compare.
     // Past this signal-to-noise ratio over a unit, nothing is gained anyway.
@@ -679,13 +715,14 @@ void _seg_classes(std::vector<double> &v, double split, double lo[2], double hi[
 
 FIST _seg_fist(const SEGMENTER *s) {
     FIST f;
-    double per = s->unit / s->frame;
     std::vector<double> marks, gaps;
     std::vector<int> mark_at;
     for (int a = 0; a < s->frames;) {
         int b = a;
         while (b < s->frames && s->on[(size_t)b] == s->on[(size_t)a]) b++;
-        double lr = log((b - a) / per);
+        double lr =
+            log(std::max(s->on[(size_t)a] ? s->mark_ms(a, b) : s->space_ms(a, b), 0.25 * s->frame) /
+                s->unit);
         if (a > 0 && b < s->frames) {
             if (s->on[(size_t)a]) {
                 marks.push_back(lr);
@@ -732,29 +769,48 @@ void _seg_read_letters(SEGMENTER *s) {
     int dm = std::max(2, (int)ceil(SEG_MAX_MARK * per)),
         di = std::max(2, (int)ceil(SEG_MAX_INSIDE * per)),
         ds = std::max(2, (int)ceil(SEG_MAX_SPACE * per));
+    double clear = std::clamp(log(std::max(s->snr, 1e-9) / SEG_FIST_CLEAR_LO) /
+                                  log(SEG_FIST_CLEAR_HI / SEG_FIST_CLEAR_LO),
+                              0.0, 1.0);
+    s->fine = clear;
     FIST f = _seg_fist(s);
+    double pooled = 0.5 * (f.spread[0] + f.spread[1]);
     const double ONE_W[] = {0.9}, GAP_AT[] = {f.at[3], 1.9459101}, GAP_W[] = {0.6, 0.3};
     // The lengths' odds at every pace, each table from a run's first frame on.
     constexpr int PACES = 2 * SEG_PACE_HALF + 1;
     std::vector<double> p_el[2][PACES], p_in[PACES], p_gap[PACES];
     for (int q = 0; q < PACES; q++) {
         double off = (q - SEG_PACE_HALF) * SEG_PACE_STEP;
-        for (int k = 0; k < 2; k++) p_el[k][q].assign((size_t)dm + 1, 0.0);
-        p_in[q].assign((size_t)di + 1, 0.0);
-        p_gap[q].assign((size_t)ds + 1, 0.0);
-        for (int d = 1; d <= dm; d++) {
-            double lr = log(d / per) - off;
+        for (int k = 0; k < 2; k++) p_el[k][q].assign((size_t)(dm + 2) * SEG_LEN_STEPS, 0.0);
+        p_in[q].assign((size_t)(di + 2) * SEG_LEN_STEPS, 0.0);
+        p_gap[q].assign((size_t)(ds + 2) * SEG_LEN_STEPS, 0.0);
+        for (size_t i = 1; i < p_el[0][q].size(); i++) {
+            double lr = log((double)i / SEG_LEN_STEPS / per) - off, odds[2];
             for (int k = 0; k < 2; k++)
-                p_el[k][q][(size_t)d] = log_length(lr, &f.at[k], ONE_W, 1, log(0.5),
-                                                   log(SEG_MAX_MARK), f.spread[k], SEG_FIST_WIDE);
+                odds[k] = log_length(lr, &f.at[k], ONE_W, 1, log(0.5), log(SEG_MAX_MARK),
+                                     f.spread[k], SEG_FIST_WIDE);
+            // The kinds' odds against each other, made sharper where the lengths are clear:
+            // both kinds spread alike there, so that they part halfway between (as the key
+            // decoder's threshold does); their sum, how likely the length is at all, is kept.
+            double all = std::max(odds[0], odds[1]) + log1p(exp(-fabs(odds[0] - odds[1])));
+            double sharp =
+                (lr - 0.5 * (f.at[0] + f.at[1])) * (f.at[1] - f.at[0]) / (pooled * pooled);
+            double dash = (1 - clear) * (odds[1] - odds[0]) +
+                          clear * std::clamp(sharp, -SEG_FIST_SURE, SEG_FIST_SURE);
+            p_el[1][q][i] = all - log1p(exp(-dash));
+            p_el[0][q][i] = all - log1p(exp(dash));
         }
-        for (int d = 1; d <= di; d++)
-            p_in[q][(size_t)d] = log_length(log(d / per) - off, &f.at[2], ONE_W, 1, log(0.5),
-                                            log(SEG_MAX_INSIDE), f.spread[2]);
-        for (int d = 1; d <= ds; d++)
-            p_gap[q][(size_t)d] = log_length(log(d / per) - off, GAP_AT, GAP_W, 2, log(0.5),
-                                             log(SEG_MAX_SPACE), f.spread[3]);
+        for (size_t i = 1; i < p_in[q].size(); i++)
+            p_in[q][i] = log_length(log((double)i / SEG_LEN_STEPS / per) - off, &f.at[2], ONE_W, 1,
+                                    log(0.5), log(SEG_MAX_INSIDE), f.spread[2]);
+        for (size_t i = 1; i < p_gap[q].size(); i++)
+            p_gap[q][i] = log_length(log((double)i / SEG_LEN_STEPS / per) - off, GAP_AT, GAP_W, 2,
+                                     log(0.5), log(SEG_MAX_SPACE), f.spread[3]);
     }
+    // The table's step for a run from a to b, its length measured between the finer edges.
+    auto step = [&](double ms, size_t size) {
+        return (size_t)std::clamp(lround(ms / s->frame * SEG_LEN_STEPS), 1L, (long)size - 1);
+    };
     size_t cells = ((size_t)T + 1) * N;
     // mark[t][n]: a mark ends at t on node n; inside[t][n]: a gap inside a letter ends at t
     // after node n; gap[t]: a gap between letters ends at t. Each with the length and, for a
@@ -778,6 +834,8 @@ void _seg_read_letters(SEGMENTER *s) {
             bool cut = a == 0 || t == T;
             double own = fs.mark(a, t) - SEG_MARK_COST;
             int q = f.pace[(size_t)std::min(a, T - 1)];
+            size_t i = step(s->mark_ms(a, t), p_el[0][q].size());
+            double el[2] = {p_el[0][q][i], p_el[1][q][i]};
             const double *in_a = &inside[(size_t)a * N];
             double floor = top[(size_t)a] - SEG_BEAM;
             for (size_t p = 0; p < N; p++) {
@@ -786,7 +844,7 @@ void _seg_read_letters(SEGMENTER *s) {
                 for (int k = 0; k < 2; k++) {
                     int n = tree[p].next[k];
                     if (n < 0) continue;
-                    double v = from + own + (cut ? 0.0 : p_el[k][q][(size_t)d]);
+                    double v = from + own + (cut ? 0.0 : el[k]);
                     size_t c = (size_t)t * N + (size_t)n;
                     if (v > m_t[n]) {
                         m_t[n] = v;
@@ -807,9 +865,11 @@ void _seg_read_letters(SEGMENTER *s) {
         for (int d = 1; d <= std::min(di, t - 1); d++) {
             int a = t - d;
             const double *m_a = &mark[(size_t)a * N];
+            const std::vector<double> &in_q = p_in[f.pace[(size_t)a]];
+            double len_odds = in_q[step(s->space_ms(a, t), in_q.size())];
             for (size_t n = 1; n < N; n++) {
                 if (tree[n].next[0] < 0 && tree[n].next[1] < 0) continue;
-                double v = m_a[n] + p_in[f.pace[(size_t)a]][(size_t)d];
+                double v = m_a[n] + len_odds;
                 if (v > in_t[n]) {
                     in_t[n] = v;
                     inside_len[(size_t)t * N + n] = (uint16_t)d;
@@ -818,7 +878,8 @@ void _seg_read_letters(SEGMENTER *s) {
         }
         for (int d = 1; d <= std::min(ds, t); d++) {
             int a = t - d;
-            double prior = (a > 0 && t < T) ? p_gap[f.pace[(size_t)a]][(size_t)d] : 0.0;
+            const std::vector<double> &gap_q = p_gap[f.pace[(size_t)a]];
+            double prior = (a > 0 && t < T) ? gap_q[step(s->space_ms(a, t), gap_q.size())] : 0.0;
             double from_l = letter[(size_t)a], from_g = a > 0 ? gap[(size_t)a] - SEG_CHAIN : 0.0;
             double v = std::max(from_l, from_g) + prior;
             if (v > gap[(size_t)t]) {
@@ -947,6 +1008,19 @@ std::vector<EAR_RUN> ear_segment(const std::vector<std::complex<float>> &z, doub
         for (int j = k * s.frame; noise_var && j < (k + 1) * s.frame; j++)
             lost += ear_blanked(*noise_var, (size_t)j);
         s.heard[(size_t)k + 1] = s.heard[(size_t)k] + 1.0 - (double)lost / s.frame;
+    }
+    s.up_off.assign((size_t)s.frames + 1, 0.0f);
+    s.down_off.assign((size_t)s.frames + 1, 0.0f);
+    t = guess_first_ms;
+    for (const EAR_RUN &r : guess) {
+        std::vector<float> &off = r.on ? s.up_off : s.down_off;
+        int k = (int)lround(t / s.frame);
+        for (int j = std::max(0, k - 1); j <= std::min(s.frames, k + 1); j++) {
+            double o = t - (double)j * s.frame;
+            if (fabs(o) < s.frame && (off[(size_t)j] == 0 || fabs(o) < fabs(off[(size_t)j])))
+                off[(size_t)j] = (float)o;
+        }
+        t += r.ms;
     }
     cplxd turn = 0;
     // Each pair of frames counts alike, so that a crash of static does not set the pitch.
