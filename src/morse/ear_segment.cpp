@@ -436,9 +436,13 @@ void _seg_levels(SEGMENTER *s, bool first) {
 constexpr double SEG_PHASE_MS = 1000.0;
 constexpr double SEG_PHASE_MOST = 30.0;
 // Below this likeness of neighbouring marks' phases, every element is taken to start at a
-// phase of its own.
-constexpr double SEG_PHASE_ALIKE = 0.2;
+// phase of its own. A running oscillator shows 0.6 and more even in deep noise; a keyer that
+// restarts every element still reaches 0.4 in noise by chance, when read at a unit that is
+// wrong, and its prior then lets noise of that phase through.
+constexpr double SEG_PHASE_ALIKE = 0.45;
 constexpr double SEG_PHASE_ASIDE = 6.0;
+// Marks closer than this (units) are taken for pieces of one element when the likeness is told.
+constexpr double SEG_PHASE_APART = 0.7;
 
 // The frames [a, b) of every mark of the last reading long enough to be sure of (a shorter one
 // may be noise), in time order.
@@ -527,6 +531,7 @@ void FRAME_SCORES::phase_prior(const SEGMENTER *s) {
     }
     if (marks.size() < 8) return;
     double win = SEG_PHASE_MS / s->frame;
+    int apart = (int)ceil(SEG_PHASE_APART * s->unit / s->frame);
     // Likeness: each mark's agreement with the sum of its neighbours, against what it would be
     // were they all turned its way.
     double agree = 0, most = 0;
@@ -537,7 +542,11 @@ void FRAME_SCORES::phase_prior(const SEGMENTER *s) {
         cplxd y = 0;
         double p = 0;
         for (size_t j = lo; j < hi; j++) {
-            if (j == i) continue;
+            // Pieces of one element, cut by a dip of noise, share its phase whatever the keyer:
+            // read at a unit too short they would pass for an oscillator that runs on.
+            if (j == i || (j + 1 == i && marks[i].a - marks[j].b < apart) ||
+                (j == i + 1 && marks[j].a - marks[i].b < apart))
+                continue;
             y += marks[j].y;
             p += std::norm(marks[j].y);
         }
