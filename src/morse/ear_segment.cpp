@@ -62,6 +62,12 @@ constexpr double SEG_TONE_MS = 400.0;
 constexpr double SEG_MARK_COST = 3.0;
 // A lone short mark between letter gaps needs this score of its own (noise rarely reaches it).
 constexpr double SEG_LONE_SCORE = 8.0;
+// Between gaps of the operator's own, a lone mark needs only SEG_LONE_SHARE of what a real one
+// would score there (its energy), at least SEG_LONE_LEAST; a gap is the operator's own within
+// SEG_LONE_NEAR (logarithm) of the letter gap learnt, or of the word gap that goes with it.
+constexpr double SEG_LONE_SHARE = 0.6;
+constexpr double SEG_LONE_LEAST = 5.0;
+constexpr double SEG_LONE_NEAR = 0.4;
 // The best signal-to-noise ratio a unit's sum is taken to have (20 dB), for units of at least
 // SEG_TOP_MS (25 WPM).
 constexpr double SEG_TOP_SNR = 100.0;
@@ -573,11 +579,25 @@ void FRAME_SCORES::phase_prior(const SEGMENTER *s) {
     }
 }
 
+// What a lone mark between gaps of g1 and g2 units must score, its own energy e: where both
+// gaps are the operator's own between letters or words (letter_gap, a logarithm of units),
+// the mark stands where a letter would, and a share of what a real one scores there is enough.
+// A bump of noise splits a long gap anywhere, seldom into two gaps of the operator's own.
+double lone_need(double g1, double g2, double letter_gap, double e) {
+    auto own = [&](double g) {
+        double lg = log(g);
+        return fabs(lg - letter_gap) < SEG_LONE_NEAR ||
+               fabs(lg - letter_gap - log(7.0 / 3.0)) < SEG_LONE_NEAR;
+    };
+    if (letter_gap == HUGE_VAL || !own(g1) || !own(g2)) return SEG_LONE_SCORE;
+    return std::min(SEG_LONE_SCORE, std::max(SEG_LONE_LEAST, SEG_LONE_SHARE * e));
+}
+
 // A lone short mark between two gaps as long as a letter's is what noise makes most often in
 // the long gaps of slow spacing; a real one (an E, a T keyed short) stands well above the
 // noise, so it must show a clear score of its own. With letters read, only a mark that is a
 // letter of its own between gaps read as gaps between letters is looked at.
-void _seg_drop_lone(SEGMENTER *s, const FRAME_SCORES &fs) {
+void _seg_drop_lone(SEGMENTER *s, const FRAME_SCORES &fs, double letter_gap = HUGE_VAL) {
     int T = s->frames;
     double per = s->unit / s->frame;
     int lone = (int)ceil(1.5 * per), apart = (int)floor(2.5 * per);
@@ -594,7 +614,9 @@ void _seg_drop_lone(SEGMENTER *s, const FRAME_SCORES &fs) {
         while (c < T && !s->on[(size_t)c]) c++;
         int next_kind = b < T ? s->kind[(size_t)b] : 1;
         if (b - a <= lone && prev_gap >= apart && c - b >= apart && prev_kind != 0 &&
-            next_kind != 0 && fs.mark(a, b) < SEG_LONE_SCORE) {
+            next_kind != 0 &&
+            fs.mark(a, b) < lone_need(prev_gap / per, (c - b) / per, letter_gap,
+                                      fs.energy[(size_t)b] - fs.energy[(size_t)a])) {
             std::fill(s->on.begin() + a, s->on.begin() + b, 0);
             std::fill(s->kind.begin() + a, s->kind.begin() + b, (int8_t)prev_kind);
         }
@@ -932,7 +954,7 @@ void _seg_read_letters(SEGMENTER *s) {
             state = 1;
         }
     }
-    _seg_drop_lone(s, fs);
+    _seg_drop_lone(s, fs, f.at[3]);
 }
 
 // The tone's pitch set finer from the marks now read. A frame-to-frame turn leaves half a
