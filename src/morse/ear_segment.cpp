@@ -442,10 +442,10 @@ void _seg_levels(SEGMENTER *s, bool first) {
 constexpr double SEG_PHASE_MS = 1000.0;
 constexpr double SEG_PHASE_MOST = 30.0;
 // Below this likeness of neighbouring marks' phases, every element is taken to start at a
-// phase of its own. A running oscillator shows 0.6 and more even in deep noise; a keyer that
-// restarts every element still reaches 0.4 in noise by chance, when read at a unit that is
-// wrong, and its prior then lets noise of that phase through.
-constexpr double SEG_PHASE_ALIKE = 0.45;
+// phase of its own. (A keyer that restarts every element can reach 0.4 in deep noise at a
+// wrong unit, but a higher bar also turns the prior off for a running oscillator read roughly
+// at first, at 60 WPM in noise, and that costs far more.)
+constexpr double SEG_PHASE_ALIKE = 0.2;
 constexpr double SEG_PHASE_ASIDE = 6.0;
 // Marks closer than this (units) are taken for pieces of one element when the likeness is told.
 constexpr double SEG_PHASE_APART = 0.7;
