@@ -641,11 +641,13 @@ void show(const char *spec) {
         if (fx.crashes && atof(getenv("EAR_BENCH_CRASHES")) > 0)
             fx.crash_db = atof(getenv("EAR_BENCH_CRASHES"));
         // EAR_BENCH_SOX: sox's recording of the same cell instead.
-        std::vector<float> x = getenv("EAR_BENCH_SOX") && sox_ready()
-                                   ? scene_b(runs_b(text, (Style)st, wpm, seed), fx, seed)
-                                   : scene_a(runs_a(text, (Style)st, wpm, seed), fx, seed);
+        bool sox = getenv("EAR_BENCH_SOX") && sox_ready();
+        std::vector<RUN> runs =
+            sox ? runs_b(text, (Style)st, wpm, seed) : runs_a(text, (Style)st, wpm, seed);
+        std::vector<float> x = sox ? scene_b(runs, fx, seed) : scene_a(runs, fx, seed);
         printf("ref %s\nold %s\nnew %s\n", text, old_read(x, 8000).c_str(),
                ear_read(x, 8000).c_str());
+        if (st == HAND) printf("key %s\n", key_read(runs).c_str());
     }
 }
 

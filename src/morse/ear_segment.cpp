@@ -62,6 +62,12 @@ constexpr double SEG_TONE_MS = 400.0;
 constexpr double SEG_MARK_COST = 3.0;
 // A lone short mark between letter gaps needs this score of its own (noise rarely reaches it).
 constexpr double SEG_LONE_SCORE = 8.0;
+// Between gaps of the operator's own, a lone mark needs only SEG_LONE_SHARE of what a real one
+// would score there (its energy), at least SEG_LONE_LEAST; a gap is the operator's own within
+// SEG_LONE_NEAR (logarithm) of the letter gap learnt, or of the word gap that goes with it.
+constexpr double SEG_LONE_SHARE = 0.6;
+constexpr double SEG_LONE_LEAST = 5.0;
+constexpr double SEG_LONE_NEAR = 0.4;
 // The best signal-to-noise ratio a unit's sum is taken to have (20 dB), for units of at least
 // SEG_TOP_MS (25 WPM).
 constexpr double SEG_TOP_SNR = 100.0;
@@ -74,6 +80,18 @@ constexpr double SEG_SPREAD = 0.35;
 constexpr double SEG_FIST_TIMES = 0.8;
 constexpr double SEG_FIST_NARROW = 0.08;
 constexpr double SEG_FIST_WIDE = 0.3;
+// Where the marks stand well above the noise, their lengths are measured well, and between the
+// operator's dots and dashes the kind is told by how both of them spread, as sharply as the key
+// decoder's threshold does, rather than by the standard spread that leaves a dash keyed short
+// in a rare letter to the letter's odds. Sharp from SEG_FIST_CLEAR_HI (signal-to-noise over a
+// unit: some +15 dB in 500 Hz at 25 WPM), not at all under SEG_FIST_CLEAR_LO (+5 dB), where
+// noise moves edges and the letters must be able to mend a length. The sharp odds are held
+// within SEG_FIST_SURE either way.
+constexpr double SEG_FIST_CLEAR_LO = 100.0;
+constexpr double SEG_FIST_CLEAR_HI = 1000.0;
+constexpr double SEG_FIST_SURE = 10.0;
+// Lengths are looked up in steps of this share of a frame.
+constexpr int SEG_LEN_STEPS = 4;
 
 // ln I0(x), the Bessel function that averages a tone's likelihood over its unknown phase
 // (polynomials of Abramowitz and Stegun 9.8.1-2, ample for a score).
@@ -102,14 +120,15 @@ double ln_i0(double x) {
 // fast (a mark or space under half a unit is noise). A share wide of each kind's odds keeps the
 // standard spread around it, whatever its own.
 double log_length(double lr, const double *centres, const double *weights, int n, double lo,
-                  double hi, double spread = SEG_SPREAD, double wide = 0.0) {
+                  double hi, double spread = SEG_SPREAD, double wide = 0.0,
+                  double flat_share = 0.1) {
     double p = 0;
     for (int i = 0; i < n; i++) {
         double u = (lr - centres[i]) / spread, w = (lr - centres[i]) / SEG_SPREAD;
         p += weights[i] * ((1.0 - wide) * exp(-0.5 * u * u) / (spread * 2.5066283) +
                            wide * exp(-0.5 * w * w) / (SEG_SPREAD * 2.5066283));
     }
-    double flat = 0.1 / (hi - lo);
+    double flat = flat_share / (hi - lo);
     if (lr < lo) flat *= exp(-0.5 * ((lo - lr) / 0.15) * ((lo - lr) / 0.15));
     return log(p + flat + 1e-300);
 }
@@ -134,7 +153,23 @@ struct SEGMENTER {
     std::vector<double> amp, nvar; // per grid step: the tone's amplitude per ms, the noise's
                                    // power in a sum over one unit
     std::vector<double> heard;     // per frame: the share of its ms not blanked, from the start
+    double snr = 0; // the sure marks' median signal-to-noise ratio over a unit, before the ceiling
+    // Per frame boundary, how far (ms) the first reading's rising and falling edges near it lie
+    // from it: that reading's edges are finer than a frame, and a length on the boundaries is
+    // measured between them (a dash keyed short reads a frame shorter than it sounds otherwise).
+    // In noise the first reading's edges wander with it: they count this much (0 to 1).
+    std::vector<float> up_off, down_off;
+    double fine = 0;
 
+    // The length in ms of a mark over frames a..b, and of a space.
+    double mark_ms(int a, int b) const {
+        return (b - a) * frame +
+               (up_off.empty() ? 0.0 : fine * (down_off[(size_t)b] - up_off[(size_t)a]));
+    }
+    double space_ms(int a, int b) const {
+        return (b - a) * frame +
+               (up_off.empty() ? 0.0 : fine * (up_off[(size_t)b] - down_off[(size_t)a]));
+    }
     cplxd sum(int a, int b) const { return (*pre)[(size_t)b * frame] - (*pre)[(size_t)a * frame]; }
     // How many frames' worth of a..b was heard (not blanked).
     double heard_in(int a, int b) const { return heard[(size_t)b] - heard[(size_t)a]; }
@@ -383,6 +418,13 @@ void _seg_levels(SEGMENTER *s, bool first) {
         medians[c] = median;
     }
     if (!tone.empty()) _seg_fade_curves(s, tone, medians);
+    s->snr = 0;
+    if (!tone.empty()) {
+        win.clear();
+        for (const TIMED &t : tone)
+            win.push_back(t.value * t.value * s->unit * s->unit / s->nvar[s->grid(t.ms)]);
+        s->snr = median_of(win);
+    }
     // Digital silence has next to no noise, and what little the mixer leaves varies by orders
     // of magnitude: scores of marks side by side would be on scales too far apart to compare.
     // Past this signal-to-noise ratio over a unit, nothing is gained anyway.
@@ -400,9 +442,13 @@ void _seg_levels(SEGMENTER *s, bool first) {
 constexpr double SEG_PHASE_MS = 1000.0;
 constexpr double SEG_PHASE_MOST = 30.0;
 // Below this likeness of neighbouring marks' phases, every element is taken to start at a
-// phase of its own.
+// phase of its own. (A keyer that restarts every element can reach 0.4 in deep noise at a
+// wrong unit, but a higher bar also turns the prior off for a running oscillator read roughly
+// at first, at 60 WPM in noise, and that costs far more.)
 constexpr double SEG_PHASE_ALIKE = 0.2;
 constexpr double SEG_PHASE_ASIDE = 6.0;
+// Marks closer than this (units) are taken for pieces of one element when the likeness is told.
+constexpr double SEG_PHASE_APART = 0.7;
 
 // The frames [a, b) of every mark of the last reading long enough to be sure of (a shorter one
 // may be noise), in time order.
@@ -491,6 +537,7 @@ void FRAME_SCORES::phase_prior(const SEGMENTER *s) {
     }
     if (marks.size() < 8) return;
     double win = SEG_PHASE_MS / s->frame;
+    int apart = (int)ceil(SEG_PHASE_APART * s->unit / s->frame);
     // Likeness: each mark's agreement with the sum of its neighbours, against what it would be
     // were they all turned its way.
     double agree = 0, most = 0;
@@ -501,7 +548,11 @@ void FRAME_SCORES::phase_prior(const SEGMENTER *s) {
         cplxd y = 0;
         double p = 0;
         for (size_t j = lo; j < hi; j++) {
-            if (j == i) continue;
+            // Pieces of one element, cut by a dip of noise, share its phase whatever the keyer:
+            // read at a unit too short they would pass for an oscillator that runs on.
+            if (j == i || (j + 1 == i && marks[i].a - marks[j].b < apart) ||
+                (j == i + 1 && marks[j].a - marks[i].b < apart))
+                continue;
             y += marks[j].y;
             p += std::norm(marks[j].y);
         }
@@ -528,11 +579,25 @@ void FRAME_SCORES::phase_prior(const SEGMENTER *s) {
     }
 }
 
+// What a lone mark between gaps of g1 and g2 units must score, its own energy e: where both
+// gaps are the operator's own between letters or words (letter_gap, a logarithm of units),
+// the mark stands where a letter would, and a share of what a real one scores there is enough.
+// A bump of noise splits a long gap anywhere, seldom into two gaps of the operator's own.
+double lone_need(double g1, double g2, double letter_gap, double e) {
+    auto own = [&](double g) {
+        double lg = log(g);
+        return fabs(lg - letter_gap) < SEG_LONE_NEAR ||
+               fabs(lg - letter_gap - log(7.0 / 3.0)) < SEG_LONE_NEAR;
+    };
+    if (letter_gap == HUGE_VAL || !own(g1) || !own(g2)) return SEG_LONE_SCORE;
+    return std::min(SEG_LONE_SCORE, std::max(SEG_LONE_LEAST, SEG_LONE_SHARE * e));
+}
+
 // A lone short mark between two gaps as long as a letter's is what noise makes most often in
 // the long gaps of slow spacing; a real one (an E, a T keyed short) stands well above the
 // noise, so it must show a clear score of its own. With letters read, only a mark that is a
 // letter of its own between gaps read as gaps between letters is looked at.
-void _seg_drop_lone(SEGMENTER *s, const FRAME_SCORES &fs) {
+void _seg_drop_lone(SEGMENTER *s, const FRAME_SCORES &fs, double letter_gap = HUGE_VAL) {
     int T = s->frames;
     double per = s->unit / s->frame;
     int lone = (int)ceil(1.5 * per), apart = (int)floor(2.5 * per);
@@ -549,7 +614,9 @@ void _seg_drop_lone(SEGMENTER *s, const FRAME_SCORES &fs) {
         while (c < T && !s->on[(size_t)c]) c++;
         int next_kind = b < T ? s->kind[(size_t)b] : 1;
         if (b - a <= lone && prev_gap >= apart && c - b >= apart && prev_kind != 0 &&
-            next_kind != 0 && fs.mark(a, b) < SEG_LONE_SCORE) {
+            next_kind != 0 &&
+            fs.mark(a, b) < lone_need(prev_gap / per, (c - b) / per, letter_gap,
+                                      fs.energy[(size_t)b] - fs.energy[(size_t)a])) {
             std::fill(s->on.begin() + a, s->on.begin() + b, 0);
             std::fill(s->kind.begin() + a, s->kind.begin() + b, (int8_t)prev_kind);
         }
@@ -679,13 +746,14 @@ void _seg_classes(std::vector<double> &v, double split, double lo[2], double hi[
 
 FIST _seg_fist(const SEGMENTER *s) {
     FIST f;
-    double per = s->unit / s->frame;
     std::vector<double> marks, gaps;
     std::vector<int> mark_at;
     for (int a = 0; a < s->frames;) {
         int b = a;
         while (b < s->frames && s->on[(size_t)b] == s->on[(size_t)a]) b++;
-        double lr = log((b - a) / per);
+        double lr =
+            log(std::max(s->on[(size_t)a] ? s->mark_ms(a, b) : s->space_ms(a, b), 0.25 * s->frame) /
+                s->unit);
         if (a > 0 && b < s->frames) {
             if (s->on[(size_t)a]) {
                 marks.push_back(lr);
@@ -732,29 +800,48 @@ void _seg_read_letters(SEGMENTER *s) {
     int dm = std::max(2, (int)ceil(SEG_MAX_MARK * per)),
         di = std::max(2, (int)ceil(SEG_MAX_INSIDE * per)),
         ds = std::max(2, (int)ceil(SEG_MAX_SPACE * per));
+    double clear = std::clamp(log(std::max(s->snr, 1e-9) / SEG_FIST_CLEAR_LO) /
+                                  log(SEG_FIST_CLEAR_HI / SEG_FIST_CLEAR_LO),
+                              0.0, 1.0);
+    s->fine = clear;
     FIST f = _seg_fist(s);
+    double pooled = 0.5 * (f.spread[0] + f.spread[1]);
     const double ONE_W[] = {0.9}, GAP_AT[] = {f.at[3], 1.9459101}, GAP_W[] = {0.6, 0.3};
     // The lengths' odds at every pace, each table from a run's first frame on.
     constexpr int PACES = 2 * SEG_PACE_HALF + 1;
     std::vector<double> p_el[2][PACES], p_in[PACES], p_gap[PACES];
     for (int q = 0; q < PACES; q++) {
         double off = (q - SEG_PACE_HALF) * SEG_PACE_STEP;
-        for (int k = 0; k < 2; k++) p_el[k][q].assign((size_t)dm + 1, 0.0);
-        p_in[q].assign((size_t)di + 1, 0.0);
-        p_gap[q].assign((size_t)ds + 1, 0.0);
-        for (int d = 1; d <= dm; d++) {
-            double lr = log(d / per) - off;
+        for (int k = 0; k < 2; k++) p_el[k][q].assign((size_t)(dm + 2) * SEG_LEN_STEPS, 0.0);
+        p_in[q].assign((size_t)(di + 2) * SEG_LEN_STEPS, 0.0);
+        p_gap[q].assign((size_t)(ds + 2) * SEG_LEN_STEPS, 0.0);
+        for (size_t i = 1; i < p_el[0][q].size(); i++) {
+            double lr = log((double)i / SEG_LEN_STEPS / per) - off, odds[2];
             for (int k = 0; k < 2; k++)
-                p_el[k][q][(size_t)d] = log_length(lr, &f.at[k], ONE_W, 1, log(0.5),
-                                                   log(SEG_MAX_MARK), f.spread[k], SEG_FIST_WIDE);
+                odds[k] = log_length(lr, &f.at[k], ONE_W, 1, log(0.5), log(SEG_MAX_MARK),
+                                     f.spread[k], SEG_FIST_WIDE);
+            // The kinds' odds against each other, made sharper where the lengths are clear:
+            // both kinds spread alike there, so that they part halfway between (as the key
+            // decoder's threshold does); their sum, how likely the length is at all, is kept.
+            double all = std::max(odds[0], odds[1]) + log1p(exp(-fabs(odds[0] - odds[1])));
+            double sharp =
+                (lr - 0.5 * (f.at[0] + f.at[1])) * (f.at[1] - f.at[0]) / (pooled * pooled);
+            double dash = (1 - clear) * (odds[1] - odds[0]) +
+                          clear * std::clamp(sharp, -SEG_FIST_SURE, SEG_FIST_SURE);
+            p_el[1][q][i] = all - log1p(exp(-dash));
+            p_el[0][q][i] = all - log1p(exp(dash));
         }
-        for (int d = 1; d <= di; d++)
-            p_in[q][(size_t)d] = log_length(log(d / per) - off, &f.at[2], ONE_W, 1, log(0.5),
-                                            log(SEG_MAX_INSIDE), f.spread[2]);
-        for (int d = 1; d <= ds; d++)
-            p_gap[q][(size_t)d] = log_length(log(d / per) - off, GAP_AT, GAP_W, 2, log(0.5),
-                                             log(SEG_MAX_SPACE), f.spread[3]);
+        for (size_t i = 1; i < p_in[q].size(); i++)
+            p_in[q][i] = log_length(log((double)i / SEG_LEN_STEPS / per) - off, &f.at[2], ONE_W, 1,
+                                    log(0.5), log(SEG_MAX_INSIDE), f.spread[2]);
+        for (size_t i = 1; i < p_gap[q].size(); i++)
+            p_gap[q][i] = log_length(log((double)i / SEG_LEN_STEPS / per) - off, GAP_AT, GAP_W, 2,
+                                     log(0.5), log(SEG_MAX_SPACE), f.spread[3]);
     }
+    // The table's step for a run from a to b, its length measured between the finer edges.
+    auto step = [&](double ms, size_t size) {
+        return (size_t)std::clamp(lround(ms / s->frame * SEG_LEN_STEPS), 1L, (long)size - 1);
+    };
     size_t cells = ((size_t)T + 1) * N;
     // mark[t][n]: a mark ends at t on node n; inside[t][n]: a gap inside a letter ends at t
     // after node n; gap[t]: a gap between letters ends at t. Each with the length and, for a
@@ -778,6 +865,8 @@ void _seg_read_letters(SEGMENTER *s) {
             bool cut = a == 0 || t == T;
             double own = fs.mark(a, t) - SEG_MARK_COST;
             int q = f.pace[(size_t)std::min(a, T - 1)];
+            size_t i = step(s->mark_ms(a, t), p_el[0][q].size());
+            double el[2] = {p_el[0][q][i], p_el[1][q][i]};
             const double *in_a = &inside[(size_t)a * N];
             double floor = top[(size_t)a] - SEG_BEAM;
             for (size_t p = 0; p < N; p++) {
@@ -786,7 +875,7 @@ void _seg_read_letters(SEGMENTER *s) {
                 for (int k = 0; k < 2; k++) {
                     int n = tree[p].next[k];
                     if (n < 0) continue;
-                    double v = from + own + (cut ? 0.0 : p_el[k][q][(size_t)d]);
+                    double v = from + own + (cut ? 0.0 : el[k]);
                     size_t c = (size_t)t * N + (size_t)n;
                     if (v > m_t[n]) {
                         m_t[n] = v;
@@ -807,9 +896,11 @@ void _seg_read_letters(SEGMENTER *s) {
         for (int d = 1; d <= std::min(di, t - 1); d++) {
             int a = t - d;
             const double *m_a = &mark[(size_t)a * N];
+            const std::vector<double> &in_q = p_in[f.pace[(size_t)a]];
+            double len_odds = in_q[step(s->space_ms(a, t), in_q.size())];
             for (size_t n = 1; n < N; n++) {
                 if (tree[n].next[0] < 0 && tree[n].next[1] < 0) continue;
-                double v = m_a[n] + p_in[f.pace[(size_t)a]][(size_t)d];
+                double v = m_a[n] + len_odds;
                 if (v > in_t[n]) {
                     in_t[n] = v;
                     inside_len[(size_t)t * N + n] = (uint16_t)d;
@@ -818,7 +909,8 @@ void _seg_read_letters(SEGMENTER *s) {
         }
         for (int d = 1; d <= std::min(ds, t); d++) {
             int a = t - d;
-            double prior = (a > 0 && t < T) ? p_gap[f.pace[(size_t)a]][(size_t)d] : 0.0;
+            const std::vector<double> &gap_q = p_gap[f.pace[(size_t)a]];
+            double prior = (a > 0 && t < T) ? gap_q[step(s->space_ms(a, t), gap_q.size())] : 0.0;
             double from_l = letter[(size_t)a], from_g = a > 0 ? gap[(size_t)a] - SEG_CHAIN : 0.0;
             double v = std::max(from_l, from_g) + prior;
             if (v > gap[(size_t)t]) {
@@ -862,7 +954,7 @@ void _seg_read_letters(SEGMENTER *s) {
             state = 1;
         }
     }
-    _seg_drop_lone(s, fs);
+    _seg_drop_lone(s, fs, f.at[3]);
 }
 
 // The tone's pitch set finer from the marks now read. A frame-to-frame turn leaves half a
@@ -947,6 +1039,19 @@ std::vector<EAR_RUN> ear_segment(const std::vector<std::complex<float>> &z, doub
         for (int j = k * s.frame; noise_var && j < (k + 1) * s.frame; j++)
             lost += ear_blanked(*noise_var, (size_t)j);
         s.heard[(size_t)k + 1] = s.heard[(size_t)k] + 1.0 - (double)lost / s.frame;
+    }
+    s.up_off.assign((size_t)s.frames + 1, 0.0f);
+    s.down_off.assign((size_t)s.frames + 1, 0.0f);
+    t = guess_first_ms;
+    for (const EAR_RUN &r : guess) {
+        std::vector<float> &off = r.on ? s.up_off : s.down_off;
+        int k = (int)lround(t / s.frame);
+        for (int j = std::max(0, k - 1); j <= std::min(s.frames, k + 1); j++) {
+            double o = t - (double)j * s.frame;
+            if (fabs(o) < s.frame && (off[(size_t)j] == 0 || fabs(o) < fabs(off[(size_t)j])))
+                off[(size_t)j] = (float)o;
+        }
+        t += r.ms;
     }
     cplxd turn = 0;
     // Each pair of frames counts alike, so that a crash of static does not set the pitch.

@@ -181,6 +181,26 @@ TEST(EarTest, ADashHeldLongAmongClosePacedElementsIsStillADash) {
     EXPECT_EQ(hear(x, 8000).joined(), text);
 }
 
+// A hand's dash keyed short, under two of its dots, in a rare letter: clean, its length tells
+// it from a dot as the key decoder's threshold does, and the letter's odds do not make the
+// frequent one of it (J, K once read as P, D).
+TEST(EarTest, AShortDashInARareLetterReadsAsADashWhenClean) {
+    HAND_MODEL m;
+    m.unit_ms = 40;
+    const char *text = "JUMPS QUICK OK";
+    std::vector<RUN> runs = keyed(text, m);
+    // The J's last dash and the closing K's last one.
+    int marks = 0;
+    for (RUN &r : runs)
+        if (r.on && ++marks == 4) r.ms = 1.85 * m.unit_ms;
+    ASSERT_EQ(runs.back().on, 1);
+    runs.back().ms = 1.85 * m.unit_ms;
+    std::vector<float> x((size_t)((length_ms(runs) + 1500) * 8), 0.0f);
+    audio_add_runs(x, 8000, runs, 600, 700, 0.3, 4, [](double) { return 1.0; });
+    add_noise(x, 8000, 0.3, 30, 5);
+    EXPECT_EQ(hear(x, 8000).joined(), text);
+}
+
 // A 40 ms crash of static 30 dB above the signal costs at most the letter it falls on; the
 // levels that follow are the signal's own (one loud sample once deafened the ear for seconds).
 TEST(EarTest, AStaticCrashCostsAtMostTheLetterItFallsOn) {
