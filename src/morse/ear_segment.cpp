@@ -1018,8 +1018,12 @@ std::vector<EAR_RUN> ear_segment(const std::vector<std::complex<float>> &z, doub
     if (s.frames < 4 * SEG_FRAMES_PER_UNIT || guess.empty()) return guess;
     s.on.assign((size_t)s.frames, 0);
     s.kind.assign((size_t)s.frames, -1);
+    // The first reading's edges, finer than a frame: they measure the lengths read on the
+    // frames and are where the edges found are put back at the end.
+    std::vector<double> guess_up, guess_down;
     double t = guess_first_ms;
     for (const EAR_RUN &r : guess) {
+        (r.on ? guess_up : guess_down).push_back(t);
         if (r.on) {
             int a = (int)lround(t / s.frame), b = (int)lround((t + r.ms) / s.frame);
             for (int k = std::max(0, a); k < std::min(b, s.frames); k++) s.on[(size_t)k] = 1;
@@ -1040,18 +1044,17 @@ std::vector<EAR_RUN> ear_segment(const std::vector<std::complex<float>> &z, doub
             lost += ear_blanked(*noise_var, (size_t)j);
         s.heard[(size_t)k + 1] = s.heard[(size_t)k] + 1.0 - (double)lost / s.frame;
     }
-    s.up_off.assign((size_t)s.frames + 1, 0.0f);
-    s.down_off.assign((size_t)s.frames + 1, 0.0f);
-    t = guess_first_ms;
-    for (const EAR_RUN &r : guess) {
-        std::vector<float> &off = r.on ? s.up_off : s.down_off;
-        int k = (int)lround(t / s.frame);
-        for (int j = std::max(0, k - 1); j <= std::min(s.frames, k + 1); j++) {
-            double o = t - (double)j * s.frame;
-            if (fabs(o) < s.frame && (off[(size_t)j] == 0 || fabs(o) < fabs(off[(size_t)j])))
-                off[(size_t)j] = (float)o;
+    for (int up = 0; up < 2; up++) {
+        std::vector<float> &off = up ? s.up_off : s.down_off;
+        off.assign((size_t)s.frames + 1, 0.0f);
+        for (double e : up ? guess_up : guess_down) {
+            int k = (int)lround(e / s.frame);
+            for (int j = std::max(0, k - 1); j <= std::min(s.frames, k + 1); j++) {
+                double o = e - (double)j * s.frame;
+                if (fabs(o) < s.frame && (off[(size_t)j] == 0 || fabs(o) < fabs(off[(size_t)j])))
+                    off[(size_t)j] = (float)o;
+            }
         }
-        t += r.ms;
     }
     cplxd turn = 0;
     // Each pair of frames counts alike, so that a crash of static does not set the pitch.
@@ -1079,13 +1082,8 @@ std::vector<EAR_RUN> ear_segment(const std::vector<std::complex<float>> &z, doub
     }
     // The edges found, each moved onto the first reading's edge of the same kind when that
     // lies within a frame: where the first reading was right its edges are finer.
-    std::vector<double> guess_up, guess_down, edges;
+    std::vector<double> edges;
     std::vector<int> kinds;
-    t = guess_first_ms;
-    for (const EAR_RUN &r : guess) {
-        (r.on ? guess_up : guess_down).push_back(t);
-        t += r.ms;
-    }
     for (int k = 0; k < s.frames; k++) {
         bool was = k > 0 && s.on[(size_t)k - 1];
         if (s.on[(size_t)k] == was) continue;

@@ -75,6 +75,16 @@ void add_noise(std::vector<float> &x, uint32_t rate, double amplitude, double sn
     for (float &v : x) v += (float)g(rng);
 }
 
+// The runs keyed at 8 kHz, a steady tone from start_ms with a second and a half after, in
+// noise snr_db below it (in a 500 Hz band).
+std::vector<float> keyed_sound(const std::vector<RUN> &runs, double start_ms, double hz, double amp,
+                               double ramp_ms, double snr_db, uint64_t seed) {
+    std::vector<float> x((size_t)((length_ms(runs) + 1500) * 8), 0.0f);
+    audio_add_runs(x, 8000, runs, start_ms, hz, amp, ramp_ms, [](double) { return 1.0; });
+    add_noise(x, 8000, amp, snr_db, seed);
+    return x;
+}
+
 } // namespace
 
 // Letters at 20 WPM spaced for 8 and for 5: every letter gap was once read as a word gap.
@@ -84,9 +94,7 @@ TEST(EarTest, FarnsworthSpacingKeepsTheLettersOfAWordTogether) {
         m.unit_ms = 60;
         farnsworth_gaps(20, eff, &m.letter_units, &m.word_units);
         std::vector<RUN> runs = keyed("FIVE BOXING WIZARDS", m);
-        std::vector<float> x((size_t)((length_ms(runs) + 1500) * 8), 0.0f);
-        audio_add_runs(x, 8000, runs, 700, 650, 0.4, 4, [](double) { return 1.0; });
-        add_noise(x, 8000, 0.4, 15, 3);
+        std::vector<float> x = keyed_sound(runs, 700, 650, 0.4, 4, 15, 3);
         Heard h = hear(x, 8000);
         EXPECT_EQ(h.joined(), "FIVE BOXING WIZARDS") << "effective " << eff << " WPM";
         ASSERT_EQ(h.messages.size(), 1u);
@@ -159,9 +167,7 @@ TEST(EarTest, HandKeyingWithJitterAndDriftReadsRight) {
     m.seed = 7;
     const char *text = "QTH NEAR LYON NAME ANNE";
     std::vector<RUN> runs = keyed(text, m);
-    std::vector<float> x((size_t)((length_ms(runs) + 1500) * 8), 0.0f);
-    audio_add_runs(x, 8000, runs, 600, 700, 0.3, 5, [](double) { return 1.0; });
-    add_noise(x, 8000, 0.3, 12, 9);
+    std::vector<float> x = keyed_sound(runs, 600, 700, 0.3, 5, 12, 9);
     EXPECT_EQ(hear(x, 8000).joined(), text);
 }
 
@@ -175,9 +181,7 @@ TEST(EarTest, ADashHeldLongAmongClosePacedElementsIsStillADash) {
     std::vector<RUN> runs = keyed(text, m);
     ASSERT_EQ(runs.back().on, 1);
     runs.back().ms = 5 * m.unit_ms;
-    std::vector<float> x((size_t)((length_ms(runs) + 1500) * 8), 0.0f);
-    audio_add_runs(x, 8000, runs, 600, 700, 0.3, 4, [](double) { return 1.0; });
-    add_noise(x, 8000, 0.3, 20, 5);
+    std::vector<float> x = keyed_sound(runs, 600, 700, 0.3, 4, 20, 5);
     EXPECT_EQ(hear(x, 8000).joined(), text);
 }
 
@@ -195,9 +199,7 @@ TEST(EarTest, AShortDashInARareLetterReadsAsADashWhenClean) {
         if (r.on && ++marks == 4) r.ms = 1.85 * m.unit_ms;
     ASSERT_EQ(runs.back().on, 1);
     runs.back().ms = 1.85 * m.unit_ms;
-    std::vector<float> x((size_t)((length_ms(runs) + 1500) * 8), 0.0f);
-    audio_add_runs(x, 8000, runs, 600, 700, 0.3, 4, [](double) { return 1.0; });
-    add_noise(x, 8000, 0.3, 30, 5);
+    std::vector<float> x = keyed_sound(runs, 600, 700, 0.3, 4, 30, 5);
     EXPECT_EQ(hear(x, 8000).joined(), text);
 }
 
