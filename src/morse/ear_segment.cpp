@@ -49,6 +49,11 @@ constexpr double SEG_FADE_SURE = 3.0;
 // well enough by the line).
 constexpr double SEG_CURVE_MS[] = {1000.0, 1300.0, 1600.0};
 constexpr double SEG_CURVE_SWING = 3.0;
+// A fast fade (two seconds' period) is cut short by any reach: its curve swings less, and is
+// taken from SEG_CURVE_SWUNG when it also foretells the marks' levels well within
+// SEG_CURVE_BETTER of the nearest marks' levels (which a steady tone's curve never does).
+constexpr double SEG_CURVE_SWUNG = 2.5;
+constexpr double SEG_CURVE_BETTER = 0.75;
 constexpr int SEG_CURVE_MARKS = 6;
 // The noise's level: spaces within this distance.
 constexpr double SEG_NOISE_MS = 2000.0;
@@ -90,6 +95,8 @@ constexpr double SEG_FIST_WIDE = 0.3;
 constexpr double SEG_FIST_CLEAR_LO = 100.0;
 constexpr double SEG_FIST_CLEAR_HI = 1000.0;
 constexpr double SEG_FIST_SURE = 10.0;
+// Clearness is told in this many steps.
+constexpr int SEG_CLEAR_STEPS = 4;
 // Lengths are looked up in steps of this share of a frame.
 constexpr int SEG_LEN_STEPS = 4;
 
@@ -153,28 +160,39 @@ struct SEGMENTER {
     std::vector<double> amp, nvar; // per grid step: the tone's amplitude per ms, the noise's
                                    // power in a sum over one unit
     std::vector<double> heard;     // per frame: the share of its ms not blanked, from the start
-    double snr = 0; // the sure marks' median signal-to-noise ratio over a unit, before the ceiling
+    // Per grid step, how clear the marks stand above the noise there (0 to 1, from their
+    // signal-to-noise ratio over a unit before the ceiling): through a fade's trough they are not
+    // as clear as at its crest, and a stretch's median would judge them all by the crest.
+    std::vector<double> clear;
     // Per frame boundary, how far (ms) the first reading's rising and falling edges near it lie
     // from it: that reading's edges are finer than a frame, and a length on the boundaries is
     // measured between them (a dash keyed short reads a frame shorter than it sounds otherwise).
-    // In noise the first reading's edges wander with it: they count this much (0 to 1).
-    std::vector<float> up_off, down_off;
-    double fine = 0;
+    // In noise the first reading's edges wander with it: each counts as clear as the marks
+    // are around it (fine, per frame boundary; empty: not at all).
+    std::vector<float> up_off, down_off, fine;
 
     // The length in ms of a mark over frames a..b, and of a space.
     double mark_ms(int a, int b) const {
-        return (b - a) * frame +
-               (up_off.empty() ? 0.0 : fine * (down_off[(size_t)b] - up_off[(size_t)a]));
+        return (b - a) * frame + (fine.empty() ? 0.0
+                                               : fine[(size_t)b] * down_off[(size_t)b] -
+                                                     fine[(size_t)a] * up_off[(size_t)a]);
     }
     double space_ms(int a, int b) const {
-        return (b - a) * frame +
-               (up_off.empty() ? 0.0 : fine * (up_off[(size_t)b] - down_off[(size_t)a]));
+        return (b - a) * frame + (fine.empty() ? 0.0
+                                               : fine[(size_t)b] * up_off[(size_t)b] -
+                                                     fine[(size_t)a] * down_off[(size_t)a]);
     }
     cplxd sum(int a, int b) const { return (*pre)[(size_t)b * frame] - (*pre)[(size_t)a * frame]; }
     // How many frames' worth of a..b was heard (not blanked).
     double heard_in(int a, int b) const { return heard[(size_t)b] - heard[(size_t)a]; }
     size_t grid(double ms) const {
         return std::min(amp.size() - 1, (size_t)std::max(0.0, ms / SEG_GRID_MS));
+    }
+    // A value kept on the grid, at ms between its steps.
+    static double between(const std::vector<double> &v, double ms) {
+        double p = std::clamp(ms / SEG_GRID_MS - 0.5, 0.0, (double)(v.size() - 1));
+        size_t i = std::min((size_t)p, v.size() - 1), j = std::min(i + 1, v.size() - 1);
+        return v[i] + (p - (double)i) * (v[j] - v[i]);
     }
     // The levels at ms, between the grid's steps.
     void at(double ms, double *a, double *nv) const {
@@ -293,22 +311,30 @@ void _seg_fade_curves(SEGMENTER *s, const std::vector<TIMED> &tone,
         if (v > 0) swing.push_back(v);
     if (swing.size() < 10) return;
     std::sort(swing.begin(), swing.end());
-    if (swing[swing.size() - 1 - swing.size() / 10] <= SEG_CURVE_SWING * swing[swing.size() / 10])
-        return;
-    double reach = SEG_CURVE_MS[1], best = HUGE_VAL;
-    for (double r : SEG_CURVE_MS) {
+    double swung = swing[swing.size() - 1 - swing.size() / 10] / swing[swing.size() / 10];
+    if (swung <= SEG_CURVE_SWUNG) return;
+    // Each mark's level foretold (a miss of 10 dB at most), by the curve from the others at a
+    // reach r, or by the levels the nearest marks give when r is 0.
+    auto miss_at = [&](double r) {
         double miss = 0;
         for (const TIMED &t : tone) {
             if (t.value <= 0) continue;
-            double f = _seg_fade_curve(tone, t.ms, medians[s->grid(t.ms)], r, &t);
+            double f = r > 0 ? _seg_fade_curve(tone, t.ms, medians[s->grid(t.ms)], r, &t)
+                             : s->amp[s->grid(t.ms)];
             double e = f > 0 ? log(t.value / f) : 1.0;
             miss += t.weight * std::min(e * e, 1.3);
         }
+        return miss;
+    };
+    double reach = SEG_CURVE_MS[1], best = HUGE_VAL;
+    for (double r : SEG_CURVE_MS) {
+        double miss = miss_at(r);
         if (miss < best) {
             best = miss;
             reach = r;
         }
     }
+    if (swung <= SEG_CURVE_SWING && best >= SEG_CURVE_BETTER * miss_at(0.0)) return;
     if (reach != SEG_CURVE_MS[1]) draw(reach);
     for (size_t c = 0; c < cells; c++)
         if (curve[c] > 0) s->amp[c] = curve[c];
@@ -418,13 +444,13 @@ void _seg_levels(SEGMENTER *s, bool first) {
         medians[c] = median;
     }
     if (!tone.empty()) _seg_fade_curves(s, tone, medians);
-    s->snr = 0;
-    if (!tone.empty()) {
-        win.clear();
-        for (const TIMED &t : tone)
-            win.push_back(t.value * t.value * s->unit * s->unit / s->nvar[s->grid(t.ms)]);
-        s->snr = median_of(win);
-    }
+    s->clear.assign(cells, 0.0);
+    for (size_t c = 0; c < cells && !tone.empty(); c++)
+        s->clear[c] =
+            std::clamp(log(std::max(s->amp[c] * s->amp[c] * s->unit * s->unit / s->nvar[c], 1e-9) /
+                           SEG_FIST_CLEAR_LO) /
+                           log(SEG_FIST_CLEAR_HI / SEG_FIST_CLEAR_LO),
+                       0.0, 1.0);
     // Digital silence has next to no noise, and what little the mixer leaves varies by orders
     // of magnitude: scores of marks side by side would be on scales too far apart to compare.
     // Past this signal-to-noise ratio over a unit, nothing is gained anyway.
@@ -800,36 +826,40 @@ void _seg_read_letters(SEGMENTER *s) {
     int dm = std::max(2, (int)ceil(SEG_MAX_MARK * per)),
         di = std::max(2, (int)ceil(SEG_MAX_INSIDE * per)),
         ds = std::max(2, (int)ceil(SEG_MAX_SPACE * per));
-    double clear = std::clamp(log(std::max(s->snr, 1e-9) / SEG_FIST_CLEAR_LO) /
-                                  log(SEG_FIST_CLEAR_HI / SEG_FIST_CLEAR_LO),
-                              0.0, 1.0);
-    s->fine = clear;
+    s->fine.assign((size_t)T + 1, 0.0f);
+    for (int k = 0; k <= T; k++)
+        s->fine[(size_t)k] = (float)s->between(s->clear, (double)k * s->frame);
     FIST f = _seg_fist(s);
     double pooled = 0.5 * (f.spread[0] + f.spread[1]);
     const double ONE_W[] = {0.9}, GAP_AT[] = {f.at[3], 1.9459101}, GAP_W[] = {0.6, 0.3};
     // The lengths' odds at every pace, each table from a run's first frame on.
     constexpr int PACES = 2 * SEG_PACE_HALF + 1;
-    std::vector<double> p_el[2][PACES], p_in[PACES], p_gap[PACES];
+    // The marks' odds at every step of clearness as well: each mark's are those of the clearness
+    // at its middle.
+    std::vector<double> p_el[SEG_CLEAR_STEPS + 1][2][PACES], p_in[PACES], p_gap[PACES];
     for (int q = 0; q < PACES; q++) {
         double off = (q - SEG_PACE_HALF) * SEG_PACE_STEP;
-        for (int k = 0; k < 2; k++) p_el[k][q].assign((size_t)(dm + 2) * SEG_LEN_STEPS, 0.0);
         p_in[q].assign((size_t)(di + 2) * SEG_LEN_STEPS, 0.0);
         p_gap[q].assign((size_t)(ds + 2) * SEG_LEN_STEPS, 0.0);
-        for (size_t i = 1; i < p_el[0][q].size(); i++) {
-            double lr = log((double)i / SEG_LEN_STEPS / per) - off, odds[2];
-            for (int k = 0; k < 2; k++)
-                odds[k] = log_length(lr, &f.at[k], ONE_W, 1, log(0.5), log(SEG_MAX_MARK),
-                                     f.spread[k], SEG_FIST_WIDE);
-            // The kinds' odds against each other, made sharper where the lengths are clear:
-            // both kinds spread alike there, so that they part halfway between (as the key
-            // decoder's threshold does); their sum, how likely the length is at all, is kept.
-            double all = std::max(odds[0], odds[1]) + log1p(exp(-fabs(odds[0] - odds[1])));
-            double sharp =
-                (lr - 0.5 * (f.at[0] + f.at[1])) * (f.at[1] - f.at[0]) / (pooled * pooled);
-            double dash = (1 - clear) * (odds[1] - odds[0]) +
-                          clear * std::clamp(sharp, -SEG_FIST_SURE, SEG_FIST_SURE);
-            p_el[1][q][i] = all - log1p(exp(-dash));
-            p_el[0][q][i] = all - log1p(exp(dash));
+        for (int c = 0; c <= SEG_CLEAR_STEPS; c++) {
+            double clear = (double)c / SEG_CLEAR_STEPS;
+            for (int k = 0; k < 2; k++) p_el[c][k][q].assign((size_t)(dm + 2) * SEG_LEN_STEPS, 0.0);
+            for (size_t i = 1; i < p_el[c][0][q].size(); i++) {
+                double lr = log((double)i / SEG_LEN_STEPS / per) - off, odds[2];
+                for (int k = 0; k < 2; k++)
+                    odds[k] = log_length(lr, &f.at[k], ONE_W, 1, log(0.5), log(SEG_MAX_MARK),
+                                         f.spread[k], SEG_FIST_WIDE);
+                // The kinds' odds against each other, made sharper where the lengths are clear:
+                // both kinds spread alike there, so that they part halfway between (as the key
+                // decoder's threshold does); their sum, how likely the length is at all, is kept.
+                double all = std::max(odds[0], odds[1]) + log1p(exp(-fabs(odds[0] - odds[1])));
+                double sharp =
+                    (lr - 0.5 * (f.at[0] + f.at[1])) * (f.at[1] - f.at[0]) / (pooled * pooled);
+                double dash = (1 - clear) * (odds[1] - odds[0]) +
+                              clear * std::clamp(sharp, -SEG_FIST_SURE, SEG_FIST_SURE);
+                p_el[c][1][q][i] = all - log1p(exp(-dash));
+                p_el[c][0][q][i] = all - log1p(exp(dash));
+            }
         }
         for (size_t i = 1; i < p_in[q].size(); i++)
             p_in[q][i] = log_length(log((double)i / SEG_LEN_STEPS / per) - off, &f.at[2], ONE_W, 1,
@@ -842,6 +872,10 @@ void _seg_read_letters(SEGMENTER *s) {
     auto step = [&](double ms, size_t size) {
         return (size_t)std::clamp(lround(ms / s->frame * SEG_LEN_STEPS), 1L, (long)size - 1);
     };
+    std::vector<uint8_t> clear_step((size_t)T + 1);
+    for (int k = 0; k <= T; k++)
+        clear_step[(size_t)k] =
+            (uint8_t)lround(s->between(s->clear, (k + 0.5) * s->frame) * SEG_CLEAR_STEPS);
     size_t cells = ((size_t)T + 1) * N;
     // mark[t][n]: a mark ends at t on node n; inside[t][n]: a gap inside a letter ends at t
     // after node n; gap[t]: a gap between letters ends at t. Each with the length and, for a
@@ -865,8 +899,9 @@ void _seg_read_letters(SEGMENTER *s) {
             bool cut = a == 0 || t == T;
             double own = fs.mark(a, t) - SEG_MARK_COST;
             int q = f.pace[(size_t)std::min(a, T - 1)];
-            size_t i = step(s->mark_ms(a, t), p_el[0][q].size());
-            double el[2] = {p_el[0][q][i], p_el[1][q][i]};
+            const std::vector<double>(&p_c)[2][PACES] = p_el[clear_step[(size_t)(a + t) / 2]];
+            size_t i = step(s->mark_ms(a, t), p_c[0][q].size());
+            double el[2] = {p_c[0][q][i], p_c[1][q][i]};
             const double *in_a = &inside[(size_t)a * N];
             double floor = top[(size_t)a] - SEG_BEAM;
             for (size_t p = 0; p < N; p++) {
