@@ -65,6 +65,11 @@ constexpr double SEG_TONE_UNITS = 10.0;
 constexpr double SEG_TONE_MS = 400.0;
 // Each mark costs this much: a bump of noise in a long space must earn its place.
 constexpr double SEG_MARK_COST = 3.0;
+// A crash blanked leaves no noise there to make such a bump: a mark over a blank pays the cost
+// only for its share heard, though at least this share of it (a dot blanked whole, paying it
+// all, lost to the gap its letter's gaps then make between letters; but a mark wholly in a
+// blank must still not come for nothing).
+constexpr double SEG_MARK_COST_BLANKED = 0.7;
 // A lone short mark between letter gaps needs this score of its own (noise rarely reaches it).
 constexpr double SEG_LONE_SCORE = 8.0;
 // Between gaps of the operator's own, a lone mark needs only SEG_LONE_SHARE of what a real one
@@ -897,7 +902,8 @@ void _seg_read_letters(SEGMENTER *s) {
             int a = t - d;
             // A mark cut by either end of the stretch may have any length.
             bool cut = a == 0 || t == T;
-            double own = fs.mark(a, t) - SEG_MARK_COST;
+            double own = fs.mark(a, t) -
+                         SEG_MARK_COST * std::max(SEG_MARK_COST_BLANKED, s->heard_in(a, t) / d);
             int q = f.pace[(size_t)std::min(a, T - 1)];
             const std::vector<double>(&p_c)[2][PACES] = p_el[clear_step[(size_t)(a + t) / 2]];
             size_t i = step(s->mark_ms(a, t), p_c[0][q].size());
