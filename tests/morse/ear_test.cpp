@@ -382,6 +382,12 @@ TEST(EarTest, FadingAndANeighbourLeaveTheStationWhole) {
     faded.fade_period_ms = 3300;
     Heard h = hear(audio_render(faded, {st}), 8000);
     EXPECT_EQ(h.joined(), st.text) << "through the fade";
+    // A fade every two seconds, too fast for the curve through the marks' levels to swing its
+    // full depth: its troughs once lost dots to a level held at the crests.
+    AUDIO_STATION fast{"RST 579 QTH NEAR LYON NAME ANNE HW? BK", 25, 700, 0.3, 1000, 4};
+    faded.fade_period_ms = 2000;
+    h = hear(audio_render(faded, {fast}), 8000);
+    EXPECT_EQ(h.joined(), fast.text) << "through a fast fade";
 
     AUDIO_STATION other{"QRL? QRL? DE W1AW QRL? QRL? DE W1AW QRL? DE W1AW", 22, 900, 0.15, 300, 4};
     AUDIO_SCENE crowded;
