@@ -60,6 +60,15 @@ constexpr double SEG_TONE_UNITS = 10.0;
 constexpr double SEG_TONE_MS = 400.0;
 // Each mark costs this much: a bump of noise in a long space must earn its place.
 constexpr double SEG_MARK_COST = 3.0;
+// In the reading over letters, where the marks share no phase (a keyer that restarts its tone
+// for each element), a mark costs only this much: scored over every phase, a real one falls
+// short of what it would score at a phase known by about half the logarithm of its energy (some
+// 2 for a dot in deep noise), so that at the full cost faint dots are dropped and dashes cut in
+// two. The readings before it keep the full cost: they set the levels, where noise taken for
+// marks would drag the tone's level down in long gaps and draw a fade's trough where there is
+// none, and they choose the unit, where a lower cost lets a unit far too fast explain the
+// noise as marks and win (a hand's message once read at a quarter of its unit).
+constexpr double SEG_MARK_COST_FREE = 2.0;
 // A lone short mark between letter gaps needs this score of its own (noise rarely reaches it).
 constexpr double SEG_LONE_SCORE = 8.0;
 // Between gaps of the operator's own, a lone mark needs only SEG_LONE_SHARE of what a real one
@@ -857,13 +866,14 @@ void _seg_read_letters(SEGMENTER *s) {
     std::vector<double> top((size_t)T + 1, 0.0);
     FRAME_SCORES fs(s);
     fs.phase_prior(s);
+    double cost = fs.prior.empty() ? SEG_MARK_COST_FREE : SEG_MARK_COST;
     for (int t = 1; t <= T; t++) {
         double *m_t = &mark[(size_t)t * N];
         for (int d = 1; d <= std::min(dm, t); d++) {
             int a = t - d;
             // A mark cut by either end of the stretch may have any length.
             bool cut = a == 0 || t == T;
-            double own = fs.mark(a, t) - SEG_MARK_COST;
+            double own = fs.mark(a, t) - cost;
             int q = f.pace[(size_t)std::min(a, T - 1)];
             size_t i = step(s->mark_ms(a, t), p_el[0][q].size());
             double el[2] = {p_el[0][q][i], p_el[1][q][i]};
