@@ -68,7 +68,13 @@ constexpr double SEG_MARK_COST = 3.0;
 // marks would drag the tone's level down in long gaps and draw a fade's trough where there is
 // none, and they choose the unit, where a lower cost lets a unit far too fast explain the
 // noise as marks and win (a hand's message once read at a quarter of its unit).
+// Where the marks stand clear of the noise, a real dot scores far above either cost and the
+// full one keeps out what little noise passes for a mark (a dot of it in a word gap once made X
+// and J one letter): the cost rises back from SEG_FREE_CLEAR_LO to SEG_FREE_CLEAR_HI
+// (signal-to-noise over a unit: at 35 WPM, about 0 and +3 dB in 500 Hz).
 constexpr double SEG_MARK_COST_FREE = 2.0;
+constexpr double SEG_FREE_CLEAR_LO = 12.0;
+constexpr double SEG_FREE_CLEAR_HI = 24.0;
 // A lone short mark between letter gaps needs this score of its own (noise rarely reaches it).
 constexpr double SEG_LONE_SCORE = 8.0;
 // Between gaps of the operator's own, a lone mark needs only SEG_LONE_SHARE of what a real one
@@ -866,7 +872,13 @@ void _seg_read_letters(SEGMENTER *s) {
     std::vector<double> top((size_t)T + 1, 0.0);
     FRAME_SCORES fs(s);
     fs.phase_prior(s);
-    double cost = fs.prior.empty() ? SEG_MARK_COST_FREE : SEG_MARK_COST;
+    double cost = SEG_MARK_COST;
+    if (fs.prior.empty()) {
+        double clear = std::clamp(log(std::max(s->snr, 1e-9) / SEG_FREE_CLEAR_LO) /
+                                      log(SEG_FREE_CLEAR_HI / SEG_FREE_CLEAR_LO),
+                                  0.0, 1.0);
+        cost = SEG_MARK_COST_FREE + clear * (SEG_MARK_COST - SEG_MARK_COST_FREE);
+    }
     for (int t = 1; t <= T; t++) {
         double *m_t = &mark[(size_t)t * N];
         for (int d = 1; d <= std::min(dm, t); d++) {
