@@ -448,6 +448,27 @@ void class_marks(const std::vector<double> &marks, double unit, const std::vecto
     }
 }
 
+// Half the local period of a dot and the gap after it inside a letter, at each mark (its local
+// dot where fewer than three such pairs lie near). Noise, or a threshold off the middle, shortens
+// every mark and lengthens every gap alike, and by how much changes along a recording; in the
+// pair's sum it cancels, so gaps between letters measured against it keep the operator's own
+// proportions, where against the dots alone they grow wherever the dots read short.
+std::vector<double> half_periods(const std::vector<double> &marks,
+                                 const std::vector<double> &spaces, const std::vector<int> &dash,
+                                 const std::vector<bool> &ends, const std::vector<double> &dot_ms) {
+    size_t n = marks.size();
+    std::vector<double> half(n), near;
+    for (size_t i = 0; i < n; i++) {
+        size_t lo = i > (size_t)EAR_LOCAL ? i - EAR_LOCAL : 0, hi = std::min(n, i + EAR_LOCAL + 1);
+        near.clear();
+        for (size_t j = lo; j < hi; j++)
+            if (!dash[j] && j < spaces.size() && !ends[j])
+                near.push_back(0.5 * (marks[j] + spaces[j]));
+        half[i] = near.size() >= 3 ? median(near) : dot_ms[i];
+    }
+    return half;
+}
+
 // Two classes of the values above floor, by k-means from the centres in c.
 void two_means(const std::vector<double> &v, double floor, double c[2]) {
     for (int it = 0; it < 20; it++) {
@@ -541,12 +562,15 @@ bool read_at(const std::vector<cplx> &z, const std::vector<float> &noise_var, do
     std::vector<int> dash;
     std::vector<double> dot_ms;
     class_marks(marks, unit, lettered ? &mark_kind : nullptr, &dash, &dot_ms);
-    // Spaces against the local dot, in three classes (inside a letter, between letters,
-    // between words) found by k-means on their logarithms.
+    // Spaces in three classes (inside a letter, between letters, between words) found on their
+    // logarithms: inside or between letters against the local dot, between words against half
+    // the local period of a dot and its gap (half_periods).
     size_t ns = spaces.size();
     std::vector<double> ls(ns);
     for (size_t j = 0; j < ns; j++) ls[j] = log(spaces[j] / dot_ms[j]);
     double t01 = log(2.0), t12 = HUGE_VAL;
+    // Gaps between letters, against half the local period of a dot and its gap: word or not.
+    std::vector<double> lw(ns, 0.0);
     // Whether each gap ends a letter.
     auto ends_letter = [&](size_t j) { return lettered ? gap_kind[j] == 1 : ls[j] > t01; };
     if (ns >= 2) {
@@ -556,13 +580,17 @@ bool read_at(const std::vector<cplx> &z, const std::vector<float> &noise_var, do
         if (!lettered) t01 = std::clamp(0.5 * (c[0] + c[1]), log(1.5), log(4.0));
         // Of the gaps between letters, the longest may be word gaps: a class of its own only
         // when it lies well above the others.
+        std::vector<bool> ends(ns);
+        for (size_t j = 0; j < ns; j++) ends[j] = ends_letter(j);
+        std::vector<double> half = half_periods(marks, spaces, dash, ends, dot_ms);
         double hi = -HUGE_VAL, lo = HUGE_VAL;
         std::vector<double> between;
         for (size_t j = 0; j < ns; j++)
-            if (ends_letter(j)) {
-                hi = std::max(hi, ls[j]);
-                lo = std::min(lo, ls[j]);
-                between.push_back(ls[j]);
+            if (ends[j]) {
+                lw[j] = log(spaces[j] / half[j]);
+                hi = std::max(hi, lw[j]);
+                lo = std::min(lo, lw[j]);
+                between.push_back(lw[j]);
             }
         double w[2] = {lo, hi};
         if (lettered)
@@ -635,7 +663,7 @@ bool read_at(const std::vector<cplx> &z, const std::vector<float> &noise_var, do
         if (code.empty()) code_from = i;
         code += dash[i] ? '-' : '.';
         if (i >= ns) break;
-        if (ends_letter(i) && ls[i] > t12) {
+        if (ends_letter(i) && lw[i] > t12) {
             flush(i + 1);
             *text += ' ';
             *symbols += " / ";

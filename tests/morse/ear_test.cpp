@@ -171,6 +171,26 @@ TEST(EarTest, HandKeyingWithJitterAndDriftReadsRight) {
     EXPECT_EQ(hear(x, 8000).joined(), text);
 }
 
+// Letter and word gaps close together (3.6 and 5.4 units), and halfway through the keying turns
+// light: every mark a third of a unit shorter, every gap as much longer, as a weight knob or a
+// noisier second half makes them read. Against the dots alone the letter gaps of the light half
+// grew into the word gaps of the first ("L AZY").
+TEST(EarTest, WordGapsHoldWhenTheKeyingTurnsLightHalfwayThrough) {
+    HAND_MODEL m;
+    m.unit_ms = 50;
+    m.letter_units = 3.6;
+    m.word_units = 5.4;
+    const char *text = "THE QUICK BROWN FOX JUMPS OVER THE LAZY DOG";
+    std::vector<RUN> runs = keyed(text, m);
+    ASSERT_EQ(runs[0].on, 1);
+    for (size_t i = runs.size() / 4 * 2; i + 1 < runs.size(); i += 2) {
+        runs[i].ms -= m.unit_ms / 3;
+        runs[i + 1].ms += m.unit_ms / 3;
+    }
+    std::vector<float> x = keyed_sound(runs, 600, 700, 0.3, 4, 20, 5);
+    EXPECT_EQ(hear(x, 8000).joined(), text);
+}
+
 // A machine's marks are read closely, so that noise cannot pass for them; but an odd one still
 // reads as what it is: the closing K's last dash held for five units, clean, is a dash, not the
 // dot of the more frequent D.
