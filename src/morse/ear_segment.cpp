@@ -70,6 +70,21 @@ constexpr double SEG_MARK_COST = 3.0;
 // all, lost to the gap its letter's gaps then make between letters; but a mark wholly in a
 // blank must still not come for nothing).
 constexpr double SEG_MARK_COST_BLANKED = 0.7;
+// In the reading over letters, where the marks share no phase (a keyer that restarts its tone
+// for each element), a mark costs only this much: scored over every phase, a real one falls
+// short of what it would score at a phase known by about half the logarithm of its energy (some
+// 2 for a dot in deep noise), so that at the full cost faint dots are dropped and dashes cut in
+// two. The readings before it keep the full cost: they set the levels, where noise taken for
+// marks would drag the tone's level down in long gaps and draw a fade's trough where there is
+// none, and they choose the unit, where a lower cost lets a unit far too fast explain the
+// noise as marks and win (a hand's message once read at a quarter of its unit).
+// Where the marks stand clear of the noise, a real dot scores far above either cost and the
+// full one keeps out what little noise passes for a mark (a dot of it in a word gap once made X
+// and J one letter): the cost rises back from SEG_FREE_CLEAR_LO to SEG_FREE_CLEAR_HI of the
+// signal-to-noise over a unit where the mark lies (at 35 WPM, about 0 and +3 dB in 500 Hz).
+constexpr double SEG_MARK_COST_FREE = 2.0;
+constexpr double SEG_FREE_CLEAR_LO = 12.0;
+constexpr double SEG_FREE_CLEAR_HI = 24.0;
 // A lone short mark between letter gaps needs this score of its own (noise rarely reaches it).
 constexpr double SEG_LONE_SCORE = 8.0;
 // Between gaps of the operator's own, a lone mark needs only SEG_LONE_SHARE of what a real one
@@ -169,6 +184,7 @@ struct SEGMENTER {
     // signal-to-noise ratio over a unit before the ceiling): through a fade's trough they are not
     // as clear as at its crest, and a stretch's median would judge them all by the crest.
     std::vector<double> clear;
+    std::vector<double> snr; // per grid step: that signal-to-noise ratio itself
     // Per frame boundary, how far (ms) the first reading's rising and falling edges near it lie
     // from it: that reading's edges are finer than a frame, and a length on the boundaries is
     // measured between them (a dash keyed short reads a frame shorter than it sounds otherwise).
@@ -450,12 +466,13 @@ void _seg_levels(SEGMENTER *s, bool first) {
     }
     if (!tone.empty()) _seg_fade_curves(s, tone, medians);
     s->clear.assign(cells, 0.0);
-    for (size_t c = 0; c < cells && !tone.empty(); c++)
-        s->clear[c] =
-            std::clamp(log(std::max(s->amp[c] * s->amp[c] * s->unit * s->unit / s->nvar[c], 1e-9) /
-                           SEG_FIST_CLEAR_LO) /
-                           log(SEG_FIST_CLEAR_HI / SEG_FIST_CLEAR_LO),
-                       0.0, 1.0);
+    s->snr.assign(cells, 0.0);
+    for (size_t c = 0; c < cells && !tone.empty(); c++) {
+        s->snr[c] = s->amp[c] * s->amp[c] * s->unit * s->unit / s->nvar[c];
+        s->clear[c] = std::clamp(log(std::max(s->snr[c], 1e-9) / SEG_FIST_CLEAR_LO) /
+                                     log(SEG_FIST_CLEAR_HI / SEG_FIST_CLEAR_LO),
+                                 0.0, 1.0);
+    }
     // Digital silence has next to no noise, and what little the mixer leaves varies by orders
     // of magnitude: scores of marks side by side would be on scales too far apart to compare.
     // Past this signal-to-noise ratio over a unit, nothing is gained anyway.
@@ -846,20 +863,21 @@ void _seg_read_letters(SEGMENTER *s) {
         double off = (q - SEG_PACE_HALF) * SEG_PACE_STEP;
         p_in[q].assign((size_t)(di + 2) * SEG_LEN_STEPS, 0.0);
         p_gap[q].assign((size_t)(ds + 2) * SEG_LEN_STEPS, 0.0);
-        for (int c = 0; c <= SEG_CLEAR_STEPS; c++) {
-            double clear = (double)c / SEG_CLEAR_STEPS;
+        for (int c = 0; c <= SEG_CLEAR_STEPS; c++)
             for (int k = 0; k < 2; k++) p_el[c][k][q].assign((size_t)(dm + 2) * SEG_LEN_STEPS, 0.0);
-            for (size_t i = 1; i < p_el[c][0][q].size(); i++) {
-                double lr = log((double)i / SEG_LEN_STEPS / per) - off, odds[2];
-                for (int k = 0; k < 2; k++)
-                    odds[k] = log_length(lr, &f.at[k], ONE_W, 1, log(0.5), log(SEG_MAX_MARK),
-                                         f.spread[k], SEG_FIST_WIDE);
-                // The kinds' odds against each other, made sharper where the lengths are clear:
-                // both kinds spread alike there, so that they part halfway between (as the key
-                // decoder's threshold does); their sum, how likely the length is at all, is kept.
-                double all = std::max(odds[0], odds[1]) + log1p(exp(-fabs(odds[0] - odds[1])));
-                double sharp =
-                    (lr - 0.5 * (f.at[0] + f.at[1])) * (f.at[1] - f.at[0]) / (pooled * pooled);
+        for (size_t i = 1; i < p_el[0][0][q].size(); i++) {
+            double lr = log((double)i / SEG_LEN_STEPS / per) - off, odds[2];
+            for (int k = 0; k < 2; k++)
+                odds[k] = log_length(lr, &f.at[k], ONE_W, 1, log(0.5), log(SEG_MAX_MARK),
+                                     f.spread[k], SEG_FIST_WIDE);
+            // The kinds' odds against each other, made sharper where the lengths are clear:
+            // both kinds spread alike there, so that they part halfway between (as the key
+            // decoder's threshold does); their sum, how likely the length is at all, is kept.
+            double all = std::max(odds[0], odds[1]) + log1p(exp(-fabs(odds[0] - odds[1])));
+            double sharp =
+                (lr - 0.5 * (f.at[0] + f.at[1])) * (f.at[1] - f.at[0]) / (pooled * pooled);
+            for (int c = 0; c <= SEG_CLEAR_STEPS; c++) {
+                double clear = (double)c / SEG_CLEAR_STEPS;
                 double dash = (1 - clear) * (odds[1] - odds[0]) +
                               clear * std::clamp(sharp, -SEG_FIST_SURE, SEG_FIST_SURE);
                 p_el[c][1][q][i] = all - log1p(exp(-dash));
@@ -896,14 +914,24 @@ void _seg_read_letters(SEGMENTER *s) {
     std::vector<double> top((size_t)T + 1, 0.0);
     FRAME_SCORES fs(s);
     fs.phase_prior(s);
+    // A mark's cost by the frame at its middle.
+    std::vector<float> cost((size_t)T + 1, (float)SEG_MARK_COST);
+    for (int k = 0; k <= T && fs.prior.empty(); k++) {
+        double snr = s->between(s->snr, (k + 0.5) * s->frame);
+        double clear = std::clamp(log(std::max(snr, 1e-9) / SEG_FREE_CLEAR_LO) /
+                                      log(SEG_FREE_CLEAR_HI / SEG_FREE_CLEAR_LO),
+                                  0.0, 1.0);
+        cost[(size_t)k] =
+            (float)(SEG_MARK_COST_FREE + clear * (SEG_MARK_COST - SEG_MARK_COST_FREE));
+    }
     for (int t = 1; t <= T; t++) {
         double *m_t = &mark[(size_t)t * N];
         for (int d = 1; d <= std::min(dm, t); d++) {
             int a = t - d;
             // A mark cut by either end of the stretch may have any length.
             bool cut = a == 0 || t == T;
-            double own = fs.mark(a, t) -
-                         SEG_MARK_COST * std::max(SEG_MARK_COST_BLANKED, s->heard_in(a, t) / d);
+            double own = fs.mark(a, t) - cost[(size_t)(a + t) / 2] *
+                                             std::max(SEG_MARK_COST_BLANKED, s->heard_in(a, t) / d);
             int q = f.pace[(size_t)std::min(a, T - 1)];
             const std::vector<double>(&p_c)[2][PACES] = p_el[clear_step[(size_t)(a + t) / 2]];
             size_t i = step(s->mark_ms(a, t), p_c[0][q].size());
