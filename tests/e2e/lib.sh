@@ -135,8 +135,19 @@ wait_log() {
   fail "log never said: $1"
 }
 
-# has_own_icon WINDOW: the window carries the program's 128 px icon, a picture and not a blank.
+# has_own_icon WINDOW: the window carries the program's 128 px icon, a picture and not a blank,
+# within five seconds: the program sets it before it logs that it started, but the property
+# reaches the X server with the program's next exchange with it, which a loaded machine may hold
+# back past that line of the log.
 has_own_icon() {
+  for _ in $(seq 1 50); do
+    _icon_is_own "$1" && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+_icon_is_own() {
   local values
   values=$(xprop -id "$1" -notype 32c _NET_WM_ICON | sed 's/^_NET_WM_ICON = //' | tr -d ' ' | tr ',' '\n')
   [[ "$(head -2 <<<"$values" | tr '\n' ' ')" == "128 128 " ]] || return 1
