@@ -120,6 +120,11 @@ constexpr int SEG_CLEAR_STEPS = 4;
 // Lengths are looked up in steps of this share of a frame.
 constexpr int SEG_LEN_STEPS = 4;
 
+// Where x lies from lo to hi on a logarithmic scale, 0 below lo and 1 above hi.
+double log_ramp(double x, double lo, double hi) {
+    return std::clamp(log(std::max(x, 1e-9) / lo) / log(hi / lo), 0.0, 1.0);
+}
+
 // ln I0(x), the Bessel function that averages a tone's likelihood over its unknown phase
 // (polynomials of Abramowitz and Stegun 9.8.1-2, ample for a score).
 double ln_i0(double x) {
@@ -217,11 +222,8 @@ struct SEGMENTER {
     }
     // The levels at ms, between the grid's steps.
     void at(double ms, double *a, double *nv) const {
-        double p = std::clamp(ms / SEG_GRID_MS - 0.5, 0.0, (double)(amp.size() - 1));
-        size_t i = std::min((size_t)p, amp.size() - 1), j = std::min(i + 1, amp.size() - 1);
-        double f = p - (double)i;
-        *a = amp[i] + f * (amp[j] - amp[i]);
-        *nv = nvar[i] + f * (nvar[j] - nvar[i]);
+        *a = between(amp, ms);
+        *nv = between(nvar, ms);
     }
 };
 
@@ -469,9 +471,7 @@ void _seg_levels(SEGMENTER *s, bool first) {
     s->snr.assign(cells, 0.0);
     for (size_t c = 0; c < cells && !tone.empty(); c++) {
         s->snr[c] = s->amp[c] * s->amp[c] * s->unit * s->unit / s->nvar[c];
-        s->clear[c] = std::clamp(log(std::max(s->snr[c], 1e-9) / SEG_FIST_CLEAR_LO) /
-                                     log(SEG_FIST_CLEAR_HI / SEG_FIST_CLEAR_LO),
-                                 0.0, 1.0);
+        s->clear[c] = log_ramp(s->snr[c], SEG_FIST_CLEAR_LO, SEG_FIST_CLEAR_HI);
     }
     // Digital silence has next to no noise, and what little the mixer leaves varies by orders
     // of magnitude: scores of marks side by side would be on scales too far apart to compare.
@@ -916,14 +916,13 @@ void _seg_read_letters(SEGMENTER *s) {
     fs.phase_prior(s);
     // A mark's cost by the frame at its middle.
     std::vector<float> cost((size_t)T + 1, (float)SEG_MARK_COST);
-    for (int k = 0; k <= T && fs.prior.empty(); k++) {
-        double snr = s->between(s->snr, (k + 0.5) * s->frame);
-        double clear = std::clamp(log(std::max(snr, 1e-9) / SEG_FREE_CLEAR_LO) /
-                                      log(SEG_FREE_CLEAR_HI / SEG_FREE_CLEAR_LO),
-                                  0.0, 1.0);
-        cost[(size_t)k] =
-            (float)(SEG_MARK_COST_FREE + clear * (SEG_MARK_COST - SEG_MARK_COST_FREE));
-    }
+    if (fs.prior.empty())
+        for (int k = 0; k <= T; k++) {
+            double clear = log_ramp(s->between(s->snr, (k + 0.5) * s->frame), SEG_FREE_CLEAR_LO,
+                                    SEG_FREE_CLEAR_HI);
+            cost[(size_t)k] =
+                (float)(SEG_MARK_COST_FREE + clear * (SEG_MARK_COST - SEG_MARK_COST_FREE));
+        }
     for (int t = 1; t <= T; t++) {
         double *m_t = &mark[(size_t)t * N];
         for (int d = 1; d <= std::min(dm, t); d++) {
