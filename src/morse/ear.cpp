@@ -722,17 +722,17 @@ bool read_stretch(const std::vector<cplx> &z, const std::vector<float> &noise_va
     }
     if (best_fit < EAR_MIN_FIT) return false;
     double best_score = -1;
-    for (int i = 0; i < EAR_UNIT_TRIES; i++) {
-        bool peak = (i == 0 || fits[i] >= fits[i - 1]) &&
-                    (i + 1 == EAR_UNIT_TRIES || fits[i] > fits[i + 1]);
-        if (!peak || fits[i] < 0.8 * best_fit) continue;
+    int best_i = -1;
+    bool read[EAR_UNIT_TRIES] = {};
+    auto read_unit = [&](int i) {
+        read[i] = true;
         EAR_MESSAGE mm{};
         std::string t, sy;
         int letters = 0, known = 0;
         double likelihood = 0;
         if (!read_at(z, noise_var, units[i], false, &mm, &t, &sy, &letters, &known, &likelihood) ||
             letters == 0)
-            continue;
+            return;
         double score = likelihood * (double)known / letters;
         ka_log(LOG_DEBUG, "ear: unit %.0f ms fits %.2f, %d of %d letters known, score %.0f",
                units[i], fits[i], known, letters, likelihood);
@@ -741,11 +741,21 @@ bool read_stretch(const std::vector<cplx> &z, const std::vector<float> &noise_va
         if (score > best_score) {
             best_score = score;
             best_unit = units[i];
+            best_i = i;
             *m = mm;
             *text = t;
             *symbols = sy;
         }
+    };
+    for (int i = 0; i < EAR_UNIT_TRIES; i++) {
+        bool peak = (i == 0 || fits[i] >= fits[i - 1]) &&
+                    (i + 1 == EAR_UNIT_TRIES || fits[i] > fits[i + 1]);
+        if (peak && fits[i] >= 0.8 * best_fit) read_unit(i);
     }
+    // In deep noise a unit twice too fast fits as well as the right one, which then need not
+    // be a peak of the fit at all: the sound's dots read as its dashes, its dashes as pieces.
+    // The unit twice as long as the best is read too, and wins by its score alone.
+    if (best_i >= 0 && best_i + 4 < EAR_UNIT_TRIES && !read[best_i + 4]) read_unit(best_i + 4);
     if (best_score < 0) return false;
     // The speed found, the stretch is read once more over letters. Readings at the units tried
     // are compared without: letters of the table come out at any unit, and how many of them a
