@@ -722,30 +722,50 @@ bool read_stretch(const std::vector<cplx> &z, const std::vector<float> &noise_va
     }
     if (best_fit < EAR_MIN_FIT) return false;
     double best_score = -1;
-    for (int i = 0; i < EAR_UNIT_TRIES; i++) {
-        bool peak = (i == 0 || fits[i] >= fits[i - 1]) &&
-                    (i + 1 == EAR_UNIT_TRIES || fits[i] > fits[i + 1]);
-        if (!peak || fits[i] < 0.8 * best_fit) continue;
+    int best_i = -1, best_letters = 0;
+    long best_elements = 0;
+    bool read[EAR_UNIT_TRIES] = {};
+    auto read_unit = [&](int i, bool doubled) {
+        read[i] = true;
         EAR_MESSAGE mm{};
         std::string t, sy;
         int letters = 0, known = 0;
         double likelihood = 0;
         if (!read_at(z, noise_var, units[i], false, &mm, &t, &sy, &letters, &known, &likelihood) ||
             letters == 0)
-            continue;
+            return;
         double score = likelihood * (double)known / letters;
         ka_log(LOG_DEBUG, "ear: unit %.0f ms fits %.2f, %d of %d letters known, score %.0f",
                units[i], fits[i], known, letters, likelihood);
         // Read three times too slow, dashes pass for dots and dots are lost: the marks may
         // still fit, but the sound the lost dots leave unexplained costs that reading its place.
+        // Read twice too slow, the gaps inside letters close and letters run together, about
+        // half as many: a reading at twice the best unit that loses letters so is that one,
+        // whatever its score, unless the best is itself no text but noise read at a unit far
+        // too short, letters of one or two elements (text averages nearer three).
+        if (doubled && letters < 0.7 * best_letters && best_elements >= 1.7 * best_letters) return;
         if (score > best_score) {
             best_score = score;
             best_unit = units[i];
+            best_i = i;
+            best_letters = letters;
+            best_elements = (long)std::count_if(sy.begin(), sy.end(),
+                                                [](char c) { return c == '.' || c == '-'; });
             *m = mm;
             *text = t;
             *symbols = sy;
         }
+    };
+    for (int i = 0; i < EAR_UNIT_TRIES; i++) {
+        bool peak = (i == 0 || fits[i] >= fits[i - 1]) &&
+                    (i + 1 == EAR_UNIT_TRIES || fits[i] > fits[i + 1]);
+        if (peak && fits[i] >= 0.8 * best_fit) read_unit(i, false);
     }
+    // In deep noise a unit twice too fast fits as well as the right one, which then need not
+    // be a peak of the fit at all: the sound's dots read as its dashes, its dashes as pieces,
+    // but its letters stay as many. The unit twice as long as the best is read too.
+    if (best_i >= 0 && best_i + 4 < EAR_UNIT_TRIES && !read[best_i + 4])
+        read_unit(best_i + 4, true);
     if (best_score < 0) return false;
     // The speed found, the stretch is read once more over letters. Readings at the units tried
     // are compared without: letters of the table come out at any unit, and how many of them a
