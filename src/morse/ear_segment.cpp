@@ -644,7 +644,8 @@ double lone_need(double g1, double g2, double letter_gap, double e) {
 // A lone short mark between two gaps as long as a letter's is what noise makes most often in
 // the long gaps of slow spacing; a real one (an E, a T keyed short) stands well above the
 // noise, so it must show a clear score of its own. With letters read, only a mark that is a
-// letter of its own between gaps read as gaps between letters is looked at.
+// letter of its own between gaps read as gaps between letters is looked at. The silence after
+// the last mark is no gap of the operator's: noise there may stand anywhere in it.
 void _seg_drop_lone(SEGMENTER *s, const FRAME_SCORES &fs, double letter_gap = HUGE_VAL) {
     int T = s->frames;
     double per = s->unit / s->frame;
@@ -663,7 +664,7 @@ void _seg_drop_lone(SEGMENTER *s, const FRAME_SCORES &fs, double letter_gap = HU
         int next_kind = b < T ? s->kind[(size_t)b] : 1;
         if (b - a <= lone && prev_gap >= apart && c - b >= apart && prev_kind != 0 &&
             next_kind != 0 &&
-            fs.mark(a, b) < lone_need(prev_gap / per, (c - b) / per, letter_gap,
+            fs.mark(a, b) < lone_need(prev_gap / per, c < T ? (c - b) / per : HUGE_VAL, letter_gap,
                                       fs.energy[(size_t)b] - fs.energy[(size_t)a])) {
             std::fill(s->on.begin() + a, s->on.begin() + b, 0);
             std::fill(s->kind.begin() + a, s->kind.begin() + b, (int8_t)prev_kind);
@@ -754,6 +755,10 @@ struct FIST {
     double at[4] = {0.0, 1.0986123, 0.0, 1.0986123};
     double spread[4] = {SEG_SPREAD, SEG_SPREAD, SEG_SPREAD, SEG_SPREAD};
     std::vector<uint8_t> pace; // per frame, SEG_PACE_HALF for none
+    // Whether the gaps between letters were measured (at[3]); the gaps between words
+    // (logarithm of units), and the longest gap read in one piece (units).
+    bool letter_gaps = false;
+    double word = 1.9459101, longest = SEG_MAX_SPACE;
 };
 
 // The two classes of v, split at split and again between their centres, each centre kept
@@ -762,14 +767,14 @@ struct FIST {
 // together) would widen both classes, and a machine's marks read loosely let noise pass for
 // them. Gaps keep the variance: an operator's letter and word gaps nearly meet, and the
 // spread of the one must not cut into the other's tail.
-void _seg_classes(std::vector<double> &v, double split, double lo[2], double hi[2], double *at,
+bool _seg_classes(std::vector<double> &v, double split, double lo[2], double hi[2], double *at,
                   double *spread, bool robust) {
     std::vector<double> part[2], dev;
     for (int it = 0; it < 10; it++) {
         part[0].clear();
         part[1].clear();
         for (double x : v) part[x > split].push_back(x);
-        if (part[0].size() < 8 || part[1].size() < 8) return;
+        if (part[0].size() < 8 || part[1].size() < 8) return it > 0;
         for (int k = 0; k < 2; k++) {
             double sum = 0, sq = 0, n = (double)part[k].size();
             for (double x : part[k]) {
@@ -790,11 +795,37 @@ void _seg_classes(std::vector<double> &v, double split, double lo[2], double hi[
         }
         split = 0.5 * (at[0] + at[1]);
     }
+    return true;
+}
+
+// Slow spacing (Farnsworth's): the gaps between letters run far longer than three dots, so
+// that nearly every gap over two units is one of them or a word's. The median of those is a
+// letter's (words hold several letters); the words' stand some 7/3 of it above. Without them
+// the reading over letters would weigh those gaps against a machine's three and seven units,
+// as likely all of them, and a bump of noise in one, or a gap inside a letter read long,
+// would cost nothing.
+void _seg_slow_spacing(const std::vector<double> &between, FIST *f) {
+    size_t longer = (size_t)std::count_if(between.begin(), between.end(),
+                                          [](double g) { return g >= log(5.0); });
+    if (between.size() < 8 || 5 * longer < 4 * between.size()) return;
+    std::vector<double> v = between;
+    double at[2], spread[2] = {SEG_SPREAD, SEG_SPREAD};
+    at[0] = median_of(v);
+    at[1] = at[0] + log(7.0 / 3.0);
+    double lo[2] = {log(2.0), log(2.0)}, hi[2] = {log(30.0), log(70.0)};
+    v = between;
+    _seg_classes(v, 0.5 * (at[0] + at[1]), lo, hi, at, spread, false);
+    if (at[0] <= log(4.5)) return;
+    f->at[3] = at[0];
+    f->spread[3] = spread[0];
+    f->word = std::max(at[1], at[0] + log(1.6));
+    f->longest = std::max(SEG_MAX_SPACE, 1.5 * exp(f->word));
+    f->letter_gaps = true;
 }
 
 FIST _seg_fist(const SEGMENTER *s) {
     FIST f;
-    std::vector<double> marks, gaps;
+    std::vector<double> marks, gaps, between;
     std::vector<int> mark_at;
     for (int a = 0; a < s->frames;) {
         int b = a;
@@ -806,8 +837,10 @@ FIST _seg_fist(const SEGMENTER *s) {
             if (s->on[(size_t)a]) {
                 marks.push_back(lr);
                 mark_at.push_back(a);
-            } else if (lr < log(5.0))
-                gaps.push_back(lr);
+            } else {
+                if (lr < log(5.0)) gaps.push_back(lr);
+                if (lr > log(2.0)) between.push_back(lr);
+            }
         }
         a = b;
     }
@@ -815,7 +848,8 @@ FIST _seg_fist(const SEGMENTER *s) {
     double gap_lo[2] = {log(0.6), log(2.0)}, gap_hi[2] = {log(1.5), log(4.5)};
     std::vector<double> scratch = marks;
     _seg_classes(scratch, log(2.0), mark_lo, mark_hi, f.at, f.spread, true);
-    _seg_classes(gaps, log(2.0), gap_lo, gap_hi, f.at + 2, f.spread + 2, false);
+    f.letter_gaps = _seg_classes(gaps, log(2.0), gap_lo, gap_hi, f.at + 2, f.spread + 2, false);
+    if (!f.letter_gaps) _seg_slow_spacing(between, &f);
     f.pace.assign((size_t)s->frames, (uint8_t)SEG_PACE_HALF);
     size_t n = marks.size();
     if (n < 2 * SEG_PACE_MARKS) return f;
@@ -852,8 +886,9 @@ void _seg_read_letters(SEGMENTER *s) {
     for (int k = 0; k <= T; k++)
         s->fine[(size_t)k] = (float)s->between(s->clear, (double)k * s->frame);
     FIST f = _seg_fist(s);
+    ds = std::max(ds, (int)ceil(f.longest * per));
     double pooled = 0.5 * (f.spread[0] + f.spread[1]);
-    const double ONE_W[] = {0.9}, GAP_AT[] = {f.at[3], 1.9459101}, GAP_W[] = {0.6, 0.3};
+    const double ONE_W[] = {0.9}, GAP_AT[] = {f.at[3], f.word}, GAP_W[] = {0.6, 0.3};
     // The lengths' odds at every pace, each table from a run's first frame on.
     constexpr int PACES = 2 * SEG_PACE_HALF + 1;
     // The marks' odds at every step of clearness as well: each mark's are those of the clearness
@@ -889,7 +924,7 @@ void _seg_read_letters(SEGMENTER *s) {
                                     log(0.5), log(SEG_MAX_INSIDE), f.spread[2]);
         for (size_t i = 1; i < p_gap[q].size(); i++)
             p_gap[q][i] = log_length(log((double)i / SEG_LEN_STEPS / per) - off, GAP_AT, GAP_W, 2,
-                                     log(0.5), log(SEG_MAX_SPACE), f.spread[3]);
+                                     log(0.5), log(f.longest), f.spread[3]);
     }
     // The table's step for a run from a to b, its length measured between the finer edges.
     auto step = [&](double ms, size_t size) {
@@ -1022,7 +1057,7 @@ void _seg_read_letters(SEGMENTER *s) {
             state = 1;
         }
     }
-    _seg_drop_lone(s, fs, f.at[3]);
+    _seg_drop_lone(s, fs, f.letter_gaps ? f.at[3] : HUGE_VAL);
 }
 
 // The tone's pitch set finer from the marks now read. A frame-to-frame turn leaves half a
