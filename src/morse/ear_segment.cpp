@@ -53,8 +53,21 @@ constexpr double SEG_CURVE_SWING = 3.0;
 // taken from SEG_CURVE_SWUNG when it also foretells the marks' levels well within
 // SEG_CURVE_BETTER of the nearest marks' levels (which a steady tone's curve never does).
 constexpr double SEG_CURVE_SWUNG = 2.5;
-constexpr double SEG_CURVE_BETTER = 0.75;
+constexpr double SEG_CURVE_BETTER = 0.85;
 constexpr int SEG_CURVE_MARKS = 6;
+// Through a fast fade the level drawn runs above the marks in a trough: the marks lost there
+// leave it to those at the crests around and to the few that noise lifted, and a faint real
+// mark scored at a level it does not reach is lost as well. Where the marks within SEG_LOW_MS
+// of a moment read below the level, on average, a mark there may be as faint as that share of
+// it raised to SEG_LOW_TIMES (the shortfall is in the marks the trough left), down to
+// SEG_LOW_LEAST of it, and is scored at the level its own sum shows. Only where the level
+// swings by more than SEG_LOW_SWING between its upper and lower tenths over the marks (4 dB):
+// a steady tone's marks in deep noise read a little below their median, and the freedom would
+// let noise in there for nothing.
+constexpr double SEG_LOW_MS = 600.0;
+constexpr double SEG_LOW_TIMES = 2.0;
+constexpr double SEG_LOW_LEAST = 0.5;
+constexpr double SEG_LOW_SWING = 1.6;
 // The noise's level: spaces within this distance.
 constexpr double SEG_NOISE_MS = 2000.0;
 // Marks this long (in units) set the tone's level; shorter ones may be noise.
@@ -190,6 +203,8 @@ struct SEGMENTER {
     // as clear as at its crest, and a stretch's median would judge them all by the crest.
     std::vector<double> clear;
     std::vector<double> snr; // per grid step: that signal-to-noise ratio itself
+    // Per grid step, how faint a mark may be against the tone's level (SEG_LOW_MS; empty: 1).
+    std::vector<double> low;
     // Per frame boundary, how far (ms) the first reading's rising and falling edges near it lie
     // from it: that reading's edges are finer than a frame, and a length on the boundaries is
     // measured between them (a dash keyed short reads a frame shorter than it sounds otherwise).
@@ -467,6 +482,31 @@ void _seg_levels(SEGMENTER *s, bool first) {
         medians[c] = median;
     }
     if (!tone.empty()) _seg_fade_curves(s, tone, medians);
+    s->low.clear();
+    std::vector<double> swing;
+    for (size_t c = tone.empty() ? 1 : s->grid(tone.front().ms);
+         !tone.empty() && c <= s->grid(tone.back().ms); c++)
+        swing.push_back(s->amp[c]);
+    std::sort(swing.begin(), swing.end());
+    if (swing.size() >= 10 &&
+        swing[swing.size() - 1 - swing.size() / 10] > SEG_LOW_SWING * swing[swing.size() / 10]) {
+        s->low.assign(cells, 1.0);
+        std::vector<double> off(tone.size(), 0.0);
+        for (size_t i = 0; i < tone.size(); i++)
+            if (double f = s->between(s->amp, tone[i].ms); tone[i].value > 0 && f > 0)
+                off[i] = log(tone[i].value / f);
+        size_t from = 0;
+        for (size_t c = 0; c < cells; c++) {
+            double mid = (c + 0.5) * SEG_GRID_MS, sw = 0, so = 0;
+            while (from < tone.size() && tone[from].ms < mid - SEG_LOW_MS) from++;
+            for (size_t i = from; i < tone.size() && tone[i].ms <= mid + SEG_LOW_MS; i++)
+                if (tone[i].value > 0) {
+                    sw += tone[i].weight;
+                    so += tone[i].weight * off[i];
+                }
+            if (sw > 0) s->low[c] = std::clamp(exp(SEG_LOW_TIMES * so / sw), SEG_LOW_LEAST, 1.0);
+        }
+    }
     s->clear.assign(cells, 0.0);
     s->snr.assign(cells, 0.0);
     for (size_t c = 0; c < cells && !tone.empty(); c++) {
@@ -535,7 +575,14 @@ struct FRAME_SCORES {
             energy[(size_t)k + 1] = energy[(size_t)k] + e;
             frame_score[(size_t)k + 1] = frame_score[(size_t)k] - e + ln_i0(2.0 * std::abs(y));
         }
+        if (!s->low.empty()) {
+            low.assign((size_t)s->frames + 1, 1.0f);
+            for (int k = 0; k <= s->frames; k++)
+                low[(size_t)k] = (float)s->between(s->low, (k + 0.5) * s->frame);
+        }
     }
+    // Per frame, how faint a mark at its middle may be against the level (empty: not at all).
+    std::vector<float> low;
     // The phase the marks around each frame show (a von Mises prior's concentration times its
     // direction, in the matched sums' measure), and ln I0 of its concentration; empty when the
     // marks' phases are not alike.
@@ -548,12 +595,18 @@ struct FRAME_SCORES {
     // passes for a mark half as easily; and the phase wanders not, so the frames' own scores,
     // which would let noise back in at any phase, are not asked. A mark of a phase of its own
     // (a keyer that restarts its tone after a long gap) is still read, at odds of one in
-    // e^SEG_PHASE_ASIDE.
+    // e^SEG_PHASE_ASIDE. A mark weaker than the level where it may be faint is scored at the
+    // level its sum shows (the matched sum over the energy it must show), as far as allowed.
     double mark(int a, int b) const {
         cplxd y = matched[(size_t)b] - matched[(size_t)a];
         double energy_ab = energy[(size_t)a] - energy[(size_t)b];
+        size_t mid = (size_t)((a + b) / 2);
+        if (!low.empty() && low[mid] < 1.0f && std::abs(y) < -energy_ab) {
+            double k = std::max((double)low[mid], std::abs(y) / -energy_ab);
+            y *= k;
+            energy_ab *= k * k;
+        }
         if (!prior.empty()) {
-            size_t mid = (size_t)((a + b) / 2);
             return energy_ab + std::max(ln_i0(std::abs(2.0 * y + prior[mid])) - prior_norm[mid],
                                         ln_i0(2.0 * std::abs(y)) - SEG_PHASE_ASIDE);
         }
