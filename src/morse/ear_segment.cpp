@@ -484,9 +484,9 @@ void _seg_levels(SEGMENTER *s, bool first) {
     if (!tone.empty()) _seg_fade_curves(s, tone, medians);
     s->low.clear();
     std::vector<double> swing;
-    for (size_t c = tone.empty() ? 1 : s->grid(tone.front().ms);
-         !tone.empty() && c <= s->grid(tone.back().ms); c++)
-        swing.push_back(s->amp[c]);
+    if (!tone.empty())
+        for (size_t c = s->grid(tone.front().ms); c <= s->grid(tone.back().ms); c++)
+            swing.push_back(s->amp[c]);
     std::sort(swing.begin(), swing.end());
     if (swing.size() >= 10 &&
         swing[swing.size() - 1 - swing.size() / 10] > SEG_LOW_SWING * swing[swing.size() / 10]) {
@@ -819,7 +819,8 @@ struct FIST {
 // rather than their variance: in noise a few marks read far off (a dot cut short, two dots run
 // together) would widen both classes, and a machine's marks read loosely let noise pass for
 // them. Gaps keep the variance: an operator's letter and word gaps nearly meet, and the
-// spread of the one must not cut into the other's tail.
+// spread of the one must not cut into the other's tail. False when a class is too small to
+// learn from at the first split (at and spread are then as they came).
 bool _seg_classes(std::vector<double> &v, double split, double lo[2], double hi[2], double *at,
                   double *spread, bool robust) {
     std::vector<double> part[2], dev;
