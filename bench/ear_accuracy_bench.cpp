@@ -421,10 +421,7 @@ bool sox_ready() {
 std::string g_python; // the generator script, beside this file
 
 bool python_ready() {
-    std::string here = __FILE__;
-    g_python = here.substr(0, here.find_last_of('/') + 1) + "ear_signal_gen.py";
-    // __FILE__ may be relative to the source tree, and `make bench` runs from the build folder.
-    if (access(g_python.c_str(), R_OK) != 0 && g_python[0] != '/') g_python = "../" + g_python;
+    g_python = LUMIKEY_SOURCE_DIR "/bench/ear_signal_gen.py";
     if (g_dir.empty()) {
         char tmpl[] = "/tmp/ear-bench-XXXXXX";
         if (!mkdtemp(tmpl)) return false;

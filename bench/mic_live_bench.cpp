@@ -73,10 +73,7 @@ std::vector<float> gen_tests(const char *text, int wpm, double snr, uint64_t see
 std::string g_python, g_dir;
 
 bool python_ready() {
-    std::string here = __FILE__;
-    g_python = here.substr(0, here.find_last_of('/') + 1) + "ear_signal_gen.py";
-    // Source paths are relative to the tree; benchmarks run in the build folder beside it.
-    if (access(g_python.c_str(), R_OK) != 0) g_python = "../" + g_python;
+    g_python = LUMIKEY_SOURCE_DIR "/bench/ear_signal_gen.py";
     char tmpl[] = "/tmp/mic-live-bench-XXXXXX";
     if (!mkdtemp(tmpl)) return false;
     g_dir = tmpl;
