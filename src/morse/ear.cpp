@@ -59,6 +59,8 @@ constexpr int EAR_BLOCK_MS = 10;
 // Units tried: from 12 ms (100 WPM) by quarter octaves to about 300 ms (4 WPM).
 constexpr double EAR_UNIT_LO = 12.0;
 constexpr int EAR_UNIT_TRIES = 19;
+// The ladder's steps per octave: a unit twice another stands this many steps above it.
+constexpr int EAR_UNIT_OCTAVE = 4;
 // Below this fit, a stretch is not Morse (noise, a carrier, speech).
 constexpr double EAR_MIN_FIT = 0.45;
 // Marks and spaces shorter than this share of the unit are specks of noise.
@@ -712,11 +714,11 @@ bool read_at(const std::vector<cplx> &z, const std::vector<float> &noise_var, do
 // slow runs letters together into codes no character has).
 bool read_stretch(const std::vector<cplx> &z, const std::vector<float> &noise_var, EAR_MESSAGE *m,
                   std::string *text, std::string *symbols) {
-    double fits[EAR_UNIT_TRIES], units[EAR_UNIT_TRIES], best_fit = 0, best_unit = 0;
+    double fits[EAR_UNIT_TRIES], units[EAR_UNIT_TRIES], best_fit = 0;
     for (int i = 0; i < EAR_UNIT_TRIES; i++) {
         double first = 0;
         LEVELS lv;
-        units[i] = EAR_UNIT_LO * pow(2.0, i / 4.0);
+        units[i] = EAR_UNIT_LO * pow(2.0, (double)i / EAR_UNIT_OCTAVE);
         fits[i] = morse_fit(read_runs(z, noise_var, units[i], &first, &lv), units[i]);
         best_fit = std::max(best_fit, fits[i]);
     }
@@ -746,7 +748,6 @@ bool read_stretch(const std::vector<cplx> &z, const std::vector<float> &noise_va
         if (doubled && letters < 0.7 * best_letters && best_elements >= 1.7 * best_letters) return;
         if (score > best_score) {
             best_score = score;
-            best_unit = units[i];
             best_i = i;
             best_letters = letters;
             best_elements = (long)std::count_if(sy.begin(), sy.end(),
@@ -764,8 +765,8 @@ bool read_stretch(const std::vector<cplx> &z, const std::vector<float> &noise_va
     // In deep noise a unit twice too fast fits as well as the right one, which then need not
     // be a peak of the fit at all: the sound's dots read as its dashes, its dashes as pieces,
     // but its letters stay as many. The unit twice as long as the best is read too.
-    if (best_i >= 0 && best_i + 4 < EAR_UNIT_TRIES && !read[best_i + 4])
-        read_unit(best_i + 4, true);
+    int twice = best_i + EAR_UNIT_OCTAVE;
+    if (best_i >= 0 && twice < EAR_UNIT_TRIES && !read[twice]) read_unit(twice, true);
     if (best_score < 0) return false;
     // The speed found, the stretch is read once more over letters. Readings at the units tried
     // are compared without: letters of the table come out at any unit, and how many of them a
@@ -774,7 +775,7 @@ bool read_stretch(const std::vector<cplx> &z, const std::vector<float> &noise_va
     std::string t, sy;
     int letters = 0, known = 0;
     double likelihood = 0;
-    if (read_at(z, noise_var, best_unit, true, &mm, &t, &sy, &letters, &known, &likelihood)) {
+    if (read_at(z, noise_var, units[best_i], true, &mm, &t, &sy, &letters, &known, &likelihood)) {
         *m = mm;
         *text = t;
         *symbols = sy;

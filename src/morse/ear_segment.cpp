@@ -576,7 +576,7 @@ struct FRAME_SCORES {
             frame_score[(size_t)k + 1] = frame_score[(size_t)k] - e + ln_i0(2.0 * std::abs(y));
         }
         if (!s->low.empty()) {
-            low.assign((size_t)s->frames + 1, 1.0f);
+            low.resize((size_t)s->frames + 1);
             for (int k = 0; k <= s->frames; k++)
                 low[(size_t)k] = (float)s->between(s->low, (k + 0.5) * s->frame);
         }
