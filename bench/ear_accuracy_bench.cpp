@@ -568,6 +568,8 @@ void effects_table(const char *name, Scene scene, Runs runs_of, int effects,
 }
 
 void speed_rows() {
+    const char *speed = getenv("EAR_BENCH_SPEED");
+    bool show = speed && strcmp(speed, "show") == 0;
     printf("\nmachine keying from 5 to 60 WPM, clean and +3 dB (tests' generator), CER %% old -> "
            "new\n");
     for (int wpm : {5, 8, 12, 20, 30, 40, 50, 60}) {
@@ -581,7 +583,10 @@ void speed_rows() {
                 const char *text = TEXTS[i];
                 std::vector<float> x = scene_a(runs_a(text, MACHINE, wpm, seed), fx, seed);
                 o.add(text, old_read(x, 8000));
-                n.add(text, ear_read(x, 8000));
+                std::string got = ear_read(x, 8000);
+                // EAR_BENCH_SPEED=show: each reading too, to see which element went wrong.
+                if (show) printf("\n  ref %s\n  new %s\n", text, got.c_str());
+                n.add(text, got);
             }
             printf("%8.1f->%5.1f", o.cer(), n.cer());
         }
@@ -654,6 +659,11 @@ int main(int argc, char **argv) {
     if (const char *m = getenv("EAR_BENCH_MESSAGES")) MESSAGES = std::max(1, atoi(m));
     if (const char *spec = getenv("EAR_BENCH_SHOW")) {
         show(spec);
+        return 0;
+    }
+    // EAR_BENCH_SPEED: the speed rows alone (their cells hold one character in 64).
+    if (getenv("EAR_BENCH_SPEED")) {
+        speed_rows();
         return 0;
     }
     // EAR_BENCH_EFFECTS: the effects rows alone, tests' generator and sox (with EAR_BENCH_QUICK,
