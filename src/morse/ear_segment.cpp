@@ -1016,14 +1016,19 @@ void _seg_read_letters(SEGMENTER *s) {
         double *m_t = &mark[(size_t)t * N];
         for (int d = 1; d <= std::min(dm, t); d++) {
             int a = t - d;
-            // A mark cut by either end of the stretch may have any length.
-            bool cut = a == 0 || t == T;
             double own = fs.mark(a, t) - cost[(size_t)(a + t) / 2] *
                                              std::max(SEG_MARK_COST_BLANKED, s->heard_in(a, t) / d);
             int q = f.pace[(size_t)std::min(a, T - 1)];
             const std::vector<double>(&p_c)[2][PACES] = p_el[clear_step[(size_t)(a + t) / 2]];
             size_t i = step(s->mark_ms(a, t), p_c[0][q].size());
             double el[2] = {p_c[0][q][i], p_c[1][q][i]};
+            // A mark cut by either end of the stretch (a recording that starts at its first
+            // tone) is at least as long as heard: each kind's odds are its likeliest length
+            // from there up, so a dash heard whole stays a dash, and a piece too short to
+            // tell is left to the letters' odds.
+            if (a == 0 || t == T)
+                for (int k = 0; k < 2; k++)
+                    el[k] = *std::max_element(p_c[k][q].begin() + (long)i, p_c[k][q].end());
             const double *in_a = &inside[(size_t)a * N];
             double floor = top[(size_t)a] - SEG_BEAM;
             for (size_t p = 0; p < N; p++) {
@@ -1032,7 +1037,7 @@ void _seg_read_letters(SEGMENTER *s) {
                 for (int k = 0; k < 2; k++) {
                     int n = tree[p].next[k];
                     if (n < 0) continue;
-                    double v = from + own + (cut ? 0.0 : el[k]);
+                    double v = from + own + el[k];
                     size_t c = (size_t)t * N + (size_t)n;
                     if (v > m_t[n]) {
                         m_t[n] = v;

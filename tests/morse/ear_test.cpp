@@ -135,15 +135,20 @@ TEST(EarTest, APauseOfSecondsInsideAMessageKeepsItsWordGaps) {
 
 // The first mark at the first sample, at 48 kHz: the first letter counts like any other, and
 // a speed learnt from the whole message holds from its start (slow, fast, soft or clicking).
+// A dash heard whole from the first sample, or up to the last, is a dash, not a piece.
 TEST(EarTest, ARecordingStartingAtItsFirstToneReadsFromItsFirstLetter) {
     struct Case {
-        double wpm, ramp_ms, amplitude;
-    } cases[] = {{5, 10, 0.5}, {60, 0.5, 0.003}, {25, 5, 1.0}};
+        double wpm, ramp_ms, amplitude, tail_ms;
+        const char *text;
+    } cases[] = {{5, 10, 0.5, 600, "PARIS 73 ES GL"},
+                 {60, 0.5, 0.003, 600, "PARIS 73 ES GL"},
+                 {25, 5, 1.0, 600, "PARIS 73 ES GL"},
+                 {15, 5, 0.5, 0, "THE PARIS 73 ES OK"}};
     for (const Case &c : cases) {
-        AUDIO_STATION st{"PARIS 73 ES GL", c.wpm, 740, c.amplitude, 0, c.ramp_ms};
+        AUDIO_STATION st{c.text, c.wpm, 740, c.amplitude, 0, c.ramp_ms};
         AUDIO_SCENE scene;
         scene.rate = 48000;
-        scene.tail_ms = 600;
+        scene.tail_ms = c.tail_ms;
         Heard h = hear(audio_render(scene, {st}), 48000);
         EXPECT_EQ(h.joined(), st.text) << c.wpm << " WPM";
         if (h.messages.size() == 1) {
