@@ -1022,13 +1022,8 @@ void _seg_read_letters(SEGMENTER *s) {
             const std::vector<double>(&p_c)[2][PACES] = p_el[clear_step[(size_t)(a + t) / 2]];
             size_t i = step(s->mark_ms(a, t), p_c[0][q].size());
             double el[2] = {p_c[0][q][i], p_c[1][q][i]};
-            // A mark cut by either end of the stretch (a recording that starts at its first
-            // tone) is at least as long as heard: each kind's odds are its likeliest length
-            // from there up, so a dash heard whole stays a dash, and a piece too short to
-            // tell is left to the letters' odds.
-            if (a == 0 || t == T)
-                for (int k = 0; k < 2; k++)
-                    el[k] = *std::max_element(p_c[k][q].begin() + (long)i, p_c[k][q].end());
+            // A mark at either end of the stretch is weighed by its length like any other: a
+            // recording that starts at its first tone (or stops at its last) hears it whole.
             const double *in_a = &inside[(size_t)a * N];
             double floor = top[(size_t)a] - SEG_BEAM;
             for (size_t p = 0; p < N; p++) {

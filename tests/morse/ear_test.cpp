@@ -135,7 +135,7 @@ TEST(EarTest, APauseOfSecondsInsideAMessageKeepsItsWordGaps) {
 
 // The first mark at the first sample, at 48 kHz: the first letter counts like any other, and
 // a speed learnt from the whole message holds from its start (slow, fast, soft or clicking).
-// A dash heard whole from the first sample, or up to the last, is a dash, not a piece.
+// A mark heard whole from the first sample, or up to the last, is read by its length.
 TEST(EarTest, ARecordingStartingAtItsFirstToneReadsFromItsFirstLetter) {
     struct Case {
         double wpm, ramp_ms, amplitude, tail_ms;
@@ -143,7 +143,8 @@ TEST(EarTest, ARecordingStartingAtItsFirstToneReadsFromItsFirstLetter) {
     } cases[] = {{5, 10, 0.5, 600, "PARIS 73 ES GL"},
                  {60, 0.5, 0.003, 600, "PARIS 73 ES GL"},
                  {25, 5, 1.0, 600, "PARIS 73 ES GL"},
-                 {15, 5, 0.5, 0, "THE PARIS 73 ES OK"}};
+                 {15, 5, 0.5, 0, "THE PARIS 73 ES OK"},
+                 {15, 5, 0.5, 0, "RST 73 ES GM"}};
     for (const Case &c : cases) {
         AUDIO_STATION st{c.text, c.wpm, 740, c.amplitude, 0, c.ramp_ms};
         AUDIO_SCENE scene;
