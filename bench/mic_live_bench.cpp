@@ -144,7 +144,11 @@ void on_edge(double t_ms, int down, void *user) {
 LIVE_RUN live_run(const std::vector<float> &x, const std::string &ref,
                   const std::vector<double> &ends) {
     LIVE_RUN r;
-    EAR_LIVE *el = ear_live_new(nullptr);
+    EAR_LIVE_CONFIG lc;
+    ear_live_config_default(&lc);
+    // MIC_BENCH_WINDOW=ms: the live window another length, to see what it costs in delay.
+    if (const char *w = getenv("MIC_BENCH_WINDOW")) lc.window_ms = (uint32_t)atoi(w);
+    EAR_LIVE *el = ear_live_new(&lc);
     TONE_DETECT_CONFIG tc;
     mic_tone_config(&tc, 8000);
     EDGES edges;
