@@ -727,6 +727,55 @@ void _seg_drop_lone(SEGMENTER *s, const FRAME_SCORES &fs, double letter_gap = HU
     }
 }
 
+// A word at either end of the stretch whose marks all lie far under the others' level is noise
+// read as a faint station (the silence after a message's last letter, where the level drawn
+// from the sums fell to the noise's own and then to the marks it let in): it is dropped. A fade
+// cannot take a whole word 12 dB under the message's median in a moment, and a word in a
+// trough deeper than that is lost in the noise anyway. Fewer marks than SEG_FAINT_MARKS set no
+// level to judge by.
+constexpr double SEG_FAINT_END = 0.25;
+constexpr int SEG_FAINT_MARKS = 8;
+
+void _seg_drop_faint_ends(SEGMENTER *s) {
+    std::vector<MARK_SPAN> marks;
+    std::vector<double> level;
+    for (int a = 0; a < s->frames;) {
+        int b = a;
+        while (b < s->frames && s->on[(size_t)b] == s->on[(size_t)a]) b++;
+        double len = s->heard_in(a, b) * s->frame;
+        if (s->on[(size_t)a] && len > 0) {
+            double var = s->nvar[s->grid(0.5 * (a + b) * s->frame)] * len / s->unit;
+            marks.push_back(MARK_SPAN{a, b});
+            level.push_back(sqrt(std::max(0.0, std::norm(s->sum(a, b)) - var)) / len);
+        }
+        a = b;
+    }
+    size_t n = marks.size();
+    if (n < SEG_FAINT_MARKS) return;
+    std::vector<double> all = level;
+    double floor = SEG_FAINT_END * median_of(all);
+    // The words, split at gaps of five units: each one's first mark.
+    int word_gap = (int)lround(5.0 * s->unit / s->frame);
+    std::vector<size_t> first;
+    for (size_t i = 0; i < n; i++)
+        if (i == 0 || marks[i].a - marks[i - 1].b >= word_gap) first.push_back(i);
+    first.push_back(n);
+    auto faint = [&](size_t w) {
+        for (size_t i = first[w]; i < first[w + 1]; i++)
+            if (level[i] >= floor) return false;
+        return true;
+    };
+    size_t lo = 0, hi = first.size() - 1;
+    while (hi > lo + 1 && faint(hi - 1)) hi--;
+    while (lo + 1 < hi && faint(lo)) lo++;
+    if (first[hi] - first[lo] < n / 2) return;
+    for (size_t i = 0; i < n; i++) {
+        if (i >= first[lo] && i < first[hi]) continue;
+        std::fill(s->on.begin() + marks[i].a, s->on.begin() + marks[i].b, 0);
+        std::fill(s->kind.begin() + marks[i].a, s->kind.begin() + marks[i].b, (int8_t)1);
+    }
+}
+
 // One reading: the likeliest chain of marks and spaces at the levels found, into s->on.
 void _seg_read(SEGMENTER *s) {
     int T = s->frames;
@@ -1112,6 +1161,7 @@ void _seg_read_letters(SEGMENTER *s) {
         }
     }
     _seg_drop_lone(s, fs, f.letter_gaps ? f.at[3] : HUGE_VAL);
+    _seg_drop_faint_ends(s);
 }
 
 // The tone's pitch set finer from the marks now read. A frame-to-frame turn leaves half a
