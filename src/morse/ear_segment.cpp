@@ -506,6 +506,13 @@ void _seg_levels(SEGMENTER *s, bool first) {
                 }
             if (sw > 0) s->low[c] = std::clamp(exp(SEG_LOW_TIMES * so / sw), SEG_LOW_LEAST, 1.0);
         }
+        // A tone at which a dot would score on average no more than a mark costs in the reading
+        // over letters (its signal-to-noise ratio over a unit, SEG_MARK_COST_FREE) cannot be
+        // read at all: a level that low through a fade comes from marks that noise made, in the
+        // silence before the keying or deep in a trough, which then vouch for each other as a
+        // letter of their own. The level is held at least there.
+        for (size_t c = 0; c < cells; c++)
+            s->amp[c] = std::max(s->amp[c], sqrt(SEG_MARK_COST_FREE * s->nvar[c]) / s->unit);
     }
     s->clear.assign(cells, 0.0);
     s->snr.assign(cells, 0.0);
