@@ -506,6 +506,20 @@ void _seg_levels(SEGMENTER *s, bool first) {
                 }
             if (sw > 0) s->low[c] = std::clamp(exp(SEG_LOW_TIMES * so / sw), SEG_LOW_LEAST, 1.0);
         }
+        // A tone at which a dot would score on average no more than a mark costs in the reading
+        // over letters (its signal-to-noise ratio over a unit, SEG_MARK_COST_FREE) cannot be
+        // read at all. Marks that faint before the first mark above it are noise in the silence
+        // before the keying, and drawn down to them the level lets them vouch for each other as
+        // a letter of their own (a trough at the start draws it so): there the level is held
+        // at least at that tone. Further on, a trough's faint marks are the tone's own.
+        auto least = [&](size_t c) { return sqrt(SEG_MARK_COST_FREE * s->nvar[c]) / s->unit; };
+        size_t head = cells;
+        for (const TIMED &t : tone)
+            if (t.value > least(s->grid(t.ms))) {
+                head = s->grid(t.ms);
+                break;
+            }
+        for (size_t c = 0; c < head; c++) s->amp[c] = std::max(s->amp[c], least(c));
     }
     s->clear.assign(cells, 0.0);
     s->snr.assign(cells, 0.0);
