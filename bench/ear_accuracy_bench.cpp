@@ -638,6 +638,7 @@ void show(const char *spec) {
         fx.fade_db = getenv("EAR_BENCH_FADE") ? 12 : 0;
         fx.fade_hz = FADE_HZ;
         fx.neighbour = getenv("EAR_BENCH_NEIGHBOUR") != nullptr;
+        fx.agc = getenv("EAR_BENCH_AGC") != nullptr; // EAR_BENCH_AGC: through the AGC as well
         fx.crashes = getenv("EAR_BENCH_CRASHES") != nullptr;
         // EAR_BENCH_CRASHES=10: crashes 10 dB over the signal rather than 30.
         if (fx.crashes && atof(getenv("EAR_BENCH_CRASHES")) > 0)

@@ -144,7 +144,11 @@ void on_edge(double t_ms, int down, void *user) {
 LIVE_RUN live_run(const std::vector<float> &x, const std::string &ref,
                   const std::vector<double> &ends) {
     LIVE_RUN r;
-    EAR_LIVE *el = ear_live_new(nullptr);
+    EAR_LIVE_CONFIG lc;
+    ear_live_config_default(&lc);
+    // MIC_BENCH_WINDOW=ms: the live window another length, to see what it costs in delay.
+    if (const char *w = getenv("MIC_BENCH_WINDOW")) lc.window_ms = (uint32_t)atoi(w);
+    EAR_LIVE *el = ear_live_new(&lc);
     TONE_DETECT_CONFIG tc;
     mic_tone_config(&tc, 8000);
     EDGES edges;
@@ -221,6 +225,8 @@ void table(const char *name, std::vector<float> (*gen)(const char *, int, double
                 LIVE_RUN r = live_run(x, TEXTS[i], ends);
                 n++;
                 ok += r.saved == TEXTS[i];
+                if (r.saved != TEXTS[i])
+                    printf("  saved \"%s\" for \"%s\"\n", r.saved.c_str(), TEXTS[i]);
                 cost += r.end_cost_ms;
                 sound += r.sound_ms;
                 if (!r.delay_ms.empty() && r.delay_ms[0] >= 0) firsts.push_back(r.delay_ms[0]);
@@ -286,6 +292,8 @@ BENCHMARK(BM_LiveReading)->Unit(benchmark::kMillisecond);
 } // namespace
 
 int main(int argc, char **argv) {
+    // Line by line, so a run piped to a file shows its rows as they come.
+    setvbuf(stdout, nullptr, _IOLBF, 0);
     printf("Microphone reader with hindsight (L = one letter length, ten units; the first letters "
            "are held back 2.5 s while the speed is learnt)\n");
     table("tests'", gen_tests);

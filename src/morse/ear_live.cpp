@@ -31,7 +31,7 @@ void ear_live_config_default(EAR_LIVE_CONFIG *cfg) {
     cfg->hold_ms = 2500;
     cfg->lead_ms = 8000;
     cfg->max_ms = 180000;
-    cfg->window_ms = 20000;
+    cfg->window_ms = 8000;
 }
 
 EAR_LIVE *ear_live_new(const EAR_LIVE_CONFIG *cfg) {

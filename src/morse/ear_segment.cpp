@@ -506,6 +506,20 @@ void _seg_levels(SEGMENTER *s, bool first) {
                 }
             if (sw > 0) s->low[c] = std::clamp(exp(SEG_LOW_TIMES * so / sw), SEG_LOW_LEAST, 1.0);
         }
+        // A tone at which a dot would score on average no more than a mark costs in the reading
+        // over letters (its signal-to-noise ratio over a unit, SEG_MARK_COST_FREE) cannot be
+        // read at all. Marks that faint before the first mark above it are noise in the silence
+        // before the keying, and drawn down to them the level lets them vouch for each other as
+        // a letter of their own (a trough at the start draws it so): there the level is held
+        // at least at that tone. Further on, a trough's faint marks are the tone's own.
+        auto least = [&](size_t c) { return sqrt(SEG_MARK_COST_FREE * s->nvar[c]) / s->unit; };
+        size_t head = cells;
+        for (const TIMED &t : tone)
+            if (t.value > least(s->grid(t.ms))) {
+                head = s->grid(t.ms);
+                break;
+            }
+        for (size_t c = 0; c < head; c++) s->amp[c] = std::max(s->amp[c], least(c));
     }
     s->clear.assign(cells, 0.0);
     s->snr.assign(cells, 0.0);
@@ -724,6 +738,55 @@ void _seg_drop_lone(SEGMENTER *s, const FRAME_SCORES &fs, double letter_gap = HU
         }
         prev_gap = 0;
         a = b;
+    }
+}
+
+// A word at either end of the stretch whose marks all lie far under the others' level is noise
+// read as a faint station (the silence after a message's last letter, where the level drawn
+// from the sums fell to the noise's own and then to the marks it let in): it is dropped. A fade
+// cannot take a whole word 12 dB under the message's median in a moment, and a word in a
+// trough deeper than that is lost in the noise anyway. Fewer marks than SEG_FAINT_MARKS set no
+// level to judge by.
+constexpr double SEG_FAINT_END = 0.25;
+constexpr int SEG_FAINT_MARKS = 8;
+
+void _seg_drop_faint_ends(SEGMENTER *s) {
+    std::vector<MARK_SPAN> marks;
+    std::vector<double> level;
+    for (int a = 0; a < s->frames;) {
+        int b = a;
+        while (b < s->frames && s->on[(size_t)b] == s->on[(size_t)a]) b++;
+        double len = s->heard_in(a, b) * s->frame;
+        if (s->on[(size_t)a] && len > 0) {
+            double var = s->nvar[s->grid(0.5 * (a + b) * s->frame)] * len / s->unit;
+            marks.push_back(MARK_SPAN{a, b});
+            level.push_back(sqrt(std::max(0.0, std::norm(s->sum(a, b)) - var)) / len);
+        }
+        a = b;
+    }
+    size_t n = marks.size();
+    if (n < SEG_FAINT_MARKS) return;
+    std::vector<double> all = level;
+    double floor = SEG_FAINT_END * median_of(all);
+    // The words, split at gaps of five units: each one's first mark.
+    int word_gap = (int)lround(5.0 * s->unit / s->frame);
+    std::vector<size_t> first;
+    for (size_t i = 0; i < n; i++)
+        if (i == 0 || marks[i].a - marks[i - 1].b >= word_gap) first.push_back(i);
+    first.push_back(n);
+    auto faint = [&](size_t w) {
+        for (size_t i = first[w]; i < first[w + 1]; i++)
+            if (level[i] >= floor) return false;
+        return true;
+    };
+    size_t lo = 0, hi = first.size() - 1;
+    while (hi > lo + 1 && faint(hi - 1)) hi--;
+    while (lo + 1 < hi && faint(lo)) lo++;
+    if (first[hi] - first[lo] < n / 2) return;
+    for (size_t i = 0; i < n; i++) {
+        if (i >= first[lo] && i < first[hi]) continue;
+        std::fill(s->on.begin() + marks[i].a, s->on.begin() + marks[i].b, 0);
+        std::fill(s->kind.begin() + marks[i].a, s->kind.begin() + marks[i].b, (int8_t)1);
     }
 }
 
@@ -1016,14 +1079,14 @@ void _seg_read_letters(SEGMENTER *s) {
         double *m_t = &mark[(size_t)t * N];
         for (int d = 1; d <= std::min(dm, t); d++) {
             int a = t - d;
-            // A mark cut by either end of the stretch may have any length.
-            bool cut = a == 0 || t == T;
             double own = fs.mark(a, t) - cost[(size_t)(a + t) / 2] *
                                              std::max(SEG_MARK_COST_BLANKED, s->heard_in(a, t) / d);
             int q = f.pace[(size_t)std::min(a, T - 1)];
             const std::vector<double>(&p_c)[2][PACES] = p_el[clear_step[(size_t)(a + t) / 2]];
             size_t i = step(s->mark_ms(a, t), p_c[0][q].size());
             double el[2] = {p_c[0][q][i], p_c[1][q][i]};
+            // A mark at either end of the stretch is weighed by its length like any other: a
+            // recording that starts at its first tone (or stops at its last) hears it whole.
             const double *in_a = &inside[(size_t)a * N];
             double floor = top[(size_t)a] - SEG_BEAM;
             for (size_t p = 0; p < N; p++) {
@@ -1032,7 +1095,7 @@ void _seg_read_letters(SEGMENTER *s) {
                 for (int k = 0; k < 2; k++) {
                     int n = tree[p].next[k];
                     if (n < 0) continue;
-                    double v = from + own + (cut ? 0.0 : el[k]);
+                    double v = from + own + el[k];
                     size_t c = (size_t)t * N + (size_t)n;
                     if (v > m_t[n]) {
                         m_t[n] = v;
@@ -1112,6 +1175,7 @@ void _seg_read_letters(SEGMENTER *s) {
         }
     }
     _seg_drop_lone(s, fs, f.letter_gaps ? f.at[3] : HUGE_VAL);
+    _seg_drop_faint_ends(s);
 }
 
 // The tone's pitch set finer from the marks now read. A frame-to-frame turn leaves half a
