@@ -709,9 +709,11 @@ bool read_at(const std::vector<cplx> &z, const std::vector<float> &noise_var, do
 }
 
 // One station's stretch read into text and symbols; false when it holds no Morse. Every unit
-// of the ladder is tried; the few that fit best are read through, and the reading that best
-// explains the sound as Morse, with its letters most often in the table, wins (a reading too
-// slow runs letters together into codes no character has).
+// of the ladder is tried; each peak of the fit that looks like Morse at all is read through,
+// not only those near the best (read far too slow, a few long marks fit better by chance than
+// the right unit does in noise), and the reading that best explains the sound as Morse, with
+// its letters most often in the table, wins (a reading too slow runs letters together into
+// codes no character has).
 bool read_stretch(const std::vector<cplx> &z, const std::vector<float> &noise_var, EAR_MESSAGE *m,
                   std::string *text, std::string *symbols) {
     double fits[EAR_UNIT_TRIES], units[EAR_UNIT_TRIES], best_fit = 0;
@@ -760,7 +762,7 @@ bool read_stretch(const std::vector<cplx> &z, const std::vector<float> &noise_va
     for (int i = 0; i < EAR_UNIT_TRIES; i++) {
         bool peak = (i == 0 || fits[i] >= fits[i - 1]) &&
                     (i + 1 == EAR_UNIT_TRIES || fits[i] > fits[i + 1]);
-        if (peak && fits[i] >= 0.8 * best_fit) read_unit(i, false);
+        if (peak && (fits[i] >= 0.8 * best_fit || fits[i] >= EAR_MIN_FIT)) read_unit(i, false);
     }
     // In deep noise a unit twice too fast fits as well as the right one, which then need not
     // be a peak of the fit at all: the sound's dots read as its dashes, its dashes as pieces,
