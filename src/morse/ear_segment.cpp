@@ -229,6 +229,14 @@ struct SEGMENTER {
     size_t grid(double ms) const {
         return std::min(amp.size() - 1, (size_t)std::max(0.0, ms / SEG_GRID_MS));
     }
+    // A mark's own amplitude over frames a..b, the noise's share taken out; only the part of
+    // it heard counts. 0 when none of it was.
+    double level_of(int a, int b) const {
+        double len = heard_in(a, b) * frame;
+        if (len <= 0) return 0;
+        double var = nvar[grid(0.5 * (a + b) * frame)] * len / unit;
+        return sqrt(std::max(0.0, std::norm(sum(a, b)) - var)) / len;
+    }
     // A value kept on the grid, at ms between its steps.
     static double between(const std::vector<double> &v, double ms) {
         double p = std::clamp(ms / SEG_GRID_MS - 0.5, 0.0, (double)(v.size() - 1));
@@ -428,14 +436,9 @@ void _seg_levels(SEGMENTER *s, bool first) {
     for (int a = 0; a < s->frames;) {
         int b = a;
         while (b < s->frames && s->on[(size_t)b] == s->on[(size_t)a]) b++;
-        // A mark's level counts only the part of it heard.
         double len = s->heard_in(a, b) * s->frame;
-        if (s->on[(size_t)a] && len >= SEG_SURE_MARK * s->unit) {
-            double mid = 0.5 * (a + b) * s->frame;
-            double var = s->nvar[s->grid(mid)] * len / s->unit;
-            double a2 = std::max(0.0, std::norm(s->sum(a, b)) - var) / (len * len);
-            tone.push_back(TIMED{mid, sqrt(a2), len / s->unit});
-        }
+        if (s->on[(size_t)a] && len >= SEG_SURE_MARK * s->unit)
+            tone.push_back(TIMED{0.5 * (a + b) * s->frame, s->level_of(a, b), len / s->unit});
         a = b;
     }
     if (first) {
@@ -756,11 +759,9 @@ void _seg_drop_faint_ends(SEGMENTER *s) {
     for (int a = 0; a < s->frames;) {
         int b = a;
         while (b < s->frames && s->on[(size_t)b] == s->on[(size_t)a]) b++;
-        double len = s->heard_in(a, b) * s->frame;
-        if (s->on[(size_t)a] && len > 0) {
-            double var = s->nvar[s->grid(0.5 * (a + b) * s->frame)] * len / s->unit;
+        if (s->on[(size_t)a] && s->heard_in(a, b) > 0) {
             marks.push_back(MARK_SPAN{a, b});
-            level.push_back(sqrt(std::max(0.0, std::norm(s->sum(a, b)) - var)) / len);
+            level.push_back(s->level_of(a, b));
         }
         a = b;
     }

@@ -427,8 +427,8 @@ TEST(EarTest, NoiseAloneOrSilencePrintsNothing) {
     EXPECT_TRUE(hear(x, 8000, 700).texts.empty()) << "a fixed tone in noise";
 }
 
-// The noise after a fast message's last letter is no faint station: its level is the message's,
-// not the noise's own bumps (once in twenty such recordings they were read as letters).
+// The noise after a fast message's last letter is no faint station: bumps of it far under the
+// message's marks were read as letters once in twenty such recordings.
 TEST(EarTest, TheNoiseAfterAMessageAddsNoLetters) {
     const char *text = "CQ CQ DE F4LKY F4LKY K";
     for (uint64_t seed = 20; seed <= 40; seed++) {
