@@ -63,6 +63,13 @@ constexpr int EAR_UNIT_TRIES = 19;
 constexpr int EAR_UNIT_OCTAVE = 4;
 // Below this fit, a stretch is not Morse (noise, a carrier, speech).
 constexpr double EAR_MIN_FIT = 0.45;
+// A reading that runs together the letters of one at half its unit or less loses to that one
+// when that one explains the sound at least EAR_SLOW_SHARE as well, fits Morse within
+// EAR_SLOW_FIT of the best and reads as text does (EAR_SLOW_TEXT elements a letter or more:
+// noise read far too fast makes letters of one or two).
+constexpr double EAR_SLOW_SHARE = 0.5;
+constexpr double EAR_SLOW_FIT = 0.9;
+constexpr double EAR_SLOW_TEXT = 2.2;
 // Marks and spaces shorter than this share of the unit are specks of noise.
 constexpr double EAR_SPECK = 0.4;
 // Neighbours, each side, that set the local speed of a mark.
@@ -725,39 +732,44 @@ bool read_stretch(const std::vector<cplx> &z, const std::vector<float> &noise_va
         best_fit = std::max(best_fit, fits[i]);
     }
     if (best_fit < EAR_MIN_FIT) return false;
-    double best_score = -1;
-    int best_i = -1, best_letters = 0;
-    long best_elements = 0;
+    // Every reading made, and the one that best explains the sound.
+    struct READING {
+        int i, letters, known;
+        long elements;
+        double score;
+        EAR_MESSAGE m;
+        std::string text, symbols;
+    };
+    std::vector<READING> readings;
+    // Whether slow, read at twice the unit of fast or more, runs fast's letters together: it
+    // holds under 0.7 as many, and fast is text (letters nearer three elements than one).
+    auto runs_together = [](const READING &fast, const READING &slow) {
+        return slow.letters < 0.7 * fast.letters && fast.elements >= 1.7 * fast.letters;
+    };
+    int best = -1;
     bool read[EAR_UNIT_TRIES] = {};
     auto read_unit = [&](int i, bool doubled) {
         read[i] = true;
-        EAR_MESSAGE mm{};
-        std::string t, sy;
-        int letters = 0, known = 0;
+        READING r{i, 0, 0, 0, 0.0, {}, {}, {}};
         double likelihood = 0;
-        if (!read_at(z, noise_var, units[i], false, &mm, &t, &sy, &letters, &known, &likelihood) ||
-            letters == 0)
+        if (!read_at(z, noise_var, units[i], false, &r.m, &r.text, &r.symbols, &r.letters, &r.known,
+                     &likelihood) ||
+            r.letters == 0)
             return;
-        double score = likelihood * (double)known / letters;
+        r.score = likelihood * (double)r.known / r.letters;
+        r.elements = (long)std::count_if(r.symbols.begin(), r.symbols.end(),
+                                         [](char c) { return c == '.' || c == '-'; });
         ka_log(LOG_DEBUG, "ear: unit %.0f ms fits %.2f, %d of %d letters known, score %.0f",
-               units[i], fits[i], known, letters, likelihood);
+               units[i], fits[i], r.known, r.letters, likelihood);
         // Read three times too slow, dashes pass for dots and dots are lost: the marks may
         // still fit, but the sound the lost dots leave unexplained costs that reading its place.
         // Read twice too slow, the gaps inside letters close and letters run together, about
         // half as many: a reading at twice the best unit that loses letters so is that one,
         // whatever its score, unless the best is itself no text but noise read at a unit far
         // too short, letters of one or two elements (text averages nearer three).
-        if (doubled && letters < 0.7 * best_letters && best_elements >= 1.7 * best_letters) return;
-        if (score > best_score) {
-            best_score = score;
-            best_i = i;
-            best_letters = letters;
-            best_elements = (long)std::count_if(sy.begin(), sy.end(),
-                                                [](char c) { return c == '.' || c == '-'; });
-            *m = mm;
-            *text = t;
-            *symbols = sy;
-        }
+        if (best >= 0 && doubled && runs_together(readings[(size_t)best], r)) return;
+        readings.push_back(r);
+        if (best < 0 || r.score > readings[(size_t)best].score) best = (int)readings.size() - 1;
     };
     for (int i = 0; i < EAR_UNIT_TRIES; i++) {
         bool peak = (i == 0 || fits[i] >= fits[i - 1]) &&
@@ -767,9 +779,35 @@ bool read_stretch(const std::vector<cplx> &z, const std::vector<float> &noise_va
     // In deep noise a unit twice too fast fits as well as the right one, which then need not
     // be a peak of the fit at all: the sound's dots read as its dashes, its dashes as pieces,
     // but its letters stay as many. The unit twice as long as the best is read too.
-    int twice = best_i + EAR_UNIT_OCTAVE;
-    if (best_i >= 0 && twice < EAR_UNIT_TRIES && !read[twice]) read_unit(twice, true);
-    if (best_score < 0) return false;
+    if (best >= 0) {
+        int twice = readings[(size_t)best].i + EAR_UNIT_OCTAVE;
+        if (twice < EAR_UNIT_TRIES && !read[twice]) read_unit(twice, true);
+    }
+    if (best < 0) return false;
+    // Read two or three times too slow in noise, a reading may still explain the sound about as
+    // well as the right one: its few long marks pay for fewer marks and gaps than the right
+    // one's many (each mark costs, each length has its odds), for the dots they leave out or take
+    // in. It is the one that runs letters together, as above; the faster reading with its
+    // letters is taken when it explains the sound nearly as well.
+    const int slow = best;
+    const READING &w = readings[(size_t)slow];
+    for (size_t j = 0; j < readings.size(); j++) {
+        const READING &r = readings[j];
+        bool faster = r.i + EAR_UNIT_OCTAVE <= w.i && runs_together(r, w);
+        bool as_known = (double)r.known * w.letters >= (double)w.known * r.letters;
+        bool as_good = r.score >= EAR_SLOW_SHARE * w.score && fits[r.i] >= EAR_SLOW_FIT * best_fit;
+        if (faster && as_known && as_good && r.elements >= EAR_SLOW_TEXT * r.letters &&
+            (best == slow || r.score > readings[(size_t)best].score))
+            best = (int)j;
+    }
+    if (best != slow)
+        ka_log(LOG_DEBUG, "ear: %.0f ms read rather than %.0f ms, whose letters run together",
+               units[readings[(size_t)best].i], units[readings[(size_t)slow].i]);
+    const READING &won = readings[(size_t)best];
+    *m = won.m;
+    *text = won.text;
+    *symbols = won.symbols;
+    int best_i = won.i;
     // The speed found, the stretch is read once more over letters. Readings at the units tried
     // are compared without: letters of the table come out at any unit, and how many of them a
     // wrong speed leaves unknown is what tells it.

@@ -327,6 +327,18 @@ TEST(EarTest, NoiseNearTheLimitReadsThroughTheMatchedFilter) {
     }
 }
 
+// Read three times too slow in deep noise, a message's few long marks explained the sound a
+// little better than the right unit's many, each of which pays for its mark and its lengths:
+// the slow reading ran the letters together (GZFV55I). The right speed is read.
+TEST(EarTest, AReadingTooSlowThatRunsLettersTogetherLosesToTheRightSpeed) {
+    AUDIO_STATION st{"CQ CQ DE F4LKY F4LKY K", 25, 752.2, 0.3, 800, 4};
+    AUDIO_SCENE scene;
+    scene.snr_db = -3;
+    scene.seed = 114;
+    std::string heard = hear(audio_render(scene, {st}), 8000).joined();
+    EXPECT_LE(morse_text_distance(st.text, heard), 6u) << heard;
+}
+
 // A transmitter's oscillator runs on while it is keyed, and its marks share one phase: the
 // reading counts on it at -3 dB at 25 WPM, where a mark scored at any phase lets noise pass for
 // dots. A keyer that starts every element at a phase of its own must not be read as if its
