@@ -654,12 +654,50 @@ void show(const char *spec) {
     }
 }
 
+// EAR_BENCH_SCAN="STYLE WPM SNR": the ear alone over EAR_BENCH_MESSAGES messages of one cell from
+// each generator, with the readings that went wrong: cells of 4 messages are too coarse to tune
+// by (one character is 0.8 %).
+void scan(const char *spec) {
+    int st = 0, wpm = 25;
+    double snr = 0;
+    if (sscanf(spec, "%d %d %lf", &st, &wpm, &snr) != 3) return;
+    bool sox = sox_ready(), py = python_ready();
+    for (int gen = 0; gen < 3; gen++) {
+        if ((gen == 1 && !sox) || (gen == 2 && !py)) continue;
+        Score n;
+        for (int i = 0; i < MESSAGES; i++) {
+            uint64_t seed = 11 + (uint64_t)i * 31 + (uint64_t)wpm;
+            const char *text = TEXTS[i % (sizeof TEXTS / sizeof *TEXTS)];
+            EFFECTS fx;
+            fx.snr_db = snr;
+            std::vector<float> x = gen == 0 ? scene_a(runs_a(text, (Style)st, wpm, seed), fx, seed)
+                                   : gen == 1
+                                       ? scene_b(runs_b(text, (Style)st, wpm, seed), fx, seed)
+                                       : scene_c(text, (Style)st, wpm, snr, seed);
+            std::string got = ear_read(x, 8000);
+            if (morse_text_distance(text, got) > 0) printf("  %s\n", got.c_str());
+            n.add(text, got);
+        }
+        printf("%s: %zu of %zu wrong, %.2f %%\n",
+               gen == 0   ? "tests'"
+               : gen == 1 ? "sox"
+                          : "python",
+               n.errors, n.chars, n.cer());
+        fflush(stdout);
+    }
+    if (!g_dir.empty()) sh("rm -rf " + g_dir);
+}
+
 int main(int argc, char **argv) {
     if (const char *f = getenv("EAR_BENCH_FADE_HZ")) FADE_HZ = std::clamp(atof(f), 0.05, 2.0);
     // EAR_BENCH_MESSAGES=1 for a quick look.
     if (const char *m = getenv("EAR_BENCH_MESSAGES")) MESSAGES = std::max(1, atoi(m));
     if (const char *spec = getenv("EAR_BENCH_SHOW")) {
         show(spec);
+        return 0;
+    }
+    if (const char *spec = getenv("EAR_BENCH_SCAN")) {
+        scan(spec);
         return 0;
     }
     // EAR_BENCH_SPEED: the speed rows alone (their cells hold one character in 64).
