@@ -64,11 +64,10 @@ constexpr int EAR_UNIT_OCTAVE = 4;
 // Below this fit, a stretch is not Morse (noise, a carrier, speech).
 constexpr double EAR_MIN_FIT = 0.45;
 // A reading that runs together the letters of one at half its unit or less loses to that one
-// when that one explains the sound at least EAR_SLOW_SHARE as well, fits Morse within
-// EAR_SLOW_FIT of the best and reads as text does (EAR_SLOW_TEXT elements a letter or more:
-// noise read far too fast makes letters of one or two).
-constexpr double EAR_SLOW_SHARE = 0.5;
-constexpr double EAR_SLOW_FIT = 0.9;
+// when that one fits Morse better, explains the sound at least EAR_SLOW_SHARE as well and reads
+// as text does (EAR_SLOW_TEXT elements a letter or more: noise read far too fast makes letters
+// of one or two).
+constexpr double EAR_SLOW_SHARE = 0.8;
 constexpr double EAR_SLOW_TEXT = 2.2;
 // Marks and spaces shorter than this share of the unit are specks of noise.
 constexpr double EAR_SPECK = 0.4;
@@ -788,14 +787,14 @@ bool read_stretch(const std::vector<cplx> &z, const std::vector<float> &noise_va
     // well as the right one: its few long marks pay for fewer marks and gaps than the right
     // one's many (each mark costs, each length has its odds), for the dots they leave out or take
     // in. It is the one that runs letters together, as above; the faster reading with its
-    // letters is taken when it explains the sound nearly as well.
+    // letters is taken when it fits Morse better and explains the sound nearly as well.
     const int slow = best;
     const READING &w = readings[(size_t)slow];
     for (size_t j = 0; j < readings.size(); j++) {
         const READING &r = readings[j];
         bool faster = r.i + EAR_UNIT_OCTAVE <= w.i && runs_together(r, w);
         bool as_known = (double)r.known * w.letters >= (double)w.known * r.letters;
-        bool as_good = r.score >= EAR_SLOW_SHARE * w.score && fits[r.i] >= EAR_SLOW_FIT * best_fit;
+        bool as_good = r.score >= EAR_SLOW_SHARE * w.score && fits[r.i] > fits[w.i];
         if (faster && as_known && as_good && r.elements >= EAR_SLOW_TEXT * r.letters &&
             (best == slow || r.score > readings[(size_t)best].score))
             best = (int)j;
