@@ -100,11 +100,13 @@ constexpr double SEG_FREE_CLEAR_LO = 12.0;
 constexpr double SEG_FREE_CLEAR_HI = 24.0;
 // A lone short mark between letter gaps needs this score of its own (noise rarely reaches it).
 constexpr double SEG_LONE_SCORE = 8.0;
-// Between gaps of the operator's own, a lone mark needs only SEG_LONE_SHARE of what a real one
-// would score there (its energy), at least SEG_LONE_LEAST; a gap is the operator's own within
-// SEG_LONE_NEAR (logarithm) of the letter gap learnt, or of the word gap that goes with it.
-constexpr double SEG_LONE_SHARE = 0.6;
-constexpr double SEG_LONE_LEAST = 5.0;
+// Between gaps of the operator's own, a lone mark needs only SEG_LONE_OWN; a gap is the
+// operator's own within SEG_LONE_NEAR (logarithm) of the letter gap learnt, or of the word gap
+// that goes with it. (Scored over a phase of its own, a real E at 0 dB and 35 WPM scores about
+// 10, spread by 5, while the best bump of noise in a word gap there stays under 4: asking up to
+// 8 where the marks are clearer dropped real E's, some 0.4 % of all characters there, and kept
+// out no noise.)
+constexpr double SEG_LONE_OWN = 5.0;
 constexpr double SEG_LONE_NEAR = 0.4;
 // The best signal-to-noise ratio a unit's sum is taken to have (20 dB), for units of at least
 // SEG_TOP_MS (25 WPM).
@@ -697,18 +699,18 @@ void FRAME_SCORES::phase_prior(const SEGMENTER *s) {
     }
 }
 
-// What a lone mark between gaps of g1 and g2 units must score, its own energy e: where both
-// gaps are the operator's own between letters or words (letter_gap, a logarithm of units),
-// the mark stands where a letter would, and a share of what a real one scores there is enough.
-// A bump of noise splits a long gap anywhere, seldom into two gaps of the operator's own.
-double lone_need(double g1, double g2, double letter_gap, double e) {
+// What a lone mark between gaps of g1 and g2 units must score: where both gaps are the
+// operator's own between letters or words (letter_gap, a logarithm of units), the mark stands
+// where a letter would, and less is enough. A bump of noise splits a long gap anywhere, seldom
+// into two gaps of the operator's own.
+double lone_need(double g1, double g2, double letter_gap) {
     auto own = [&](double g) {
         double lg = log(g);
         return fabs(lg - letter_gap) < SEG_LONE_NEAR ||
                fabs(lg - letter_gap - log(7.0 / 3.0)) < SEG_LONE_NEAR;
     };
     if (letter_gap == HUGE_VAL || !own(g1) || !own(g2)) return SEG_LONE_SCORE;
-    return std::min(SEG_LONE_SCORE, std::max(SEG_LONE_LEAST, SEG_LONE_SHARE * e));
+    return SEG_LONE_OWN;
 }
 
 // A lone short mark between two gaps as long as a letter's is what noise makes most often in
@@ -734,8 +736,8 @@ void _seg_drop_lone(SEGMENTER *s, const FRAME_SCORES &fs, double letter_gap = HU
         int next_kind = b < T ? s->kind[(size_t)b] : 1;
         if (b - a <= lone && prev_gap >= apart && c - b >= apart && prev_kind != 0 &&
             next_kind != 0 &&
-            fs.mark(a, b) < lone_need(prev_gap / per, c < T ? (c - b) / per : HUGE_VAL, letter_gap,
-                                      fs.energy[(size_t)b] - fs.energy[(size_t)a])) {
+            fs.mark(a, b) <
+                lone_need(prev_gap / per, c < T ? (c - b) / per : HUGE_VAL, letter_gap)) {
             std::fill(s->on.begin() + a, s->on.begin() + b, 0);
             std::fill(s->kind.begin() + a, s->kind.begin() + b, (int8_t)prev_kind);
         }
