@@ -40,6 +40,13 @@ const char *const TEXTS[] = {
     "PSE QSL VIA BUREAU 73 ES GL",
 };
 int MESSAGES = 4;
+// A cell's i-th message: its text, and the seed of its timing and noise.
+const char *cell_text(int i) {
+    return TEXTS[(size_t)i % (sizeof TEXTS / sizeof *TEXTS)];
+}
+uint64_t cell_seed(int i, int wpm) {
+    return 11 + (uint64_t)i * 31 + (uint64_t)wpm;
+}
 // The styles tabled (machine, hand, Farnsworth), fewer for a quick look.
 int STYLES = 3;
 std::vector<double> SNRS = {1000, 6, 3, 0, -3, -6};
@@ -455,8 +462,8 @@ void python_table() {
             for (double snr : SNRS) {
                 Score o, n;
                 for (int i = 0; i < MESSAGES; i++) {
-                    uint64_t seed = 11 + (uint64_t)i * 31 + (uint64_t)wpm;
-                    const char *text = TEXTS[i % (sizeof TEXTS / sizeof *TEXTS)];
+                    uint64_t seed = cell_seed(i, wpm);
+                    const char *text = cell_text(i);
                     std::vector<float> x = scene_c(text, (Style)st, wpm, snr, seed);
                     o.add(text, old_read(x, 8000));
                     n.add(text, ear_read(x, 8000));
@@ -473,8 +480,8 @@ template <typename Scene, typename Runs>
 void cell(Scene scene, Runs runs_of, Style style, int wpm, const EFFECTS &fx, Score *old_s,
           Score *new_s, Score *key_s) {
     for (int i = 0; i < MESSAGES; i++) {
-        uint64_t seed = 11 + (uint64_t)i * 31 + (uint64_t)wpm;
-        const char *text = TEXTS[i % (sizeof TEXTS / sizeof *TEXTS)];
+        uint64_t seed = cell_seed(i, wpm);
+        const char *text = cell_text(i);
         std::vector<RUN> runs = runs_of(text, style, wpm, seed);
         std::vector<float> x = scene(runs, fx, seed);
         if (old_s) old_s->add(text, old_read(x, fx.rate));
@@ -556,8 +563,8 @@ void effects_table(const char *name, Scene scene, Runs runs_of, int effects,
         if (e == 4 || e == 5) {
             size_t hit = 0, chars = 0;
             for (int i = 0; i < MESSAGES; i++) {
-                uint64_t seed = 11 + (uint64_t)i * 31 + 25;
-                const char *text = TEXTS[i % (sizeof TEXTS / sizeof *TEXTS)];
+                uint64_t seed = cell_seed(i, 25);
+                const char *text = cell_text(i);
                 hit += letters_hit(runs_of(text, MACHINE, 25, seed), 1200.0 / 25, crashes);
                 chars += morse_text_length(text);
             }
@@ -631,8 +638,8 @@ void show(const char *spec) {
     // EAR_BENCH_LOG: the ear's own account of each reading as well.
     if (getenv("EAR_BENCH_LOG")) set_log_level(LOG_DEBUG);
     for (int i = 0; i < MESSAGES; i++) {
-        uint64_t seed = 11 + (uint64_t)i * 31 + (uint64_t)wpm;
-        const char *text = TEXTS[i % (sizeof TEXTS / sizeof *TEXTS)];
+        uint64_t seed = cell_seed(i, wpm);
+        const char *text = cell_text(i);
         EFFECTS fx;
         fx.snr_db = snr;
         fx.fade_db = getenv("EAR_BENCH_FADE") ? 12 : 0;
@@ -661,28 +668,25 @@ void scan(const char *spec) {
     int st = 0, wpm = 25;
     double snr = 0;
     if (sscanf(spec, "%d %d %lf", &st, &wpm, &snr) != 3) return;
-    bool sox = sox_ready(), py = python_ready();
+    const char *const names[] = {"tests'", "sox", "python"};
+    bool ready[] = {true, sox_ready(), python_ready()};
     for (int gen = 0; gen < 3; gen++) {
-        if ((gen == 1 && !sox) || (gen == 2 && !py)) continue;
+        if (!ready[gen]) continue;
         Score n;
         for (int i = 0; i < MESSAGES; i++) {
-            uint64_t seed = 11 + (uint64_t)i * 31 + (uint64_t)wpm;
-            const char *text = TEXTS[i % (sizeof TEXTS / sizeof *TEXTS)];
+            uint64_t seed = cell_seed(i, wpm);
+            const char *text = cell_text(i);
             EFFECTS fx;
             fx.snr_db = snr;
-            std::vector<float> x = gen == 0 ? scene_a(runs_a(text, (Style)st, wpm, seed), fx, seed)
-                                   : gen == 1
-                                       ? scene_b(runs_b(text, (Style)st, wpm, seed), fx, seed)
-                                       : scene_c(text, (Style)st, wpm, snr, seed);
+            std::vector<float> x;
+            if (gen == 0) x = scene_a(runs_a(text, (Style)st, wpm, seed), fx, seed);
+            if (gen == 1) x = scene_b(runs_b(text, (Style)st, wpm, seed), fx, seed);
+            if (gen == 2) x = scene_c(text, (Style)st, wpm, snr, seed);
             std::string got = ear_read(x, 8000);
             if (morse_text_distance(text, got) > 0) printf("  %s\n", got.c_str());
             n.add(text, got);
         }
-        printf("%s: %zu of %zu wrong, %.2f %%\n",
-               gen == 0   ? "tests'"
-               : gen == 1 ? "sox"
-                          : "python",
-               n.errors, n.chars, n.cer());
+        printf("%s: %zu of %zu wrong, %.2f %%\n", names[gen], n.errors, n.chars, n.cer());
         fflush(stdout);
     }
     if (!g_dir.empty()) sh("rm -rf " + g_dir);
