@@ -630,6 +630,21 @@ BENCHMARK(BM_EarMinuteAt8k)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
+// The effects a look at one cell asks for: EAR_BENCH_FADE (12 dB at FADE_HZ),
+// EAR_BENCH_NEIGHBOUR, EAR_BENCH_AGC, EAR_BENCH_CRASHES (=10: 10 dB over the signal, not 30).
+EFFECTS effects_of_env(double snr) {
+    EFFECTS fx;
+    fx.snr_db = snr;
+    fx.fade_db = getenv("EAR_BENCH_FADE") ? 12 : 0;
+    fx.fade_hz = FADE_HZ;
+    fx.neighbour = getenv("EAR_BENCH_NEIGHBOUR") != nullptr;
+    fx.agc = getenv("EAR_BENCH_AGC") != nullptr;
+    fx.crashes = getenv("EAR_BENCH_CRASHES") != nullptr;
+    if (fx.crashes && atof(getenv("EAR_BENCH_CRASHES")) > 0)
+        fx.crash_db = atof(getenv("EAR_BENCH_CRASHES"));
+    return fx;
+}
+
 // EAR_BENCH_SHOW="STYLE WPM SNR": what each path reads of one cell (tests' generator), for a look.
 void show(const char *spec) {
     int st = 0, wpm = 25;
@@ -640,16 +655,7 @@ void show(const char *spec) {
     for (int i = 0; i < MESSAGES; i++) {
         uint64_t seed = cell_seed(i, wpm);
         const char *text = cell_text(i);
-        EFFECTS fx;
-        fx.snr_db = snr;
-        fx.fade_db = getenv("EAR_BENCH_FADE") ? 12 : 0;
-        fx.fade_hz = FADE_HZ;
-        fx.neighbour = getenv("EAR_BENCH_NEIGHBOUR") != nullptr;
-        fx.agc = getenv("EAR_BENCH_AGC") != nullptr; // EAR_BENCH_AGC: through the AGC as well
-        fx.crashes = getenv("EAR_BENCH_CRASHES") != nullptr;
-        // EAR_BENCH_CRASHES=10: crashes 10 dB over the signal rather than 30.
-        if (fx.crashes && atof(getenv("EAR_BENCH_CRASHES")) > 0)
-            fx.crash_db = atof(getenv("EAR_BENCH_CRASHES"));
+        EFFECTS fx = effects_of_env(snr);
         // EAR_BENCH_SOX: sox's recording of the same cell instead.
         bool sox = getenv("EAR_BENCH_SOX") && sox_ready();
         std::vector<RUN> runs =
@@ -669,15 +675,17 @@ void scan(const char *spec) {
     double snr = 0;
     if (sscanf(spec, "%d %d %lf", &st, &wpm, &snr) != 3) return;
     const char *const names[] = {"tests'", "sox", "python"};
-    bool ready[] = {true, sox_ready(), python_ready()};
+    // The Python generator makes noise alone: with an effect asked for, the other two read.
+    EFFECTS asked = effects_of_env(snr);
+    bool plain = asked.fade_db == 0 && !asked.neighbour && !asked.agc && !asked.crashes;
+    bool ready[] = {true, sox_ready(), plain && python_ready()};
     for (int gen = 0; gen < 3; gen++) {
         if (!ready[gen]) continue;
         Score n;
         for (int i = 0; i < MESSAGES; i++) {
             uint64_t seed = cell_seed(i, wpm);
             const char *text = cell_text(i);
-            EFFECTS fx;
-            fx.snr_db = snr;
+            EFFECTS fx = asked;
             std::vector<float> x;
             if (gen == 0) x = scene_a(runs_a(text, (Style)st, wpm, seed), fx, seed);
             if (gen == 1) x = scene_b(runs_b(text, (Style)st, wpm, seed), fx, seed);
@@ -707,6 +715,12 @@ int main(int argc, char **argv) {
     // EAR_BENCH_SPEED: the speed rows alone (their cells hold one character in 64).
     if (getenv("EAR_BENCH_SPEED")) {
         speed_rows();
+        return 0;
+    }
+    // EAR_BENCH_COST: the real-time factors alone.
+    if (getenv("EAR_BENCH_COST")) {
+        real_time(8000);
+        real_time(48000);
         return 0;
     }
     // EAR_BENCH_EFFECTS: the effects rows alone, tests' generator and sox (with EAR_BENCH_QUICK,
