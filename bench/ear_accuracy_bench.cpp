@@ -685,10 +685,9 @@ void scan(const char *spec) {
         for (int i = 0; i < MESSAGES; i++) {
             uint64_t seed = cell_seed(i, wpm);
             const char *text = cell_text(i);
-            EFFECTS fx = asked;
             std::vector<float> x;
-            if (gen == 0) x = scene_a(runs_a(text, (Style)st, wpm, seed), fx, seed);
-            if (gen == 1) x = scene_b(runs_b(text, (Style)st, wpm, seed), fx, seed);
+            if (gen == 0) x = scene_a(runs_a(text, (Style)st, wpm, seed), asked, seed);
+            if (gen == 1) x = scene_b(runs_b(text, (Style)st, wpm, seed), asked, seed);
             if (gen == 2) x = scene_c(text, (Style)st, wpm, snr, seed);
             std::string got = ear_read(x, 8000);
             if (morse_text_distance(text, got) > 0) printf("  %s\n", got.c_str());

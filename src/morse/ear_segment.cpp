@@ -167,11 +167,13 @@ double ln_i0_exact(double x) {
 
 // ln I0 is tabulated up to LN_I0_TOP in steps of 1/LN_I0_STEPS; beyond, its asymptotic series
 // (x - ln(2 pi x) / 2 + 1 / 8x + 1 / 16x^2) is off by under 1e-5, and the logarithm there is
-// looked up from the mantissa (1 + m / LN_MANTISSAS). Both are linear between entries, within
-// 1e-4 of the exact value: far finer than a score needs.
+// looked up from the mantissa's top LN_MANTISSA_BITS (1 + m / LN_MANTISSAS). Both are linear
+// between entries, within 1e-4 of the exact value: far finer than a score needs.
 constexpr int LN_I0_TOP = 16;
 constexpr int LN_I0_STEPS = 32;
-constexpr int LN_MANTISSAS = 256;
+constexpr int LN_MANTISSA_BITS = 8;
+constexpr int LN_MANTISSAS = 1 << LN_MANTISSA_BITS;
+constexpr double LN_2PI = 1.8378770664093453;
 
 struct LN_TABLES {
     double i0[LN_I0_TOP * LN_I0_STEPS + 2];
@@ -190,8 +192,9 @@ double ln_fast(double x) {
     memcpy(&bits, &x, sizeof bits);
     int e = (int)((bits >> 52) & 0x7ff) - 1023;
     uint64_t m = bits & ((1ULL << 52) - 1);
-    int k = (int)(m >> (52 - 8));
-    double f = (double)(m & ((1ULL << (52 - 8)) - 1)) / (double)(1ULL << (52 - 8));
+    constexpr int below = 52 - LN_MANTISSA_BITS; // the bits between the table's entries
+    int k = (int)(m >> below);
+    double f = (double)(m & ((1ULL << below) - 1)) / (double)(1ULL << below);
     return e * M_LN2 + g_ln.mantissa[k] + f * (g_ln.mantissa[k + 1] - g_ln.mantissa[k]);
 }
 
@@ -202,7 +205,7 @@ double ln_i0(double x) {
         return g_ln.i0[k] + (p - k) * (g_ln.i0[k + 1] - g_ln.i0[k]);
     }
     double r = 1.0 / x;
-    return x - 0.5 * (ln_fast(x) + 1.8378771) + r * (0.125 + 0.0625 * r);
+    return x - 0.5 * (ln_fast(x) + LN_2PI) + r * (0.125 + 0.0625 * r);
 }
 
 // The modulus of a complex sum: hypot guards against overflow that sums of samples never reach.
