@@ -935,8 +935,8 @@ struct FIST {
 // within lo..hi. With robust, a class's spread is measured from the median of its deviations
 // rather than their variance: in noise a few marks read far off (a dot cut short, two dots run
 // together) would widen both classes, and a machine's marks read loosely let noise pass for
-// them. Gaps keep the variance: an operator's letter and word gaps nearly meet, and the
-// spread of the one must not cut into the other's tail. False when a class is too small to
+// them. Gaps mostly keep the variance: an operator's letter and word gaps nearly meet, and
+// the spread of the one must not cut into the other's tail. False when a class is too small to
 // learn from at the first split (at and spread are then as they came).
 bool _seg_classes(std::vector<double> &v, double split, double lo[2], double hi[2], double *at,
                   double *spread, bool robust) {
@@ -984,8 +984,11 @@ void _seg_slow_spacing(const std::vector<double> &between, FIST *f) {
     at[0] = median_of(v);
     at[1] = at[0] + log(7.0 / 3.0);
     double lo[2] = {log(2.0), log(2.0)}, hi[2] = {log(30.0), log(70.0)};
+    // The spreads are measured robustly: these two classes stand far apart, and a few gaps
+    // inside letters read long (a letter split by a dip of noise) would otherwise widen the
+    // letters' class until a bump of noise in a long gap passed for an element again.
     v = between;
-    _seg_classes(v, 0.5 * (at[0] + at[1]), lo, hi, at, spread, false);
+    _seg_classes(v, 0.5 * (at[0] + at[1]), lo, hi, at, spread, true);
     if (at[0] <= log(4.5)) return;
     f->at[3] = at[0];
     f->spread[3] = spread[0];
