@@ -52,8 +52,11 @@ constexpr double EAR_OVERLAP = 0.3;
 // Sound read before a stretch's first moment and after its last: in noise its first and last
 // marks may not stand out in the spectrogram, though the matched filter reads them.
 constexpr double EAR_MARGIN_MS = 500.0;
-// The mixed-down tone's low-pass: wide enough for 60 WPM.
+// The mixed-down tone's low-pass: wide enough for 60 WPM. Its delay (2.61 over its angular
+// cutoff for four Butterworth poles, 4.2 ms) is taken out, so that a mark read lies where it
+// sounds: a recording that starts at its first tone then starts its first letter at 0.
 constexpr double EAR_LPF_HZ = 100.0;
+constexpr int EAR_LPF_DELAY_MS = 4;
 // Levels: 10 ms blocks, percentiles over a few seconds around each.
 constexpr int EAR_BLOCK_MS = 10;
 // Units tried: from 12 ms (100 WPM) by quarter octaves to about 300 ms (4 WPM).
@@ -255,17 +258,21 @@ std::vector<cplx> mix_down(const std::vector<float> &x, size_t from, size_t to, 
     biquad_butterworth4(f, EAR_LPF_HZ, EAR_RATE);
     float zi[2][2] = {}, zq[2][2] = {};
     std::vector<cplx> z;
-    z.reserve((to - from) / EAR_FRAME + 1);
+    z.reserve((to - from) / EAR_FRAME + EAR_LPF_DELAY_MS + 1);
     double w = 2.0 * M_PI * *hz / EAR_RATE;
     cplx acc = 0;
-    int n = 0;
-    for (size_t k = from; k < to; k++) {
-        double ph = w * (double)(k - from);
-        float i = biquad_run(f[1], zi[1], biquad_run(f[0], zi[0], (float)(x[k] * cos(ph))));
-        float q = biquad_run(f[1], zq[1], biquad_run(f[0], zq[0], (float)(-x[k] * sin(ph))));
+    int n = 0, skip = EAR_LPF_DELAY_MS;
+    // Run on past the end by the delay (silence past the recording's end), as much dropped first.
+    for (size_t k = from; k < to + (size_t)(EAR_LPF_DELAY_MS * EAR_FRAME); k++) {
+        double ph = w * (double)(k - from), v = k < x.size() ? x[k] : 0.0;
+        float i = biquad_run(f[1], zi[1], biquad_run(f[0], zi[0], (float)(v * cos(ph))));
+        float q = biquad_run(f[1], zq[1], biquad_run(f[0], zq[0], (float)(-v * sin(ph))));
         acc += cplx(i, q);
         if (++n == EAR_FRAME) {
-            z.push_back(acc / (float)EAR_FRAME);
+            if (skip > 0)
+                skip--;
+            else
+                z.push_back(acc / (float)EAR_FRAME);
             acc = 0;
             n = 0;
         }

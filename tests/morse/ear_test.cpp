@@ -103,7 +103,7 @@ TEST(EarTest, FarnsworthSpacingKeepsTheLettersOfAWordTogether) {
 }
 
 // Two stations one after the other: each its own message, in order, with its own speed, tone
-// and level, the second starting where it starts.
+// and level, each starting where it starts.
 TEST(EarTest, TwoStationsComeOutInOrderEachWithItsOwnSpeedToneAndLevel) {
     AUDIO_STATION a{"CQ DE F4LKY K", 16, 600, 0.5, 500, 5};
     AUDIO_STATION b{"F4LKY DE DL2XYZ TNX 599", 30, 820, 0.05, 0, 2};
@@ -118,7 +118,9 @@ TEST(EarTest, TwoStationsComeOutInOrderEachWithItsOwnSpeedToneAndLevel) {
     EXPECT_NEAR(h.messages[1].unit_ms, 1200.0 / 30, 3);
     EXPECT_NEAR(h.messages[0].tone_hz, 600, 10);
     EXPECT_NEAR(h.messages[1].tone_hz, 820, 10);
-    EXPECT_NEAR(h.messages[1].start_ms, b.start_ms, 20);
+    // Each starts where its first tone rises: within its ramp and the millisecond it is read by.
+    EXPECT_NEAR(h.messages[0].start_ms, a.start_ms, 4);
+    EXPECT_NEAR(h.messages[1].start_ms, b.start_ms, 4);
     EXPECT_NEAR(h.messages[0].level_db - h.messages[1].level_db, 20, 3);
 }
 
