@@ -23,14 +23,14 @@ using cplxd = std::complex<double>;
 // Frames per unit. A mark's sum counts a frame its edge splits as half tone, half noise, and
 // the edges of a unit that is no whole number of frames fall anywhere in them. A seventh of a
 // unit reads machine keying near the limit with up to nearly half the errors of a fifth, for a
-// third more time; an eighth or a tenth gained no more.
+// third more time; an eighth or a tenth read no better.
 constexpr int SEG_FRAMES_PER_UNIT = 7;
 // The marks' costs were set on a grid of five frames a unit. A length's odds are a density,
 // counted once for each length in frames, so on a finer grid a mark (with the space before it)
-// has that many more lengths to be read at and comes that much cheaper: the first readings,
-// which set the levels and choose the unit, charge it back once per mark (twice, measured, lost
-// faint marks again; the reading over letters weighs its lengths by the fist learnt and needs
-// none).
+// has that many more lengths to be read at and comes that much cheaper: noise let in then in
+// the first readings, which set the levels and choose the unit, added a letter after a
+// message's end. They charge it back once per mark (twice read worse, and the reading over
+// letters, charged too, read no better).
 constexpr double SEG_COST_GRID = 5.0;
 // The longest mark and space read in one piece, in units; longer spaces are read as a chain.
 constexpr double SEG_MAX_MARK = 7.0;
