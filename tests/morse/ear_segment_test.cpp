@@ -203,7 +203,8 @@ TEST(EarSegmentTest, TheReadingOverLettersLearnsTheOperatorsFistAndPace) {
 // of twenty-five, in noise 11 dB under the tone over a unit. Weighed against a machine's three
 // and seven units, gaps that long are all alike unlikely, so a bump of noise in one passes for
 // an element of the letter beside it and a gap inside a letter read long splits the letter
-// (some 18 signs wrong): the gaps this spacing keeps are learnt instead.
+// (some 134 signs wrong in 16 readings): the gaps this spacing keeps are learnt instead (some
+// 83). Fewer readings vary too much to tell the two apart.
 TEST(EarSegmentTest, TheReadingOverLettersLearnsSlowSpacing) {
     std::vector<EAR_RUN> want = truth("THE QUICK BROWN FOX JUMPS OVER 5 LAZY DOGS");
     for (EAR_RUN &r : want)
@@ -215,14 +216,14 @@ TEST(EarSegmentTest, TheReadingOverLettersLearnsSlowSpacing) {
     double amp = 0.1, sigma = amp * sqrt(UNIT / 2.0 / 12.6);
     size_t errors = 0;
     std::string got;
-    for (uint64_t seed = 1; seed <= 4; seed++) {
+    for (uint64_t seed = 1; seed <= 16; seed++) {
         std::vector<cplx> z = baseband(want, 0.5, sigma, seed, [&](double) { return amp; });
         double first = 0, score = 0;
         std::vector<EAR_RUN> guess = threshold(z, (float)(amp / 2), &first);
         got = letters(named(ear_segment(z, UNIT, guess, first, true, &first, &score)));
         errors += morse_text_distance(got, letters(form(want)));
     }
-    EXPECT_LE(errors, 14u) << "of about 760 signs; the last:\n" << got;
+    EXPECT_LE(errors, 105u) << "of about 3040 signs; the last:\n" << got;
 }
 
 // A fade of 12 dB every three seconds under a threshold set for the loud part: the marks in the
