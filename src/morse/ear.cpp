@@ -52,11 +52,11 @@ constexpr double EAR_OVERLAP = 0.3;
 // Sound read before a stretch's first moment and after its last: in noise its first and last
 // marks may not stand out in the spectrogram, though the matched filter reads them.
 constexpr double EAR_MARGIN_MS = 500.0;
-// The mixed-down tone's low-pass: wide enough for 60 WPM. Its delay (2.61 over its angular
-// cutoff for four Butterworth poles, 4.2 ms) is taken out, so that a mark read lies where it
-// sounds: a recording that starts at its first tone then starts its first letter at 0.
+// The mixed-down tone's low-pass: wide enough for 60 WPM. Its delay (4.2 ms) is taken out, to
+// the ms, so that a mark read lies where it sounds: a recording that starts at its first tone
+// then starts its first letter at 0.
 constexpr double EAR_LPF_HZ = 100.0;
-constexpr int EAR_LPF_DELAY_MS = 4;
+constexpr int EAR_LPF_DELAY_MS = (int)(biquad_butterworth4_delay_ms(EAR_LPF_HZ) + 0.5);
 // Levels: 10 ms blocks, percentiles over a few seconds around each.
 constexpr int EAR_BLOCK_MS = 10;
 // Units tried: from 12 ms (100 WPM) by quarter octaves to about 300 ms (4 WPM).
