@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/ear_bench_texts.hpp"
 #include "morse/decoder.hpp"
 #include "morse/ear.hpp"
 #include "morse/morse_table.hpp"
@@ -33,12 +34,7 @@
 
 namespace {
 
-const char *const TEXTS[] = {
-    "CQ CQ DE F4LKY F4LKY K",
-    "THE QUICK BROWN FOX JUMPS OVER 5 LAZY DOGS",
-    "RST 579 QTH NEAR LYON NAME ANNE HW? BK",
-    "PSE QSL VIA BUREAU 73 ES GL",
-};
+const auto &TEXTS = EAR_BENCH_TEXTS;
 int MESSAGES = 4;
 // A cell's i-th message: its text, and the seed of its timing and noise.
 const char *cell_text(int i) {
