@@ -130,6 +130,9 @@ constexpr double SEG_SPREAD = 0.35;
 // standard spread, so an odd one (a dash held long, a dot clipped) still reads as what it is.
 constexpr double SEG_FIST_TIMES = 0.8;
 constexpr double SEG_FIST_NARROW = 0.08;
+// Gaps inside letters are measured the same way, at least this spread: a gap's length is read
+// between two edges, each of which noise moves.
+constexpr double SEG_FIST_NARROW_INSIDE = 0.12;
 constexpr double SEG_FIST_WIDE = 0.3;
 // Where the marks stand well above the noise, their lengths are measured well, and between the
 // operator's dots and dashes the kind is told by how both of them spread, as sharply as the key
@@ -942,14 +945,15 @@ struct FIST {
 };
 
 // The two classes of v, split at split and again between their centres, each centre kept
-// within lo..hi. With robust, a class's spread is measured from the median of its deviations
-// rather than their variance: in noise a few marks read far off (a dot cut short, two dots run
-// together) would widen both classes, and a machine's marks read loosely let noise pass for
-// them. Gaps mostly keep the variance: an operator's letter and word gaps nearly meet, and
-// the spread of the one must not cut into the other's tail. False when a class is too small to
-// learn from at the first split (at and spread are then as they came).
+// within lo..hi. A class given a narrowest spread (narrow[k] > 0) is spread by the median of
+// its deviations rather than their variance: in noise a few runs read far off (a dot cut short,
+// two dots run together, a gap inside a letter lost to a dot noise swallowed) would widen it,
+// and a machine's marks and gaps read loosely let noise pass for them. Gaps between letters keep
+// the variance: an operator's letter and word gaps nearly meet, and the spread of the one must
+// not cut into the other's tail. False when a class is too small to learn from at the first split
+// (at and spread are then as they came).
 bool _seg_classes(std::vector<double> &v, double split, double lo[2], double hi[2], double *at,
-                  double *spread, bool robust) {
+                  double *spread, const double narrow[2]) {
     std::vector<double> part[2], dev;
     for (int it = 0; it < 10; it++) {
         part[0].clear();
@@ -963,12 +967,12 @@ bool _seg_classes(std::vector<double> &v, double split, double lo[2], double hi[
                 sq += x * x;
             }
             at[k] = std::clamp(sum / n, lo[k], hi[k]);
-            if (robust) {
+            if (narrow[k] > 0) {
                 dev.clear();
                 for (double x : part[k]) dev.push_back(fabs(x - at[k]));
                 // For a normal spread, the median deviation is 0.674 of the standard one.
-                spread[k] = std::clamp(SEG_FIST_TIMES * 1.4826 * median_of(dev), SEG_FIST_NARROW,
-                                       SEG_SPREAD);
+                spread[k] =
+                    std::clamp(SEG_FIST_TIMES * 1.4826 * median_of(dev), narrow[k], SEG_SPREAD);
             } else {
                 double var = sq / n - (sum / n) * (sum / n);
                 spread[k] = std::clamp(1.5 * sqrt(std::max(var, 0.0)), 0.15, SEG_SPREAD);
@@ -998,7 +1002,8 @@ void _seg_slow_spacing(const std::vector<double> &between, FIST *f) {
     // inside letters read long (a letter split by a dip of noise) would otherwise widen the
     // letters' class until a bump of noise in a long gap passed for an element again.
     v = between;
-    _seg_classes(v, 0.5 * (at[0] + at[1]), lo, hi, at, spread, true);
+    const double narrow[2] = {SEG_FIST_NARROW, SEG_FIST_NARROW};
+    _seg_classes(v, 0.5 * (at[0] + at[1]), lo, hi, at, spread, narrow);
     if (at[0] <= log(4.5)) return;
     f->at[3] = at[0];
     f->spread[3] = spread[0];
@@ -1031,8 +1036,11 @@ FIST _seg_fist(const SEGMENTER *s) {
     double mark_lo[2] = {log(0.7), log(2.3)}, mark_hi[2] = {log(1.4), log(4.2)};
     double gap_lo[2] = {log(0.6), log(2.0)}, gap_hi[2] = {log(1.5), log(4.5)};
     std::vector<double> scratch = marks;
-    _seg_classes(scratch, log(2.0), mark_lo, mark_hi, f.at, f.spread, true);
-    f.letter_gaps = _seg_classes(gaps, log(2.0), gap_lo, gap_hi, f.at + 2, f.spread + 2, false);
+    const double mark_narrow[2] = {SEG_FIST_NARROW, SEG_FIST_NARROW},
+                 gap_narrow[2] = {SEG_FIST_NARROW_INSIDE, 0.0};
+    _seg_classes(scratch, log(2.0), mark_lo, mark_hi, f.at, f.spread, mark_narrow);
+    f.letter_gaps =
+        _seg_classes(gaps, log(2.0), gap_lo, gap_hi, f.at + 2, f.spread + 2, gap_narrow);
     if (!f.letter_gaps) _seg_slow_spacing(between, &f);
     f.pace.assign((size_t)s->frames, (uint8_t)SEG_PACE_HALF);
     size_t n = marks.size();
