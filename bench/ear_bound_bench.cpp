@@ -30,7 +30,8 @@
 
 namespace {
 
-// A letter's way of being keyed, in units: on or off for each, its letter gap after.
+// A letter: its share of the messages' letters and its marks' lengths in units (a unit's gap
+// after each, the letter's gap after the last).
 struct CODE {
     char c;
     double log_prior;
