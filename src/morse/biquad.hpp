@@ -28,15 +28,16 @@ inline float biquad_run(const BIQUAD &f, float *z, float x) {
     return y;
 }
 
-// A fourth-order Butterworth low-pass as two sections: flat in its pass band, so a tone's level
-// does not depend on where it sits in the band.
+// A fourth-order Butterworth low-pass as two sections of these Qs: flat in its pass band, so a
+// tone's level does not depend on where it sits in the band.
+constexpr double BIQUAD_BUTTERWORTH4_Q[2] = {0.54119610, 1.30656296};
 inline void biquad_butterworth4(BIQUAD out[2], double fc, double rate) {
-    out[0] = biquad_lowpass(fc, 0.54119610, rate);
-    out[1] = biquad_lowpass(fc, 1.30656296, rate);
+    for (int k = 0; k < 2; k++) out[k] = biquad_lowpass(fc, BIQUAD_BUTTERWORTH4_Q[k], rate);
 }
 
 // How late that low-pass passes what lies well inside its band, in ms: 2.613 (the sum of 1 / Q
 // over its sections) over its angular cutoff.
 constexpr double biquad_butterworth4_delay_ms(double fc) {
-    return (1.0 / 0.54119610 + 1.0 / 1.30656296) / (2.0 * M_PI * fc) * 1000.0;
+    return (1.0 / BIQUAD_BUTTERWORTH4_Q[0] + 1.0 / BIQUAD_BUTTERWORTH4_Q[1]) / (2.0 * M_PI * fc) *
+           1000.0;
 }

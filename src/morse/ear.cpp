@@ -258,7 +258,7 @@ std::vector<cplx> mix_down(const std::vector<float> &x, size_t from, size_t to, 
     biquad_butterworth4(f, EAR_LPF_HZ, EAR_RATE);
     float zi[2][2] = {}, zq[2][2] = {};
     std::vector<cplx> z;
-    z.reserve((to - from) / EAR_FRAME + EAR_LPF_DELAY_MS + 1);
+    z.reserve((to - from) / EAR_FRAME + 1);
     double w = 2.0 * M_PI * *hz / EAR_RATE;
     cplx acc = 0;
     int n = 0, skip = EAR_LPF_DELAY_MS;

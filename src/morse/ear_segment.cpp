@@ -130,6 +130,7 @@ constexpr double SEG_SPREAD = 0.35;
 // standard spread, so an odd one (a dash held long, a dot clipped) still reads as what it is.
 constexpr double SEG_FIST_TIMES = 0.8;
 constexpr double SEG_FIST_NARROW = 0.08;
+constexpr double SEG_FIST_NARROW_BOTH[2] = {SEG_FIST_NARROW, SEG_FIST_NARROW};
 // Gaps inside letters are measured the same way, at least this spread: a gap's length is read
 // between two edges, each of which noise moves.
 constexpr double SEG_FIST_NARROW_INSIDE = 0.12;
@@ -877,6 +878,7 @@ void _seg_read(SEGMENTER *s) {
     best_m[0] = best_s[0] = 0;
     FRAME_SCORES fs(s);
     fs.phase_prior(s);
+    const double mark_cost = SEG_MARK_COST + log(per / SEG_COST_GRID);
     for (int t = 1; t <= T; t++) {
         for (int d = 1; d <= std::min(dm, t); d++) {
             int a = t - d;
@@ -884,7 +886,7 @@ void _seg_read(SEGMENTER *s) {
             double score = fs.mark(a, t);
             // A mark cut by either end of the stretch may have any length.
             if (a > 0 && t < T) score += pm[(size_t)d];
-            score -= SEG_MARK_COST + log(per / SEG_COST_GRID);
+            score -= mark_cost;
             score += best_s[(size_t)a];
             if (score > best_m[(size_t)t]) {
                 best_m[(size_t)t] = score;
@@ -1002,8 +1004,7 @@ void _seg_slow_spacing(const std::vector<double> &between, FIST *f) {
     // inside letters read long (a letter split by a dip of noise) would otherwise widen the
     // letters' class until a bump of noise in a long gap passed for an element again.
     v = between;
-    const double narrow[2] = {SEG_FIST_NARROW, SEG_FIST_NARROW};
-    _seg_classes(v, 0.5 * (at[0] + at[1]), lo, hi, at, spread, narrow);
+    _seg_classes(v, 0.5 * (at[0] + at[1]), lo, hi, at, spread, SEG_FIST_NARROW_BOTH);
     if (at[0] <= log(4.5)) return;
     f->at[3] = at[0];
     f->spread[3] = spread[0];
@@ -1036,9 +1037,8 @@ FIST _seg_fist(const SEGMENTER *s) {
     double mark_lo[2] = {log(0.7), log(2.3)}, mark_hi[2] = {log(1.4), log(4.2)};
     double gap_lo[2] = {log(0.6), log(2.0)}, gap_hi[2] = {log(1.5), log(4.5)};
     std::vector<double> scratch = marks;
-    const double mark_narrow[2] = {SEG_FIST_NARROW, SEG_FIST_NARROW},
-                 gap_narrow[2] = {SEG_FIST_NARROW_INSIDE, 0.0};
-    _seg_classes(scratch, log(2.0), mark_lo, mark_hi, f.at, f.spread, mark_narrow);
+    const double gap_narrow[2] = {SEG_FIST_NARROW_INSIDE, 0.0};
+    _seg_classes(scratch, log(2.0), mark_lo, mark_hi, f.at, f.spread, SEG_FIST_NARROW_BOTH);
     f.letter_gaps =
         _seg_classes(gaps, log(2.0), gap_lo, gap_hi, f.at + 2, f.spread + 2, gap_narrow);
     if (!f.letter_gaps) _seg_slow_spacing(between, &f);
