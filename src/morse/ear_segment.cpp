@@ -112,13 +112,15 @@ constexpr double SEG_FREE_CLEAR_HI = 24.0;
 // A lone short mark between letter gaps needs this score of its own (noise rarely reaches it).
 constexpr double SEG_LONE_SCORE = 8.0;
 // Between gaps of the operator's own, a lone mark needs only SEG_LONE_OWN; a gap is the
-// operator's own within SEG_LONE_NEAR (logarithm) of the letter gap learnt, or of the word gap
-// that goes with it. (Scored over a phase of its own, a real E at 0 dB and 35 WPM scores about
-// 10, spread by 5, while the best bump of noise in a word gap there stays under 4: asking up to
-// 8 where the marks are clearer dropped real E's, some 0.4 % of all characters there, and kept
-// out no noise.)
-constexpr double SEG_LONE_OWN = 5.0;
-constexpr double SEG_LONE_NEAR = 0.4;
+// operator's own within SEG_LONE_NEAR (logarithm, about 16 %) of the letter gap learnt, or of
+// the word gap that goes with it. A real E keeps its letter's gaps, while a bump of noise in a
+// word gap seldom splits it that exactly: held that close, the check can ask less of the score.
+// (Scored over a phase of its own, a real E at 0 dB and 35 WPM scores about 10, spread by 5,
+// while the best bump of noise in a word gap there stays under 4. With ±50 % taken as the
+// operator's own, every place noise could stand in a word gap passed, the need had to be 5, and
+// real E's were lost, most of sox's errors at 0 dB and 35 WPM.)
+constexpr double SEG_LONE_OWN = 3.0;
+constexpr double SEG_LONE_NEAR = 0.15;
 // The best signal-to-noise ratio a unit's sum is taken to have (20 dB), for units of at least
 // SEG_TOP_MS (25 WPM).
 constexpr double SEG_TOP_SNR = 100.0;
