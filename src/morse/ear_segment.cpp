@@ -5,7 +5,8 @@
 // unit. The best chain of marks and spaces over the whole stretch is found by dynamic
 // programming over the frame where each one ends. Levels come from the previous reading: the
 // tone's from the nearest marks (a fade moves it within a second), the noise's from the
-// spaces of the two seconds around; the reading is then done again with them.
+// spaces of the two seconds around; the reading is then done again with them. The last one is
+// over letters, and a machine's is read once more with whole letters on its grid of units.
 #include "morse/ear_segment.hpp"
 
 #include <algorithm>
@@ -1255,6 +1256,385 @@ void _seg_read_letters(SEGMENTER *s) {
     _seg_drop_faint_ends(s);
 }
 
+// Machine keying holds every element to a grid of units: a letter's marks stand where its code
+// puts them, at the keyer's own unit, and only where each letter starts is left to find. The
+// reading over letters lets each edge wander a frame or two for the noise to pull it, and near
+// the limit (0 dB and under at 35 WPM) that freedom is most of what it loses: an edge pulled
+// onto a bump of noise lengthens a dot into a dash, splits a dash, or fits an E into a word gap.
+// This reading places whole letters, each as its code keyed at the unit measured from the
+// reading over letters (the span from one mark's start to the next's, inside letters, is two
+// units after a dot and four after a dash whatever the weighting), each starting one letter or
+// word gap after the last (the keyer's own) or, at odds of one in SEG_GRID_SLIP, after any gap
+// at all: a pause, a slip, slow spacing the first reading did not show.
+constexpr double SEG_GRID_SLIP = 0.05;
+// Words' share of the gaps between letters.
+constexpr double SEG_GRID_WORDS = 0.2;
+// A pause longer than the longest gap read in one piece.
+constexpr double SEG_GRID_PAUSE = 0.01;
+// The fewest spans inside letters that set the unit.
+constexpr int SEG_GRID_SPANS = 20;
+// A gap measured within this share of a machine's three or seven units is that.
+constexpr double SEG_GRID_SNAP = 0.15;
+// The unit measured from the first reading's edges is off by a percent or two in noise, which
+// over a letter of fifteen units moves its last mark by a frame: the grid is read at units this
+// share apart each side as well, and the likeliest reading kept (0.5 % steps read no better).
+constexpr double SEG_GRID_UNIT_STEP = 0.01;
+constexpr int SEG_GRID_UNIT_STEPS = 2;
+// An operator's hand keys no grid: its letters' gaps wander, and the grid reads most of them as
+// slips. Where more than this share of the gaps slipped, the reading over letters stands.
+constexpr double SEG_GRID_HAND = 0.35;
+
+// Each node of the table's tree as keyed from its letter's start: where its last element's mark
+// begins and ends, in frames, and the node it grew from.
+struct GRID_NODE {
+    int a = 0, b = 0, parent = -1;
+    bool dash = false;
+    int mark = 0; // its mark among GRID::marks
+};
+
+struct GRID {
+    double unit = 0, weight = 0;   // ms; weight: how much longer than its units a mark is keyed
+    double letter = 0, word = 0;   // the gaps between letters and words, in frames
+    int shortest = 1, longest = 0; // the gaps read in one piece, in frames
+    std::vector<GRID_NODE> node;
+    // The marks the nodes end with, each once (many nodes end with the same mark in the same
+    // place), as frames from the letter's start.
+    std::vector<std::pair<int, int>> marks;
+    std::vector<double> gap_odds; // log P(a gap of so many frames)
+};
+
+// A letter read on the grid: its first frame and its node.
+struct GRID_LETTER {
+    int t, node;
+};
+
+// The unit and weighting of the reading over letters, from the spans between the starts of
+// marks inside letters. False when too few spans show them.
+bool _grid_timing(const SEGMENTER *s, GRID *g) {
+    struct MARK {
+        double up, ms;
+        bool dash, inside; // inside: a gap inside the letter follows
+    };
+    std::vector<MARK> marks;
+    for (int a = 0; a < s->frames;) {
+        int b = a;
+        while (b < s->frames && s->on[(size_t)b] == s->on[(size_t)a]) b++;
+        if (a > 0 && b < s->frames && s->on[(size_t)a]) {
+            double up =
+                a * s->frame + (s->fine.empty() ? 0.0 : s->fine[(size_t)a] * s->up_off[(size_t)a]);
+            marks.push_back(
+                MARK{up, s->mark_ms(a, b), s->kind[(size_t)a] == 1, s->kind[(size_t)b] == 0});
+        }
+        a = b;
+    }
+    std::vector<double> spans, over;
+    for (size_t i = 0; i + 1 < marks.size(); i++)
+        if (marks[i].inside)
+            spans.push_back((marks[i + 1].up - marks[i].up) / (marks[i].dash ? 4.0 : 2.0));
+    if ((int)spans.size() < SEG_GRID_SPANS) return false;
+    // The mean of those near the median: a span across a lost dot is none of the unit's.
+    std::vector<double> v = spans;
+    double mid = median_of(v), sum = 0;
+    int n = 0;
+    for (double x : spans)
+        if (fabs(x / mid - 1.0) < 0.25) {
+            sum += x;
+            n++;
+        }
+    g->unit = sum / n;
+    for (const MARK &m : marks) over.push_back(m.ms - (m.dash ? 3.0 : 1.0) * g->unit);
+    g->weight = std::clamp(median_of(over), -0.3 * g->unit, 0.3 * g->unit);
+    return true;
+}
+
+// The nodes' marks, from the letter's start: each node's last mark starts one unit after its
+// parent's ends.
+void _grid_nodes(GRID *g, double frame) {
+    const std::vector<EAR_LETTER_NODE> &tree = ear_letter_tree();
+    g->node.assign(tree.size(), GRID_NODE{});
+    std::vector<double> rise(tree.size(), 0.0); // the last mark's start, in units
+    for (size_t p = 0; p < tree.size(); p++)
+        for (int k = 0; k < 2; k++) {
+            int n = tree[p].next[k];
+            if (n < 0) continue;
+            rise[(size_t)n] = p == 0 ? 0.0 : rise[p] + (g->node[p].dash ? 4.0 : 2.0);
+            GRID_NODE &d = g->node[(size_t)n];
+            d.parent = (int)p;
+            d.dash = k == 1;
+            d.a = (int)lround(rise[(size_t)n] * g->unit / frame);
+            d.b = std::max(
+                d.a + 1,
+                (int)lround(((rise[(size_t)n] + (k ? 3 : 1)) * g->unit + g->weight) / frame));
+        }
+    g->marks.clear();
+    for (GRID_NODE &d : g->node) {
+        auto it = std::find(g->marks.begin(), g->marks.end(), std::make_pair(d.a, d.b));
+        d.mark = (int)(it - g->marks.begin());
+        if (it == g->marks.end()) g->marks.emplace_back(d.a, d.b);
+    }
+}
+
+// The odds of each gap's length: the letter and word gaps, each spread as its two edges are
+// placed (by rounding to frames, and a little with its length), and any other gap of at least
+// half a letter gap at the slip's odds (shorter, two letters would run into one).
+void _grid_gap_odds(GRID *g) {
+    g->gap_odds.assign((size_t)g->longest + 1, -HUGE_VAL);
+    auto peak = [](double x, double at) {
+        double sd = std::max(0.6, 0.04 * at) * M_SQRT2;
+        return 0.5 * (erf((x + 0.5 - at) / sd) - erf((x - 0.5 - at) / sd));
+    };
+    g->shortest = std::max(1, (int)ceil(0.5 * g->letter));
+    double span = log((double)g->longest / g->shortest);
+    for (int x = g->shortest; x <= g->longest; x++) {
+        double sharp =
+            (1 - SEG_GRID_WORDS) * peak(x, g->letter) + SEG_GRID_WORDS * peak(x, g->word);
+        g->gap_odds[(size_t)x] = log((1 - SEG_GRID_SLIP) * sharp + SEG_GRID_SLIP / (x * span));
+    }
+}
+
+// Whether a gap of x frames is one of the keyer's own.
+bool _grid_own_gap(const GRID &g, int x) {
+    return fabs(x - g.letter) <= std::max(1.5, 0.06 * g.letter) ||
+           fabs(x - g.word) <= std::max(1.5, 0.06 * g.word);
+}
+
+// Where a mark may be fainter than the level (a fast fade's trough), it is scored at the level
+// its own sum shows, and a bump of noise there scores as a faint mark: each pays
+// SEG_GRID_FAINT_COST, as each of the reading over letters pays its cost (a fade of two seconds
+// at +6 dB once read ES GL as EHPL, the S's word gap taken for a dot).
+constexpr double SEG_GRID_FAINT_COST = 1.0;
+
+double _grid_faint_cost(const FRAME_SCORES &fs, int mid) {
+    return fs.low.empty() || fs.low[(size_t)mid] >= 1.0f ? 0.0 : SEG_GRID_FAINT_COST;
+}
+
+// The likeliest chain of letters on the grid (a dynamic programme over the frame where each
+// letter starts), with its score against silence.
+std::vector<GRID_LETTER> _grid_pass(const SEGMENTER *s, const FRAME_SCORES &fs, const GRID &g,
+                                    double *score) {
+    const std::vector<EAR_LETTER_NODE> &tree = ear_letter_tree();
+    int T = s->frames;
+    // start[t]: the best reading with a letter starting at frame t (0: none before it), after
+    // the letter that ended at start_from[t]; done[e]: the best with a letter ending at e.
+    std::vector<double> start((size_t)T + 1, 0.0), done((size_t)T + 1, -HUGE_VAL);
+    std::vector<int> start_from((size_t)T + 1, -1), done_node((size_t)T + 1, -1),
+        done_at((size_t)T + 1, 0);
+    double best = 0, far = -HUGE_VAL, top = 0;
+    int best_e = -1, far_e = -1;
+    std::vector<std::pair<int, double>> stack;
+    std::vector<double> mark(g.marks.size());
+    for (int t = 0; t <= T; t++) {
+        if (done[(size_t)t] > best) {
+            best = done[(size_t)t];
+            best_e = t;
+        }
+        int e_far = t - g.longest - 1;
+        if (e_far >= 0 && done[(size_t)e_far] > far) {
+            far = done[(size_t)e_far];
+            far_e = e_far;
+        }
+        double v = 0;
+        int from = -1;
+        if (far + log(SEG_GRID_PAUSE) > v) {
+            v = far + log(SEG_GRID_PAUSE);
+            from = far_e;
+        }
+        for (int x = g.shortest; x <= std::min(g.longest, t); x++) {
+            double w = done[(size_t)(t - x)] + g.gap_odds[(size_t)x];
+            if (w > v) {
+                v = w;
+                from = t - x;
+            }
+        }
+        start[(size_t)t] = v;
+        start_from[(size_t)t] = from;
+        top = std::max(top, v);
+        if (v < top - SEG_BEAM) continue;
+        // Every letter from t, down the tree: each node adds its last mark's score.
+        for (size_t i = 0; i < g.marks.size(); i++) {
+            auto [a, b] = g.marks[i];
+            mark[i] = t + b <= T ? fs.mark(t + a, t + b) - _grid_faint_cost(fs, t + (a + b) / 2)
+                                 : -HUGE_VAL;
+        }
+        stack.assign(1, {0, v});
+        while (!stack.empty()) {
+            auto [p, sc] = stack.back();
+            stack.pop_back();
+            for (int k = 0; k < 2; k++) {
+                int n = tree[(size_t)p].next[k];
+                if (n < 0 || t + g.node[(size_t)n].b > T) continue;
+                const GRID_NODE &d = g.node[(size_t)n];
+                double m = sc + mark[(size_t)d.mark];
+                size_t e = (size_t)(t + d.b);
+                if (tree[(size_t)n].end > -HUGE_VAL && m + tree[(size_t)n].end > done[e]) {
+                    done[e] = m + tree[(size_t)n].end;
+                    done_node[e] = n;
+                    done_at[e] = t;
+                }
+                if (m > v - SEG_BEAM) stack.push_back({n, m});
+            }
+        }
+    }
+    *score = best;
+    std::vector<GRID_LETTER> chain;
+    for (int e = best_e; e >= 0; e = start_from[(size_t)done_at[(size_t)e]])
+        chain.push_back(GRID_LETTER{done_at[(size_t)e], done_node[(size_t)e]});
+    std::reverse(chain.begin(), chain.end());
+    return chain;
+}
+
+// The gaps between the letters of a chain, in frames (pauses left out).
+std::vector<int> _grid_gaps(const GRID &g, const std::vector<GRID_LETTER> &chain) {
+    std::vector<int> gaps;
+    for (size_t i = 1; i < chain.size(); i++) {
+        int x = chain[i].t - (chain[i - 1].t + g.node[(size_t)chain[i - 1].node].b);
+        if (x <= g.longest) gaps.push_back(x);
+    }
+    return gaps;
+}
+
+// The mean of the gaps within a quarter of at, or at itself when none are.
+double _grid_near_mean(const std::vector<int> &gaps, double at) {
+    double sum = 0;
+    int n = 0;
+    for (int x : gaps)
+        if (fabs(x / at - 1.0) < 0.25) {
+            sum += x;
+            n++;
+        }
+    return n >= 3 ? sum / n : at;
+}
+
+// A gap measured near a machine's own (within SEG_GRID_SNAP) is taken to be that.
+double _grid_snap(double measured, double own, double near) {
+    return fabs(measured / own - 1.0) < near ? own : measured;
+}
+
+// The chain into s->on and s->kind.
+void _grid_write(SEGMENTER *s, const GRID &g, const std::vector<GRID_LETTER> &chain) {
+    std::fill(s->on.begin(), s->on.end(), 0);
+    std::fill(s->kind.begin(), s->kind.end(), (int8_t)1);
+    for (const GRID_LETTER &l : chain)
+        for (int n = l.node; n > 0; n = g.node[(size_t)n].parent) {
+            const GRID_NODE &d = g.node[(size_t)n];
+            int a = l.t + d.a, b = std::min(s->frames, l.t + d.b);
+            for (int k = a; k < b; k++) {
+                s->on[(size_t)k] = 1;
+                s->kind[(size_t)k] = d.dash;
+            }
+            if (d.parent > 0) // the gap inside the letter before this mark
+                for (int k = l.t + g.node[(size_t)d.parent].b; k < a; k++) s->kind[(size_t)k] = 0;
+        }
+}
+
+// A machine's message may still hold an element keyed off its grid (a last dash held long, a
+// dash clipped): the grid has no letter for it, and reads what fits best. Where the two readings
+// part, between gaps both read as gaps between letters, the reading over letters is kept when it
+// explains the sound there better by more than its edges' freedom can gain from noise alone
+// (SEG_GRID_FREEDOM a mark, above the 1 to 2 measured from -6 dB to clean, and SEG_GRID_MARGIN
+// more: at 2 and 6 a few letters at +3 dB went back to the free edges' misreading); an odd
+// element in a clear signal leaves the grid a unit of tone or silence unexplained, some tens.
+constexpr double SEG_GRID_FREEDOM = 3.0;
+constexpr double SEG_GRID_MARGIN = 10.0;
+
+void _grid_keep_odd(SEGMENTER *s, const FRAME_SCORES &fs, const std::vector<uint8_t> &free_on,
+                    const std::vector<int8_t> &free_kind) {
+    int T = s->frames;
+    auto apart = [&](int k) {
+        return !s->on[(size_t)k] && !free_on[(size_t)k] && s->kind[(size_t)k] == 1 &&
+               free_kind[(size_t)k] == 1;
+    };
+    // The marks of one reading over frames a..b, scored, and how many.
+    auto explained = [&](const std::vector<uint8_t> &on, int a, int b, int *marks) {
+        double v = 0;
+        *marks = 0;
+        for (int k = a; k < b;) {
+            int e = k;
+            while (e < b && on[(size_t)e] == on[(size_t)k]) e++;
+            if (on[(size_t)k]) {
+                v += fs.mark(k, e);
+                ++*marks;
+            }
+            k = e;
+        }
+        return v;
+    };
+    for (int a = 0; a < T;) {
+        while (a < T && apart(a)) a++;
+        int b = a;
+        while (b < T && !apart(b)) b++;
+        if (b > a && !std::equal(free_on.begin() + a, free_on.begin() + b, s->on.begin() + a)) {
+            int n_free = 0, n_grid = 0;
+            double by_free = explained(free_on, a, b, &n_free),
+                   by_grid = explained(s->on, a, b, &n_grid);
+            if (by_free - by_grid > SEG_GRID_FREEDOM * n_free + SEG_GRID_MARGIN) {
+                std::copy(free_on.begin() + a, free_on.begin() + b, s->on.begin() + a);
+                std::copy(free_kind.begin() + a, free_kind.begin() + b, s->kind.begin() + a);
+            }
+        }
+        a = b;
+    }
+}
+
+// The reading on the grid, into s->on and s->kind, unless the reading over letters shows no
+// grid to hold it to or the gaps read on it are an operator's hand rather than a machine's.
+bool _seg_read_grid(SEGMENTER *s, bool search = true) {
+    GRID g;
+    if (!_grid_timing(s, &g)) return false;
+    double fr = s->frame;
+    _grid_nodes(&g, fr);
+    FIST f = _seg_fist(s);
+    // The gaps the first reading measured, or a machine's where they lie near them. Without
+    // slow spacing measured, the words' are a machine's.
+    bool slow = f.letter_gaps && f.at[3] > log(4.5);
+    double own[2] = {(3 * g.unit - g.weight) / fr, (7 * g.unit - g.weight) / fr};
+    g.letter = _grid_snap(exp(f.at[3]) * s->unit / fr, own[0], SEG_GRID_SNAP);
+    g.word = slow ? _grid_snap(exp(f.word) * s->unit / fr, own[1], SEG_GRID_SNAP) : own[1];
+    g.longest = (int)ceil(std::max(1.5 * g.word, SEG_MAX_SPACE * g.unit / fr));
+    _grid_gap_odds(&g);
+    FRAME_SCORES fs(s);
+    fs.phase_prior(s);
+    double score = 0;
+    std::vector<GRID_LETTER> chain = _grid_pass(s, fs, g, &score);
+    // The first reading's gaps between letters are the likeliest to be off (a letter split by
+    // noise, two run together): they are measured again on the letters read, and the grid read
+    // once more with them.
+    std::vector<int> gaps = _grid_gaps(g, chain);
+    double letter = _grid_snap(_grid_near_mean(gaps, g.letter), own[0], 0.5 * SEG_GRID_SNAP);
+    double word = _grid_snap(_grid_near_mean(gaps, g.word), own[1], 0.5 * SEG_GRID_SNAP);
+    if (fabs(letter - g.letter) > 0.5 || fabs(word - g.word) > 0.5) {
+        g.letter = letter;
+        g.word = std::max(word, 1.3 * letter);
+        g.longest = (int)ceil(std::max(1.5 * g.word, SEG_MAX_SPACE * g.unit / fr));
+        _grid_gap_odds(&g);
+        chain = _grid_pass(s, fs, g, &score);
+    }
+    for (int i = -SEG_GRID_UNIT_STEPS; search && i <= SEG_GRID_UNIT_STEPS; i++) {
+        if (i == 0) continue;
+        GRID h = g;
+        h.unit = g.unit * (1 + i * SEG_GRID_UNIT_STEP);
+        _grid_nodes(&h, fr);
+        double v = 0;
+        std::vector<GRID_LETTER> c = _grid_pass(s, fs, h, &v);
+        if (v > score) {
+            score = v;
+            chain = c;
+            g.node = h.node; // the unit itself stays: the steps are taken from it
+        }
+    }
+    gaps = _grid_gaps(g, chain);
+    long slips =
+        std::count_if(gaps.begin(), gaps.end(), [&](int x) { return !_grid_own_gap(g, x); });
+    if (gaps.empty() || (double)slips > SEG_GRID_HAND * (double)gaps.size()) return false;
+    std::vector<uint8_t> free_on = s->on;
+    std::vector<int8_t> free_kind = s->kind;
+    _grid_write(s, g, chain);
+    _grid_keep_odd(s, fs, free_on, free_kind);
+    s->score = score;
+    _seg_drop_faint_ends(s);
+    return true;
+}
+
 // The tone's pitch set finer from the marks now read. A frame-to-frame turn leaves half a
 // hertz in deep noise: little over one dash, but over the second of marks whose shared phase is
 // learnt (FRAME_SCORES::phase_prior) it turns the phase half a turn. The offset is rather the
@@ -1374,8 +1754,16 @@ std::vector<EAR_RUN> ear_segment(const std::vector<std::complex<float>> &z, doub
         _seg_levels(&s, round == 0);
         if (!letters || round + 1 < SEG_ROUNDS)
             _seg_read(&s);
-        else
+        else {
             _seg_read_letters(&s);
+            // The grid, once read, sets the levels better than the free edges did (a mark of
+            // noise they took in no longer drags the tone's level down): it is read once more
+            // with them, at the unit it found.
+            if (_seg_read_grid(&s)) {
+                _seg_levels(&s, false);
+                _seg_read_grid(&s, false);
+            }
+        }
         if (round + 1 < SEG_ROUNDS) _seg_tune(&s, z, pre, &w);
     }
     // The edges found, each moved onto the first reading's edge of the same kind when that

@@ -23,7 +23,8 @@ struct EAR_RUN {
 // *score is how much likelier the reading is than silence throughout (log-likelihood, the
 // lengths' odds included): readings of one stretch at several units compare by it. Returns the
 // guess itself, with a score of 0, when z is too short to be read again. With letters, the last
-// reading is over the letters of the Morse table (ear_letters) and every run gets its kind.
+// reading is over the letters of the Morse table (ear_letters) and every run gets its kind; a
+// machine keyer's message is then read again with each letter held to the grid of its unit.
 // With noise_var (the noise's power per sample, ms by ms), the moments where it is infinite
 // (blanked by ear_blank) count for nothing, neither mark nor space.
 std::vector<EAR_RUN> ear_segment(const std::vector<std::complex<float>> &z, double unit_ms,
