@@ -625,20 +625,28 @@ constexpr double SEG_PHASE_ASIDE = 6.0;
 // Marks closer than this (units) are taken for pieces of one element when the likeness is told.
 constexpr double SEG_PHASE_APART = 0.7;
 
-// The frames [a, b) of every mark of the last reading long enough to be sure of (a shorter one
-// may be noise), in time order.
+// The frames [a, b) of a mark, in time order.
 struct MARK_SPAN {
     int a, b;
 };
-std::vector<MARK_SPAN> _seg_sure_marks(const SEGMENTER *s) {
+
+// Every mark of a reading (on, per frame) within frames from..to, cut there.
+std::vector<MARK_SPAN> _seg_marks(const std::vector<uint8_t> &on, int from, int to) {
     std::vector<MARK_SPAN> marks;
-    for (int a = 0; a < s->frames;) {
+    for (int a = from; a < to;) {
         int b = a;
-        while (b < s->frames && s->on[(size_t)b] == s->on[(size_t)a]) b++;
-        if (s->on[(size_t)a] && (b - a) * s->frame >= SEG_SURE_MARK * s->unit)
-            marks.push_back(MARK_SPAN{a, b});
+        while (b < to && on[(size_t)b] == on[(size_t)a]) b++;
+        if (on[(size_t)a]) marks.push_back(MARK_SPAN{a, b});
         a = b;
     }
+    return marks;
+}
+
+// Every mark of the last reading long enough to be sure of (a shorter one may be noise).
+std::vector<MARK_SPAN> _seg_sure_marks(const SEGMENTER *s) {
+    std::vector<MARK_SPAN> marks;
+    for (MARK_SPAN m : _seg_marks(s->on, 0, s->frames))
+        if ((m.b - m.a) * s->frame >= SEG_SURE_MARK * s->unit) marks.push_back(m);
     return marks;
 }
 
@@ -1303,6 +1311,18 @@ struct GRID {
     std::vector<double> gap_odds; // log P(a gap of so many frames)
 };
 
+// The mean of the values within a quarter of at, or at itself when fewer than least are.
+double _grid_near_mean(const std::vector<double> &v, double at, int least) {
+    double sum = 0;
+    int n = 0;
+    for (double x : v)
+        if (fabs(x / at - 1.0) < 0.25) {
+            sum += x;
+            n++;
+        }
+    return n >= least ? sum / n : at;
+}
+
 // A letter read on the grid: its first frame and its node.
 struct GRID_LETTER {
     int t, node;
@@ -1316,16 +1336,12 @@ bool _grid_timing(const SEGMENTER *s, GRID *g) {
         bool dash, inside; // inside: a gap inside the letter follows
     };
     std::vector<MARK> marks;
-    for (int a = 0; a < s->frames;) {
-        int b = a;
-        while (b < s->frames && s->on[(size_t)b] == s->on[(size_t)a]) b++;
-        if (a > 0 && b < s->frames && s->on[(size_t)a]) {
-            double up =
-                a * s->frame + (s->fine.empty() ? 0.0 : s->fine[(size_t)a] * s->up_off[(size_t)a]);
-            marks.push_back(
-                MARK{up, s->mark_ms(a, b), s->kind[(size_t)a] == 1, s->kind[(size_t)b] == 0});
-        }
-        a = b;
+    for (auto [a, b] : _seg_marks(s->on, 0, s->frames)) {
+        if (a == 0 || b == s->frames) continue; // cut by the stretch's ends
+        double up =
+            a * s->frame + (s->fine.empty() ? 0.0 : s->fine[(size_t)a] * s->up_off[(size_t)a]);
+        marks.push_back(
+            MARK{up, s->mark_ms(a, b), s->kind[(size_t)a] == 1, s->kind[(size_t)b] == 0});
     }
     std::vector<double> spans, over;
     for (size_t i = 0; i + 1 < marks.size(); i++)
@@ -1334,14 +1350,7 @@ bool _grid_timing(const SEGMENTER *s, GRID *g) {
     if ((int)spans.size() < SEG_GRID_SPANS) return false;
     // The mean of those near the median: a span across a lost dot is none of the unit's.
     std::vector<double> v = spans;
-    double mid = median_of(v), sum = 0;
-    int n = 0;
-    for (double x : spans)
-        if (fabs(x / mid - 1.0) < 0.25) {
-            sum += x;
-            n++;
-        }
-    g->unit = sum / n;
+    g->unit = _grid_near_mean(spans, median_of(v), 1);
     for (const MARK &m : marks) over.push_back(m.ms - (m.dash ? 3.0 : 1.0) * g->unit);
     g->weight = std::clamp(median_of(over), -0.3 * g->unit, 0.3 * g->unit);
     return true;
@@ -1393,7 +1402,7 @@ void _grid_gap_odds(GRID *g) {
 }
 
 // Whether a gap of x frames is one of the keyer's own.
-bool _grid_own_gap(const GRID &g, int x) {
+bool _grid_own_gap(const GRID &g, double x) {
     return fabs(x - g.letter) <= std::max(1.5, 0.06 * g.letter) ||
            fabs(x - g.word) <= std::max(1.5, 0.06 * g.word);
 }
@@ -1414,9 +1423,9 @@ std::vector<GRID_LETTER> _grid_pass(const SEGMENTER *s, const FRAME_SCORES &fs, 
                                     double *score) {
     const std::vector<EAR_LETTER_NODE> &tree = ear_letter_tree();
     int T = s->frames;
-    // start[t]: the best reading with a letter starting at frame t (0: none before it), after
-    // the letter that ended at start_from[t]; done[e]: the best with a letter ending at e.
-    std::vector<double> start((size_t)T + 1, 0.0), done((size_t)T + 1, -HUGE_VAL);
+    // At each frame t, v is the best reading with a letter starting there (0: none before it),
+    // after the letter that ended at start_from[t]; done[e]: the best with a letter ending at e.
+    std::vector<double> done((size_t)T + 1, -HUGE_VAL);
     std::vector<int> start_from((size_t)T + 1, -1), done_node((size_t)T + 1, -1),
         done_at((size_t)T + 1, 0);
     double best = 0, far = -HUGE_VAL, top = 0;
@@ -1446,7 +1455,6 @@ std::vector<GRID_LETTER> _grid_pass(const SEGMENTER *s, const FRAME_SCORES &fs, 
                 from = t - x;
             }
         }
-        start[(size_t)t] = v;
         start_from[(size_t)t] = from;
         top = std::max(top, v);
         if (v < top - SEG_BEAM) continue;
@@ -1462,8 +1470,9 @@ std::vector<GRID_LETTER> _grid_pass(const SEGMENTER *s, const FRAME_SCORES &fs, 
             stack.pop_back();
             for (int k = 0; k < 2; k++) {
                 int n = tree[(size_t)p].next[k];
-                if (n < 0 || t + g.node[(size_t)n].b > T) continue;
+                if (n < 0) continue;
                 const GRID_NODE &d = g.node[(size_t)n];
+                if (t + d.b > T) continue;
                 double m = sc + mark[(size_t)d.mark];
                 size_t e = (size_t)(t + d.b);
                 if (tree[(size_t)n].end > -HUGE_VAL && m + tree[(size_t)n].end > done[e]) {
@@ -1484,25 +1493,13 @@ std::vector<GRID_LETTER> _grid_pass(const SEGMENTER *s, const FRAME_SCORES &fs, 
 }
 
 // The gaps between the letters of a chain, in frames (pauses left out).
-std::vector<int> _grid_gaps(const GRID &g, const std::vector<GRID_LETTER> &chain) {
-    std::vector<int> gaps;
+std::vector<double> _grid_gaps(const GRID &g, const std::vector<GRID_LETTER> &chain) {
+    std::vector<double> gaps;
     for (size_t i = 1; i < chain.size(); i++) {
         int x = chain[i].t - (chain[i - 1].t + g.node[(size_t)chain[i - 1].node].b);
-        if (x <= g.longest) gaps.push_back(x);
+        if (x <= g.longest) gaps.push_back((double)x);
     }
     return gaps;
-}
-
-// The mean of the gaps within a quarter of at, or at itself when none are.
-double _grid_near_mean(const std::vector<int> &gaps, double at) {
-    double sum = 0;
-    int n = 0;
-    for (int x : gaps)
-        if (fabs(x / at - 1.0) < 0.25) {
-            sum += x;
-            n++;
-        }
-    return n >= 3 ? sum / n : at;
 }
 
 // A gap measured near a machine's own (within SEG_GRID_SNAP) is taken to be that.
@@ -1544,19 +1541,10 @@ void _grid_keep_odd(SEGMENTER *s, const FRAME_SCORES &fs, const std::vector<uint
         return !s->on[(size_t)k] && !free_on[(size_t)k] && s->kind[(size_t)k] == 1 &&
                free_kind[(size_t)k] == 1;
     };
-    // The marks of one reading over frames a..b, scored, and how many.
-    auto explained = [&](const std::vector<uint8_t> &on, int a, int b, int *marks) {
+    // How well the marks of one reading explain frames a..b.
+    auto explained = [&](const std::vector<MARK_SPAN> &marks) {
         double v = 0;
-        *marks = 0;
-        for (int k = a; k < b;) {
-            int e = k;
-            while (e < b && on[(size_t)e] == on[(size_t)k]) e++;
-            if (on[(size_t)k]) {
-                v += fs.mark(k, e);
-                ++*marks;
-            }
-            k = e;
-        }
+        for (MARK_SPAN m : marks) v += fs.mark(m.a, m.b);
         return v;
     };
     for (int a = 0; a < T;) {
@@ -1564,10 +1552,9 @@ void _grid_keep_odd(SEGMENTER *s, const FRAME_SCORES &fs, const std::vector<uint
         int b = a;
         while (b < T && !apart(b)) b++;
         if (b > a && !std::equal(free_on.begin() + a, free_on.begin() + b, s->on.begin() + a)) {
-            int n_free = 0, n_grid = 0;
-            double by_free = explained(free_on, a, b, &n_free),
-                   by_grid = explained(s->on, a, b, &n_grid);
-            if (by_free - by_grid > SEG_GRID_FREEDOM * n_free + SEG_GRID_MARGIN) {
+            std::vector<MARK_SPAN> by_free = _seg_marks(free_on, a, b);
+            double gain = explained(by_free) - explained(_seg_marks(s->on, a, b));
+            if (gain > SEG_GRID_FREEDOM * (double)by_free.size() + SEG_GRID_MARGIN) {
                 std::copy(free_on.begin() + a, free_on.begin() + b, s->on.begin() + a);
                 std::copy(free_kind.begin() + a, free_kind.begin() + b, s->kind.begin() + a);
             }
@@ -1599,9 +1586,9 @@ bool _seg_read_grid(SEGMENTER *s, bool search = true) {
     // The first reading's gaps between letters are the likeliest to be off (a letter split by
     // noise, two run together): they are measured again on the letters read, and the grid read
     // once more with them.
-    std::vector<int> gaps = _grid_gaps(g, chain);
-    double letter = _grid_snap(_grid_near_mean(gaps, g.letter), own[0], 0.5 * SEG_GRID_SNAP);
-    double word = _grid_snap(_grid_near_mean(gaps, g.word), own[1], 0.5 * SEG_GRID_SNAP);
+    std::vector<double> gaps = _grid_gaps(g, chain);
+    double letter = _grid_snap(_grid_near_mean(gaps, g.letter, 3), own[0], 0.5 * SEG_GRID_SNAP);
+    double word = _grid_snap(_grid_near_mean(gaps, g.word, 3), own[1], 0.5 * SEG_GRID_SNAP);
     if (fabs(letter - g.letter) > 0.5 || fabs(word - g.word) > 0.5) {
         g.letter = letter;
         g.word = std::max(word, 1.3 * letter);
@@ -1624,7 +1611,7 @@ bool _seg_read_grid(SEGMENTER *s, bool search = true) {
     }
     gaps = _grid_gaps(g, chain);
     long slips =
-        std::count_if(gaps.begin(), gaps.end(), [&](int x) { return !_grid_own_gap(g, x); });
+        std::count_if(gaps.begin(), gaps.end(), [&](double x) { return !_grid_own_gap(g, x); });
     if (gaps.empty() || (double)slips > SEG_GRID_HAND * (double)gaps.size()) return false;
     std::vector<uint8_t> free_on = s->on;
     std::vector<int8_t> free_kind = s->kind;
