@@ -1,8 +1,9 @@
 // src/morse/ear.cpp: the reader of whole recordings. The sound is brought to one internal rate
 // and kept. A spectrogram over all of it shows where tones are keyed and when; each station's
 // stretch (one tone, keyed with pauses under a few seconds) is then mixed down at its own
-// pitch and read through a filter matched to its unit: the unit is the one, of a ladder from
-// 60 WPM to 4 WPM, whose readings look most like dots and dashes. Levels are medians and
+// pitch and read through a filter matched to its unit: a machine's is the one whose lattice
+// its edges keep (ear_grid); a hand's is the one, of a ladder from 60 WPM to 4 WPM, whose
+// readings look most like dots and dashes and explain the sound best. Levels are medians and
 // percentiles over a few seconds, so a crash of static or a fade moves them little; marks and
 // spaces are classed against the speed around them, so drift, steps of speed, an operator's
 // own weight and Farnsworth spacing all keep their letters together.
@@ -20,6 +21,7 @@
 
 #include "morse/biquad.hpp"
 #include "morse/ear_blank.hpp"
+#include "morse/ear_grid.hpp"
 #include "morse/ear_segment.hpp"
 #include "morse/morse_table.hpp"
 #include "support/ka_common.hpp"
@@ -72,6 +74,17 @@ constexpr double EAR_MIN_FIT = 0.45;
 // of one or two).
 constexpr double EAR_SLOW_SHARE = 0.8;
 constexpr double EAR_SLOW_TEXT = 2.2;
+// A machine keyer's grid: a unit a whole number of times the best, within EAR_GRID_TIMES, that
+// keeps it EAR_GRID_NEARLY as well is the keyer's. Its edges across the reading keep one
+// lattice by at least EAR_GRID_LOCKED (a hand's keep under 0.2; a machine's at -3 dB and 35 WPM
+// 0.4 to 0.8), and by EAR_GRID_LEAST edges' worth (a short one keeps some at random).
+constexpr double EAR_GRID_TIMES = 0.03;
+constexpr double EAR_GRID_NEARLY = 0.85;
+constexpr double EAR_GRID_LOCKED = 0.3;
+constexpr double EAR_GRID_LEAST = 12.0;
+// The spans inside letters keep the lattice of twice or three times the unit found by this
+// much when it is theirs.
+constexpr double EAR_GRID_INSIDE[2] = {0.8, 0.5};
 // Marks and spaces shorter than this share of the unit are specks of noise.
 constexpr double EAR_SPECK = 0.4;
 // Neighbours, each side, that set the local speed of a mark.
@@ -721,6 +734,54 @@ bool read_at(const std::vector<cplx> &z, const std::vector<float> &noise_var, do
     return true;
 }
 
+// A reading's edges, from its runs and where the first one starts.
+EAR_EDGES edges_of(const std::vector<RUNLEN> &runs, double first) {
+    EAR_EDGES e;
+    double t = first;
+    for (const RUNLEN &r : runs) {
+        if (r.on) e.up.push_back(t);
+        t += r.ms;
+        if (r.on) e.down.push_back(t);
+    }
+    return e;
+}
+
+// The unit of a machine keyer, found to a fraction of a percent from the lattice its edges keep
+// (ear_grid), from the readings at the ladder's units: the one whose edges keep it best, or the
+// longest at a whole number of times its unit that keeps it nearly as well (a lattice of two
+// units is one of any whole share of it too: in a clean signal all keep it alike, in noise the
+// edges' jitter turns the shorter lattices' phases most). False when the edges across the
+// reading keep no one lattice (a hand, spacing of its own between letters, a speed that steps)
+// or too few do.
+bool machine_unit(const std::vector<EAR_EDGES> &edges, const double *spread,
+                  const double *grid_unit, double *exact) {
+    int top = 0, best = 0;
+    for (int i = 1; i < EAR_UNIT_TRIES; i++)
+        if (spread[i] > spread[top]) top = i;
+    best = top;
+    for (int i = top + 1; i < EAR_UNIT_TRIES; i++) {
+        double times = grid_unit[i] / grid_unit[top];
+        if (fabs(times / std::round(times) - 1.0) < EAR_GRID_TIMES &&
+            spread[i] >= EAR_GRID_NEARLY * spread[top])
+            best = i;
+    }
+    *exact = grid_unit[best];
+    int n = 0;
+    double locked = ear_grid_lock(edges[(size_t)best], exact, &n);
+    // Spacing of its own between letters (Farnsworth's) can keep a lattice of a third or a half
+    // of the unit where the unit's own holds only inside letters: the spans inside letters
+    // tell, as they keep the lattice of the unit three or two times the one found. (At the
+    // keyer's own unit found, every span turns the phase of three times it by a third; of twice
+    // it, a dot's span by half, a dash's not at all, so that only a text of few dots passes.)
+    for (int times = 3; times >= 2; times--)
+        if (ear_grid_inside(edges[(size_t)best], times * *exact) >= EAR_GRID_INSIDE[times - 2]) {
+            *exact *= times;
+            break;
+        }
+    ka_log(LOG_DEBUG, "ear: edges keep a grid of %.2f ms by %.2f (%d edges)", *exact, locked, n);
+    return locked >= EAR_GRID_LOCKED && locked * n >= EAR_GRID_LEAST;
+}
+
 // One station's stretch read into text and symbols; false when it holds no Morse. Every unit
 // of the ladder is tried; each peak of the fit that looks like Morse at all is read through,
 // not only those near the best (read far too slow, a few long marks fit better by chance than
@@ -730,14 +791,32 @@ bool read_at(const std::vector<cplx> &z, const std::vector<float> &noise_var, do
 bool read_stretch(const std::vector<cplx> &z, const std::vector<float> &noise_var, EAR_MESSAGE *m,
                   std::string *text, std::string *symbols) {
     double fits[EAR_UNIT_TRIES], units[EAR_UNIT_TRIES], best_fit = 0;
+    double spread[EAR_UNIT_TRIES], grid_unit[EAR_UNIT_TRIES];
+    std::vector<EAR_EDGES> edges(EAR_UNIT_TRIES);
     for (int i = 0; i < EAR_UNIT_TRIES; i++) {
         double first = 0;
         LEVELS lv;
         units[i] = EAR_UNIT_LO * pow(2.0, (double)i / EAR_UNIT_OCTAVE);
-        fits[i] = morse_fit(read_runs(z, noise_var, units[i], &first, &lv), units[i]);
+        std::vector<RUNLEN> runs = read_runs(z, noise_var, units[i], &first, &lv);
+        fits[i] = morse_fit(runs, units[i]);
         best_fit = std::max(best_fit, fits[i]);
+        edges[(size_t)i] = edges_of(runs, first);
+        grid_unit[i] = units[i];
+        spread[i] = ear_grid_spread(edges[(size_t)i], &grid_unit[i]);
     }
     if (best_fit < EAR_MIN_FIT) return false;
+    double exact = 0;
+    if (machine_unit(edges, spread, grid_unit, &exact)) {
+        EAR_MESSAGE mm{};
+        int letters = 0, known = 0;
+        double likelihood = 0;
+        if (read_at(z, noise_var, exact, true, &mm, text, symbols, &letters, &known, &likelihood)) {
+            *m = mm;
+            return true;
+        }
+        text->clear();
+        symbols->clear();
+    }
     // Every reading made, and the one that best explains the sound.
     struct READING {
         int i, letters, known;

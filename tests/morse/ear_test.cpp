@@ -331,6 +331,29 @@ TEST(EarTest, NoiseNearTheLimitReadsThroughTheMatchedFilter) {
     }
 }
 
+// At 35 WPM and -3 dB neither the marks' lengths nor the readings' scores tell the speed
+// (readings at twice the unit, or half, fit as well, and each of these four messages was read
+// at one of them, some thirty letters lost in each), but a machine's edges keep one lattice of
+// two units across the message: each is read at its own unit, most of its letters right.
+TEST(EarTest, AMachinesSpeedIsFoundFromItsGridDeepInNoise) {
+    const char *texts[] = {"PSE QSL VIA BUREAU 73 ES GL", "CQ CQ DE F4LKY F4LKY K",
+                           "RST 579 QTH NEAR LYON NAME ANNE HW? BK"};
+    size_t errors = 0;
+    std::string got;
+    for (uint64_t seed : {8, 13, 20, 24}) {
+        AUDIO_STATION st{texts[seed % 3], 35, 700, 0.3, 800, 4};
+        AUDIO_SCENE scene;
+        scene.snr_db = -3;
+        scene.seed = 40 + seed;
+        Heard h = hear(audio_render(scene, {st}), 8000);
+        ASSERT_EQ(h.messages.size(), 1u) << h.joined();
+        EXPECT_NEAR(h.messages[0].unit_ms, 1200.0 / 35, 2.0) << h.joined();
+        errors += morse_text_distance(st.text, h.joined());
+        got += h.joined() + " | ";
+    }
+    EXPECT_LE(errors, 20u) << "of 125 characters: " << got;
+}
+
 // Read three times too slow in deep noise, a message's few long marks explained the sound a
 // little better than the right unit's many, each of which pays for its mark and its lengths:
 // the slow reading ran the letters together (GZFV55I). The right speed is read.
