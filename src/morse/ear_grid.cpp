@@ -36,22 +36,31 @@ double _grid_turns(const std::vector<double> &t, double period) {
     return std::norm(sum);
 }
 
-} // namespace
-
-double ear_grid_spread(const EAR_EDGES &e, double *unit_ms) {
-    size_t spans =
-        (e.up.size() > 1 ? e.up.size() - 1 : 0) + (e.down.size() > 1 ? e.down.size() - 1 : 0);
-    if (spans < 2 || !(*unit_ms > 0)) return 0.0;
+// The unit within reach (a share) of *unit_ms, tried in steps of a share step, at which
+// score is highest: *unit_ms is set to it, and the score returned.
+template <typename Score>
+double _grid_search(double *unit_ms, double reach, double step, Score score) {
     double best = -HUGE_VAL, at = *unit_ms;
-    for (double v = *unit_ms * (1.0 - GRID_SPREAD_REACH); v <= *unit_ms * (1.0 + GRID_SPREAD_REACH);
-         v *= 1.0 + GRID_SPREAD_STEP) {
-        double s = _grid_spans(e.up, 2.0 * v) + _grid_spans(e.down, 2.0 * v);
+    for (double v = *unit_ms * (1.0 - reach); v <= *unit_ms * (1.0 + reach); v *= 1.0 + step) {
+        double s = score(v);
         if (s > best) {
             best = s;
             at = v;
         }
     }
     *unit_ms = at;
+    return best;
+}
+
+} // namespace
+
+double ear_grid_spread(const EAR_EDGES &e, double *unit_ms) {
+    size_t spans =
+        (e.up.size() > 1 ? e.up.size() - 1 : 0) + (e.down.size() > 1 ? e.down.size() - 1 : 0);
+    if (spans < 2 || !(*unit_ms > 0)) return 0.0;
+    double best = _grid_search(unit_ms, GRID_SPREAD_REACH, GRID_SPREAD_STEP, [&](double v) {
+        return _grid_spans(e.up, 2.0 * v) + _grid_spans(e.down, 2.0 * v);
+    });
     // Each cosine of a span at random has a spread of one over the square root of two.
     return best / sqrt((double)spans);
 }
@@ -82,15 +91,8 @@ double ear_grid_lock(const EAR_EDGES &all, double *unit_ms, int *edges) {
     double most = (double)e.up.size() * e.up.size() + (double)e.down.size() * e.down.size();
     double span = std::max(e.up.back(), e.down.empty() ? 0.0 : e.down.back()) - e.up.front();
     double step = GRID_LOCK_TURN * 2.0 * *unit_ms / std::max(span, 2.0 * *unit_ms);
-    double best = -1, at = *unit_ms;
-    for (double v = *unit_ms * (1.0 - GRID_LOCK_REACH); v <= *unit_ms * (1.0 + GRID_LOCK_REACH);
-         v *= 1.0 + step) {
-        double s = _grid_turns(e.up, 2.0 * v) + _grid_turns(e.down, 2.0 * v);
-        if (s > best) {
-            best = s;
-            at = v;
-        }
-    }
-    *unit_ms = at;
+    double best = _grid_search(unit_ms, GRID_LOCK_REACH, step, [&](double v) {
+        return _grid_turns(e.up, 2.0 * v) + _grid_turns(e.down, 2.0 * v);
+    });
     return best / most;
 }
