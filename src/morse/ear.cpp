@@ -782,12 +782,14 @@ bool machine_unit(const std::vector<EAR_EDGES> &edges, const double *spread,
     return locked >= EAR_GRID_LOCKED && locked * n >= EAR_GRID_LEAST;
 }
 
-// One station's stretch read into text and symbols; false when it holds no Morse. Every unit
-// of the ladder is tried; each peak of the fit that looks like Morse at all is read through,
-// not only those near the best (read far too slow, a few long marks fit better by chance than
-// the right unit does in noise), and the reading that best explains the sound as Morse, with
-// its letters most often in the table, wins (a reading too slow runs letters together into
-// codes no character has).
+// One station's stretch read into text and symbols; false when it holds no Morse. A machine's
+// keying is read once, over letters, at the unit its edges' lattice gives (machine_unit): deep
+// in noise the readings' scores at twice or half that unit come out as high as its own. For a
+// hand's, every unit of the ladder is tried; each peak of the fit that looks like Morse at all
+// is read through, not only those near the best (read far too slow, a few long marks fit better
+// by chance than the right unit does in noise), and the reading that best explains the sound as
+// Morse, with its letters most often in the table, wins (a reading too slow runs letters
+// together into codes no character has).
 bool read_stretch(const std::vector<cplx> &z, const std::vector<float> &noise_var, EAR_MESSAGE *m,
                   std::string *text, std::string *symbols) {
     double fits[EAR_UNIT_TRIES], units[EAR_UNIT_TRIES], best_fit = 0;
