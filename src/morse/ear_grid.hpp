@@ -21,8 +21,8 @@ struct EAR_EDGES {
 double ear_grid_spread(const EAR_EDGES &e, double *unit_ms);
 
 // The one lattice of two units that every start and every end keeps, across the reading's first
-// minute, for a unit within 2 % of *unit_ms: set to that unit, to a thousandth of a percent in a
-// minute. Returns how much of the edges keep to it (1: all of them exactly, about 1 / n for n
+// minute, for a unit within 2 % of *unit_ms: set to that unit, within about a tenth of a percent in
+// noise. Returns how much of the edges keep to it (1: all of them exactly, about 1 / n for n
 // edges at random, under 0.2 for a hand) and sets *edges to their count.
 double ear_grid_lock(const EAR_EDGES &e, double *unit_ms, int *edges);
 
