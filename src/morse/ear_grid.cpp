@@ -22,10 +22,17 @@ constexpr double GRID_LOCK_MS = 60000.0;
 // Spans inside a letter: up to a dash and its gap, four units, with half a unit to spare.
 constexpr double GRID_INSIDE = 4.5;
 
-// The sum of the cosines of the spans between neighbours, as turns of a lattice of period ms.
-double _grid_spans(const std::vector<double> &t, double period) {
+// The sum of the cosines of the spans between neighbours no longer than longest ms, as turns of
+// a lattice of period ms; *n counts them.
+double _grid_spans(const std::vector<double> &t, double period, double longest = HUGE_VAL,
+                   int *n = nullptr) {
     double sum = 0;
-    for (size_t j = 1; j < t.size(); j++) sum += cos(2.0 * M_PI * (t[j] - t[j - 1]) / period);
+    for (size_t j = 1; j < t.size(); j++) {
+        double span = t[j] - t[j - 1];
+        if (span > longest) continue;
+        sum += cos(2.0 * M_PI * span / period);
+        if (n) ++*n;
+    }
     return sum;
 }
 
@@ -66,15 +73,10 @@ double ear_grid_spread(const EAR_EDGES &e, double *unit_ms) {
 }
 
 double ear_grid_inside(const EAR_EDGES &e, double unit_ms) {
-    double sum = 0;
     int n = 0;
-    for (const std::vector<double> *t : {&e.up, &e.down})
-        for (size_t j = 1; j < t->size(); j++) {
-            double span = (*t)[j] - (*t)[j - 1];
-            if (span > GRID_INSIDE * unit_ms) continue;
-            sum += cos(M_PI * span / unit_ms);
-            n++;
-        }
+    double longest = GRID_INSIDE * unit_ms;
+    double sum = _grid_spans(e.up, 2.0 * unit_ms, longest, &n) +
+                 _grid_spans(e.down, 2.0 * unit_ms, longest, &n);
     return n ? sum / n : 0.0;
 }
 

@@ -683,11 +683,18 @@ struct FRAME_SCORES {
     // marks' phases are not alike.
     std::vector<cplxd> prior;
     std::vector<double> prior_norm;
-    void phase_prior(const SEGMENTER *s);
     // Whether each mark keeps one phase throughout (a steady tone, not one that chirps or
     // drifts while keyed): its frames are then not scored apart.
     bool whole = false;
-    void phase_within(const SEGMENTER *s);
+    // Both learnt from the last reading's sure marks, those cut by the stretch's ends left out
+    // (they may be pieces).
+    void learn_phases(const SEGMENTER *s);
+    void phase_prior(const SEGMENTER *s, const std::vector<MARK_SPAN> &sure);
+    void phase_within(const std::vector<MARK_SPAN> &sure);
+    // A mark over frames a..b scored frame by frame, each at a phase of its own.
+    double pieces(int a, int b) const {
+        return frame_score[(size_t)b] - frame_score[(size_t)a] - 1.0;
+    }
 
     // How much likelier a mark over frames a..b is than noise there. Where the phase is known
     // from the marks around, a mark's sum must turn the right way: noise, of any phase, then
@@ -709,9 +716,8 @@ struct FRAME_SCORES {
             return energy_ab + std::max(ln_i0(modulus(2.0 * y + prior[mid])) - prior_norm[mid],
                                         ln_i0(2.0 * modulus(y)) - SEG_PHASE_ASIDE);
         }
-        if (whole) return energy_ab + ln_i0(2.0 * modulus(y));
-        return std::max(energy_ab + ln_i0(2.0 * modulus(y)),
-                        frame_score[(size_t)b] - frame_score[(size_t)a] - 1.0);
+        double one = energy_ab + ln_i0(2.0 * modulus(y));
+        return whole ? one : std::max(one, pieces(a, b));
     }
 };
 
@@ -723,19 +729,16 @@ struct FRAME_SCORES {
 // marks' phases are over the whole stretch: near 1 for a running oscillator (less the noise's
 // share), near 0 for a keyer that starts every element anew, whose marks are then scored over
 // any phase as before.
-void FRAME_SCORES::phase_prior(const SEGMENTER *s) {
+void FRAME_SCORES::phase_prior(const SEGMENTER *s, const std::vector<MARK_SPAN> &sure) {
     struct MARK {
         int a, b;
         double mid;
         cplxd y;
     };
     std::vector<MARK> marks;
-    for (MARK_SPAN m : _seg_sure_marks(s)) {
-        // Marks cut by the stretch's ends may be pieces.
-        if (m.a > 0 && m.b < s->frames)
-            marks.push_back(
-                MARK{m.a, m.b, 0.5 * (m.a + m.b), matched[(size_t)m.b] - matched[(size_t)m.a]});
-    }
+    for (MARK_SPAN m : sure)
+        marks.push_back(
+            MARK{m.a, m.b, 0.5 * (m.a + m.b), matched[(size_t)m.b] - matched[(size_t)m.a]});
     if (marks.size() < 8) return;
     double win = SEG_PHASE_MS / s->frame;
     int apart = (int)ceil(SEG_PHASE_APART * s->unit / s->frame);
@@ -790,16 +793,23 @@ void FRAME_SCORES::phase_prior(const SEGMENTER *s) {
 constexpr double SEG_PHASE_WANDER = 0.25;
 constexpr int SEG_PHASE_WANDER_MARKS = 8;
 
-void FRAME_SCORES::phase_within(const SEGMENTER *s) {
-    int n = 0, wander = 0;
-    for (MARK_SPAN m : _seg_sure_marks(s)) {
-        if (m.a == 0 || m.b == s->frames) continue; // cut by the stretch's ends
+void FRAME_SCORES::phase_within(const std::vector<MARK_SPAN> &sure) {
+    int wander = 0;
+    for (MARK_SPAN m : sure) {
         cplxd y = matched[(size_t)m.b] - matched[(size_t)m.a];
         double one = energy[(size_t)m.a] - energy[(size_t)m.b] + ln_i0(2.0 * modulus(y));
-        n++;
-        wander += frame_score[(size_t)m.b] - frame_score[(size_t)m.a] - 1.0 > one;
+        wander += pieces(m.a, m.b) > one;
     }
+    int n = (int)sure.size();
     whole = n >= SEG_PHASE_WANDER_MARKS && wander <= SEG_PHASE_WANDER * n;
+}
+
+void FRAME_SCORES::learn_phases(const SEGMENTER *s) {
+    std::vector<MARK_SPAN> sure;
+    for (MARK_SPAN m : _seg_sure_marks(s))
+        if (m.a > 0 && m.b < s->frames) sure.push_back(m);
+    phase_prior(s, sure);
+    phase_within(sure);
 }
 
 // What a lone mark between gaps of g1 and g2 units must score: where both gaps are the
@@ -915,8 +925,7 @@ void _seg_read(SEGMENTER *s) {
     std::vector<uint8_t> after_space((size_t)T + 1, 0);
     best_m[0] = best_s[0] = 0;
     FRAME_SCORES fs(s);
-    fs.phase_prior(s);
-    fs.phase_within(s);
+    fs.learn_phases(s);
     const double mark_cost = SEG_MARK_COST + log(per / SEG_COST_GRID);
     for (int t = 1; t <= T; t++) {
         for (int d = 1; d <= std::min(dm, t); d++) {
@@ -1179,8 +1188,7 @@ void _seg_read_letters(SEGMENTER *s) {
     // The best way into each frame's end: readings far below it are not followed further.
     std::vector<double> top((size_t)T + 1, 0.0);
     FRAME_SCORES fs(s);
-    fs.phase_prior(s);
-    fs.phase_within(s);
+    fs.learn_phases(s);
     // A mark's cost by the frame at its middle.
     std::vector<float> cost((size_t)T + 1, (float)SEG_MARK_COST);
     if (fs.prior.empty())
@@ -1609,8 +1617,7 @@ bool _seg_read_grid(SEGMENTER *s, bool search = true) {
     g.longest = (int)ceil(std::max(1.5 * g.word, SEG_MAX_SPACE * g.unit / fr));
     _grid_gap_odds(&g);
     FRAME_SCORES fs(s);
-    fs.phase_prior(s);
-    fs.phase_within(s);
+    fs.learn_phases(s);
     double score = 0;
     std::vector<GRID_LETTER> chain = _grid_pass(s, fs, g, &score);
     // The first reading's gaps between letters are the likeliest to be off (a letter split by
