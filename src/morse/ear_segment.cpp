@@ -456,6 +456,35 @@ void _seg_fade_curves(SEGMENTER *s, const std::vector<TIMED> &tone,
         if (curve[c] > 0) s->amp[c] = curve[c];
 }
 
+// A tone that holds one level (no fading, no AGC working on it) is best measured on all its
+// marks at once: near the limit the few marks around a moment put a level of their own on each
+// (at -3 dB a dot's own level is off by a quarter), and the reading then loses dots where the
+// noise made the level high and takes in noise where it made it low. The marks' levels are
+// taken to be one when they scatter about their median no more than SEG_STEADY times as much
+// as the noise in each accounts for (median against median, so that marks of noise and crashes
+// half heard do not count): steady tones from clean to -3 dB come out at 0.3 to 2.5, a fade of
+// 12 dB at +3 dB at 7 and over. Fewer than SEG_STEADY_MARKS marks tell too little.
+constexpr double SEG_STEADY = 3.0;
+constexpr size_t SEG_STEADY_MARKS = 12;
+
+// The level all the marks share, or 0 when they do not share one.
+double _seg_steady_level(const SEGMENTER *s, const std::vector<TIMED> &tone) {
+    if (tone.size() < SEG_STEADY_MARKS) return 0;
+    std::vector<double> v;
+    for (const TIMED &t : tone) v.push_back(t.value);
+    double level = median_of(v);
+    v.clear();
+    for (const TIMED &t : tone) {
+        // The spread of a mark's level measured over len ms: the noise's power in its sum
+        // over the squared length, half of it along the tone's phase.
+        double len = t.weight * s->unit;
+        double var = s->nvar[s->grid(t.ms)] * len / s->unit / (2.0 * len * len);
+        v.push_back((t.value - level) * (t.value - level) / var);
+    }
+    // The median of a squared normal deviate is 0.455 of its variance.
+    return median_of(v) / 0.455 <= SEG_STEADY ? level : 0;
+}
+
 // The noise's power and the tone's level along the stretch, from the frames now read as
 // spaces and marks.
 void _seg_levels(SEGMENTER *s, bool first) {
@@ -534,7 +563,9 @@ void _seg_levels(SEGMENTER *s, bool first) {
         tone.clear();
     }
     std::vector<double> medians(cells, 0.0);
-    for (size_t c = 0; c < cells && (!first || tone.size() > 0); c++) {
+    double steady = first ? 0.0 : _seg_steady_level(s, tone);
+    if (steady > 0) std::fill(s->amp.begin(), s->amp.end(), steady);
+    for (size_t c = 0; c < cells && (!first || tone.size() > 0) && steady == 0; c++) {
         if (tone.empty()) {
             // No mark yet: a tone three times the noise's rms stands in.
             s->amp[c] = 3.0 * sqrt(s->nvar[c] / s->unit);
@@ -554,7 +585,7 @@ void _seg_levels(SEGMENTER *s, bool first) {
         s->amp[c] = fit > 0 ? fit : median;
         medians[c] = median;
     }
-    if (!tone.empty()) _seg_fade_curves(s, tone, medians);
+    if (!tone.empty() && steady == 0) _seg_fade_curves(s, tone, medians);
     s->low.clear();
     std::vector<double> swing;
     if (!tone.empty())
