@@ -460,29 +460,46 @@ void _seg_fade_curves(SEGMENTER *s, const std::vector<TIMED> &tone,
 // marks at once: near the limit the few marks around a moment put a level of their own on each
 // (at -3 dB a dot's own level is off by a quarter), and the reading then loses dots where the
 // noise made the level high and takes in noise where it made it low. The marks' levels are
-// taken to be one when they scatter about their median no more than SEG_STEADY times as much
-// as the noise in each accounts for (median against median, so that marks of noise and crashes
-// half heard do not count): steady tones from clean to -3 dB come out at 0.3 to 2.5, a fade of
-// 12 dB at +3 dB at 7 and over. Fewer than SEG_STEADY_MARKS marks tell too little.
+// taken to be one when they scatter about their median no more than the noise in them accounts
+// for, SEG_STEADY times over, mark by mark and in means of SEG_STEADY_BLOCK marks in a row
+// (SEG_STEADY_BLOCKS times over; a slow fade shows in the means long after the noise hides it
+// in single marks), median against median so that marks of noise and crashes half heard do not
+// count. Steady tones from clean to -3 dB come out at 0.3 to 2.5 mark by mark and mostly under
+// 3 in means; a fade of 12 dB at 0.3 Hz at 7 and over mark by mark at +3 dB, and in means at
+// about 14 at -3 dB, 50 at 0 dB. Fewer than SEG_STEADY_MARKS marks tell too little.
 constexpr double SEG_STEADY = 3.0;
+constexpr double SEG_STEADY_BLOCKS = 5.0;
+constexpr size_t SEG_STEADY_BLOCK = 8;
 constexpr size_t SEG_STEADY_MARKS = 12;
+
+// How far the marks [from, to) stray from level, against the noise in them: their mean's
+// squared distance over its variance (the noise's power in each mark's sum over its squared
+// length, half of it along the tone's phase).
+double _seg_stray(const SEGMENTER *s, const std::vector<TIMED> &tone, size_t from, size_t to,
+                  double level) {
+    double mean = 0, var = 0, n = (double)(to - from);
+    for (size_t i = from; i < to; i++) {
+        mean += tone[i].value / n;
+        var += s->nvar[s->grid(tone[i].ms)] / (2.0 * s->unit * tone[i].weight * s->unit) / (n * n);
+    }
+    return (mean - level) * (mean - level) / var;
+}
 
 // The level all the marks share, or 0 when they do not share one.
 double _seg_steady_level(const SEGMENTER *s, const std::vector<TIMED> &tone) {
     if (tone.size() < SEG_STEADY_MARKS) return 0;
-    std::vector<double> v;
+    std::vector<double> v, blocks;
     for (const TIMED &t : tone) v.push_back(t.value);
     double level = median_of(v);
     v.clear();
-    for (const TIMED &t : tone) {
-        // The spread of a mark's level measured over len ms: the noise's power in its sum
-        // over the squared length, half of it along the tone's phase.
-        double len = t.weight * s->unit;
-        double var = s->nvar[s->grid(t.ms)] * len / s->unit / (2.0 * len * len);
-        v.push_back((t.value - level) * (t.value - level) / var);
-    }
+    for (size_t i = 0; i < tone.size(); i++) v.push_back(_seg_stray(s, tone, i, i + 1, level));
+    for (size_t i = 0; i + SEG_STEADY_BLOCK <= tone.size(); i += SEG_STEADY_BLOCK)
+        blocks.push_back(_seg_stray(s, tone, i, i + SEG_STEADY_BLOCK, level));
     // The median of a squared normal deviate is 0.455 of its variance.
-    return median_of(v) / 0.455 <= SEG_STEADY ? level : 0;
+    constexpr double MEDIAN = 0.455;
+    if (median_of(v) > SEG_STEADY * MEDIAN) return 0;
+    if (blocks.size() >= 3 && median_of(blocks) > SEG_STEADY_BLOCKS * MEDIAN) return 0;
+    return level;
 }
 
 // The noise's power and the tone's level along the stretch, from the frames now read as
