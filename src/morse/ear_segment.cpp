@@ -464,9 +464,11 @@ void _seg_fade_curves(SEGMENTER *s, const std::vector<TIMED> &tone,
 // for, SEG_STEADY times over, mark by mark and in means of SEG_STEADY_BLOCK marks in a row
 // (SEG_STEADY_BLOCKS times over; a slow fade shows in the means long after the noise hides it
 // in single marks), median against median so that marks of noise and crashes half heard do not
-// count. Steady tones from clean to -3 dB come out at 0.3 to 2.5 mark by mark and mostly under
-// 3 in means; a fade of 12 dB at 0.3 Hz at 7 and over mark by mark at +3 dB, and in means at
-// about 14 at -3 dB, 50 at 0 dB. Fewer than SEG_STEADY_MARKS marks tell too little.
+// count. Steady tones from +3 to -3 dB come out at 0.3 to 2.5 mark by mark and mostly under 3
+// in means; a fade of 12 dB at 0.3 Hz at 7 and over mark by mark at +3 dB, and in means at about
+// 14 at -3 dB, 50 at 0 dB. A clean tone's levels stray far beyond its little noise: it keeps the
+// levels around each moment, which serve it well. Fewer than SEG_STEADY_MARKS marks tell too
+// little.
 constexpr double SEG_STEADY = 3.0;
 constexpr double SEG_STEADY_BLOCKS = 5.0;
 constexpr size_t SEG_STEADY_BLOCK = 8;
@@ -739,6 +741,9 @@ struct FRAME_SCORES {
     void learn_phases(const SEGMENTER *s);
     void phase_prior(const SEGMENTER *s, const std::vector<MARK_SPAN> &sure);
     void phase_within(const std::vector<MARK_SPAN> &sure);
+    // A mark of matched sum y and energy (as mark() weighs them, negative) scored as one, at
+    // any one phase.
+    static double as_one(cplxd y, double energy) { return energy + ln_i0(2.0 * modulus(y)); }
     // A mark over frames a..b scored frame by frame, each at a phase of its own.
     double pieces(int a, int b) const {
         return frame_score[(size_t)b] - frame_score[(size_t)a] - 1.0;
@@ -764,7 +769,7 @@ struct FRAME_SCORES {
             return energy_ab + std::max(ln_i0(modulus(2.0 * y + prior[mid])) - prior_norm[mid],
                                         ln_i0(2.0 * modulus(y)) - SEG_PHASE_ASIDE);
         }
-        double one = energy_ab + ln_i0(2.0 * modulus(y));
+        double one = as_one(y, energy_ab);
         return whole ? one : std::max(one, pieces(a, b));
     }
 };
@@ -844,8 +849,8 @@ constexpr int SEG_PHASE_WANDER_MARKS = 8;
 void FRAME_SCORES::phase_within(const std::vector<MARK_SPAN> &sure) {
     int wander = 0;
     for (MARK_SPAN m : sure) {
-        cplxd y = matched[(size_t)m.b] - matched[(size_t)m.a];
-        double one = energy[(size_t)m.a] - energy[(size_t)m.b] + ln_i0(2.0 * modulus(y));
+        double one = as_one(matched[(size_t)m.b] - matched[(size_t)m.a],
+                            energy[(size_t)m.a] - energy[(size_t)m.b]);
         wander += pieces(m.a, m.b) > one;
     }
     int n = (int)sure.size();
